@@ -1,0 +1,28 @@
+#pragma once
+// Composition of every connection text the program builds. Key words are spelled exactly as the
+// suite's other programs expect them ("DATABase=", "ID utente=", "Password=").
+
+#include <string>
+#include <string_view>
+
+namespace vopa::config {
+
+inline constexpr std::string_view kRegistryDatabase = "vopadatiazienda";
+inline constexpr std::string_view kScratchDatabase = "VoPaDatiTemp";
+inline constexpr std::string_view kTrainingDatabase = "VoPaDatiTraining";
+
+// server address + "DATABase=" + database (the reset routine's form adds a closing ";")
+std::string companyConnection(std::string_view serverAddress, std::string_view databaseName);
+std::string companyConnectionClosed(std::string_view serverAddress, std::string_view databaseName);
+// server address + "DATABase=vopadatiazienda"
+std::string registryConnection(std::string_view serverAddress);
+// local connection + "DATABase=VoPaDatiTemp"
+std::string scratchConnection(std::string_view localConnection);
+// "Driver=SQL Server;Server=" + computer + "\sqlexpress;ID utente=;Password=;"
+std::string defaultLocalConnection(std::string_view computerName);
+// "Driver=SQL Server;Server=" + computer + ";ID utente=;Password=;"
+std::string signInLocalConnection(std::string_view computerName);
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + files folder + "\" + access file + ";"
+std::string localAccessConnection(std::string_view filesFolder, std::string_view accessFile);
+
+}  // namespace vopa::config

@@ -1,0 +1,35 @@
+#include "QtMessageService.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdlib>
+
+namespace vopa::ui {
+
+Answer QtMessageService::show(const MessageBox& box) {
+    QMessageBox dialog(QApplication::activeWindow());
+    dialog.setWindowTitle(QString::fromStdString(box.title.empty() ? standardTitle() : box.title));
+    dialog.setText(QString::fromStdString(box.text));
+    switch (box.icon) {
+        case Icon::None: dialog.setIcon(QMessageBox::NoIcon); break;
+        case Icon::Information: dialog.setIcon(QMessageBox::Information); break;
+        case Icon::Exclamation: dialog.setIcon(QMessageBox::Warning); break;
+        case Icon::Question: dialog.setIcon(QMessageBox::Question); break;
+        case Icon::Critical: dialog.setIcon(QMessageBox::Critical); break;
+    }
+    if (box.buttons == Buttons::YesNo) {
+        dialog.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return dialog.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    dialog.setStandardButtons(QMessageBox::Ok);
+    dialog.exec();
+    return Answer::Ok;
+}
+
+void QtMessageService::endProgram(const MessageBox& box) {
+    show(box);
+    std::exit(0);
+}
+
+}  // namespace vopa::ui

@@ -1,0 +1,21 @@
+#pragma once
+// Small helpers every layer uses: the one notion of an "empty" entry, the name sanitiser and the SQL
+// date literal.
+
+#include <string>
+
+#include "platform/value/Value.h"
+
+namespace vopa::util {
+
+// True when the value counts as nothing entered: empty or null; a number equal to 0; false; the zero
+// date; an empty text, a single space, or one of the zero texts ("0,00", "0", "00:00:00", "00/00/0000..." ...).
+bool isEmptyValue(const Value& value);
+
+// Replaces blanks and the punctuation that names must not carry by "_", in place; returns the text.
+std::string& sanitise(std::string& text);
+
+// " CONVERT(DATETIME, 'y-m-d', 102)  ": server text for the date (time of day dropped), no leading zeros.
+std::string dateLiteral(const DateTime& date);
+
+}  // namespace vopa::util

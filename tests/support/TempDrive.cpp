@@ -1,0 +1,50 @@
+#include "TempDrive.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#include "platform/files/Files.h"
+
+namespace fs = std::filesystem;
+
+namespace vopa::testing {
+
+TempDrive::TempDrive() : previousCwd_(fs::current_path()) {
+    if (const char* v = std::getenv("VOPA_DRIVE_C")) previousValue_ = v;
+    std::random_device rd;
+    root_ = fs::temp_directory_path() / ("vopa-drive-" + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(root_);
+    setenv("VOPA_DRIVE_C", root_.c_str(), 1);
+}
+
+TempDrive::~TempDrive() {
+    std::error_code ec;
+    fs::current_path(previousCwd_, ec);
+    if (previousValue_)
+        setenv("VOPA_DRIVE_C", previousValue_->c_str(), 1);
+    else
+        unsetenv("VOPA_DRIVE_C");
+    fs::remove_all(root_, ec);
+}
+
+void TempDrive::writeRaw(const std::string& relative, const std::string& bytes) const {
+    fs::path p = root_ / relative;
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+std::string TempDrive::readRaw(const std::string& relative) const {
+    fs::path p = files::mapPath("C:/" + relative);
+    std::ifstream in(p, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + p.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool TempDrive::exists(const std::string& relative) const { return fs::exists(files::mapPath("C:/" + relative)); }
+
+}  // namespace vopa::testing

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include "platform/text/Text.h"
+
+namespace text = vopa::text;
+
+namespace {
+
+TEST(Text, ComparesNamesIgnoringCaseAccentedLettersIncluded) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const Case cases[] = {
+        {"PartitaDoppia", "partitadoppia", 0}, {"BudgetsAttività", "BUDGETSATTIVITÀ", 0},
+        {"Città", "citta", 1},                 {"a", "B", -1},
+        {"ab", "a", 1},                        {"Œuvre", "œuvre", 0},
+        {"Ŀ", "ŀ", 0},                         {"", "", 0},
+    };
+    for (const Case& c : cases) {
+        int r = text::compareNoCase(c.a, c.b);
+        EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b;
+    }
+    EXPECT_EQ(text::toUpper("àbç"), "ÀBÇ");
+    EXPECT_EQ(text::toLower("ÀBÇ"), "àbç");
+    EXPECT_EQ(text::lengthInChars("Città"), 5u);
+}
+
+TEST(Text, ConvertsWindows1252BothWays) {
+    const std::string utf8 = "Città € – “x” ÿ";
+    const std::string bytes = text::toWindows1252(utf8);
+    EXPECT_EQ(bytes, "Citt\xE0 \x80 \x96 \x93x\x94 \xFF");
+    EXPECT_EQ(text::fromWindows1252(bytes), utf8);
+    EXPECT_EQ(text::toWindows1252("日本"), "??");
+    // A stray byte that is not UTF-8 is kept as the Windows-1252 character it already is.
+    EXPECT_EQ(text::toWindows1252("\xE0"), "\xE0");
+}
+
+}  // namespace
