@@ -1,0 +1,99 @@
+#include "Server.h"
+
+#include <sqlite3.h>
+
+#include "EngineError.h"
+#include "platform/files/Files.h"
+#include "platform/sys/SystemInfo.h"
+#include "platform/text/Text.h"
+#include "storage/Functions.h"
+#include "storage/Master.h"
+#include "storage/Sqlite.h"
+
+namespace vopa::engine {
+namespace {
+
+const char* const kDefaultInstance = "MSSQLSERVER";
+
+[[noreturn]] void unreachable(const std::string& serverName) {
+    throw EngineError(err::CannotConnect, "[DBNETLIB][ConnectionOpen (Connect()).]SQL Server does not exist or access "
+                                          "denied. (server '" + serverName + "')");
+}
+
+InstanceLocation locationOf(const std::string& instanceName) {
+    InstanceLocation loc;
+    loc.instanceName = text::toUpper(instanceName);
+    loc.dataFolderWindows = "C:\\Program Files\\Microsoft SQL Server\\MSSQL." + loc.instanceName + "\\MSSQL\\DATA";
+    loc.dataFolder = files::mapPath(loc.dataFolderWindows);
+    loc.masterFile = loc.dataFolder / "master.mdf";
+    return loc;
+}
+
+// Creates the master database of an instance unless it exists; safe against a second process doing
+// the same at the same time.
+void ensureMaster(const InstanceLocation& loc) {
+    std::error_code ec;
+    std::filesystem::create_directories(loc.dataFolder, ec);
+    storage::Connection db(loc.masterFile.string(), true);
+    storage::registerCollation(db.handle());
+    db.exec("PRAGMA journal_mode=WAL");
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        storage::Statement q = db.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_info'");
+        if (!q.step()) storage::initialiseMaster(db, "main", loc.dataFolderWindows + "\\master.mdf");
+        db.exec("COMMIT");
+    } catch (...) {
+        db.exec("ROLLBACK");
+        throw;
+    }
+    // The log file of master sits beside it, as every database's does.
+    std::filesystem::path log = loc.dataFolder / "mastlog.ldf";
+    if (!std::filesystem::exists(log)) files::writeTextFile(loc.dataFolderWindows + "\\mastlog.ldf", "");
+}
+
+}  // namespace
+
+bool isThisMachine(const std::string& host) {
+    for (const char* alias : {"(local)", ".", "localhost", "127.0.0.1", "(localdb)"})
+        if (text::equalsNoCase(host, alias)) return true;
+    std::string computer = sys::computerName();
+    if (text::equalsNoCase(host, computer)) return true;
+    // The program keeps the computer name with punctuation made into "_"; accept that spelling too.
+    std::string sanitised = computer;
+    for (char& c : sanitised)
+        if (std::string_view(" ,/\\'&@\"-+!=?^$#()[]*").find(c) != std::string_view::npos) c = '_';
+    return text::equalsNoCase(host, sanitised);
+}
+
+InstanceLocation locateInstance(const std::string& serverName) {
+    std::string name = serverName;
+    // "tcp:host,1433" and "host,1433" name the same machine.
+    if (name.rfind("tcp:", 0) == 0 || name.rfind("TCP:", 0) == 0) name = name.substr(4);
+    if (auto comma = name.find(','); comma != std::string::npos) name = name.substr(0, comma);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    while (!name.empty() && name.front() == ' ') name.erase(name.begin());
+
+    std::string host = name, instance;
+    if (auto slash = name.find('\\'); slash != std::string::npos) {
+        host = name.substr(0, slash);
+        instance = name.substr(slash + 1);
+    }
+    if (!isThisMachine(host)) unreachable(serverName);
+    if (instance.empty() || text::equalsNoCase(instance, kDefaultInstance)) {
+        InstanceLocation loc = locationOf(kDefaultInstance);
+        ensureMaster(loc);
+        return loc;
+    }
+    InstanceLocation loc = locationOf(instance);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(loc.masterFile, ec)) unreachable(serverName);
+    return loc;
+}
+
+InstanceLocation createNamedInstance(const std::string& instanceName) {
+    InstanceLocation loc = locationOf(instanceName.empty() ? kDefaultInstance : instanceName);
+    ensureMaster(loc);
+    return loc;
+}
+
+}  // namespace vopa::engine

@@ -1,0 +1,334 @@
+#include "Session.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <chrono>
+
+#include "SessionImpl.h"
+#include "platform/files/Files.h"
+#include "platform/text/Text.h"
+#include "sql/Parser.h"
+#include "storage/Master.h"
+
+namespace vopa::engine {
+namespace {
+
+constexpr std::int64_t kMasterId = 1;
+// SQLite attaches at most ten databases; one place stays free for the statement being prepared.
+constexpr std::size_t kMaxAttached = 9;
+
+std::int64_t nowMillis() {
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
+    // Local time, as the server's GETDATE() gives it.
+    std::time_t t = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                               local.tm_sec, static_cast<int>(ms % 1000))
+        .millis;
+}
+
+std::uint64_t fileIdentity(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return 0;
+    return (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
+}
+
+// Errors after which the server abandons the rest of the batch (conversion failures and names that
+// cannot be resolved); after any other error the next statement runs.
+bool abortsBatch(int number) {
+    switch (number) {
+        case err::ConversionFailed:
+        case 235:
+        case 241:
+        case 242:
+        case 248:
+        case 8114:
+        case err::InvalidObject:
+        case err::InvalidColumn:
+        case 4104:
+        case err::NotSupported:
+        case err::SyntaxNear:
+        case err::SyntaxNearKeyword:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+std::string TableHandle::storageName() const {
+    return storage::quoteIdentifier(db.alias) + "." + storage::quoteIdentifier(table->storageName());
+}
+
+// ---- ResultSet ---------------------------------------------------------------------------------------
+
+int ResultSet::columnIndex(std::string_view name) const {
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (text::equalsNoCase(columns[i].name, name)) return static_cast<int>(i);
+    return -1;
+}
+
+// ---- Impl: connection and databases -----------------------------------------------------------------
+
+Session::Impl::Impl(const ConnectOptions& options) : instance(locateInstance(options.server)), user(options.user) {
+    db = std::make_unique<storage::Connection>(":memory:", true);
+    storage::registerFunctions(db->handle(), &functions);
+    attach(kMasterId, "master", instance.masterFile);
+    currentDatabase = "master";
+    if (!options.database.empty() && !text::equalsNoCase(options.database, "master")) {
+        std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", options.database);
+        if (!entry)
+            throw EngineError(err::LoginFailedDatabase,
+                              "Cannot open database \"" + options.database + "\" requested by the login. The login failed.");
+        attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
+        currentDatabase = entry->name;
+    }
+}
+
+DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        throw EngineError(5120, "Unable to open the physical file \"" + file.string() + "\" of database '" + name +
+                                    "'. The file does not exist.");
+    makeRoom();
+    Attached a;
+    a.handle.alias = "d" + std::to_string(dbid);
+    a.handle.dbid = dbid;
+    a.handle.name = name;
+    a.file = file;
+    a.fileIdentity = fileIdentity(file);
+    storage::Statement attachStatement = db->prepare("ATTACH DATABASE ?1 AS " + storage::quoteIdentifier(a.handle.alias));
+    attachStatement.bind(1, file.string()).run();
+    db->exec("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".synchronous=NORMAL");
+    refresh(a);
+    a.lastUse = ++useClock_;
+    auto [it, inserted] = attached_.insert_or_assign(dbid, std::move(a));
+    (void)inserted;
+    pinned_.insert(dbid);
+    return it->second.handle;
+}
+
+void Session::Impl::refresh(Attached& a) {
+    std::int64_t schemaVersion = -1, userVersion = -1;
+    {
+        storage::Statement q = db->prepare("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".schema_version");
+        if (q.step()) schemaVersion = q.columnInt(0);
+    }
+    {
+        storage::Statement q = db->prepare("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".user_version");
+        if (q.step()) userVersion = q.columnInt(0);
+    }
+    if (a.handle.catalog && a.handle.catalog->schemaVersion == schemaVersion && a.userVersion == userVersion) return;
+    a.handle.catalog = storage::DatabaseCatalog::load(*db, a.handle.alias);
+    a.userVersion = userVersion;
+}
+
+void Session::Impl::makeRoom() {
+    while (attached_.size() >= kMaxAttached) {
+        auto victim = attached_.end();
+        for (auto it = attached_.begin(); it != attached_.end(); ++it) {
+            if (it->first == kMasterId || pinned_.count(it->first) ||
+                text::equalsNoCase(it->second.handle.name, currentDatabase))
+                continue;
+            if (victim == attached_.end() || it->second.lastUse < victim->second.lastUse) victim = it;
+        }
+        if (victim == attached_.end())
+            throw EngineError(err::NotSupported, "The embedded engine does not support a statement that uses more "
+                                                 "than " + std::to_string(kMaxAttached) + " databases at once.");
+        detachDatabase(victim->first);
+    }
+}
+
+void Session::Impl::detachDatabase(std::int64_t dbid) {
+    auto it = attached_.find(dbid);
+    if (it == attached_.end()) return;
+    db->exec("DETACH DATABASE " + storage::quoteIdentifier(it->second.handle.alias));
+    attached_.erase(it);
+    pinned_.erase(dbid);
+}
+
+DatabaseHandle Session::Impl::database(const std::string& rawName) {
+    const std::string name = rawName.empty() ? currentDatabase : rawName;
+    std::optional<storage::DatabaseEntry> entry;
+    if (text::equalsNoCase(name, "master"))
+        entry = storage::DatabaseEntry{kMasterId, "master", "", ""};
+    else
+        entry = storage::findDatabase(*db, "d1", name);
+    if (!entry)
+        throw EngineError(err::DatabaseMissing,
+                          "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
+    auto it = attached_.find(entry->dbid);
+    if (it != attached_.end() && entry->dbid != kMasterId &&
+        (it->second.file != files::mapPath(entry->dataFile) ||
+         it->second.fileIdentity != fileIdentity(it->second.file))) {
+        // Dropped and created again since it was attached: the old file is gone.
+        detachDatabase(entry->dbid);
+        it = attached_.end();
+    }
+    if (it != attached_.end()) {
+        refresh(it->second);
+        it->second.lastUse = ++useClock_;
+        pinned_.insert(entry->dbid);
+        return it->second.handle;
+    }
+    return attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
+}
+
+std::pair<std::string, std::string> Session::Impl::splitName(const sql::QualifiedName& name) {
+    const auto& p = name.parts;
+    if (p.empty()) return {"", ""};
+    std::string database = p.size() >= 3 ? p[p.size() - 3] : std::string();
+    return {database, p.back()};
+}
+
+TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) {
+    auto [databaseName, tableName] = splitName(name);
+    TableHandle t;
+    t.db = database(databaseName);
+    t.table = t.db.catalog->find(tableName);
+    if (!t.table && databaseName.empty() &&
+        (text::equalsNoCase(tableName, "sysdatabases") || text::equalsNoCase(tableName, "sysaltfiles"))) {
+        // The server shows master's list of databases in every database.
+        t.db = database("master");
+        t.table = t.db.catalog->find(tableName);
+    }
+    if (!t.table && required) throw EngineError(err::InvalidObject, "Invalid object name '" + name.text() + "'.");
+    return t;
+}
+
+void Session::Impl::catalogChanged(const DatabaseHandle& handle) {
+    const std::string alias = storage::quoteIdentifier(handle.alias);
+    std::int64_t version = 0;
+    {
+        storage::Statement q = db->prepare("PRAGMA " + alias + ".user_version");
+        if (q.step()) version = q.columnInt(0);
+    }
+    db->exec("PRAGMA " + alias + ".user_version = " + std::to_string(version + 1));
+    auto it = attached_.find(handle.dbid);
+    if (it != attached_.end()) refresh(it->second);
+}
+
+// ---- Impl: statements --------------------------------------------------------------------------------
+
+std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch) {
+    std::vector<StatementOutcome> outcomes;
+    std::vector<sql::StatementPtr> statements;
+    try {
+        statements = sql::parseBatch(batch);
+    } catch (const EngineError& e) {
+        outcomes.emplace_back();
+        outcomes.back().error = e;
+        return outcomes;
+    }
+    for (const sql::StatementPtr& statement : statements) {
+        outcomes.emplace_back();
+        StatementOutcome& out = outcomes.back();
+        out.offset = statement->offset;
+        try {
+            run(*statement, batch, out);
+        } catch (const EngineError& e) {
+            out.error = e;
+        } catch (const std::exception& e) {
+            out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
+        }
+        if (out.error && abortsBatch(out.error->number())) break;
+    }
+    return outcomes;
+}
+
+void Session::Impl::run(const sql::Statement& st, std::string_view batch, StatementOutcome& out) {
+    functions.clear();
+    functions.now = nowMillis();
+    functions.dateFirstDay = dayFirst;
+    unpinAll();
+    using K = sql::StatementKind;
+    switch (st.kind) {
+        case K::Select: return execSelect(static_cast<const sql::SelectStatement&>(st), out);
+        case K::Insert: return execInsert(static_cast<const sql::InsertStatement&>(st), out);
+        case K::Update: return execUpdate(static_cast<const sql::UpdateStatement&>(st), out);
+        case K::Delete: return execDelete(static_cast<const sql::DeleteStatement&>(st), out);
+        case K::Truncate: return execTruncate(static_cast<const sql::TruncateStatement&>(st), out);
+        case K::CreateTable: return execCreateTable(static_cast<const sql::CreateTableStatement&>(st), out);
+        case K::AlterTable: return execAlterTable(static_cast<const sql::AlterTableStatement&>(st), out);
+        case K::DropTable: return execDropTable(static_cast<const sql::DropTableStatement&>(st), out);
+        case K::CreateDatabase: return execCreateDatabase(static_cast<const sql::CreateDatabaseStatement&>(st), out);
+        case K::DropDatabase: return execDropDatabase(static_cast<const sql::DropDatabaseStatement&>(st), out);
+        case K::CreateIndex: return execCreateIndex(static_cast<const sql::CreateIndexStatement&>(st), out);
+        case K::DropIndex: return execDropIndex(static_cast<const sql::DropIndexStatement&>(st), out);
+        case K::CreateView: return execCreateView(static_cast<const sql::CreateViewStatement&>(st), batch, out);
+        case K::DropView: return execDropView(static_cast<const sql::DropViewStatement&>(st), out);
+        case K::If: return execIf(static_cast<const sql::IfStatement&>(st), batch, out);
+        case K::Block:
+            for (const sql::StatementPtr& inner : static_cast<const sql::BlockStatement&>(st).statements) {
+                run(*inner, batch, out);
+            }
+            return;
+        case K::Transaction: return execTransaction(static_cast<const sql::TransactionStatement&>(st), out);
+        case K::SetIdentityInsert: return execSetIdentityInsert(static_cast<const sql::SetIdentityInsertStatement&>(st), out);
+        case K::SetOption: return execSetOption(static_cast<const sql::SetOptionStatement&>(st), out);
+        case K::Execute: return execExecute(static_cast<const sql::ExecuteStatement&>(st), out);
+        case K::Reconfigure: return;
+        case K::Use: return execUse(static_cast<const sql::UseStatement&>(st), out);
+    }
+}
+
+ResultSet Session::Impl::collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,
+                                 bool withRowIds) {
+    ResultSet rs;
+    rs.columns = columns;
+    storage::Statement q = db->prepare(sqliteSelect);
+    const int n = static_cast<int>(columns.size());
+    while (q.step()) {
+        std::vector<Value> row;
+        row.reserve(columns.size());
+        for (int i = 0; i < n; ++i) {
+            Cell c;
+            switch (q.columnType(i)) {
+                case SQLITE_INTEGER: c = Cell::integer(q.columnInt(i)); break;
+                case SQLITE_FLOAT: c = Cell::real(q.columnDouble(i)); break;
+                case SQLITE_TEXT: c = Cell::text(q.columnText(i)); break;
+                case SQLITE_BLOB: c = Cell::blob(q.columnText(i)); break;
+                default: break;
+            }
+            row.push_back(cellToValue(c, columns[static_cast<std::size_t>(i)].type));
+        }
+        if (withRowIds) rs.rowIds.push_back(q.columnInt(n));
+        rs.rows.push_back(std::move(row));
+    }
+    return rs;
+}
+
+void Session::Impl::moveIdentityPast(const TableHandle& t, std::optional<std::int64_t> maxInserted) {
+    const storage::ColumnInfo* id = t.table->identityColumn();
+    if (!id || !maxInserted) return;
+    std::optional<std::int64_t> current = storage::identityCurrent(*db, t.db.alias, t.table->objectId);
+    std::int64_t value = current.value_or(id->seed - id->increment);
+    bool past = id->increment > 0 ? *maxInserted > value : *maxInserted < value;
+    if (past) storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, *maxInserted);
+}
+
+// ---- Session -----------------------------------------------------------------------------------------
+
+Session::Session(const ConnectOptions& options) : impl_(std::make_unique<Impl>(options)) {}
+Session::~Session() = default;
+
+std::vector<StatementOutcome> Session::executeBatch(std::string_view batch) { return impl_->executeBatch(batch); }
+
+std::optional<ResultSet> Session::execute(std::string_view batch) {
+    std::optional<ResultSet> last;
+    for (StatementOutcome& o : impl_->executeBatch(batch)) {
+        if (o.error) throw *o.error;
+        if (o.resultSet) last = std::move(o.resultSet);
+    }
+    return last;
+}
+
+const std::string& Session::currentDatabase() const { return impl_->currentDatabase; }
+const InstanceLocation& Session::instance() const { return impl_->instance; }
+
+}  // namespace vopa::engine

@@ -1,0 +1,152 @@
+#pragma once
+// Inside of a Session: the SQLite connection with every database attached on demand, name resolution,
+// and the per-statement executors (one file per statement family under exec/).
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Session.h"
+#include "sql/Ast.h"
+#include "storage/Catalog.h"
+#include "storage/Functions.h"
+#include "storage/Sqlite.h"
+
+namespace vopa::engine {
+
+// A database as one statement sees it: its alias on the SQLite connection and its catalog.
+struct DatabaseHandle {
+    std::string alias;  // "d<dbid>"
+    std::int64_t dbid = 0;
+    std::string name;
+    std::shared_ptr<const storage::DatabaseCatalog> catalog;
+};
+
+// A table or view resolved from a name.
+struct TableHandle {
+    DatabaseHandle db;
+    const storage::TableInfo* table = nullptr;
+
+    // "db.dbo.table", as the server names it in messages.
+    std::string displayName() const { return db.name + ".dbo." + table->name; }
+    // The SQLite name of its rows: "d5"."t100003".
+    std::string storageName() const;
+};
+
+class Session::Impl {
+public:
+    explicit Impl(const ConnectOptions& options);
+
+    // ---- statements ----
+    std::vector<StatementOutcome> executeBatch(std::string_view batch);
+    void run(const sql::Statement& statement, std::string_view batch, StatementOutcome& out);
+
+    // ---- name resolution ----
+    // The database a name designates ("" = the current one); attaches it. Throws 911 when missing.
+    DatabaseHandle database(const std::string& name);
+    // Resolves [db.][schema.]table; throws 208 when it does not exist (unless `required` is false,
+    // then table is null).
+    TableHandle table(const sql::QualifiedName& name, bool required = true);
+    // The database part and object part of a name ("db.dbo.t" -> "db", "t").
+    static std::pair<std::string, std::string> splitName(const sql::QualifiedName& name);
+
+    // Re-reads the catalog of a database after this session changed it, and tells other sessions.
+    void catalogChanged(const DatabaseHandle& db);
+
+    // ---- executors (exec/*.cpp) ----
+    void execSelect(const sql::SelectStatement& s, StatementOutcome& out);
+    void execInsert(const sql::InsertStatement& s, StatementOutcome& out);
+    void execUpdate(const sql::UpdateStatement& s, StatementOutcome& out);
+    void execDelete(const sql::DeleteStatement& s, StatementOutcome& out);
+    void execTruncate(const sql::TruncateStatement& s, StatementOutcome& out);
+    void execCreateTable(const sql::CreateTableStatement& s, StatementOutcome& out);
+    void execAlterTable(const sql::AlterTableStatement& s, StatementOutcome& out);
+    void execDropTable(const sql::DropTableStatement& s, StatementOutcome& out);
+    void execCreateDatabase(const sql::CreateDatabaseStatement& s, StatementOutcome& out);
+    void execDropDatabase(const sql::DropDatabaseStatement& s, StatementOutcome& out);
+    void execCreateIndex(const sql::CreateIndexStatement& s, StatementOutcome& out);
+    void execDropIndex(const sql::DropIndexStatement& s, StatementOutcome& out);
+    void execCreateView(const sql::CreateViewStatement& s, std::string_view batch, StatementOutcome& out);
+    void execDropView(const sql::DropViewStatement& s, StatementOutcome& out);
+    void execIf(const sql::IfStatement& s, std::string_view batch, StatementOutcome& out);
+    void execTransaction(const sql::TransactionStatement& s, StatementOutcome& out);
+    void execSetIdentityInsert(const sql::SetIdentityInsertStatement& s, StatementOutcome& out);
+    void execSetOption(const sql::SetOptionStatement& s, StatementOutcome& out);
+    void execExecute(const sql::ExecuteStatement& s, StatementOutcome& out);
+    void execUse(const sql::UseStatement& s, StatementOutcome& out);
+
+    // Evaluates a condition (IF) or a constant expression with no FROM clause.
+    bool evaluateCondition(const sql::Expr& condition);
+
+    // Runs `body` atomically: inside a savepoint that is rolled back when it throws.
+    template <typename F>
+    void atomically(F&& body);
+
+    // Runs a compiled SELECT and collects its rows as values of the given types.
+    ResultSet collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,
+                      bool withRowIds);
+
+    // Identity bookkeeping after rows were written into `t`: moves the current value past `maxInserted`.
+    void moveIdentityPast(const TableHandle& t, std::optional<std::int64_t> maxInserted);
+
+    // The state a statement may read.
+    InstanceLocation instance;
+    std::unique_ptr<storage::Connection> db;
+    storage::FunctionContext functions;
+    std::string currentDatabase;
+    std::string user;
+
+    struct IdentityInsert {
+        std::int64_t dbid = 0;
+        std::int64_t objectId = 0;
+        std::string displayName;
+    };
+    std::optional<IdentityInsert> identityInsert;
+    std::optional<std::int64_t> lastIdentity;
+    int transactionDepth = 0;  // @@TRANCOUNT
+    bool dayFirst = false;     // SET DATEFORMAT dmy
+
+private:
+    struct Attached {
+        DatabaseHandle handle;
+        std::filesystem::path file;
+        std::uint64_t fileIdentity = 0;  // device and inode: a re-created database is another file
+        std::int64_t userVersion = -1;
+        std::uint64_t lastUse = 0;
+    };
+    std::map<std::int64_t, Attached> attached_;
+    std::uint64_t useClock_ = 0;
+    std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
+
+    DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
+    void refresh(Attached& a);
+    void makeRoom();
+
+    friend class Session;
+
+public:
+    void detachDatabase(std::int64_t dbid);
+    void unpinAll() { pinned_.clear(); }
+};
+
+template <typename F>
+void Session::Impl::atomically(F&& body) {
+    db->exec("SAVEPOINT vopa_statement");
+    try {
+        body();
+    } catch (...) {
+        try {
+            db->exec("ROLLBACK TO vopa_statement");
+            db->exec("RELEASE vopa_statement");
+        } catch (...) {
+        }
+        throw;
+    }
+    db->exec("RELEASE vopa_statement");
+}
+
+}  // namespace vopa::engine

@@ -1,0 +1,138 @@
+// Transactions, SET statements, USE and the system procedures the program calls.
+
+#include "platform/engine/SessionImpl.h"
+#include "platform/engine/storage/Master.h"
+#include "platform/engine/translate/Compiler.h"
+#include "platform/text/Text.h"
+
+namespace vopa::engine {
+namespace {
+
+// The procedure argument as a constant text (N'x', 'x', a name or a number).
+std::string argumentText(Session::Impl& session, const sql::ExecArgument& a) {
+    if (a.value->kind == sql::Expr::Kind::Column) return a.value->name.last();
+    translate::Compiler compiler(session);
+    translate::Scope scope;
+    translate::Compiled c = compiler.expr(*a.value, scope);
+    if (!c.constant) throw EngineError(err::NotSupported, "The embedded engine does not support computed procedure arguments.");
+    return c.constant->kind == Cell::Kind::Text ? c.constant->s
+           : c.constant->kind == Cell::Kind::Integer ? std::to_string(c.constant->i)
+                                                     : Value::dbl(c.constant->r).toString();
+}
+
+// Options of sp_configure that the server knows (the program sets "query timeout").
+bool knownConfigurationOption(const std::string& name) {
+    static const char* kOptions[] = {"query timeout", "remote query timeout", "show advanced options",
+                                     "max server memory", "min server memory", "user connections",
+                                     "allow updates", "nested triggers", "recovery interval", "cost threshold for parallelism",
+                                     "max degree of parallelism", "remote access", "default language", "clr enabled"};
+    for (const char* o : kOptions)
+        if (text::equalsNoCase(name, o)) return true;
+    return false;
+}
+
+// Options of sp_dboption.
+bool knownDatabaseOption(const std::string& name) {
+    static const char* kOptions[] = {"autoclose", "autoshrink", "ANSI null default", "ANSI nulls", "ANSI padding",
+                                     "ANSI warnings", "arithabort", "auto create statistics", "auto update statistics",
+                                     "bulkcopy", "select into/bulkcopy", "concat null yields null",
+                                     "cursor close on commit", "dbo use", "dbo use only", "default to local cursor",
+                                     "merge publish", "numeric roundabort", "offline", "published", "quoted identifier",
+                                     "read only", "recursive triggers", "single", "single user", "subscribed",
+                                     "torn page detection", "trunc. log", "trunc. log on chkpt.", "db chaining"};
+    for (const char* o : kOptions)
+        if (text::equalsNoCase(name, o)) return true;
+    return false;
+}
+
+}  // namespace
+
+void Session::Impl::execTransaction(const sql::TransactionStatement& s, StatementOutcome&) {
+    switch (s.action) {
+        case sql::TransactionStatement::Action::Begin:
+            if (transactionDepth == 0) db->exec("BEGIN");
+            ++transactionDepth;
+            return;
+        case sql::TransactionStatement::Action::Commit:
+            if (transactionDepth == 0)
+                throw EngineError(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+            if (--transactionDepth == 0) db->exec("COMMIT");
+            return;
+        case sql::TransactionStatement::Action::Rollback:
+            if (transactionDepth == 0)
+                throw EngineError(3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+            transactionDepth = 0;
+            db->exec("ROLLBACK");
+            return;
+    }
+}
+
+void Session::Impl::execSetIdentityInsert(const sql::SetIdentityInsertStatement& s, StatementOutcome&) {
+    TableHandle t = table(s.table);
+    if (!t.table->identityColumn())
+        throw EngineError(err::IdentityInsertNoIdentity,
+                          "Table '" + t.displayName() + "' does not have the identity property. Cannot perform SET operation.");
+    const bool same = identityInsert && identityInsert->dbid == t.db.dbid && identityInsert->objectId == t.table->objectId;
+    if (s.on) {
+        if (identityInsert && !same)
+            throw EngineError(err::IdentityInsertOtherTable, "IDENTITY_INSERT is already ON for table '" +
+                                                                 identityInsert->displayName +
+                                                                 "'. Cannot perform SET operation for table '" +
+                                                                 s.table.last() + "'.");
+        identityInsert = IdentityInsert{t.db.dbid, t.table->objectId, t.displayName()};
+    } else if (same) {
+        identityInsert.reset();
+    }
+}
+
+void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOutcome&) {
+    for (const std::string& option : s.options) {
+        const std::string o = text::toUpper(option);
+        if (o == "DATEFORMAT") {
+            std::string v = text::toLower(s.value);
+            if (v != "dmy" && v != "mdy" && v != "ymd" && v != "ydm" && v != "myd" && v != "dym")
+                throw EngineError(2741, "SET DATEFORMAT date order '" + s.value + "' is invalid.");
+            dayFirst = v == "dmy" || v == "dym";
+        }
+        // The other options (QUOTED_IDENTIFIER, ANSI_NULLS, ARITHABORT, NOCOUNT, LANGUAGE, ...) are
+        // accepted; the engine behaves as the program expects them set.
+    }
+}
+
+void Session::Impl::execUse(const sql::UseStatement& s, StatementOutcome&) {
+    DatabaseHandle d = database(s.database);
+    currentDatabase = d.name;
+}
+
+void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome& out) {
+    const std::string name = text::toLower(s.procedure.last());
+    if (name == "sp_configure") {
+        if (s.arguments.empty()) return;
+        std::string option = argumentText(*this, s.arguments[0]);
+        if (!knownConfigurationOption(option))
+            throw EngineError(15123, "The configuration option '" + option + "' does not exist, or it may be an advanced option.");
+        if (s.arguments.size() > 1)
+            out.messages.push_back("Configuration option '" + option + "' changed from 0 to " +
+                                   argumentText(*this, s.arguments[1]) + ". Run the RECONFIGURE statement to install.");
+        return;
+    }
+    if (name == "sp_dboption") {
+        if (s.arguments.empty()) return;
+        std::string databaseName = argumentText(*this, s.arguments[0]);
+        bool exists = text::equalsNoCase(databaseName, "master") ||
+                      storage::findDatabase(*db, "d1", databaseName).has_value();
+        if (!exists)
+            throw EngineError(err::UnknownDatabaseOption, "The database '" + databaseName +
+                                                              "' does not exist. Supply a valid database name. To see "
+                                                              "available databases, use sys.databases.");
+        if (s.arguments.size() > 1) {
+            std::string option = argumentText(*this, s.arguments[1]);
+            if (!knownDatabaseOption(option))
+                throw EngineError(15011, "Database option '" + option + "' does not exist. Specify a valid option name.");
+        }
+        return;
+    }
+    throw EngineError(err::UnknownProcedure, "Could not find stored procedure '" + s.procedure.last() + "'.");
+}
+
+}  // namespace vopa::engine

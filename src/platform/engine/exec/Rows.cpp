@@ -1,0 +1,405 @@
+// INSERT, UPDATE, DELETE, and the single-row operations of recordsets.
+
+#include <algorithm>
+
+#include "platform/engine/SessionImpl.h"
+#include "platform/engine/sql/Parser.h"
+#include "platform/engine/translate/Compiler.h"
+#include "platform/text/Text.h"
+
+namespace vopa::engine {
+namespace {
+
+[[noreturn]] void notSupported(const std::string& what) {
+    throw EngineError(err::NotSupported, "The embedded engine does not support " + what + ".");
+}
+
+TableHandle writableTable(Session::Impl& session, const sql::QualifiedName& name) {
+    TableHandle t = session.table(name);
+    if (t.table->type == storage::TableInfo::Type::View) notSupported("changing rows through a view");
+    return t;
+}
+
+bool identityInsertOn(const Session::Impl& session, const TableHandle& t) {
+    return session.identityInsert && session.identityInsert->dbid == t.db.dbid &&
+           session.identityInsert->objectId == t.table->objectId;
+}
+
+std::optional<std::int64_t> maxOf(Session::Impl& session, const TableHandle& t, const storage::ColumnInfo& c) {
+    storage::Statement q = session.db->prepare("SELECT max(" + c.storageName() + ") FROM " + t.storageName());
+    if (!q.step() || q.columnIsNull(0)) return std::nullopt;
+    return q.columnInt(0);
+}
+
+// The identity counter for rows the statement numbers itself.
+int identitySlot(Session::Impl& session, const TableHandle& t, const storage::ColumnInfo& id) {
+    std::int64_t current =
+        storage::identityCurrent(*session.db, t.db.alias, t.table->objectId).value_or(id.seed - id.increment);
+    session.functions.identities.push_back({current + id.increment, id.increment, current, false});
+    return static_cast<int>(session.functions.identities.size() - 1);
+}
+
+// SQL for the value a column gets when the statement does not give one: its default or NULL.
+std::string omittedValue(Session::Impl& session, translate::Compiler& compiler, const storage::ColumnInfo& c,
+                         const TableHandle& t) {
+    translate::Scope none;
+    translate::Compiled value;
+    if (!c.defaultText.empty()) {
+        value = compiler.expr(*sql::parseExpression(c.defaultText), none);
+    } else {
+        value.isNull = true;
+        value.sql = "NULL";
+        value.type = c.type;
+    }
+    (void)session;
+    return compiler.store(value, c, t, false);
+}
+
+std::vector<const storage::ColumnInfo*> insertColumns(Session::Impl& session, const sql::InsertStatement& s,
+                                                      const TableHandle& t) {
+    const storage::ColumnInfo* identity = t.table->identityColumn();
+    std::vector<const storage::ColumnInfo*> targets;
+    if (s.columns.empty()) {
+        if (identity && identityInsertOn(session, t))
+            throw EngineError(err::IdentityNeedsColumnList, "An explicit value for the identity column in table '" +
+                                                                t.displayName() +
+                                                                "' can only be specified when a column list is used "
+                                                                "and IDENTITY_INSERT is ON.");
+        for (const storage::ColumnInfo& c : t.table->columns)
+            if (!c.identity) targets.push_back(&c);
+        return targets;
+    }
+    for (const std::string& name : s.columns) {
+        const storage::ColumnInfo* c = t.table->findColumn(name);
+        if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
+        for (const storage::ColumnInfo* seen : targets)
+            if (seen == c)
+                throw EngineError(264, "The column name '" + c->name +
+                                           "' is specified more than once in the SET clause or column list of an "
+                                           "INSERT. A column cannot be assigned more than one value in the same clause. "
+                                           "Modify the clause to make sure that a column is updated only once.");
+        if (c->identity && !identityInsertOn(session, t))
+            throw EngineError(err::IdentityInsertOff, "Cannot insert explicit value for identity column in table '" +
+                                                          t.table->name + "' when IDENTITY_INSERT is set to OFF.");
+        targets.push_back(c);
+    }
+    return targets;
+}
+
+// A copy of every column of one table into a table of identical layout: SQLite moves it whole.
+bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, const TableHandle& t,
+                    const translate::CompiledSelect& source) {
+    if (!source.plain || !source.singleBase) return false;
+    const storage::TableInfo& from = *source.singleBase->table;
+    if (targets.size() != t.table->columns.size() || from.columns.size() != targets.size() ||
+        source.columns.size() != targets.size() || from.objectId == t.table->objectId)
+        return false;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const storage::ColumnInfo& to = t.table->columns[i];
+        const storage::ColumnInfo& src = from.columns[i];
+        if (targets[i] != &to || source.columns[i].baseColumnId != src.id || !(to.type == src.type) ||
+            (!to.nullable && src.nullable))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& out) {
+    TableHandle t = writableTable(*this, s.table);
+    const storage::ColumnInfo* identity = t.table->identityColumn();
+    std::vector<const storage::ColumnInfo*> targets = insertColumns(*this, s, t);
+    const bool explicitIdentity =
+        identity && std::find(targets.begin(), targets.end(), identity) != targets.end();
+
+    translate::Compiler compiler(*this);
+    translate::Scope none;
+    std::string columnList;
+    auto appendColumn = [&](const storage::ColumnInfo& c) { columnList += (columnList.empty() ? "" : ", ") + c.storageName(); };
+    for (const storage::ColumnInfo* c : targets) appendColumn(*c);
+    // Columns the statement leaves out: identity numbers, defaults, NULL.
+    std::vector<const storage::ColumnInfo*> omitted;
+    for (const storage::ColumnInfo& c : t.table->columns)
+        if (std::find(targets.begin(), targets.end(), &c) == targets.end()) omitted.push_back(&c);
+    int slot = -1;
+    std::vector<std::string> omittedSql;
+    for (const storage::ColumnInfo* c : omitted) {
+        appendColumn(*c);
+        if (c->identity) {
+            slot = identitySlot(*this, t, *c);
+            omittedSql.push_back("vopa_identity(" + std::to_string(slot) + ")");
+        } else {
+            omittedSql.push_back(omittedValue(*this, compiler, *c, t));
+        }
+    }
+    auto restOfRow = [&] {
+        std::string r;
+        for (const std::string& v : omittedSql) r += ", " + v;
+        return r;
+    };
+
+    std::string statement = "INSERT INTO " + t.storageName() + "(" + columnList + ") ";
+    switch (s.source) {
+        case sql::InsertStatement::Source::Values: {
+            std::string rows;
+            for (const auto& row : s.rows) {
+                if (s.columns.empty() && row.size() != targets.size())
+                    throw EngineError(err::ColumnCountMismatch,
+                                      "Column name or number of supplied values does not match table definition.");
+                if (row.size() < targets.size())
+                    throw EngineError(109, "There are more columns in the INSERT statement than values specified in "
+                                           "the VALUES clause. The number of values in the VALUES clause must match "
+                                           "the number of columns specified in the INSERT statement.");
+                if (row.size() > targets.size())
+                    throw EngineError(110, "There are fewer columns in the INSERT statement than values specified in "
+                                           "the VALUES clause. The number of values in the VALUES clause must match "
+                                           "the number of columns specified in the INSERT statement.");
+                std::string values;
+                for (std::size_t i = 0; i < row.size(); ++i)
+                    values += (i ? ", " : "") + compiler.store(compiler.expr(*row[i], none), *targets[i], t, false);
+                if (targets.empty() && !omittedSql.empty()) values = restOfRow().substr(2);
+                else values += restOfRow();
+                rows += (rows.empty() ? "VALUES (" : ", (") + values + ")";
+            }
+            statement += rows;
+            break;
+        }
+        case sql::InsertStatement::Source::DefaultValues: {
+            std::string values = restOfRow();
+            statement += values.empty() ? "DEFAULT VALUES" : "VALUES (" + values.substr(2) + ")";
+            if (values.empty()) statement = "INSERT INTO " + t.storageName() + " DEFAULT VALUES";
+            break;
+        }
+        case sql::InsertStatement::Source::Select: {
+            translate::CompiledSelect source = compiler.select(*s.select, nullptr);
+            if (source.columns.size() < targets.size())
+                throw EngineError(120, "The select list for the INSERT statement contains fewer items than the insert "
+                                       "list. The number of SELECT values must match the number of INSERT columns.");
+            if (source.columns.size() > targets.size())
+                throw EngineError(121, "The select list for the INSERT statement contains more items than the insert "
+                                       "list. The number of SELECT values must match the number of INSERT columns.");
+            if (omitted.empty() && wholeTableCopy(targets, t, source)) {
+                statement = "INSERT INTO " + t.storageName() + " SELECT * FROM " + source.singleBase->storageName();
+                break;
+            }
+            std::string items;
+            bool direct = true;
+            for (std::size_t i = 0; i < targets.size(); ++i) {
+                translate::Compiled c;
+                c.sql = "\"x" + std::to_string(i + 1) + "\"";
+                c.type = source.columns[i].type;
+                c.nullable = source.columns[i].nullable;
+                std::string stored = compiler.store(c, *targets[i], t, false);
+                direct = direct && stored == c.sql;
+                items += (i ? ", " : "") + stored;
+            }
+            if (direct && omittedSql.empty())
+                statement += "SELECT * FROM (" + source.sql + ")";
+            else
+                statement += "SELECT " + (items.empty() ? restOfRow().substr(2) : items + restOfRow()) + " FROM (" +
+                             source.sql + ")";
+            break;
+        }
+        case sql::InsertStatement::Source::Execute: notSupported("INSERT ... EXEC");
+    }
+    atomically([&] {
+        db->exec(statement);
+        out.rowsAffected = db->changes();
+        if (slot >= 0 && functions.identities[static_cast<std::size_t>(slot)].used) {
+            std::int64_t last = functions.identities[static_cast<std::size_t>(slot)].last;
+            storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, last);
+            lastIdentity = last;
+        }
+        if (explicitIdentity && out.rowsAffected > 0) {
+            std::optional<std::int64_t> top = maxOf(*this, t, *identity);
+            moveIdentityPast(t, top);
+            lastIdentity = top;
+        }
+    });
+}
+
+void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& out) {
+    if (!s.from.empty()) notSupported("UPDATE ... FROM");
+    if (s.top) notSupported("UPDATE TOP");
+    TableHandle t = writableTable(*this, s.table);
+    translate::Compiler compiler(*this);
+    translate::Scope scope;
+    scope.tables.push_back(compiler.bindTable(t, ""));
+    const std::string alias = storage::quoteIdentifier(scope.tables[0].sqlAlias);
+    std::string sets;
+    std::vector<const storage::ColumnInfo*> assigned;
+    for (const sql::Assignment& a : s.assignments) {
+        const storage::ColumnInfo* c = t.table->findColumn(a.column.last());
+        if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + a.column.last() + "'.");
+        if (std::find(assigned.begin(), assigned.end(), c) != assigned.end())
+            throw EngineError(264, "The column name '" + c->name +
+                                       "' is specified more than once in the SET clause or column list of an INSERT. "
+                                       "A column cannot be assigned more than one value in the same clause. Modify "
+                                       "the clause to make sure that a column is updated only once.");
+        if (c->identity) throw EngineError(8102, "Cannot update identity column '" + c->name + "'.");
+        assigned.push_back(c);
+        sets += (sets.empty() ? "" : ", ") + c->storageName() + " = " +
+                compiler.store(compiler.expr(*a.value, scope), *c, t, true);
+    }
+    std::string statement = "UPDATE " + t.storageName() + " AS " + alias + " SET " + sets;
+    if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    atomically([&] {
+        db->exec(statement);
+        out.rowsAffected = db->changes();
+    });
+}
+
+void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& out) {
+    if (!s.from.empty()) notSupported("DELETE ... FROM with a second FROM clause");
+    if (s.top) notSupported("DELETE TOP");
+    TableHandle t = writableTable(*this, s.table);
+    translate::Compiler compiler(*this);
+    translate::Scope scope;
+    scope.tables.push_back(compiler.bindTable(t, ""));
+    std::string statement = "DELETE FROM " + t.storageName() + " AS " + storage::quoteIdentifier(scope.tables[0].sqlAlias);
+    if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    atomically([&] {
+        db->exec(statement);
+        out.rowsAffected = db->changes();
+    });
+}
+
+// ---- single rows -------------------------------------------------------------------------------------
+
+namespace {
+
+TableHandle rowTable(Session::Impl& session, const std::string& database, const std::string& table) {
+    sql::QualifiedName name;
+    name.parts = {database, "dbo", table};
+    return writableTable(session, name);
+}
+
+void bindCell(storage::Statement& st, int index, const Cell& c) {
+    switch (c.kind) {
+        case Cell::Kind::Null: st.bindNull(index); break;
+        case Cell::Kind::Integer: st.bind(index, c.i); break;
+        case Cell::Kind::Real: st.bind(index, c.r); break;
+        case Cell::Kind::Text: st.bind(index, std::string_view(c.s)); break;
+        case Cell::Kind::Blob: st.bindBlob(index, c.s); break;
+    }
+}
+
+Cell checkedCell(const Value& v, const storage::ColumnInfo& c, const TableHandle& t, bool update) {
+    Cell cell = valueToCell(v, c.type);
+    if (cell.isNull() && !c.nullable)
+        throw EngineError(err::NotNullViolation, "Cannot insert the value NULL into column '" + c.name + "', table '" +
+                                                     t.displayName() + "'; column does not allow nulls. " +
+                                                     (update ? "UPDATE" : "INSERT") + " fails.");
+    return cell;
+}
+
+}  // namespace
+
+}  // namespace vopa::engine
+
+namespace vopa::engine {
+
+std::int64_t Session::insertRow(const std::string& database, const std::string& table,
+                                const std::vector<std::pair<std::string, Value>>& values) {
+    Impl& s = *impl_;
+    s.functions.clear();
+    s.unpinAll();
+    TableHandle t = rowTable(s, database, table);
+    translate::Compiler compiler(s);
+    std::string columns, params;
+    std::vector<std::pair<const storage::ColumnInfo*, Cell>> given;
+    for (const auto& [name, value] : values) {
+        const storage::ColumnInfo* c = t.table->findColumn(name);
+        if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
+        if (c->identity && !identityInsertOn(s, t))
+            throw EngineError(err::IdentityInsertOff, "Cannot insert explicit value for identity column in table '" +
+                                                          t.table->name + "' when IDENTITY_INSERT is set to OFF.");
+        given.emplace_back(c, checkedCell(value, *c, t, false));
+        columns += (columns.empty() ? "" : ", ") + c->storageName();
+        params += (params.empty() ? "?" : ", ?") + std::to_string(given.size());
+    }
+    int slot = -1;
+    for (const storage::ColumnInfo& c : t.table->columns) {
+        bool isGiven = false;
+        for (const auto& g : given) isGiven = isGiven || g.first == &c;
+        if (isGiven) continue;
+        columns += (columns.empty() ? "" : ", ") + c.storageName();
+        std::string v;
+        if (c.identity) {
+            slot = identitySlot(s, t, c);
+            v = "vopa_identity(" + std::to_string(slot) + ")";
+        } else {
+            v = omittedValue(s, compiler, c, t);
+        }
+        params += (params.empty() ? "" : ", ") + v;
+    }
+    std::int64_t rowId = 0;
+    s.atomically([&] {
+        storage::Statement st = s.db->prepare("INSERT INTO " + t.storageName() + "(" + columns + ") VALUES (" + params + ")");
+        for (std::size_t i = 0; i < given.size(); ++i) bindCell(st, static_cast<int>(i + 1), given[i].second);
+        st.run();
+        rowId = s.db->lastInsertRowId();
+        if (slot >= 0) {
+            std::int64_t last = s.functions.identities[static_cast<std::size_t>(slot)].last;
+            storage::setIdentityCurrent(*s.db, t.db.alias, t.table->objectId, last);
+            s.lastIdentity = last;
+        }
+    });
+    return rowId;
+}
+
+void Session::updateRow(const std::string& database, const std::string& table, std::int64_t rowId,
+                        const std::vector<std::pair<std::string, Value>>& values) {
+    Impl& s = *impl_;
+    s.functions.clear();
+    s.unpinAll();
+    TableHandle t = rowTable(s, database, table);
+    if (values.empty()) return;
+    std::string sets;
+    std::vector<Cell> cells;
+    for (const auto& [name, value] : values) {
+        const storage::ColumnInfo* c = t.table->findColumn(name);
+        if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
+        if (c->identity) throw EngineError(8102, "Cannot update identity column '" + c->name + "'.");
+        cells.push_back(checkedCell(value, *c, t, true));
+        sets += (sets.empty() ? "" : ", ") + c->storageName() + " = ?" + std::to_string(cells.size());
+    }
+    s.atomically([&] {
+        storage::Statement st = s.db->prepare("UPDATE " + t.storageName() + " SET " + sets + " WHERE rowid = ?" +
+                                              std::to_string(cells.size() + 1));
+        for (std::size_t i = 0; i < cells.size(); ++i) bindCell(st, static_cast<int>(i + 1), cells[i]);
+        st.bind(static_cast<int>(cells.size() + 1), rowId);
+        st.run();
+        if (s.db->changes() == 0)
+            throw EngineError(16934, "Optimistic concurrency check failed. The row was modified outside of this cursor.");
+    });
+}
+
+void Session::deleteRow(const std::string& database, const std::string& table, std::int64_t rowId) {
+    Impl& s = *impl_;
+    s.unpinAll();
+    TableHandle t = rowTable(s, database, table);
+    s.atomically([&] {
+        storage::Statement st = s.db->prepare("DELETE FROM " + t.storageName() + " WHERE rowid = ?1");
+        st.bind(1, rowId).run();
+    });
+}
+
+std::vector<Value> Session::readRow(const std::string& database, const std::string& table, std::int64_t rowId,
+                                    const std::vector<ResultColumn>& like) {
+    Impl& s = *impl_;
+    s.unpinAll();
+    TableHandle t = rowTable(s, database, table);
+    std::string items;
+    for (const ResultColumn& rc : like) {
+        const storage::ColumnInfo* c = rc.baseColumnId ? t.table->columnById(rc.baseColumnId) : nullptr;
+        items += (items.empty() ? "" : ", ") + (c ? c->storageName() : std::string("NULL"));
+    }
+    ResultSet rs = s.collect("SELECT " + items + " FROM " + t.storageName() + " WHERE rowid = " + std::to_string(rowId),
+                             like, false);
+    if (rs.rows.empty()) return {};
+    return rs.rows.front();
+}
+
+}  // namespace vopa::engine

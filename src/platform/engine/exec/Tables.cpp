@@ -1,0 +1,233 @@
+// CREATE TABLE, ALTER TABLE, DROP TABLE and TRUNCATE TABLE.
+
+#include "platform/engine/SessionImpl.h"
+#include "platform/engine/exec/Keys.h"
+#include "platform/engine/sql/Parser.h"
+#include "platform/engine/translate/Compiler.h"
+#include "platform/text/Text.h"
+
+namespace vopa::engine {
+namespace {
+
+[[noreturn]] void notSupported(const std::string& what) {
+    throw EngineError(err::NotSupported, "The embedded engine does not support " + what + ".");
+}
+
+bool identityType(const SqlType& t) {
+    return (t.isInteger() && t.base != BaseType::Bit) ||
+           ((t.base == BaseType::Decimal || t.base == BaseType::Numeric) && t.scale == 0);
+}
+
+// A column definition checked against the server's rules and turned into the catalog's record.
+storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& def, int id, int position,
+                                 const std::string& tableName) {
+    storage::ColumnInfo c;
+    c.id = id;
+    c.name = def.name;
+    try {
+        c.type = SqlType::fromName(def.type.name, def.type.length, def.type.precision, def.type.scale);
+    } catch (const EngineError& e) {
+        if (e.number() != 2715) throw;
+        throw EngineError(2715, "Column, parameter, or variable #" + std::to_string(position) +
+                                    ": Cannot find data type " + def.type.name + ".");
+    }
+    c.identity = def.identity;
+    c.seed = def.identitySeed;
+    c.increment = def.identityIncrement;
+    c.collation = def.collation;
+    if (def.identity) {
+        if (!identityType(c.type))
+            throw EngineError(2749, "Identity column '" + def.name + "' must be of data type int, bigint, smallint, "
+                                    "tinyint, or decimal or numeric with a scale of 0, and constrained to be nonnullable.");
+        if (def.nullable && *def.nullable)
+            throw EngineError(8147, "Could not create IDENTITY attribute on nullable column '" + def.name + "', table '" +
+                                        tableName + "'.");
+        if (def.defaultValue)
+            throw EngineError(1754, "Defaults cannot be created on columns with an IDENTITY attribute. Table '" +
+                                        tableName + "', column '" + def.name + "'.");
+    }
+    c.nullable = def.identity ? false : def.nullable.value_or(true);
+    if (def.defaultValue) {
+        // The default must be a constant expression; compiling it checks that it is one.
+        translate::Compiler compiler(session);
+        translate::Scope scope;
+        translate::Compiled value;
+        try {
+            value = compiler.expr(*def.defaultValue, scope);
+        } catch (const EngineError& e) {
+            if (e.number() != err::InvalidColumn && e.number() != 4104) throw;
+            throw EngineError(128, "The name \"" + def.name +
+                                       "\" is not permitted in this context. Valid expressions are constants, constant "
+                                       "expressions, and (in some contexts) variables. Column names are not permitted.");
+        }
+        c.defaultText = storage::normaliseDefault(def.defaultText);
+        c.defaultName = def.defaultName;
+    }
+    return c;
+}
+
+}  // namespace
+
+void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, StatementOutcome&) {
+    auto [databaseName, tableName] = splitName(s.table);
+    DatabaseHandle target = database(databaseName);
+    if (target.catalog->find(tableName))
+        throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.");
+    if (tableName.size() > 0 && tableName[0] == '#') notSupported("temporary tables");
+    storage::TableInfo info;
+    info.name = tableName;
+    int position = 0;
+    for (const sql::ColumnDef& def : s.columns) {
+        ++position;
+        for (const storage::ColumnInfo& existing : info.columns)
+            if (text::equalsNoCase(existing.name, def.name))
+                throw EngineError(err::DuplicateColumn, "Column names in each table must be unique. Column name '" +
+                                                            def.name + "' in table '" + tableName +
+                                                            "' is specified more than once.");
+        storage::ColumnInfo c = defineColumn(*this, def, position, position, tableName);
+        if (c.identity && info.identityColumn())
+            throw EngineError(2744, "Multiple identity columns specified for table '" + tableName +
+                                        "'. Only one identity column per table is allowed.");
+        info.columns.push_back(std::move(c));
+    }
+    atomically([&] {
+        info.objectId = storage::nextObjectId(*db, target.alias);
+        storage::createTable(*db, target.alias, info);
+        catalogChanged(target);
+        TableHandle t{database(databaseName), nullptr};
+        t.table = t.db.catalog->find(tableName);
+        // Keys declared with the columns or after them.
+        for (const sql::ColumnDef& def : s.columns)
+            for (const sql::TableConstraint& k : def.constraints) {
+                sql::TableConstraint withColumn;
+                withColumn.kind = k.kind;
+                withColumn.name = k.name;
+                withColumn.clustered = k.clustered;
+                withColumn.columns = {sql::IndexColumn{def.name, false}};
+                withColumn.indexOptions = k.indexOptions;
+                exec::addConstraint(*this, t, withColumn);
+                t = TableHandle{database(databaseName), nullptr};
+                t.table = t.db.catalog->find(tableName);
+            }
+        for (const sql::TableConstraint& k : s.constraints) {
+            exec::addConstraint(*this, t, k);
+            t = TableHandle{database(databaseName), nullptr};
+            t.table = t.db.catalog->find(tableName);
+        }
+    });
+    catalogChanged(target);
+}
+
+void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementOutcome&) {
+    TableHandle t = table(s.table);
+    if (t.table->type != storage::TableInfo::Type::Table)
+        throw EngineError(4929, "Cannot alter the table '" + t.table->name + "' because it is not a table.");
+    using Action = sql::AlterTableStatement::Action;
+    switch (s.action) {
+        case Action::AddColumns: {
+            atomically([&] {
+                TableHandle current = t;
+                int nextId = current.table->nextColumnId();
+                for (const sql::ColumnDef& def : s.columns) {
+                    if (current.table->findColumn(def.name))
+                        throw EngineError(err::DuplicateColumn,
+                                          "Column names in each table must be unique. Column name '" + def.name +
+                                              "' in table '" + current.table->name + "' is specified more than once.");
+                    storage::ColumnInfo c = defineColumn(*this, def, nextId++, static_cast<int>(current.table->columns.size()) + 1,
+                                                         current.table->name);
+                    if (c.identity && current.table->identityColumn())
+                        throw EngineError(2744, "Multiple identity columns specified for table '" + current.table->name +
+                                                    "'. Only one identity column per table is allowed.");
+                    bool hasRows = false;
+                    {
+                        storage::Statement q = db->prepare("SELECT 1 FROM " + current.storageName() + " LIMIT 1");
+                        hasRows = q.step();
+                    }
+                    if (!c.nullable && !c.identity && c.defaultText.empty() && hasRows)
+                        throw EngineError(err::NonEmptyNotNullColumn,
+                                          "ALTER TABLE only allows columns to be added that can contain nulls, or have a "
+                                          "DEFAULT definition specified, or the column being added is an identity or "
+                                          "timestamp column, or alternatively if none of the previous conditions are "
+                                          "satisfied the table must be empty to allow addition of this column. Column '" +
+                                              c.name + "' cannot be added to non-empty table '" + current.table->name +
+                                              "' because it does not satisfy these conditions.");
+                    storage::addColumn(*db, current.db.alias, *current.table, c);
+                    if (hasRows && c.identity) {
+                        // Existing rows are numbered in their storage order.
+                        db->exec("UPDATE " + current.storageName() + " SET " + c.storageName() + " = " +
+                                 std::to_string(c.seed) + " + (SELECT count(*) FROM " + current.storageName() +
+                                 " AS older WHERE older.rowid < " + current.storageName() + ".rowid) * " +
+                                 std::to_string(c.increment));
+                        storage::Statement q = db->prepare("SELECT count(*) FROM " + current.storageName());
+                        q.step();
+                        storage::setIdentityCurrent(*db, current.db.alias, current.table->objectId,
+                                                    c.seed + (q.columnInt(0) - 1) * c.increment);
+                    } else if (hasRows && !c.nullable && !c.defaultText.empty()) {
+                        // A NOT NULL column with a default gets the default in every existing row.
+                        translate::Compiler compiler(*this);
+                        translate::Scope scope;
+                        translate::Compiled value = compiler.expr(*sql::parseExpression(c.defaultText), scope);
+                        db->exec("UPDATE " + current.storageName() + " SET " + c.storageName() + " = " +
+                                 compiler.store(value, c, current, true));
+                    }
+                    catalogChanged(current.db);
+                    current = table(s.table);
+                }
+            });
+            return;
+        }
+        case Action::AddConstraints:
+            atomically([&] {
+                for (const sql::TableConstraint& k : s.constraints) {
+                    exec::addConstraint(*this, table(s.table), k);
+                    catalogChanged(t.db);
+                }
+            });
+            return;
+        case Action::DropConstraints:
+            atomically([&] {
+                for (const std::string& name : s.names) {
+                    TableHandle current = table(s.table);
+                    exec::dropConstraint(*this, current, name);
+                    catalogChanged(current.db);
+                }
+            });
+            return;
+        case Action::DropColumns: notSupported("ALTER TABLE ... DROP COLUMN");
+        case Action::AlterColumn: notSupported("ALTER TABLE ... ALTER COLUMN");
+    }
+}
+
+void Session::Impl::execDropTable(const sql::DropTableStatement& s, StatementOutcome&) {
+    for (const sql::QualifiedName& name : s.tables) {
+        TableHandle t = table(name, false);
+        if (!t.table) {
+            if (s.ifExists) continue;
+            throw EngineError(3701, "Cannot drop the table '" + name.text() +
+                                        "', because it does not exist or you do not have permission.");
+        }
+        if (t.table->type == storage::TableInfo::Type::View)
+            throw EngineError(3705, "Cannot use DROP TABLE with '" + name.text() + "' because '" + name.text() +
+                                        "' is a view. Use DROP VIEW.");
+        if (t.table->type == storage::TableInfo::Type::System)
+            throw EngineError(3701, "Cannot drop the table '" + name.text() +
+                                        "', because it does not exist or you do not have permission.");
+        atomically([&] { storage::dropObject(*db, t.db.alias, *t.table); });
+        if (identityInsert && identityInsert->dbid == t.db.dbid && identityInsert->objectId == t.table->objectId)
+            identityInsert.reset();
+        catalogChanged(t.db);
+    }
+}
+
+void Session::Impl::execTruncate(const sql::TruncateStatement& s, StatementOutcome&) {
+    TableHandle t = table(s.table);
+    if (t.table->type != storage::TableInfo::Type::Table)
+        throw EngineError(4708, "Could not truncate object '" + t.table->name + "' because it is not a table.");
+    atomically([&] {
+        db->exec("DELETE FROM " + t.storageName());
+        if (const storage::ColumnInfo* id = t.table->identityColumn())
+            storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, id->seed - id->increment);
+    });
+}
+
+}  // namespace vopa::engine

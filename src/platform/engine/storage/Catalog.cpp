@@ -1,0 +1,346 @@
+#include "Catalog.h"
+
+#include "Sqlite.h"
+#include "platform/engine/EngineError.h"
+#include "platform/text/Text.h"
+
+namespace vopa::engine::storage {
+namespace {
+
+constexpr std::int64_t kFirstObjectId = 100'003;
+
+std::string qualified(const std::string& schema, std::string_view name) {
+    return quoteIdentifier(schema) + "." + quoteIdentifier(name);
+}
+
+char typeCode(TableInfo::Type t) {
+    switch (t) {
+        case TableInfo::Type::Table: return 'U';
+        case TableInfo::Type::View: return 'V';
+        case TableInfo::Type::System: return 'S';
+    }
+    return 'U';
+}
+
+TableInfo::Type typeFromCode(const std::string& code) {
+    if (code == "V") return TableInfo::Type::View;
+    if (code == "S") return TableInfo::Type::System;
+    return TableInfo::Type::Table;
+}
+
+std::string joinInts(const std::vector<int>& ids, const std::vector<bool>& desc) {
+    std::string s;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (i) s += ",";
+        s += std::to_string(ids[i]);
+        if (i < desc.size() && desc[i]) s += "-";
+    }
+    return s;
+}
+
+void splitInts(const std::string& s, std::vector<int>& ids, std::vector<bool>& desc) {
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        std::size_t comma = s.find(',', pos);
+        std::string part = s.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        bool d = !part.empty() && part.back() == '-';
+        if (d) part.pop_back();
+        ids.push_back(std::stoi(part));
+        desc.push_back(d);
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+}
+
+}  // namespace
+
+const ColumnInfo* TableInfo::findColumn(std::string_view n) const {
+    for (const ColumnInfo& c : columns)
+        if (text::equalsNoCase(c.name, n)) return &c;
+    return nullptr;
+}
+
+const ColumnInfo* TableInfo::columnById(int id) const {
+    for (const ColumnInfo& c : columns)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+const ColumnInfo* TableInfo::identityColumn() const {
+    for (const ColumnInfo& c : columns)
+        if (c.identity) return &c;
+    return nullptr;
+}
+
+const IndexInfo* TableInfo::findIndex(std::string_view n) const {
+    for (const IndexInfo& i : indexes)
+        if (text::equalsNoCase(i.name, n)) return &i;
+    return nullptr;
+}
+
+int TableInfo::nextColumnId() const {
+    int id = 0;
+    for (const ColumnInfo& c : columns) id = std::max(id, c.id);
+    return id + 1;
+}
+
+int TableInfo::nextIndexId() const {
+    int id = 1;  // 1 is the clustered index's number on the server
+    for (const IndexInfo& i : indexes) id = std::max(id, i.id);
+    return id + 1;
+}
+
+const TableInfo* DatabaseCatalog::find(std::string_view name) const {
+    auto it = byName_.find(text::toUpper(name));
+    return it == byName_.end() ? nullptr : &tables_[it->second];
+}
+
+const TableInfo* DatabaseCatalog::findById(std::int64_t objectId) const {
+    for (const TableInfo& t : tables_)
+        if (t.objectId == objectId) return &t;
+    return nullptr;
+}
+
+std::shared_ptr<const DatabaseCatalog> DatabaseCatalog::load(Connection& db, const std::string& schema) {
+    auto catalog = std::make_shared<DatabaseCatalog>();
+    {
+        Statement v = db.prepare("PRAGMA " + quoteIdentifier(schema) + ".schema_version");
+        if (v.step()) catalog->schemaVersion = v.columnInt(0);
+    }
+    {
+        Statement info = db.prepare("SELECT value FROM " + qualified(schema, "__vopa_info") + " WHERE key = 'name'");
+        if (info.step()) catalog->databaseName = info.columnText(0);
+    }
+    Statement objects = db.prepare("SELECT object_id, name, type, view_text FROM " + qualified(schema, "__vopa_objects") +
+                                   " ORDER BY object_id");
+    while (objects.step()) {
+        TableInfo t;
+        t.objectId = objects.columnInt(0);
+        t.name = objects.columnText(1);
+        t.type = typeFromCode(objects.columnText(2));
+        t.viewText = objects.columnText(3);
+        catalog->byName_[text::toUpper(t.name)] = catalog->tables_.size();
+        catalog->tables_.push_back(std::move(t));
+    }
+    Statement columns = db.prepare(
+        "SELECT object_id, column_id, name, type, length, precision, scale, nullable, is_identity, seed, increment, "
+        "default_text, default_name, collation FROM " +
+        qualified(schema, "__vopa_columns") + " ORDER BY object_id, column_id");
+    TableInfo* current = nullptr;
+    while (columns.step()) {
+        std::int64_t objectId = columns.columnInt(0);
+        if (!current || current->objectId != objectId) current = const_cast<TableInfo*>(catalog->findById(objectId));
+        if (!current) continue;
+        ColumnInfo c;
+        c.id = static_cast<int>(columns.columnInt(1));
+        c.name = columns.columnText(2);
+        c.type = SqlType::fromName(columns.columnText(3), static_cast<int>(columns.columnInt(4)),
+                                   static_cast<int>(columns.columnInt(5)), static_cast<int>(columns.columnInt(6)));
+        c.nullable = columns.columnInt(7) != 0;
+        c.identity = columns.columnInt(8) != 0;
+        c.seed = columns.columnInt(9);
+        c.increment = columns.columnInt(10);
+        c.defaultText = columns.columnText(11);
+        c.defaultName = columns.columnText(12);
+        c.collation = columns.columnText(13);
+        current->columns.push_back(std::move(c));
+    }
+    Statement indexes = db.prepare("SELECT object_id, index_id, name, is_unique, is_primary_key, clustered, "
+                                   "fill_factor, columns FROM " +
+                                   qualified(schema, "__vopa_indexes") + " ORDER BY object_id, index_id");
+    while (indexes.step()) {
+        auto* t = const_cast<TableInfo*>(catalog->findById(indexes.columnInt(0)));
+        if (!t) continue;
+        IndexInfo i;
+        i.id = static_cast<int>(indexes.columnInt(1));
+        i.name = indexes.columnText(2);
+        i.unique = indexes.columnInt(3) != 0;
+        i.primaryKey = indexes.columnInt(4) != 0;
+        i.clustered = indexes.columnInt(5) != 0;
+        i.fillFactor = static_cast<int>(indexes.columnInt(6));
+        splitInts(indexes.columnText(7), i.columnIds, i.descending);
+        t->indexes.push_back(std::move(i));
+    }
+    return catalog;
+}
+
+void initialiseDatabase(Connection& db, const std::string& schema, const std::string& databaseName) {
+    const std::string s = quoteIdentifier(schema) + ".";
+    db.exec("CREATE TABLE " + s +
+            "__vopa_info(key TEXT PRIMARY KEY, value);"
+            "CREATE TABLE " + s +
+            "__vopa_objects(object_id INTEGER PRIMARY KEY, name TEXT NOT NULL COLLATE VOPA_CI UNIQUE, "
+            "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER);"
+            "CREATE TABLE " + s +
+            "__vopa_columns(object_id INTEGER NOT NULL, column_id INTEGER NOT NULL, name TEXT NOT NULL, "
+            "type TEXT NOT NULL, length INTEGER, precision INTEGER, scale INTEGER, nullable INTEGER, "
+            "is_identity INTEGER, seed INTEGER, increment INTEGER, default_text TEXT, default_name TEXT, "
+            "collation TEXT, PRIMARY KEY(object_id, column_id));"
+            "CREATE TABLE " + s +
+            "__vopa_indexes(object_id INTEGER NOT NULL, index_id INTEGER NOT NULL, name TEXT NOT NULL, "
+            "is_unique INTEGER, is_primary_key INTEGER, clustered INTEGER, fill_factor INTEGER, columns TEXT, "
+            "PRIMARY KEY(object_id, index_id));");
+    Statement put = db.prepare("INSERT INTO " + s + "__vopa_info(key, value) VALUES ('name', ?1)");
+    put.bind(1, databaseName).run();
+}
+
+std::int64_t nextObjectId(Connection& db, const std::string& schema) {
+    Statement q = db.prepare("SELECT max(object_id) FROM " + qualified(schema, "__vopa_objects"));
+    q.step();
+    return q.columnIsNull(0) ? kFirstObjectId : q.columnInt(0) + 1;
+}
+
+std::string storageDeclaration(const ColumnInfo& column) {
+    switch (column.type.storage()) {
+        case Storage::Integer:
+        case Storage::Scaled:
+        case Storage::DateMillis: return "INTEGER";
+        case Storage::Real: return "REAL";
+        case Storage::Text: return "TEXT COLLATE VOPA_CI";
+        case Storage::Blob: return "BLOB";
+    }
+    return "";
+}
+
+static void insertColumnRecord(Connection& db, const std::string& schema, std::int64_t objectId, const ColumnInfo& c) {
+    Statement put = db.prepare("INSERT INTO " + qualified(schema, "__vopa_columns") +
+                               " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+    put.bind(1, objectId)
+        .bind(2, static_cast<std::int64_t>(c.id))
+        .bind(3, c.name)
+        .bind(4, c.type.name())
+        .bind(5, static_cast<std::int64_t>(c.type.length))
+        .bind(6, static_cast<std::int64_t>(c.type.storage() == Storage::Scaled ? c.type.precision : -1))
+        .bind(7, static_cast<std::int64_t>(c.type.storage() == Storage::Scaled ? c.type.scale : -1))
+        .bind(8, static_cast<std::int64_t>(c.nullable))
+        .bind(9, static_cast<std::int64_t>(c.identity))
+        .bind(10, c.seed)
+        .bind(11, c.increment)
+        .bind(12, c.defaultText)
+        .bind(13, c.defaultName)
+        .bind(14, c.collation)
+        .run();
+}
+
+void createTable(Connection& db, const std::string& schema, const TableInfo& table) {
+    Statement put = db.prepare("INSERT INTO " + qualified(schema, "__vopa_objects") +
+                               "(object_id, name, type, identity_current, created) VALUES (?1, ?2, ?3, ?4, "
+                               "strftime('%s','now'))");
+    put.bind(1, table.objectId).bind(2, table.name).bind(3, std::string(1, typeCode(table.type)));
+    if (const ColumnInfo* id = table.identityColumn())
+        put.bind(4, id->seed - id->increment);
+    else
+        put.bindNull(4);
+    put.run();
+    std::string ddl = "CREATE TABLE " + qualified(schema, table.storageName()) + "(";
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        const ColumnInfo& c = table.columns[i];
+        if (i) ddl += ", ";
+        ddl += c.storageName() + " " + storageDeclaration(c);
+        insertColumnRecord(db, schema, table.objectId, c);
+    }
+    db.exec(ddl + ")");
+}
+
+void createView(Connection& db, const std::string& schema, const TableInfo& view) {
+    Statement put = db.prepare("INSERT INTO " + qualified(schema, "__vopa_objects") +
+                               "(object_id, name, type, view_text, created) VALUES (?1, ?2, 'V', ?3, "
+                               "strftime('%s','now'))");
+    put.bind(1, view.objectId).bind(2, view.name).bind(3, view.viewText).run();
+    for (const ColumnInfo& c : view.columns) insertColumnRecord(db, schema, view.objectId, c);
+}
+
+void dropObject(Connection& db, const std::string& schema, const TableInfo& table) {
+    for (const char* t : {"__vopa_objects", "__vopa_columns", "__vopa_indexes"}) {
+        Statement del = db.prepare("DELETE FROM " + qualified(schema, t) + " WHERE object_id = ?1");
+        del.bind(1, table.objectId).run();
+    }
+    if (table.type != TableInfo::Type::View) db.exec("DROP TABLE IF EXISTS " + qualified(schema, table.storageName()));
+}
+
+void addColumn(Connection& db, const std::string& schema, const TableInfo& table, const ColumnInfo& column) {
+    insertColumnRecord(db, schema, table.objectId, column);
+    db.exec("ALTER TABLE " + qualified(schema, table.storageName()) + " ADD COLUMN " + column.storageName() + " " +
+            storageDeclaration(column));
+    if (column.identity) {
+        Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
+                                   " SET identity_current = ?2 WHERE object_id = ?1");
+        put.bind(1, table.objectId).bind(2, column.seed - column.increment).run();
+    }
+}
+
+void addIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index) {
+    Statement put = db.prepare("INSERT INTO " + qualified(schema, "__vopa_indexes") +
+                               " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    put.bind(1, table.objectId)
+        .bind(2, static_cast<std::int64_t>(index.id))
+        .bind(3, index.name)
+        .bind(4, static_cast<std::int64_t>(index.unique))
+        .bind(5, static_cast<std::int64_t>(index.primaryKey))
+        .bind(6, static_cast<std::int64_t>(index.clustered))
+        .bind(7, static_cast<std::int64_t>(index.fillFactor))
+        .bind(8, joinInts(index.columnIds, index.descending))
+        .run();
+    std::string ddl = std::string("CREATE ") + (index.unique ? "UNIQUE " : "") + "INDEX " +
+                      qualified(schema, index.storageName(table.objectId)) + " ON " +
+                      quoteIdentifier(table.storageName()) + "(";
+    for (std::size_t i = 0; i < index.columnIds.size(); ++i) {
+        if (i) ddl += ", ";
+        ddl += "c" + std::to_string(index.columnIds[i]);
+        if (i < index.descending.size() && index.descending[i]) ddl += " DESC";
+    }
+    db.exec(ddl + ")");
+}
+
+void dropIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index) {
+    Statement del = db.prepare("DELETE FROM " + qualified(schema, "__vopa_indexes") +
+                               " WHERE object_id = ?1 AND index_id = ?2");
+    del.bind(1, table.objectId).bind(2, static_cast<std::int64_t>(index.id)).run();
+    db.exec("DROP INDEX IF EXISTS " + qualified(schema, index.storageName(table.objectId)));
+}
+
+std::optional<std::int64_t> identityCurrent(Connection& db, const std::string& schema, std::int64_t objectId) {
+    Statement q = db.prepare("SELECT identity_current FROM " + qualified(schema, "__vopa_objects") +
+                             " WHERE object_id = ?1");
+    q.bind(1, objectId);
+    if (!q.step() || q.columnIsNull(0)) return std::nullopt;
+    return q.columnInt(0);
+}
+
+void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t objectId, std::int64_t value) {
+    Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
+                               " SET identity_current = ?2 WHERE object_id = ?1");
+    put.bind(1, objectId).bind(2, value).run();
+}
+
+std::string normaliseDefault(std::string_view written) {
+    std::string t(written);
+    auto trim = [](std::string& s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\r' || s.front() == '\n' || s.front() == '\t'))
+            s.erase(s.begin());
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\r' || s.back() == '\n' || s.back() == '\t')) s.pop_back();
+    };
+    trim(t);
+    // Strip the parentheses that enclose the whole expression.
+    auto enclosed = [](const std::string& s) {
+        if (s.size() < 2 || s.front() != '(' || s.back() != ')') return false;
+        int depth = 0;
+        bool quoted = false;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            char c = s[i];
+            if (c == '\'') quoted = !quoted;
+            if (quoted) continue;
+            if (c == '(') ++depth;
+            if (c == ')' && --depth == 0 && i + 1 < s.size()) return false;
+        }
+        return true;
+    };
+    while (enclosed(t)) {
+        t = t.substr(1, t.size() - 2);
+        trim(t);
+    }
+    bool number = !t.empty() && t.find_first_not_of("0123456789.-+") == std::string::npos;
+    return number ? "((" + t + "))" : "(" + t + ")";
+}
+
+}  // namespace vopa::engine::storage

@@ -1,0 +1,67 @@
+#pragma once
+// SQL functions and the collation the engine registers on its SQLite connection. Translated
+// statements call them where SQLite's own behaviour differs from the server's: typed conversions with
+// the server's errors, identity values, LIKE with [ranges], case-insensitive text, date parts.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/engine/Convert.h"
+
+struct sqlite3;
+struct sqlite3_value;
+
+namespace vopa::engine::storage {
+
+// Per-statement state the functions read: conversions and identity counters are numbered by the
+// translator and referred to by number in the SQL text.
+struct FunctionContext {
+    struct Conversion {
+        SqlType from;
+        SqlType to;
+        ConversionMode mode = ConversionMode::Implicit;
+        int style = -1;
+        bool notNull = false;  // a NULL is error 515 naming the column
+        bool forUpdate = false;
+        std::string columnName;
+        std::string tableName;  // "db.dbo.table" for messages
+    };
+    struct Identity {
+        std::int64_t next = 1;
+        std::int64_t increment = 1;
+        std::int64_t last = 0;
+        bool used = false;
+    };
+
+    std::vector<Conversion> conversions;
+    std::vector<Identity> identities;
+    std::int64_t now = 0;  // GETDATE() for the whole statement, as on the server
+    bool dateFirstDay = false;  // SET DATEFORMAT dmy
+
+    int addConversion(Conversion c) {
+        conversions.push_back(std::move(c));
+        return static_cast<int>(conversions.size() - 1);
+    }
+    void clear() {
+        conversions.clear();
+        identities.clear();
+    }
+};
+
+// Registers the collation VOPA_CI (case-insensitive, accent-sensitive, trailing blanks ignored) only.
+void registerCollation(sqlite3* db);
+// Registers the collation and every function; `context` must outlive the connection.
+void registerFunctions(sqlite3* db, FunctionContext* context);
+
+// Reads a SQLite value as a cell.
+Cell cellOf(sqlite3_value* v);
+
+// LIKE as the server matches it: % _ [abc] [a-f] [^x], case-insensitive, `escape` when not 0.
+bool likeMatch(const std::string& value, const std::string& pattern, char32_t escape);
+
+// Date parts by name (year, yy, month, mm, day, dd, hour, hh, minute, mi, second, ss, dayofyear, dy,
+// weekday, dw, week, wk, millisecond, ms); -1 when the name is unknown.
+int datePartCode(const std::string& name);
+
+}  // namespace vopa::engine::storage

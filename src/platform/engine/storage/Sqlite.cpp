@@ -1,0 +1,154 @@
+#include "Sqlite.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/engine/EngineError.h"
+
+namespace vopa::engine::storage {
+namespace {
+
+// VOPA_ENGINE_TRACE=1 prints every SQLite statement the engine runs, for debugging translations.
+void trace(std::string_view sql) {
+    static const bool enabled = std::getenv("VOPA_ENGINE_TRACE") != nullptr;
+    if (enabled) std::fprintf(stderr, "sqlite> %.*s\n", static_cast<int>(sql.size()), sql.data());
+}
+
+struct PendingError {
+    bool set = false;
+    int number = 0;
+    std::string message;
+};
+thread_local PendingError pending;
+
+}  // namespace
+
+void setPendingError(int number, const std::string& message) { pending = {true, number, message}; }
+
+Connection::Connection(const std::string& path, bool create) {
+    int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw EngineError(5120, "Unable to open the physical file \"" + path + "\": " + message + ".");
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, 30'000);
+}
+
+Connection::~Connection() {
+    if (db_) sqlite3_close_v2(db_);
+}
+
+void Connection::exec(std::string_view sql) {
+    trace(sql);
+    std::string text(sql);
+    char* message = nullptr;
+    int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        std::string m = message ? message : "";
+        sqlite3_free(message);
+        fail(rc, m);
+    }
+}
+
+Statement Connection::prepare(std::string_view sql) {
+    trace(sql);
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK) fail(rc);
+    return Statement(*this, stmt);
+}
+
+std::int64_t Connection::changes() const { return sqlite3_changes64(db_); }
+std::int64_t Connection::lastInsertRowId() const { return sqlite3_last_insert_rowid(db_); }
+bool Connection::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+
+void Connection::fail(int rc, std::string_view context) const {
+    if (pending.set) {
+        PendingError e = pending;
+        pending = {};
+        throw EngineError(e.number, e.message);
+    }
+    int primary = rc & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        throw EngineError(1222, "Lock request time out period exceeded.");
+    std::string message = context.empty() ? std::string(sqlite3_errmsg(db_)) : std::string(context);
+    if (primary == SQLITE_FULL) throw EngineError(1105, "Could not allocate space: the disk is full. " + message);
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        throw EngineError(824, "The database file is damaged or is not a database file: " + message);
+    throw EngineError(50000, "Storage error: " + message);
+}
+
+Statement::~Statement() {
+    if (stmt_) sqlite3_finalize(stmt_);
+}
+
+Statement& Statement::bind(int index, std::int64_t v) {
+    sqlite3_bind_int64(stmt_, index, v);
+    return *this;
+}
+Statement& Statement::bind(int index, double v) {
+    sqlite3_bind_double(stmt_, index, v);
+    return *this;
+}
+Statement& Statement::bind(int index, std::string_view text) {
+    sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    return *this;
+}
+Statement& Statement::bindBlob(int index, std::string_view bytes) {
+    sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+    return *this;
+}
+Statement& Statement::bindNull(int index) {
+    sqlite3_bind_null(stmt_, index);
+    return *this;
+}
+
+bool Statement::step() {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    sqlite3_reset(stmt_);
+    connection_->fail(rc);
+}
+
+void Statement::reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+}
+
+int Statement::columnCount() const { return sqlite3_column_count(stmt_); }
+int Statement::columnType(int i) const { return sqlite3_column_type(stmt_, i); }
+std::int64_t Statement::columnInt(int i) const { return sqlite3_column_int64(stmt_, i); }
+double Statement::columnDouble(int i) const { return sqlite3_column_double(stmt_, i); }
+std::string Statement::columnText(int i) const {
+    const unsigned char* p = sqlite3_column_text(stmt_, i);
+    int n = sqlite3_column_bytes(stmt_, i);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+}
+bool Statement::columnIsNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
+
+std::string quoteIdentifier(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+std::string quoteLiteral(std::string_view text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out.push_back('\'');
+        out.push_back(c);
+    }
+    return out + "'";
+}
+
+}  // namespace vopa::engine::storage

@@ -1,0 +1,83 @@
+#pragma once
+// A thin RAII layer over the SQLite C API, used by the engine's storage code. SQLite failures become
+// EngineErrors: a busy database is the server's lock time-out (1222), anything else names SQLite's
+// message.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vopa::engine::storage {
+
+class Statement;
+
+class Connection {
+public:
+    // Opens (creating when `create`) the file; throws EngineError when it cannot.
+    Connection(const std::string& path, bool create);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* handle() const { return db_; }
+    void exec(std::string_view sql);
+    Statement prepare(std::string_view sql);
+    std::int64_t changes() const;
+    std::int64_t lastInsertRowId() const;
+    bool inTransaction() const;
+
+    // Throws the EngineError for SQLite result `rc` (after the engine's own pending error, if any).
+    [[noreturn]] void fail(int rc, std::string_view context = {}) const;
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+class Statement {
+public:
+    Statement(Connection& connection, sqlite3_stmt* stmt) : connection_(&connection), stmt_(stmt) {}
+    ~Statement();
+    Statement(Statement&& other) noexcept : connection_(other.connection_), stmt_(other.stmt_) { other.stmt_ = nullptr; }
+    Statement& operator=(Statement&&) = delete;
+    Statement(const Statement&) = delete;
+
+    Statement& bind(int index, std::int64_t v);
+    Statement& bind(int index, double v);
+    Statement& bind(int index, std::string_view text);
+    Statement& bindBlob(int index, std::string_view bytes);
+    Statement& bindNull(int index);
+
+    // Advances to the next row; false at the end. Throws on failure.
+    bool step();
+    void reset();
+    void run() {
+        while (step()) {
+        }
+    }
+
+    int columnCount() const;
+    int columnType(int i) const;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB, SQLITE_NULL
+    std::int64_t columnInt(int i) const;
+    double columnDouble(int i) const;
+    std::string columnText(int i) const;
+    bool columnIsNull(int i) const;
+    sqlite3_stmt* handle() const { return stmt_; }
+
+private:
+    Connection* connection_;
+    sqlite3_stmt* stmt_;
+};
+
+// An error raised inside a SQL function the engine registered; the statement's failure then reports it
+// instead of SQLite's generic message. One per thread: SQLite runs the function on the caller's thread.
+void setPendingError(int number, const std::string& message);
+
+// "name" with embedded quotes doubled, for SQLite identifiers.
+std::string quoteIdentifier(std::string_view name);
+// 'text' with embedded quotes doubled, for SQLite literals.
+std::string quoteLiteral(std::string_view text);
+
+}  // namespace vopa::engine::storage

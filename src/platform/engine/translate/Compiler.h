@@ -1,0 +1,92 @@
+#pragma once
+// Translation of T-SQL expressions and queries into SQLite SQL over the engine's storage, with the
+// server's typing: every compiled expression knows its SQL Server type, numbers and dates are
+// converted to a common representation before they meet, text compares case-insensitively, and
+// conversions that can fail go through vopa_conv so that they fail with the server's error.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/engine/Convert.h"
+#include "platform/engine/SessionImpl.h"
+
+namespace vopa::engine::translate {
+
+struct Compiled {
+    std::string sql;
+    SqlType type;
+    bool isNull = false;  // the NULL literal: adopts the type it meets
+    bool nullable = true;
+    std::optional<Cell> constant;  // known at compile time
+    int baseColumnId = 0;          // a plain column of a base table
+    bool aggregate = false;
+};
+
+// One table of a FROM clause as expressions see it.
+struct ScopeTable {
+    std::string alias;     // how the statement names it: its alias, or the table's own name
+    std::string database;  // the database of a base table (to match three-part names)
+    std::string sqlAlias;  // its alias in the SQLite text
+    std::optional<TableHandle> base;      // a base table
+    std::vector<ResultColumn> columns;    // a derived table's or view's columns, named x1.. in SQL
+};
+
+struct Scope {
+    std::vector<ScopeTable> tables;
+    const Scope* outer = nullptr;
+};
+
+struct CompiledSelect {
+    std::string sql;                     // columns named "x1", "x2", ...
+    std::vector<ResultColumn> columns;
+    std::optional<TableHandle> singleBase;  // rows straight from one base table (rowid as "__rowid" when asked)
+    bool plain = false;  // moreover no WHERE, ORDER BY or TOP: every row of that table
+};
+
+class Compiler {
+public:
+    explicit Compiler(Session::Impl& session) : s_(session) {}
+
+    Compiled expr(const sql::Expr& e, const Scope& scope);
+    // `intoAllowed`: the caller handles SELECT ... INTO itself (the outermost query of a statement).
+    CompiledSelect select(const sql::SelectStmt& s, const Scope* outer, bool withRowId = false,
+                          bool intoAllowed = false);
+
+    // SQL for `c` converted to `to` (pure SQL where the representations agree, vopa_conv otherwise).
+    std::string convert(const Compiled& c, const SqlType& to, ConversionMode mode, int style = -1);
+    // SQL for `c` assigned to a column: the server's implicit conversion, NOT NULL check and length rule.
+    std::string store(const Compiled& c, const storage::ColumnInfo& column, const TableHandle& table, bool forUpdate);
+    // SQL literal of a constant cell.
+    static std::string literal(const Cell& c);
+
+    // Scope for a FROM clause; appends "FROM ..." text to `from`.
+    void bindFrom(const std::vector<sql::TableRefPtr>& refs, Scope& scope, std::string& from);
+    ScopeTable bindTable(const TableHandle& t, const std::string& alias);
+
+    std::string freshAlias() { return "a" + std::to_string(++aliasCounter_); }
+
+private:
+    Session::Impl& s_;
+    int aliasCounter_ = 0;
+
+    Compiled literalExpr(const sql::Expr& e);
+    Compiled column(const sql::Expr& e, const Scope& scope);
+    Compiled unary(const sql::Expr& e, const Scope& scope);
+    Compiled binary(const sql::Expr& e, const Scope& scope);
+    Compiled comparison(const std::string& op, const Compiled& a, const Compiled& b);
+    Compiled arithmetic(const std::string& op, Compiled a, Compiled b);
+    Compiled function(const sql::Expr& e, const Scope& scope);
+    Compiled cast(const sql::Expr& e, const Scope& scope);
+    Compiled caseExpr(const sql::Expr& e, const Scope& scope);
+    Compiled inList(const sql::Expr& e, const Scope& scope);
+    Compiled subqueryValue(const sql::SelectStmt& s, const Scope& scope);
+    std::string bindRef(const sql::TableRef& ref, Scope& scope);
+    // The comparison type of two operands (the one of higher precedence; NULL adopts the other).
+    static SqlType commonType(const Compiled& a, const Compiled& b);
+};
+
+// True when values of `from` can be stored as `to` without any conversion or check.
+bool sameRepresentation(const SqlType& from, const SqlType& to);
+
+}  // namespace vopa::engine::translate

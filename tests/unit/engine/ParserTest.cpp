@@ -1,0 +1,598 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/engine/EngineError.h"
+#include "platform/engine/sql/Lexer.h"
+#include "platform/engine/sql/Parser.h"
+
+using namespace vopa::engine;
+using namespace vopa::engine::sql;
+
+namespace {
+
+using SK = StatementKind;
+
+std::vector<SK> kindsOf(const std::string& batch) {
+    std::vector<SK> kinds;
+    for (const auto& st : parseBatch(batch)) kinds.push_back(st->kind);
+    return kinds;
+}
+
+template <typename T>
+std::unique_ptr<T> only(const std::string& batch) {
+    auto statements = parseBatch(batch);
+    EXPECT_EQ(statements.size(), 1u) << batch;
+    auto* typed = dynamic_cast<T*>(statements.at(0).get());
+    EXPECT_NE(typed, nullptr) << batch;
+    statements.at(0).release();
+    return std::unique_ptr<T>(typed);
+}
+
+// A compact rendering of an expression tree, so that cases can state the expected shape in one line.
+std::string render(const Expr& e);
+
+std::string renderArgs(const Expr& e, std::size_t from) {
+    std::string out;
+    for (std::size_t i = from; i < e.args.size(); ++i) out += " " + render(*e.args[i]);
+    return out;
+}
+
+std::string render(const Expr& e) {
+    std::string neg = e.negated ? "NOT " : "";
+    switch (e.kind) {
+        case Expr::Kind::Literal:
+            switch (e.literalKind) {
+                case Expr::LiteralKind::Null:
+                    return "NULL";
+                case Expr::LiteralKind::String:
+                    return "'" + e.text + "'";
+                case Expr::LiteralKind::NString:
+                    return "N'" + e.text + "'";
+                case Expr::LiteralKind::Money:
+                    return "$" + e.text;
+                case Expr::LiteralKind::Binary:
+                    return "0x" + e.text;
+                default:
+                    return e.text;
+            }
+        case Expr::Kind::Column:
+            return e.name.text();
+        case Expr::Kind::Star:
+            return e.name.empty() ? "*" : e.name.text() + ".*";
+        case Expr::Kind::Variable:
+            return e.text;
+        case Expr::Kind::Unary:
+        case Expr::Kind::Binary:
+            return "(" + e.op + renderArgs(e, 0) + ")";
+        case Expr::Kind::Function:
+            return e.name.text() + "(" + (e.distinct ? "DISTINCT" : "") + (e.starArgument ? "*" : "") +
+                   renderArgs(e, 0) + ")";
+        case Expr::Kind::Cast:
+            return std::string(e.isConvert ? "(CONVERT " : "(CAST ") + e.type.name + renderArgs(e, 0) + ")";
+        case Expr::Kind::Case: {
+            std::string out = "(CASE" + (e.caseOperand ? " " + render(*e.caseOperand) : "");
+            for (const auto& [when, then] : e.whens) out += " (" + render(*when) + " " + render(*then) + ")";
+            return out + (e.elseExpr ? " ELSE " + render(*e.elseExpr) : "") + ")";
+        }
+        case Expr::Kind::Subquery:
+            return "(SUBQUERY)";
+        case Expr::Kind::Exists:
+            return "(" + neg + "EXISTS)";
+        case Expr::Kind::InList:
+            return "(" + neg + "IN" + renderArgs(e, 0) + ")";
+        case Expr::Kind::InSubquery:
+            return "(" + neg + "IN " + render(*e.args[0]) + " SUBQUERY)";
+        case Expr::Kind::Between:
+            return "(" + neg + "BETWEEN" + renderArgs(e, 0) + ")";
+        case Expr::Kind::Like:
+            return "(" + neg + "LIKE" + renderArgs(e, 0) + ")";
+        case Expr::Kind::IsNull:
+            return "(IS " + neg + "NULL " + render(*e.args[0]) + ")";
+    }
+    return "?";
+}
+
+std::string renderExpr(const std::string& text) {
+    return render(*parseExpression(text));
+}
+
+int errorNumber(const std::string& batch) {
+    try {
+        parseBatch(batch);
+    } catch (const EngineError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// ---- statement splitting ---------------------------------------------------------------------------
+
+struct SplitCase {
+    const char* batch;
+    std::vector<SK> kinds;
+};
+
+TEST(ParseBatch, EndsStatementsWhereTheGrammarEndsThem) {
+    const SplitCase cases[] = {
+        {"IF NOT EXISTS (SELECT * FROM t WHERE id = 1) INSERT INTO t (id) VALUES (1) UPDATE t SET x = 1 WHERE id = 1",
+         {SK::If, SK::Update}},
+        {"sp_configure 'query timeout',0 RECONFIGURE", {SK::Execute, SK::Reconfigure}},
+        {"BEGIN TRANSACTION\r\n SET QUOTED_IDENTIFIER ON\r\n SET ARITHABORT ON\r\n SET NUMERIC_ROUNDABORT OFF\r\n"
+         " SET ANSI_NULLS ON\r\n Commit",
+         {SK::Transaction, SK::SetOption, SK::SetOption, SK::SetOption, SK::SetOption, SK::Transaction}},
+        {"\r\n BEGIN TRANSACTION\r\n ALTER TABLE ScadenziarioChiuso ADD CONSTRAINT\r\n PK_ScadenziarioChiuso PRIMARY "
+         "KEY "
+         "CLUSTERED\r\n     (\r\n     IDAutonumber\r\n     ) WITH( STATISTICS_NORECOMPUTE = OFF, IGNORE_DUP_KEY = OFF, "
+         "ALLOW_ROW_LOCKS = ON, ALLOW_PAGE_LOCKS = ON) ON [PRIMARY]\r\n Commit",
+         {SK::Transaction, SK::AlterTable, SK::Transaction}},
+        {"EXEC sys.sp_configure N'show advanced options', N'1'  RECONFIGURE WITH OVERRIDE\r\n"
+         " EXEC sys.sp_configure N'min memory per query (KB)', N'10240'\r\n RECONFIGURE WITH OVERRIDE ",
+         {SK::Execute, SK::Reconfigure, SK::Execute, SK::Reconfigure}},
+        {" if not exists (select id from periodi where id =9) Insert into Periodi (id,Descrizione, multipli) "
+         "Values (9,'Bimestrale',6) update Periodi  set multipli =365 where id=6",
+         {SK::If, SK::Update}},
+        {"SELECT 1; ;SELECT 2 SELECT a FROM t x ORDER BY a DELETE t", {SK::Select, SK::Select, SK::Select, SK::Delete}},
+        {"USE master DROP DATABASE IF EXISTS a, b", {SK::Use, SK::DropDatabase}},
+        {"IF 1 = 1 BEGIN DELETE FROM t; TRUNCATE TABLE u END ELSE DROP TABLE t SELECT 1", {SK::If, SK::Select}},
+        {"-- comment only\r\n/* and /* nested */ block */", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kindsOf(c.batch), c.kinds) << c.batch;
+}
+
+TEST(ParseBatch, RecordsWhereEachStatementStartsAndEnds) {
+    std::string text = "  sp_dboption N'db', N'autoclose', N'true' ; SELECT 1 ";
+    auto statements = parseBatch(text);
+    ASSERT_EQ(statements.size(), 2u);
+    auto slice = [&](const Statement& s) { return text.substr(s.offset, s.endOffset - s.offset); };
+    EXPECT_EQ(slice(*statements[0]), "sp_dboption N'db', N'autoclose', N'true'");
+    EXPECT_EQ(slice(*statements[1]), "SELECT 1");
+}
+
+TEST(ParseBatch, IfKeepsThenAndElseApart) {
+    auto st = only<IfStatement>(
+        "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'X') "
+        "DROP DATABASE [X]; ELSE BEGIN SELECT 1 SELECT 2 END");
+    EXPECT_EQ(render(*st->condition), "(EXISTS)");
+    ASSERT_EQ(st->then->kind, SK::DropDatabase);
+    EXPECT_EQ(static_cast<DropDatabaseStatement&>(*st->then).names, std::vector<std::string>{"X"});
+    ASSERT_TRUE(st->otherwise);
+    EXPECT_EQ(static_cast<BlockStatement&>(*st->otherwise).statements.size(), 2u);
+}
+
+// ---- expressions -------------------------------------------------------------------------------------
+
+TEST(ParseExpression, FollowsTransactSqlPrecedence) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a = 1 OR b = 2 AND c = 3", "(OR (= a 1) (AND (= b 2) (= c 3)))"},
+        {"-2 * 3 + 4", "(+ (- (* 2 3)) 4)"},
+        {"2 * -3", "(* 2 (- 3))"},
+        {"NOT a = 1 AND b = 2", "(AND (NOT (= a 1)) (= b 2))"},
+        {"~a * b", "(* (~ a) b)"},
+        {"a - b - c", "(- (- a b) c)"},
+        {"a + b * c % d", "(+ a (% (* b c) d))"},
+        {"a & b | c ^ d", "(^ (| (& a b) c) d)"},
+        {"a + 1 BETWEEN 1 AND 5 AND b <> 2", "(AND (BETWEEN (+ a 1) 1 5) (<> b 2))"},
+        {"a NOT BETWEEN 1 AND 2", "(NOT BETWEEN a 1 2)"},
+        {"x NOT IN (1, 2, 3)", "(NOT IN x 1 2 3)"},
+        {"x IN (SELECT y FROM t)", "(IN x SUBQUERY)"},
+        {"n LIKE 'a%' ESCAPE '!'", "(LIKE n 'a%' '!')"},
+        {"n NOT LIKE N'a%'", "(NOT LIKE n N'a%')"},
+        {"a IS NOT NULL OR b IS NULL", "(OR (IS NOT NULL a) (IS NULL b))"},
+        {"a !< 1 AND b !> 2 AND c != 3", "(AND (AND (!< a 1) (!> b 2)) (!= c 3))"},
+        {"NOT EXISTS (SELECT 1)", "(NOT EXISTS)"},
+        {"(a + b) * c", "(* (+ a b) c)"},
+        {"CASE x WHEN 1 THEN 'a' ELSE 'b' END", "(CASE x (1 'a') ELSE 'b')"},
+        {"CASE WHEN a > 0 THEN 1 END", "(CASE ((> a 0) 1))"},
+        {"CAST(x AS nvarchar(10))", "(CAST nvarchar x)"},
+        {"CONVERT(DATETIME, '2000-12-31', 102)", "(CONVERT datetime '2000-12-31' 102)"},
+        {"COUNT(*) + COUNT(DISTINCT x)", "(+ COUNT(*) COUNT(DISTINCT x))"},
+        {"dbo.f(x, 1) + ISNULL(y, 0)", "(+ dbo.f( x 1) ISNULL( y 0))"},
+        {"CURRENT_TIMESTAMP", "CURRENT_TIMESTAMP()"},
+        {"COALESCE(a, LEFT(b, 2))", "COALESCE( a LEFT( b 2))"},
+        {"@@IDENTITY + @x", "(+ @@IDENTITY @x)"},
+        {"(SELECT MAX(id) FROM t) + 1", "(+ (SUBQUERY) 1)"},
+        {"[db].[dbo].[t].[col] = db..t.c", "(= db.dbo.t.col db..t.c)"},
+        {"$12.50 + 0x1F + 1.5e-3 + .5 + 'it''s'", "(+ (+ (+ (+ $12.50 0x1F) 1.5e-3) .5) 'it's')"},
+        {"NULL", "NULL"},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(renderExpr(text), expected) << text;
+}
+
+TEST(ParseExpression, TypesKeepLengthPrecisionAndScale) {
+    auto e = parseExpression("CAST(a AS [numeric](19, 2))");
+    EXPECT_EQ(e->type.name, "numeric");
+    EXPECT_EQ(e->type.precision, 19);
+    EXPECT_EQ(e->type.scale, 2);
+    EXPECT_EQ(e->type.length, TypeName::kNotGiven);
+    EXPECT_EQ(parseExpression("CAST(a AS varchar(max))")->type.length, TypeName::kMax);
+}
+
+// ---- SELECT --------------------------------------------------------------------------------------------
+
+TEST(ParseSelect, ReadsEveryClause) {
+    auto s = parseSelect(
+        "SELECT DISTINCT TOP (5) PERCENT t.*, a AS x, b y, z = c + 1, 'lit' 'w' INTO n "
+        "FROM [db].[dbo].[t] AS t WITH (NOLOCK) INNER JOIN u ON u.id = t.id "
+        "LEFT OUTER JOIN v ON v.id = u.id CROSS JOIN w, (SELECT 1 AS k) d "
+        "WHERE a > 1 GROUP BY a, b HAVING COUNT(*) > 1 "
+        "UNION ALL SELECT * FROM x UNION SELECT * FROM y ORDER BY 1 DESC, b");
+    EXPECT_TRUE(s->distinct);
+    EXPECT_TRUE(s->topPercent);
+    ASSERT_EQ(s->items.size(), 5u);
+    EXPECT_EQ(render(*s->items[0].expr), "t.*");
+    const std::vector<std::string> aliases = {"", "x", "y", "z", "w"};
+    for (std::size_t i = 0; i < aliases.size(); ++i) EXPECT_EQ(s->items[i].alias, aliases[i]);
+    EXPECT_EQ(s->into.text(), "n");
+    ASSERT_EQ(s->from.size(), 2u);
+    const TableRef& cross = *s->from[0];
+    ASSERT_EQ(cross.kind, TableRef::Kind::Join);
+    EXPECT_EQ(cross.joinType, TableRef::JoinType::Cross);
+    EXPECT_FALSE(cross.on);
+    EXPECT_EQ(cross.left->joinType, TableRef::JoinType::Left);
+    const TableRef& first = *cross.left->left->left;
+    EXPECT_EQ(first.table.parts, (std::vector<std::string>{"db", "dbo", "t"}));
+    EXPECT_EQ(first.alias, "t");
+    EXPECT_EQ(first.hints, std::vector<std::string>{"NOLOCK"});
+    EXPECT_EQ(s->from[1]->kind, TableRef::Kind::Derived);
+    EXPECT_EQ(s->from[1]->alias, "d");
+    EXPECT_EQ(s->groupBy.size(), 2u);
+    ASSERT_TRUE(s->having);
+    ASSERT_TRUE(s->unionNext);
+    EXPECT_TRUE(s->unionAll);
+    ASSERT_TRUE(s->unionNext->unionNext);
+    EXPECT_FALSE(s->unionNext->unionAll);
+    ASSERT_EQ(s->orderBy.size(), 2u);
+    EXPECT_TRUE(s->orderBy[0].descending);
+    EXPECT_TRUE(s->unionNext->orderBy.empty());
+}
+
+TEST(ParseSelect, ReservedWordsAreNamesOnlyInBrackets) {
+    EXPECT_NO_THROW(
+        parseSelect("SELECT [select], \"from\", name, size, type, date, description, report, text, status, "
+                    "number, filename, log FROM [order]"));
+    EXPECT_NO_THROW(
+        parseBatch("CREATE TABLE t ([Order] int, Number nvarchar(20), Type nvarchar(20), Data datetime, "
+                   "Città nvarchar(50), Description ntext, Report int)"));
+    EXPECT_EQ(errorNumber("SELECT select FROM t"), err::SyntaxNearKeyword);
+    EXPECT_EQ(errorNumber("CREATE TABLE t (order int)"), err::SyntaxNearKeyword);
+}
+
+TEST(ParseSelect, CopyStatementWithFourPartColumns) {
+    auto st = only<InsertStatement>(
+        "Insert into [VoPaDatiTraining].[dbo].[UnMastro](\r\n   [idAutonumber],\r\n   [Mastro],\r\n   [Descrizione]\r\n"
+        ") select\r\n   [idAutonumber],\r\n   [Mastro],\r\n   [Descrizione]\r\n\r\n from "
+        "[VoPaDatiX].[dbo].[UnMastro]\r\n"
+        " where not exists(select\r\n   [id]\r\n from [VoPaDatiTraining].[dbo].[t]\r\n"
+        " where [VoPaDatiTraining].[dbo].[t].[id]=\r\n [VoPaDatiX].[dbo].[t].[id])");
+    EXPECT_EQ(st->table.text(), "VoPaDatiTraining.dbo.UnMastro");
+    EXPECT_EQ(st->columns, (std::vector<std::string>{"idAutonumber", "Mastro", "Descrizione"}));
+    ASSERT_EQ(st->source, InsertStatement::Source::Select);
+    EXPECT_EQ(st->select->items.size(), 3u);
+    EXPECT_EQ(st->select->from[0]->table.text(), "VoPaDatiX.dbo.UnMastro");
+    ASSERT_EQ(st->select->where->kind, Expr::Kind::Exists);
+    EXPECT_TRUE(st->select->where->negated);
+    const Expr& inner = *st->select->where->subquery->where;
+    EXPECT_EQ(inner.args[0]->name.parts.size(), 4u);
+    EXPECT_EQ(render(inner), "(= VoPaDatiTraining.dbo.t.id VoPaDatiX.dbo.t.id)");
+}
+
+// ---- changes -------------------------------------------------------------------------------------------
+
+TEST(ParseChanges, InsertUpdateDeleteFields) {
+    auto ins = only<InsertStatement>("INSERT t VALUES (1, 'a'), (2, NULL)");
+    EXPECT_TRUE(ins->columns.empty());
+    ASSERT_EQ(ins->rows.size(), 2u);
+    EXPECT_EQ(render(*ins->rows[1][1]), "NULL");
+    EXPECT_EQ(only<InsertStatement>("INSERT INTO t DEFAULT VALUES")->source, InsertStatement::Source::DefaultValues);
+    auto insExec = only<InsertStatement>("INSERT INTO t (a) EXEC p 1");
+    ASSERT_EQ(insExec->source, InsertStatement::Source::Execute);
+    EXPECT_EQ(static_cast<ExecuteStatement&>(*insExec->execute).procedure.text(), "p");
+
+    auto upd = only<UpdateStatement>(
+        "UPDATE TOP (10) t SET a = 1, t.b = b + 1, c += 2 FROM t JOIN u ON u.id = t.id "
+        "WHERE u.x IS NULL");
+    EXPECT_EQ(render(*upd->top), "10");
+    ASSERT_EQ(upd->assignments.size(), 3u);
+    EXPECT_EQ(upd->assignments[1].column.text(), "t.b");
+    EXPECT_EQ(render(*upd->assignments[2].value), "(+ c 2)");
+    EXPECT_EQ(upd->from.size(), 1u);
+    EXPECT_TRUE(upd->where);
+
+    auto del = only<DeleteStatement>("DELETE t FROM t LEFT JOIN u ON u.id = t.id WHERE u.id IS NULL");
+    EXPECT_EQ(del->table.text(), "t");
+    EXPECT_EQ(del->from.size(), 1u);
+    EXPECT_EQ(only<DeleteStatement>("delete from partitadoppia WHERE (ImportoDepositi = 0)")->table.text(),
+              "partitadoppia");
+}
+
+// ---- table definitions ------------------------------------------------------------------------------
+
+struct ColumnCase {
+    const char* definition;
+    const char* type;
+    int length, precision, scale;
+    int nullable;  // -1 not given, 0 NOT NULL, 1 NULL
+    bool identity;
+    const char* defaultText;
+};
+
+TEST(ParseCreateTable, ReadsColumnDefinitionsAsTheProgramWritesThem) {
+    constexpr int N = TypeName::kNotGiven;
+    const ColumnCase cases[] = {
+        {"IdAutonumber int NOT NULL  IDENTITY(1,1)  ", "int", N, N, N, 0, true, ""},
+        {"[IdAutoNumber] int NOT NULL identitY(1,1)", "int", N, N, N, 0, true, ""},
+        {"Id Int NOT NULL IDENTITY (1, 1)", "int", N, N, N, 0, true, ""},
+        {"[aliquota] [decimal](19, 2) NULL", "decimal", N, 19, 2, 1, false, ""},
+        {"[Sigla] [nvarchar](5) COLLATE Latin1_General_CI_AS NULL", "nvarchar", 5, N, N, 1, false, ""},
+        {"[NumeroContratto] nvarchar (30) NULL", "nvarchar", 30, N, N, 1, false, ""},
+        {"Tasso Decimal (18,6) not null default 1 ", "decimal", N, 18, 6, 0, false, "1"},
+        {"AlInps decimal(18,2) NOT NULL DEFAULT ((2884 + 919) / 100)", "decimal", N, 18, 2, 0, false,
+         "((2884 + 919) / 100)"},
+        {"[idGruppo] [int] NULL DEFAULT (0)", "int", N, N, N, 1, false, "(0)"},
+        {"[Oneri0] [Money] not NULL default 0", "money", N, N, N, 0, false, "0"},
+        {"[QuotaFissa] [bit]  NULL default '0'", "bit", N, N, N, 1, false, "'0'"},
+        {"descrizione nvarchar(255) not NULL default 'Sezionale Iva'", "nvarchar", 255, N, N, 0, false,
+         "'Sezionale Iva'"},
+        {"Note ntext", "ntext", N, N, N, -1, false, ""},
+        {"Testo nvarchar(max) NULL", "nvarchar", TypeName::kMax, N, N, 1, false, ""},
+        {"Contatore DECIMAL(18,0) NULL", "decimal", N, 18, 0, 1, false, ""},
+        {"[Form] nVarchar(100) NULL ", "nvarchar", 100, N, N, 1, false, ""},
+    };
+    for (const auto& c : cases) {
+        auto st = only<CreateTableStatement>(std::string("CREATE TABLE  T(") + c.definition + ")");
+        ASSERT_EQ(st->columns.size(), 1u) << c.definition;
+        const ColumnDef& col = st->columns[0];
+        EXPECT_EQ(col.type.name, c.type) << c.definition;
+        EXPECT_EQ(col.type.length, c.length) << c.definition;
+        EXPECT_EQ(col.type.precision, c.precision) << c.definition;
+        EXPECT_EQ(col.type.scale, c.scale) << c.definition;
+        EXPECT_EQ(col.nullable.has_value() ? int(*col.nullable) : -1, c.nullable) << c.definition;
+        EXPECT_EQ(col.identity, c.identity) << c.definition;
+        EXPECT_EQ(col.defaultText, c.defaultText) << c.definition;
+        EXPECT_EQ(col.defaultValue != nullptr, *c.defaultText != '\0') << c.definition;
+    }
+}
+
+TEST(ParseCreateTable, ReadsConstraintsFilegroupsAndLongColumnLists) {
+    auto st = only<CreateTableStatement>(
+        "CREATE TABLE [dbo].[T] ([ID] [int] IDENTITY(10,-2) CONSTRAINT PK_T PRIMARY KEY NONCLUSTERED, "
+        "Code nvarchar(5) CONSTRAINT DF_Code DEFAULT N'x' UNIQUE, Ref int REFERENCES U(Id), Guid uniqueidentifier "
+        "ROWGUIDCOL, CONSTRAINT UQ_T UNIQUE CLUSTERED (Code DESC, Ref) WITH FILLFACTOR = 90 ON [PRIMARY], "
+        "FOREIGN KEY (Ref) REFERENCES U (Id) ON DELETE NO ACTION, CHECK (Ref > 0)) ON [PRIMARY] TEXTIMAGE_ON "
+        "[PRIMARY]");
+    EXPECT_EQ(st->table.text(), "dbo.T");
+    EXPECT_EQ(st->filegroup, "PRIMARY");
+    ASSERT_EQ(st->columns.size(), 4u);
+    const ColumnDef& id = st->columns[0];
+    EXPECT_EQ(id.identitySeed, 10);
+    EXPECT_EQ(id.identityIncrement, -2);
+    ASSERT_EQ(id.constraints.size(), 1u);
+    EXPECT_EQ(id.constraints[0].kind, TableConstraint::Kind::PrimaryKey);
+    EXPECT_EQ(id.constraints[0].name, "PK_T");
+    EXPECT_EQ(id.constraints[0].clustered, false);
+    EXPECT_EQ(st->columns[1].defaultName, "DF_Code");
+    EXPECT_EQ(st->columns[1].constraints.at(0).kind, TableConstraint::Kind::Unique);
+    EXPECT_EQ(st->columns[2].constraints.at(0).referencedTable.text(), "U");
+    ASSERT_EQ(st->constraints.size(), 3u);
+    const TableConstraint& uq = st->constraints[0];
+    EXPECT_EQ(uq.clustered, true);
+    ASSERT_EQ(uq.columns.size(), 2u);
+    EXPECT_TRUE(uq.columns[0].descending);
+    EXPECT_EQ(uq.indexOptions.fillFactor, 90);
+    EXPECT_EQ(uq.indexOptions.filegroup, "PRIMARY");
+    EXPECT_EQ(st->constraints[1].referencedColumns, std::vector<std::string>{"Id"});
+    EXPECT_EQ(render(*st->constraints[2].expression), "(> Ref 0)");
+
+    std::string wide = "CREATE TABLE W (";
+    for (int i = 0; i < 150; ++i)
+        wide += (i ? ", [Col" : "[Col") + std::to_string(i) + "] decimal(18,2) not NULL default 0";
+    EXPECT_EQ(only<CreateTableStatement>(wide + ")")->columns.size(), 150u);
+}
+
+struct AlterCase {
+    const char* text;
+    AlterTableStatement::Action action;
+    std::size_t columns, constraints, names;
+    bool noCheck;
+};
+
+TEST(ParseAlterTable, ChoosesTheActionFromWhatFollows) {
+    using A = AlterTableStatement::Action;
+    const AlterCase cases[] = {
+        {"ALTER TABLE [AltriDebitiPagamenti] WITH NOCHECK ADD CONSTRAINT [PK_AltriDebitiPagamenti] PRIMARY KEY  "
+         "CLUSTERED (  [ID]) WITH  FILLFACTOR = 90  ON [PRIMARY]",
+         A::AddConstraints, 0, 1, 0, true},
+        {"alter table tmpbilancio add  [AnnoPrecedente]  money NULL ", A::AddColumns, 1, 0, 0, false},
+        {"alter table dizionario add IdAutonumber int not null  identity(1,1)", A::AddColumns, 1, 0, 0, false},
+        {"alter table partitadoppiavaluta add badge nvarchar(20) null, IdImpegnoDettaglio int Null", A::AddColumns, 2,
+         0, 0, false},
+        {"Alter TABLE [IvaSezionale] add[Intra] [bit] NOT NULL DEFAULT (0)", A::AddColumns, 1, 0, 0, false},
+        {" ALTER TABLE CambiFissi ADD CONSTRAINT DF_CambiFissi_Dividi DEFAULT 1 FOR Dividi", A::AddConstraints, 0, 1, 0,
+         false},
+        {"ALTER TABLE t WITH CHECK ADD c int NULL, CONSTRAINT ck CHECK (c > 0)", A::AddColumns, 1, 1, 0, false},
+        {" alter TABLE  CespitiOfferte   DROP COLUMN Approvata, Altro", A::DropColumns, 0, 0, 2, false},
+        {"ALTER TABLE t DROP CONSTRAINT PK_t", A::DropConstraints, 0, 0, 1, false},
+        {"ALTER TABLE t DROP DF_a, DF_b", A::DropConstraints, 0, 0, 2, false},
+        {"ALTER TABLE t ALTER COLUMN c nvarchar(100) NOT NULL", A::AlterColumn, 1, 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        auto st = only<AlterTableStatement>(c.text);
+        EXPECT_EQ(st->action, c.action) << c.text;
+        EXPECT_EQ(st->columns.size(), c.columns) << c.text;
+        EXPECT_EQ(st->constraints.size(), c.constraints) << c.text;
+        EXPECT_EQ(st->names.size(), c.names) << c.text;
+        EXPECT_EQ(st->withNoCheck, c.noCheck) << c.text;
+    }
+    auto pk = only<AlterTableStatement>(cases[0].text);
+    EXPECT_EQ(pk->constraints[0].name, "PK_AltriDebitiPagamenti");
+    EXPECT_EQ(pk->constraints[0].indexOptions.fillFactor, 90);
+    auto df = only<AlterTableStatement>(cases[5].text);
+    EXPECT_EQ(df->constraints[0].kind, TableConstraint::Kind::Default);
+    EXPECT_EQ(df->constraints[0].columns.at(0).name, "Dividi");
+}
+
+// ---- databases, indexes, views --------------------------------------------------------------------------
+
+TEST(ParseDefinitions, DatabaseIndexAndViewStatements) {
+    auto db = only<CreateDatabaseStatement>(
+        "CREATE DATABASE [VoPaDatiTraining]  ON (NAME = N'VoPaDatiTraining_dat', FILENAME = "
+        "N'C:\\Vopa\\Sedi\\VoPaDatiTraining.mdf' , SIZE = 91, FILEGROWTH = 10%) LOG ON (NAME = "
+        "N'VoPaDatiTraining_log', "
+        "FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiTraining.ldf' , SIZE = 2MB, FILEGROWTH = 10%)");
+    EXPECT_EQ(db->name, "VoPaDatiTraining");
+    ASSERT_EQ(db->dataFiles.size(), 1u);
+    EXPECT_EQ(db->dataFiles[0].name, "VoPaDatiTraining_dat");
+    EXPECT_EQ(db->dataFiles[0].fileName, "C:\\Vopa\\Sedi\\VoPaDatiTraining.mdf");
+    EXPECT_EQ(db->dataFiles[0].size, "91");
+    EXPECT_EQ(db->dataFiles[0].growth, "10%");
+    ASSERT_EQ(db->logFiles.size(), 1u);
+    EXPECT_EQ(db->logFiles[0].size, "2MB");
+
+    auto guarded = only<IfStatement>(
+        "IF NOT EXISTS (SELECT * FROM sys.indexes WHERE object_id = OBJECT_ID(N'[dbo].[partitadoppia]') AND name = "
+        "N'DataReport') CREATE UNIQUE NONCLUSTERED INDEX [DataReport] ON [dbo].[partitadoppia] (     [datareport] Asc )"
+        "WITH (PAD_INDEX  = OFF, STATISTICS_NORECOMPUTE  = OFF, ALLOW_PAGE_LOCKS  = ON, FILLFACTOR = 90) ON [PRIMARY]");
+    auto& ix = static_cast<CreateIndexStatement&>(*guarded->then);
+    EXPECT_TRUE(ix.unique);
+    EXPECT_EQ(ix.clustered, false);
+    EXPECT_EQ(ix.table.text(), "dbo.partitadoppia");
+    EXPECT_EQ(ix.columns.at(0).name, "datareport");
+    EXPECT_EQ(ix.options.fillFactor, 90);
+    ASSERT_EQ(ix.options.options.size(), 3u);
+    EXPECT_EQ(ix.options.options[0], (std::pair<std::string, std::string>{"PAD_INDEX", "OFF"}));
+    EXPECT_EQ(ix.options.filegroup, "PRIMARY");
+    auto plain = only<CreateIndexStatement>(" CREATE  INDEX IdAreaBil ON  AreaBilProgetti (IdAreaBil)  ");
+    EXPECT_FALSE(plain->clustered.has_value());
+    EXPECT_EQ(plain->name, "IdAreaBil");
+
+    auto dropDotted = only<DropIndexStatement>("DROP INDEX dbo.t.ix");
+    EXPECT_EQ(dropDotted->table.text(), "dbo.t");
+    EXPECT_EQ(dropDotted->name, "ix");
+    EXPECT_EQ(only<DropIndexStatement>("DROP INDEX ix ON t")->table.text(), "t");
+
+    std::string select = "(SELECT Id , sum (Budget1) as Budget1 from ProjectManagement )";
+    auto view = only<CreateViewStatement>(" CREATE VIEW [V] (a, b) as " + select + " ");
+    EXPECT_EQ(view->view.text(), "V");
+    EXPECT_EQ(view->columns.size(), 2u);
+    EXPECT_EQ(view->selectText, select);
+    EXPECT_EQ(view->select->items.size(), 2u);
+    EXPECT_EQ(only<DropViewStatement>("DROP VIEW IF EXISTS a, dbo.b")->views.size(), 2u);
+}
+
+// ---- settings and procedures ----------------------------------------------------------------------------
+
+TEST(ParseSettings, SetExecAndTransactions) {
+    auto ii = only<SetIdentityInsertStatement>("set identity_insert  [VoPaDatiTraining].[dbo].[UnMastro] ON");
+    EXPECT_EQ(ii->table.parts.size(), 3u);
+    EXPECT_TRUE(ii->on);
+
+    const std::tuple<const char*, std::vector<std::string>, const char*> sets[] = {
+        {"SET ANSI_NULLS, ansi_warnings OFF", {"ANSI_NULLS", "ANSI_WARNINGS"}, "OFF"},
+        {"SET DATEFORMAT dmy", {"DATEFORMAT"}, "dmy"},
+        {"SET NOCOUNT ON", {"NOCOUNT"}, "ON"},
+        {"SET LANGUAGE 'us_english'", {"LANGUAGE"}, "us_english"},
+        {"SET DEADLOCK_PRIORITY -5", {"DEADLOCK_PRIORITY"}, "-5"},
+        {"SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED", {"TRANSACTION ISOLATION LEVEL"}, "READ UNCOMMITTED"},
+    };
+    for (const auto& [text, options, value] : sets) {
+        auto st = only<SetOptionStatement>(text);
+        EXPECT_EQ(st->options, options) << text;
+        EXPECT_EQ(st->value, value) << text;
+    }
+
+    auto ex = only<ExecuteStatement>("EXECUTE dbo.p 'a', @n = -1, Clienti, NULL");
+    EXPECT_EQ(ex->procedure.text(), "dbo.p");
+    ASSERT_EQ(ex->arguments.size(), 4u);
+    EXPECT_EQ(ex->arguments[1].name, "@n");
+    EXPECT_EQ(render(*ex->arguments[1].value), "(- 1)");
+    EXPECT_EQ(render(*ex->arguments[2].value), "'Clienti'");
+    EXPECT_TRUE(only<ReconfigureStatement>("RECONFIGURE WITH OVERRIDE")->withOverride);
+
+    const std::pair<const char*, TransactionStatement::Action> txs[] = {
+        {"BEGIN TRAN t1", TransactionStatement::Action::Begin},
+        {"COMMIT WORK", TransactionStatement::Action::Commit},
+        {"ROLLBACK TRANSACTION", TransactionStatement::Action::Rollback},
+    };
+    for (const auto& [text, action] : txs) EXPECT_EQ(only<TransactionStatement>(text)->action, action) << text;
+    EXPECT_EQ(errorNumber("SELECT 1 sp_who2 x"), err::SyntaxNear) << "a bare procedure call only starts a batch";
+}
+
+// ---- errors --------------------------------------------------------------------------------------------
+
+TEST(ParseErrors, NameTheFirstTokenThatCannotContinue) {
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"SELECT FROM", 156, "Incorrect syntax near the keyword 'FROM'."},
+        {"CREATE TABLE t (a int,)", 102, "Incorrect syntax near ')'."},
+        {"INSERT t VALUES (1", 102, "Incorrect syntax near '1'."},
+        {"UPDATE SET x = 1", 156, "Incorrect syntax near the keyword 'SET'."},
+        {"alter table partitadoppia add IdImpegnoDettaglio in null", 156, "Incorrect syntax near the keyword 'in'."},
+        {" alter TABLE SubItemUn idGruppo int not NULL default 0", 102, "Incorrect syntax near 'idGruppo'."},
+        {"ALTER TABLE t ADD COLUMN c int", 156, "Incorrect syntax near the keyword 'COLUMN'."},
+        {"SELECT * FROM [t", 105, "Unclosed quotation mark after the character string 't'."},
+        {"SELECT 'abc", 105, "Unclosed quotation mark after the character string 'abc'."},
+        {"SELECT 1 /* open", 113, "Missing end comment mark '*/'."},
+        {"SELECT a ? b", 102, "Incorrect syntax near '?'."},
+        {"BEGIN END", 156, "Incorrect syntax near the keyword 'END'."},
+        {"SELECT 1 CREATE VIEW v AS SELECT 1", 111, "'CREATE VIEW' must be the first statement in a query batch."},
+        {"CREATE PROCEDURE p AS SELECT 1", err::NotSupported, "The embedded engine does not support CREATE PROCEDURE."},
+        {"DECLARE @x int", err::NotSupported, "The embedded engine does not support DECLARE."},
+        {"SELECT 1 WHILE 1 = 1 SELECT 2", err::NotSupported, "The embedded engine does not support WHILE."},
+        {"SELECT ROW_NUMBER() OVER (ORDER BY a) FROM t", err::NotSupported,
+         "The embedded engine does not support window functions (OVER)."},
+    };
+    for (const auto& [text, number, message] : cases) {
+        try {
+            parseBatch(text);
+            ADD_FAILURE() << "no error for: " << text;
+        } catch (const EngineError& e) {
+            EXPECT_EQ(e.number(), number) << text;
+            EXPECT_STREQ(e.what(), message) << text;
+        }
+    }
+}
+
+TEST(ParseErrors, LongBatchesParseAndDeepNestingIsRefused) {
+    std::string batch;
+    for (int i = 0; i < 1000; ++i) batch += "INSERT INTO t (id, n) VALUES (" + std::to_string(i) + ", N'città')\r\n";
+    EXPECT_EQ(parseBatch(batch).size(), 1000u);
+
+    std::string ors = "a = 0";
+    for (int i = 1; i < 1000; ++i) ors += " OR a = " + std::to_string(i);
+    EXPECT_NO_THROW(parseExpression(ors));
+
+    std::string deep(5000, '(');
+    EXPECT_EQ(errorNumber("SELECT " + deep + "1" + std::string(5000, ')')), 191);
+    std::string chain = "1";
+    for (int i = 0; i < 5000; ++i) chain += "+1";
+    EXPECT_EQ(errorNumber("SELECT " + chain), 191);
+}
+
+// ---- lexer ---------------------------------------------------------------------------------------------
+
+TEST(Tokenize, SplitsTheLexicalFormsOfTransactSql) {
+    auto toks = tokenize(
+        "[a]]b] \"q\"\"x\" N'it''s' 0x1F $12.50 1.5e-3 .5 7. @@IDENTITY <> != !< >= += "
+        "-- note\r\n/* a /* b */ c */\tcittà Name SELECT");
+    const std::vector<std::pair<TokenKind, std::string>> expected = {
+        {TokenKind::QuotedIdentifier, "a]b"}, {TokenKind::QuotedIdentifier, "q\"x"},
+        {TokenKind::NString, "it's"},         {TokenKind::Binary, "1F"},
+        {TokenKind::Money, "12.50"},          {TokenKind::Float, "1.5e-3"},
+        {TokenKind::Decimal, ".5"},           {TokenKind::Decimal, "7."},
+        {TokenKind::Variable, "@@IDENTITY"},  {TokenKind::Operator, "<>"},
+        {TokenKind::Operator, "!="},          {TokenKind::Operator, "!<"},
+        {TokenKind::Operator, ">="},          {TokenKind::Operator, "+="},
+        {TokenKind::Identifier, "città"},     {TokenKind::Identifier, "Name"},
+        {TokenKind::Keyword, "SELECT"},       {TokenKind::End, ""},
+    };
+    ASSERT_EQ(toks.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(toks[i].kind, expected[i].first) << i;
+        EXPECT_EQ(toks[i].text, expected[i].second) << i;
+    }
+    EXPECT_EQ(toks[2].offset, 14u);
+    EXPECT_EQ(toks[2].end, 22u);
+}
+
+}  // namespace
