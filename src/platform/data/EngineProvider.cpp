@@ -1,0 +1,77 @@
+#include "EngineProvider.h"
+
+namespace vopa::data {
+
+DataError fromEngine(const engine::EngineError& e) {
+    if (e.number() == engine::err::CannotConnect) return DataError(e.number(), e.what());
+    return DataError(e.number(), std::string(kServerErrorPrefix) + e.what());
+}
+
+EngineProvider::EngineProvider(const ConnectionString& cs, const std::string& user, const std::string& password) {
+    engine::ConnectOptions options;
+    options.server = cs.server();
+    options.database = cs.database();
+    options.user = user.empty() ? cs.user() : user;
+    options.password = password.empty() ? cs.password() : password;
+    if (options.server.empty()) options.server = "(local)";
+    try {
+        session_ = std::make_unique<engine::Session>(options);
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+std::vector<engine::StatementOutcome> EngineProvider::executeBatch(const std::string& batch) {
+    try {
+        return session_->executeBatch(batch);
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+Provider::BatchResult Provider::execute(const std::string& batch) {
+    BatchResult result;
+    std::optional<engine::EngineError> first;
+    for (engine::StatementOutcome& o : executeBatch(batch)) {
+        if (o.error && !first) first = o.error;
+        if (o.resultSet && !result.rows) result.rows = std::move(o.resultSet);
+        if (o.rowsAffected >= 0 && !o.resultSet) result.recordsAffected = o.rowsAffected;
+    }
+    if (first) throw fromEngine(*first);
+    return result;
+}
+
+std::int64_t EngineProvider::insertRow(const ResultSet& like, const std::vector<std::pair<std::string, Value>>& values) {
+    try {
+        return session_->insertRow(like.baseDatabase, like.baseTable, values);
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+void EngineProvider::updateRow(const ResultSet& like, std::int64_t rowId,
+                               const std::vector<std::pair<std::string, Value>>& values) {
+    try {
+        session_->updateRow(like.baseDatabase, like.baseTable, rowId, values);
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+void EngineProvider::deleteRow(const ResultSet& like, std::int64_t rowId) {
+    try {
+        session_->deleteRow(like.baseDatabase, like.baseTable, rowId);
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+std::vector<Value> EngineProvider::readRow(const ResultSet& like, std::int64_t rowId) {
+    try {
+        return session_->readRow(like.baseDatabase, like.baseTable, rowId, like.columns);
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+}  // namespace vopa::data

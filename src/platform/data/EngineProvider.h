@@ -1,0 +1,26 @@
+#pragma once
+// The embedded SQL Server engine as a provider.
+
+#include "ConnectionString.h"
+#include "Provider.h"
+
+namespace vopa::data {
+
+class EngineProvider final : public Provider {
+public:
+    EngineProvider(const ConnectionString& cs, const std::string& user, const std::string& password);
+
+    std::vector<engine::StatementOutcome> executeBatch(const std::string& batch) override;
+    std::int64_t insertRow(const ResultSet& like, const std::vector<std::pair<std::string, Value>>& values) override;
+    void updateRow(const ResultSet& like, std::int64_t rowId,
+                   const std::vector<std::pair<std::string, Value>>& values) override;
+    void deleteRow(const ResultSet& like, std::int64_t rowId) override;
+    std::vector<Value> readRow(const ResultSet& like, std::int64_t rowId) override;
+
+    engine::Session& session() { return *session_; }
+
+private:
+    std::unique_ptr<engine::Session> session_;
+};
+
+}  // namespace vopa::data

@@ -1,0 +1,53 @@
+#pragma once
+// What a connection talks to: the embedded engine, a real SQL Server through ODBC, or the Jet stand-in.
+// Providers report failures as DataError with the provider's description.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DataError.h"
+#include "platform/engine/Session.h"
+
+namespace vopa::data {
+
+using engine::ResultColumn;
+using engine::ResultSet;
+
+class Provider {
+public:
+    virtual ~Provider() = default;
+
+    // Runs a batch as far as the server runs it; each statement's rows, count and error are in its
+    // outcome. Throws DataError only when the batch cannot be sent at all.
+    virtual std::vector<engine::StatementOutcome> executeBatch(const std::string& batch) = 0;
+
+    // Runs a batch and throws its first error as a DataError. Returns the first result set the batch
+    // produced, if any, and the rows the last changing statement changed.
+    struct BatchResult {
+        std::optional<ResultSet> rows;
+        std::int64_t recordsAffected = -1;
+    };
+    BatchResult execute(const std::string& batch);
+
+    // Single-row changes behind an updatable recordset.
+    virtual std::int64_t insertRow(const ResultSet& like, const std::vector<std::pair<std::string, Value>>& values) = 0;
+    virtual void updateRow(const ResultSet& like, std::int64_t rowId,
+                           const std::vector<std::pair<std::string, Value>>& values) = 0;
+    virtual void deleteRow(const ResultSet& like, std::int64_t rowId) = 0;
+    virtual std::vector<Value> readRow(const ResultSet& like, std::int64_t rowId) = 0;
+};
+
+// The provider a connection text asks for. Throws DataError when none fits or it cannot connect.
+std::unique_ptr<Provider> openProvider(const std::string& connectionString, const std::string& user,
+                                       const std::string& password);
+
+// Prefix of the descriptions of server errors, as the suite's users know them.
+inline constexpr const char* kServerErrorPrefix = "[SQL Server]";
+
+// The data layer's form of a server error.
+DataError fromEngine(const engine::EngineError& e);
+
+}  // namespace vopa::data

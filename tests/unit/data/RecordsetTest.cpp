@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include "platform/data/Command.h"
+#include "platform/data/Connection.h"
+#include "platform/data/ConnectionString.h"
+#include "platform/data/Recordset.h"
+#include "support/TempDrive.h"
+
+using namespace vopa;
+using data::Connection;
+using data::CursorType;
+using data::DataError;
+using data::LockType;
+using data::Recordset;
+
+namespace {
+
+const std::string kServer = "Driver=SQL Server;Server=(local);UID=;PWD=;";
+
+int errorNumber(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const DataError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+class RecordsetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Connection setup;
+        setup.open(kServer);
+        setup.execute("CREATE DATABASE Azienda");
+        setup.execute(
+            "CREATE TABLE Azienda.dbo.link_programma (ID int NOT NULL IDENTITY(1,1), NomeAzienda nvarchar(50) NULL, "
+            "DBname nvarchar(50) NULL, Attiva bit NOT NULL DEFAULT (1))");
+        setup.execute("INSERT INTO Azienda.dbo.link_programma (NomeAzienda, DBname) VALUES ('Sede', 'VoPaDati'), "
+                      "('Ufficio Roma', 'VoPaDati2'), ('X', 'VoPaDati3')");
+        // A table without a key holding two identical rows.
+        setup.execute("CREATE TABLE Azienda.dbo.doppi (a int NULL, b nvarchar(5) NULL)");
+        setup.execute("INSERT INTO Azienda.dbo.doppi VALUES (1, 'x'), (1, 'x')");
+        connection.open(kServer + "DATABase=Azienda");
+    }
+
+    vopa::testing::TempDrive drive;
+    Connection connection;
+};
+
+TEST_F(RecordsetTest, WalksRowsAndReadsFieldsByAnyCase) {
+    Recordset rs;
+    rs.open("link_programma", connection, CursorType::Keyset, LockType::Pessimistic);
+    EXPECT_EQ(rs.recordCount(), 3);
+    EXPECT_FALSE(rs.bof());
+    EXPECT_EQ(rs.field("nomeazienda").toString(), "Sede");
+    EXPECT_EQ(rs.field("ID").kind(), Value::Kind::Long);
+    EXPECT_EQ(rs.field("attiva"), Value::boolean(true));
+    rs.moveLast();
+    EXPECT_EQ(rs.field("DBNAME").toString(), "VoPaDati3");
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+    EXPECT_EQ(errorNumber([&] { rs.field("ID"); }), data::errors::NoCurrentRecord);
+    EXPECT_EQ(errorNumber([&] { rs.moveNext(); }), data::errors::NoCurrentRecord);
+    rs.moveFirst();
+    EXPECT_EQ(errorNumber([&] { rs.field("nessuno"); }), data::errors::ItemNotFound);
+    rs.close();
+    EXPECT_EQ(errorNumber([&] { rs.eof(); }), data::errors::ObjectClosed);
+
+    Recordset empty;
+    empty.open(" select * from link_programma where id = 99", connection, CursorType::Keyset, LockType::Pessimistic);
+    EXPECT_TRUE(empty.eof());
+    EXPECT_TRUE(empty.bof());
+}
+
+TEST_F(RecordsetTest, UpdateChangesExactlyTheRowReadEvenWithoutAKey) {
+    Recordset rs;
+    rs.open("SELECT * FROM doppi", connection, CursorType::Keyset, LockType::Pessimistic);
+    rs.moveNext();
+    rs.setField("b", Value::string("y"));
+    rs.update();
+    EXPECT_EQ(rs.field("b").toString(), "y");
+    std::shared_ptr<Recordset> check = connection.execute("SELECT b, count(*) AS n FROM doppi GROUP BY b ORDER BY b");
+    ASSERT_EQ(check->recordCount(), 2);
+    EXPECT_EQ(check->field("n").toString(), "1");
+}
+
+TEST_F(RecordsetTest, AddNewReturnsIdentityAndDefaults) {
+    Recordset rs;
+    rs.open("link_programma", connection, CursorType::Keyset, LockType::Pessimistic);
+    rs.addNew();
+    rs.setField("NomeAzienda", Value::string("Training Sede"));
+    rs.setField("DBname", Value::string("VoPaDatiTraining"));
+    rs.update();
+    EXPECT_EQ(rs.field("ID"), Value::longInt(4));
+    EXPECT_EQ(rs.field("Attiva"), Value::boolean(true));
+    EXPECT_EQ(rs.recordCount(), 4);
+
+    // A value that does not fit its column is refused with the server's error, and nothing is written.
+    rs.addNew();
+    rs.setField("NomeAzienda", Value::string(std::string(60, 'x')));
+    EXPECT_EQ(errorNumber([&] { rs.update(); }), 8152);
+    rs.cancelUpdate();
+    std::shared_ptr<Recordset> count = connection.execute("SELECT count(*) AS n FROM link_programma");
+    EXPECT_EQ(count->field("n").toString(), "4");
+}
+
+TEST_F(RecordsetTest, FiltersDeletesAndReadOnlyLocks) {
+    Recordset rs;
+    rs.open("link_programma", connection, CursorType::Keyset, LockType::Pessimistic);
+    const std::pair<std::string, std::int64_t> filters[] = {
+        {"id = 3", 1}, {"NomeAzienda = 'ufficio roma'", 1}, {"id > 1 AND id < 3", 1}, {"id = 1 OR id = 3", 2}, {"", 3}};
+    for (const auto& [filter, count] : filters) {
+        rs.setFilter(filter);
+        EXPECT_EQ(rs.recordCount(), count) << filter;
+    }
+    rs.setFilter("id = 2");
+    rs.deleteCurrent();
+    EXPECT_EQ(errorNumber([&] { rs.field("ID"); }), data::errors::NoCurrentRecord);
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+
+    Recordset readOnly;
+    readOnly.open("link_programma", connection, CursorType::Static, LockType::ReadOnly);
+    EXPECT_EQ(readOnly.recordCount(), 2);
+    EXPECT_EQ(errorNumber([&] { readOnly.setField("NomeAzienda", Value::string("no")); }), data::errors::NotUpdatable);
+}
+
+TEST(Connections, OpenFailuresAndStates) {
+    vopa::testing::TempDrive drive;
+    const std::pair<std::string, int> failures[] = {
+        {"Driver=SQL Server;Server=ALTROPC;UID=;PWD=;", 17},
+        {"Driver=SQL Server;Server=(local)\\NESSUNA;UID=;PWD=;", 17},
+        {kServer + "DATABase=Nessuno", 4060},
+        {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Vopa\\Files\\manca.mdb;", data::errors::DataSourceNotFound},
+        {"DSN=Qen_Server", data::errors::DataSourceNotFound},
+    };
+    for (const auto& [text, number] : failures) {
+        Connection c;
+        EXPECT_EQ(errorNumber([&] { c.open(text); }), number) << text;
+        EXPECT_EQ(c.state(), data::ObjectState::Closed) << text;
+    }
+    Connection c;
+    EXPECT_EQ(errorNumber([&] { c.close(); }), data::errors::ObjectClosed);
+    c.open("Driver={SQL Server};server=LOCALHOST;ID utente=;Password=;");
+    EXPECT_EQ(c.state(), data::ObjectState::Open);
+    EXPECT_EQ(errorNumber([&] { c.open(); }), data::errors::ObjectOpen);
+
+    drive.writeRaw("Vopa/Files/Sede.mdb", "jet");
+    Connection local;
+    local.open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\vopa\\files\\SEDE.mdb;");
+    EXPECT_TRUE(local.isOpen());
+
+    data::Command command;
+    command.commandText = "SELECT 1 AS uno";
+    EXPECT_EQ(errorNumber([&] { command.execute(); }), 3709);
+    command.activeConnection = &c;
+    EXPECT_EQ(command.execute()->field("uno").toString(), "1");
+}
+
+TEST(ConnectionStrings, ReadKeysCaseInsensitively) {
+    data::ConnectionString cs("Driver={SQL Server};SERVER=pc\\sqlexpress;ID utente=mario;Password=x;DATABase=Db1;");
+    EXPECT_EQ(cs.driver(), "SQL Server");
+    EXPECT_EQ(cs.server(), "pc\\sqlexpress");
+    EXPECT_EQ(cs.user(), "mario");
+    EXPECT_EQ(cs.password(), "x");
+    EXPECT_EQ(cs.database(), "Db1");
+    EXPECT_EQ(data::ConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\a b\\x.mdb;").dataSource(),
+              "C:\\a b\\x.mdb");
+}
+
+}  // namespace
