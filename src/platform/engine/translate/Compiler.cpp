@@ -897,22 +897,24 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         return typed(literal(*r.constant), SqlType::nvarchar(128));
     }
     if (name == "SCOPE_IDENTITY" || name == "IDENT_CURRENT") {
-        std::optional<std::int64_t> v = s_.lastIdentity;
+        bool known = s_.lastIdentity.has_value();
+        std::int64_t value = s_.lastIdentity.value_or(0);
         if (name == "IDENT_CURRENT") {
             requireArgs(1, 1);
             Compiled t = arg(0);
             if (!t.constant || t.constant->kind != Cell::Kind::Text) notSupported("IDENT_CURRENT of a computed name");
             sql::QualifiedName qn;
-            std::string nameText = t.constant->s;
-            qn.parts.push_back(nameText);
+            qn.parts.push_back(t.constant->s);
             TableHandle th = s_.table(qn, false);
-            v.reset();
-            if (th.table) v = storage::identityCurrent(*s_.db, th.db.alias, th.table->objectId);
+            std::optional<std::int64_t> current;
+            if (th.table) current = storage::identityCurrent(*s_.db, th.db.alias, th.table->objectId);
+            known = current.has_value();
+            value = current.value_or(0);
         }
         r.type = SqlType::decimal(38, 0);
-        if (!v) return typed("NULL", r.type);
-        r.constant = Cell::integer(*v);
-        return typed(std::to_string(*v), r.type);
+        if (!known) return typed("NULL", r.type);
+        r.constant = Cell::integer(value);
+        return typed(std::to_string(value), r.type);
     }
     if (name == "OBJECT_ID") {
         requireArgs(1, 2);
