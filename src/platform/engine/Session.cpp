@@ -124,7 +124,7 @@ void Session::Impl::refresh(Attached& a) {
         if (q.step()) userVersion = q.columnInt(0);
     }
     if (a.handle.catalog && a.handle.catalog->schemaVersion == schemaVersion && a.userVersion == userVersion) return;
-    a.handle.catalog = storage::DatabaseCatalog::load(*db, a.handle.alias);
+    a.handle.catalog = storage::DatabaseCatalog::load(*db, a.handle.alias, a.handle.catalog.get());
     a.userVersion = userVersion;
 }
 

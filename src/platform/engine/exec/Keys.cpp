@@ -125,6 +125,7 @@ void addConstraint(Session::Impl& session, const TableHandle& t, const sql::Tabl
             std::string textValue = value.constant ? translate::Compiler::literal(*value.constant) : value.sql;
             put.bind(1, storage::normaliseDefault(textValue)).bind(2, k.name).bind(3, t.table->objectId)
                 .bind(4, static_cast<std::int64_t>(c->id)).run();
+            storage::touchObject(*session.db, t.db.alias, t.table->objectId);
             return;
         }
         case Kind::ForeignKey:
@@ -145,6 +146,7 @@ void dropConstraint(Session::Impl& session, const TableHandle& t, const std::str
                 "UPDATE " + storage::quoteIdentifier(t.db.alias) +
                 ".__vopa_columns SET default_text = '', default_name = '' WHERE object_id = ?1 AND column_id = ?2");
             put.bind(1, t.table->objectId).bind(2, static_cast<std::int64_t>(c.id)).run();
+            storage::touchObject(*session.db, t.db.alias, t.table->objectId);
             return;
         }
     throw EngineError(3728, "'" + name + "' is not a constraint.");

@@ -1,5 +1,7 @@
 #include "Catalog.h"
 
+#include <algorithm>
+
 #include "Sqlite.h"
 #include "platform/engine/EngineError.h"
 #include "platform/text/Text.h"
@@ -96,12 +98,46 @@ const TableInfo* DatabaseCatalog::find(std::string_view name) const {
 }
 
 const TableInfo* DatabaseCatalog::findById(std::int64_t objectId) const {
-    for (const TableInfo& t : tables_)
-        if (t.objectId == objectId) return &t;
-    return nullptr;
+    // Tables are kept in object id order.
+    auto it = std::lower_bound(tables_.begin(), tables_.end(), objectId,
+                               [](const TableInfo& t, std::int64_t id) { return t.objectId < id; });
+    return it != tables_.end() && it->objectId == objectId ? &*it : nullptr;
 }
 
-std::shared_ptr<const DatabaseCatalog> DatabaseCatalog::load(Connection& db, const std::string& schema) {
+namespace {
+
+ColumnInfo readColumn(Statement& columns) {
+    ColumnInfo c;
+    c.id = static_cast<int>(columns.columnInt(1));
+    c.name = columns.columnText(2);
+    c.type = SqlType::fromName(columns.columnText(3), static_cast<int>(columns.columnInt(4)),
+                               static_cast<int>(columns.columnInt(5)), static_cast<int>(columns.columnInt(6)));
+    c.nullable = columns.columnInt(7) != 0;
+    c.identity = columns.columnInt(8) != 0;
+    c.seed = columns.columnInt(9);
+    c.increment = columns.columnInt(10);
+    c.defaultText = columns.columnText(11);
+    c.defaultName = columns.columnText(12);
+    c.collation = columns.columnText(13);
+    return c;
+}
+
+IndexInfo readIndex(Statement& indexes) {
+    IndexInfo i;
+    i.id = static_cast<int>(indexes.columnInt(1));
+    i.name = indexes.columnText(2);
+    i.unique = indexes.columnInt(3) != 0;
+    i.primaryKey = indexes.columnInt(4) != 0;
+    i.clustered = indexes.columnInt(5) != 0;
+    i.fillFactor = static_cast<int>(indexes.columnInt(6));
+    splitInts(indexes.columnText(7), i.columnIds, i.descending);
+    return i;
+}
+
+}  // namespace
+
+std::shared_ptr<const DatabaseCatalog> DatabaseCatalog::load(Connection& db, const std::string& schema,
+                                                             const DatabaseCatalog* previous) {
     auto catalog = std::make_shared<DatabaseCatalog>();
     {
         Statement v = db.prepare("PRAGMA " + quoteIdentifier(schema) + ".schema_version");
@@ -111,57 +147,58 @@ std::shared_ptr<const DatabaseCatalog> DatabaseCatalog::load(Connection& db, con
         Statement info = db.prepare("SELECT value FROM " + qualified(schema, "__vopa_info") + " WHERE key = 'name'");
         if (info.step()) catalog->databaseName = info.columnText(0);
     }
-    Statement objects = db.prepare("SELECT object_id, name, type, view_text FROM " + qualified(schema, "__vopa_objects") +
-                                   " ORDER BY object_id");
+    // Objects unchanged since the previous reading are kept as they were; the others are read again.
+    std::vector<std::int64_t> stale;
+    Statement objects = db.prepare("SELECT object_id, name, type, view_text, version FROM " +
+                                   qualified(schema, "__vopa_objects") + " ORDER BY object_id");
     while (objects.step()) {
-        TableInfo t;
-        t.objectId = objects.columnInt(0);
-        t.name = objects.columnText(1);
-        t.type = typeFromCode(objects.columnText(2));
-        t.viewText = objects.columnText(3);
-        catalog->byName_[text::toUpper(t.name)] = catalog->tables_.size();
-        catalog->tables_.push_back(std::move(t));
+        const std::int64_t objectId = objects.columnInt(0), version = objects.columnInt(4);
+        const TableInfo* old = previous ? previous->findById(objectId) : nullptr;
+        if (old && previous->versions_[static_cast<std::size_t>(old - previous->tables_.data())] == version) {
+            catalog->tables_.push_back(*old);
+        } else {
+            TableInfo t;
+            t.objectId = objectId;
+            t.name = objects.columnText(1);
+            t.type = typeFromCode(objects.columnText(2));
+            t.viewText = objects.columnText(3);
+            catalog->tables_.push_back(std::move(t));
+            stale.push_back(objectId);
+        }
+        catalog->versions_.push_back(version);
+        catalog->byName_[text::toUpper(catalog->tables_.back().name)] = catalog->tables_.size() - 1;
+    }
+    if (stale.empty()) return catalog;
+    std::string filter;
+    if (previous) {
+        filter = " WHERE object_id IN (";
+        for (std::size_t i = 0; i < stale.size(); ++i) filter += (i ? "," : "") + std::to_string(stale[i]);
+        filter += ")";
     }
     Statement columns = db.prepare(
         "SELECT object_id, column_id, name, type, length, precision, scale, nullable, is_identity, seed, increment, "
         "default_text, default_name, collation FROM " +
-        qualified(schema, "__vopa_columns") + " ORDER BY object_id, column_id");
+        qualified(schema, "__vopa_columns") + filter + " ORDER BY object_id, column_id");
     TableInfo* current = nullptr;
     while (columns.step()) {
         std::int64_t objectId = columns.columnInt(0);
         if (!current || current->objectId != objectId) current = const_cast<TableInfo*>(catalog->findById(objectId));
-        if (!current) continue;
-        ColumnInfo c;
-        c.id = static_cast<int>(columns.columnInt(1));
-        c.name = columns.columnText(2);
-        c.type = SqlType::fromName(columns.columnText(3), static_cast<int>(columns.columnInt(4)),
-                                   static_cast<int>(columns.columnInt(5)), static_cast<int>(columns.columnInt(6)));
-        c.nullable = columns.columnInt(7) != 0;
-        c.identity = columns.columnInt(8) != 0;
-        c.seed = columns.columnInt(9);
-        c.increment = columns.columnInt(10);
-        c.defaultText = columns.columnText(11);
-        c.defaultName = columns.columnText(12);
-        c.collation = columns.columnText(13);
-        current->columns.push_back(std::move(c));
+        if (current) current->columns.push_back(readColumn(columns));
     }
     Statement indexes = db.prepare("SELECT object_id, index_id, name, is_unique, is_primary_key, clustered, "
                                    "fill_factor, columns FROM " +
-                                   qualified(schema, "__vopa_indexes") + " ORDER BY object_id, index_id");
+                                   qualified(schema, "__vopa_indexes") + filter + " ORDER BY object_id, index_id");
     while (indexes.step()) {
         auto* t = const_cast<TableInfo*>(catalog->findById(indexes.columnInt(0)));
-        if (!t) continue;
-        IndexInfo i;
-        i.id = static_cast<int>(indexes.columnInt(1));
-        i.name = indexes.columnText(2);
-        i.unique = indexes.columnInt(3) != 0;
-        i.primaryKey = indexes.columnInt(4) != 0;
-        i.clustered = indexes.columnInt(5) != 0;
-        i.fillFactor = static_cast<int>(indexes.columnInt(6));
-        splitInts(indexes.columnText(7), i.columnIds, i.descending);
-        t->indexes.push_back(std::move(i));
+        if (t) t->indexes.push_back(readIndex(indexes));
     }
     return catalog;
+}
+
+void touchObject(Connection& db, const std::string& schema, std::int64_t objectId) {
+    Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
+                               " SET version = version + 1 WHERE object_id = ?1");
+    put.bind(1, objectId).run();
 }
 
 void initialiseDatabase(Connection& db, const std::string& schema, const std::string& databaseName) {
@@ -170,7 +207,7 @@ void initialiseDatabase(Connection& db, const std::string& schema, const std::st
             "__vopa_info(key TEXT PRIMARY KEY, value);"
             "CREATE TABLE " + s +
             "__vopa_objects(object_id INTEGER PRIMARY KEY, name TEXT NOT NULL COLLATE VOPA_CI UNIQUE, "
-            "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER);"
+            "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER, version INTEGER NOT NULL DEFAULT 1);"
             "CREATE TABLE " + s +
             "__vopa_columns(object_id INTEGER NOT NULL, column_id INTEGER NOT NULL, name TEXT NOT NULL, "
             "type TEXT NOT NULL, length INTEGER, precision INTEGER, scale INTEGER, nullable INTEGER, "
@@ -185,9 +222,21 @@ void initialiseDatabase(Connection& db, const std::string& schema, const std::st
 }
 
 std::int64_t nextObjectId(Connection& db, const std::string& schema) {
-    Statement q = db.prepare("SELECT max(object_id) FROM " + qualified(schema, "__vopa_objects"));
-    q.step();
-    return q.columnIsNull(0) ? kFirstObjectId : q.columnInt(0) + 1;
+    // A counter, not max(object_id) + 1: a dropped table's number is never given again, so that a
+    // catalog read earlier cannot mistake a new table for the old one.
+    std::int64_t next = kFirstObjectId;
+    {
+        Statement q = db.prepare("SELECT max(object_id) FROM " + qualified(schema, "__vopa_objects"));
+        if (q.step() && !q.columnIsNull(0)) next = std::max(next, q.columnInt(0) + 1);
+    }
+    {
+        Statement q = db.prepare("SELECT value FROM " + qualified(schema, "__vopa_info") + " WHERE key = 'next_object_id'");
+        if (q.step()) next = std::max(next, q.columnInt(0));
+    }
+    Statement put = db.prepare("INSERT OR REPLACE INTO " + qualified(schema, "__vopa_info") +
+                               "(key, value) VALUES ('next_object_id', ?1)");
+    put.bind(1, next + 1).run();
+    return next;
 }
 
 std::string storageDeclaration(const ColumnInfo& column) {
@@ -259,6 +308,7 @@ void dropObject(Connection& db, const std::string& schema, const TableInfo& tabl
 }
 
 void addColumn(Connection& db, const std::string& schema, const TableInfo& table, const ColumnInfo& column) {
+    touchObject(db, schema, table.objectId);
     insertColumnRecord(db, schema, table.objectId, column);
     db.exec("ALTER TABLE " + qualified(schema, table.storageName()) + " ADD COLUMN " + column.storageName() + " " +
             storageDeclaration(column));
@@ -270,6 +320,7 @@ void addColumn(Connection& db, const std::string& schema, const TableInfo& table
 }
 
 void addIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index) {
+    touchObject(db, schema, table.objectId);
     Statement put = db.prepare("INSERT INTO " + qualified(schema, "__vopa_indexes") +
                                " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     put.bind(1, table.objectId)
@@ -293,6 +344,7 @@ void addIndex(Connection& db, const std::string& schema, const TableInfo& table,
 }
 
 void dropIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index) {
+    touchObject(db, schema, table.objectId);
     Statement del = db.prepare("DELETE FROM " + qualified(schema, "__vopa_indexes") +
                                " WHERE object_id = ?1 AND index_id = ?2");
     del.bind(1, table.objectId).bind(2, static_cast<std::int64_t>(index.id)).run();

@@ -76,11 +76,14 @@ public:
     const TableInfo* findById(std::int64_t objectId) const;
     const std::vector<TableInfo>& tables() const { return tables_; }
 
-    // Reads the catalog of the database attached as `schema` ("main" or an attached name).
-    static std::shared_ptr<const DatabaseCatalog> load(Connection& db, const std::string& schema);
+    // Reads the catalog of the database attached as `schema` ("main" or an attached name). With a
+    // previous catalog of the same database, only the objects changed since are read again.
+    static std::shared_ptr<const DatabaseCatalog> load(Connection& db, const std::string& schema,
+                                                       const DatabaseCatalog* previous = nullptr);
 
 private:
     std::vector<TableInfo> tables_;
+    std::vector<std::int64_t> versions_;  // per table: the object's version when read
     std::unordered_map<std::string, std::size_t> byName_;  // upper-cased name -> index
 };
 
@@ -100,6 +103,9 @@ void dropObject(Connection& db, const std::string& schema, const TableInfo& tabl
 void addColumn(Connection& db, const std::string& schema, const TableInfo& table, const ColumnInfo& column);
 void addIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index);
 void dropIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index);
+
+// Marks the object changed, so that catalogs read before read it again.
+void touchObject(Connection& db, const std::string& schema, std::int64_t objectId);
 
 // The identity value last given out for the table (the seed minus the increment before the first row).
 std::optional<std::int64_t> identityCurrent(Connection& db, const std::string& schema, std::int64_t objectId);
