@@ -111,10 +111,12 @@ char32_t foldCase(char32_t cp) {
 }
 
 int compareNoCase(std::string_view a, std::string_view b) {
+    // Letters fold to lower case, so that the punctuation between the two cases in the code table
+    // ("[", "_") sorts before every letter, as in the server's collation.
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
-        char32_t ca = foldCase(nextCodePoint(a, i));
-        char32_t cb = foldCase(nextCodePoint(b, j));
+        char32_t ca = lowerOf(foldCase(nextCodePoint(a, i)));
+        char32_t cb = lowerOf(foldCase(nextCodePoint(b, j)));
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     if (i < a.size()) return 1;

@@ -23,7 +23,7 @@ void appendUtf8(std::string& out, char32_t cp);
 // languages); other code points are returned unchanged.
 char32_t foldCase(char32_t cp);
 
-// Case-insensitive comparison of two UTF-8 texts by folded code points: <0, 0, >0.
+// Case-insensitive comparison of two UTF-8 texts by code points folded to lower case: <0, 0, >0.
 int compareNoCase(std::string_view a, std::string_view b);
 inline bool equalsNoCase(std::string_view a, std::string_view b) { return compareNoCase(a, b) == 0; }
 

@@ -28,8 +28,8 @@ int collateNoCase(void*, int n1, const void* p1, int n2, const void* p2) {
     for (; i < n; ++i) {
         auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
         if (ca >= 0x80 || cb >= 0x80) break;
-        if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 32);
-        if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 32);
+        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca + 32);
+        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb + 32);
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     if (i == n && i == a.size() && i == b.size()) return 0;
