@@ -303,13 +303,32 @@ ResultSet Session::Impl::collect(const std::string& sqliteSelect, const std::vec
     return rs;
 }
 
-void Session::Impl::moveIdentityPast(const TableHandle& t, std::optional<std::int64_t> maxInserted) {
+std::int64_t Session::Impl::currentIdentity(const TableHandle& t) {
     const storage::ColumnInfo* id = t.table->identityColumn();
-    if (!id || !maxInserted) return;
-    std::optional<std::int64_t> current = storage::identityCurrent(*db, t.db.alias, t.table->objectId);
-    std::int64_t value = current.value_or(id->seed - id->increment);
-    bool past = id->increment > 0 ? *maxInserted > value : *maxInserted < value;
-    if (past) storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, *maxInserted);
+    if (!id) return 0;
+    storage::IdentityState state = storage::identityState(*db, t.db.alias, t.table->objectId);
+    std::int64_t current = state.current.value_or(id->seed - id->increment);
+    if (!state.unsettled) return current;
+    storage::Statement q = db->prepare(std::string(id->increment > 0 ? "SELECT max(" : "SELECT min(") +
+                                       id->storageName() + ") FROM " + t.storageName());
+    if (q.step() && !q.columnIsNull(0)) {
+        std::int64_t extreme = q.columnInt(0);
+        if (id->increment > 0 ? extreme > current : extreme < current) current = extreme;
+    }
+    storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, current);
+    return current;
+}
+
+std::optional<std::int64_t> Session::Impl::lastInsertedIdentity() {
+    if (lastIdentityTable) {
+        const TableHandle t = *lastIdentityTable;
+        lastIdentityTable.reset();
+        const storage::ColumnInfo* id = t.table->identityColumn();
+        storage::Statement q = db->prepare("SELECT " + id->storageName() + " FROM " + t.storageName() +
+                                           " ORDER BY rowid DESC LIMIT 1");
+        if (q.step() && !q.columnIsNull(0)) lastIdentity = q.columnInt(0);
+    }
+    return lastIdentity;
 }
 
 // ---- Session -----------------------------------------------------------------------------------------

@@ -90,8 +90,12 @@ public:
     ResultSet collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,
                       bool withRowIds);
 
-    // Identity bookkeeping after rows were written into `t`: moves the current value past `maxInserted`.
-    void moveIdentityPast(const TableHandle& t, std::optional<std::int64_t> maxInserted);
+    // The table's current identity value. After rows with explicit values were written it is moved
+    // past the largest value in the column first: that scan is done once, when a value is needed,
+    // not by every copy.
+    std::int64_t currentIdentity(const TableHandle& t);
+    // @@IDENTITY: the last identity value this session inserted.
+    std::optional<std::int64_t> lastInsertedIdentity();
 
     // The state a statement may read.
     InstanceLocation instance;
@@ -107,6 +111,9 @@ public:
     };
     std::optional<IdentityInsert> identityInsert;
     std::optional<std::int64_t> lastIdentity;
+    // The table whose explicit identity values were inserted last, when @@IDENTITY is still to be read
+    // from it.
+    std::optional<TableHandle> lastIdentityTable;
     int transactionDepth = 0;  // @@TRANCOUNT
     bool dayFirst = false;     // SET DATEFORMAT dmy
 

@@ -25,16 +25,9 @@ bool identityInsertOn(const Session::Impl& session, const TableHandle& t) {
            session.identityInsert->objectId == t.table->objectId;
 }
 
-std::optional<std::int64_t> maxOf(Session::Impl& session, const TableHandle& t, const storage::ColumnInfo& c) {
-    storage::Statement q = session.db->prepare("SELECT max(" + c.storageName() + ") FROM " + t.storageName());
-    if (!q.step() || q.columnIsNull(0)) return std::nullopt;
-    return q.columnInt(0);
-}
-
 // The identity counter for rows the statement numbers itself.
 int identitySlot(Session::Impl& session, const TableHandle& t, const storage::ColumnInfo& id) {
-    std::int64_t current =
-        storage::identityCurrent(*session.db, t.db.alias, t.table->objectId).value_or(id.seed - id.increment);
+    std::int64_t current = session.currentIdentity(t);
     session.functions.identities.push_back({current + id.increment, id.increment, current, false});
     return static_cast<int>(session.functions.identities.size() - 1);
 }
@@ -210,11 +203,11 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
             std::int64_t last = functions.identities[static_cast<std::size_t>(slot)].last;
             storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, last);
             lastIdentity = last;
+            lastIdentityTable.reset();
         }
         if (explicitIdentity && out.rowsAffected > 0) {
-            std::optional<std::int64_t> top = maxOf(*this, t, *identity);
-            moveIdentityPast(t, top);
-            lastIdentity = top;
+            storage::unsettleIdentity(*db, t.db.alias, t.table->objectId);
+            lastIdentityTable = t;
         }
     });
 }
@@ -344,6 +337,7 @@ std::int64_t Session::insertRow(const std::string& database, const std::string& 
             std::int64_t last = s.functions.identities[static_cast<std::size_t>(slot)].last;
             storage::setIdentityCurrent(*s.db, t.db.alias, t.table->objectId, last);
             s.lastIdentity = last;
+            s.lastIdentityTable.reset();
         }
     });
     return rowId;

@@ -207,7 +207,8 @@ void initialiseDatabase(Connection& db, const std::string& schema, const std::st
             "__vopa_info(key TEXT PRIMARY KEY, value);"
             "CREATE TABLE " + s +
             "__vopa_objects(object_id INTEGER PRIMARY KEY, name TEXT NOT NULL COLLATE VOPA_CI UNIQUE, "
-            "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER, version INTEGER NOT NULL DEFAULT 1);"
+            "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER, version INTEGER NOT NULL DEFAULT 1, "
+            "identity_unsettled INTEGER NOT NULL DEFAULT 0);"
             "CREATE TABLE " + s +
             "__vopa_columns(object_id INTEGER NOT NULL, column_id INTEGER NOT NULL, name TEXT NOT NULL, "
             "type TEXT NOT NULL, length INTEGER, precision INTEGER, scale INTEGER, nullable INTEGER, "
@@ -351,18 +352,27 @@ void dropIndex(Connection& db, const std::string& schema, const TableInfo& table
     db.exec("DROP INDEX IF EXISTS " + qualified(schema, index.storageName(table.objectId)));
 }
 
-std::optional<std::int64_t> identityCurrent(Connection& db, const std::string& schema, std::int64_t objectId) {
-    Statement q = db.prepare("SELECT identity_current FROM " + qualified(schema, "__vopa_objects") +
+IdentityState identityState(Connection& db, const std::string& schema, std::int64_t objectId) {
+    Statement q = db.prepare("SELECT identity_current, identity_unsettled FROM " + qualified(schema, "__vopa_objects") +
                              " WHERE object_id = ?1");
     q.bind(1, objectId);
-    if (!q.step() || q.columnIsNull(0)) return std::nullopt;
-    return q.columnInt(0);
+    IdentityState state;
+    if (!q.step()) return state;
+    if (!q.columnIsNull(0)) state.current = q.columnInt(0);
+    state.unsettled = q.columnInt(1) != 0;
+    return state;
 }
 
 void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t objectId, std::int64_t value) {
     Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
-                               " SET identity_current = ?2 WHERE object_id = ?1");
+                               " SET identity_current = ?2, identity_unsettled = 0 WHERE object_id = ?1");
     put.bind(1, objectId).bind(2, value).run();
+}
+
+void unsettleIdentity(Connection& db, const std::string& schema, std::int64_t objectId) {
+    Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
+                               " SET identity_unsettled = 1 WHERE object_id = ?1");
+    put.bind(1, objectId).run();
 }
 
 std::string normaliseDefault(std::string_view written) {

@@ -107,9 +107,18 @@ void dropIndex(Connection& db, const std::string& schema, const TableInfo& table
 // Marks the object changed, so that catalogs read before read it again.
 void touchObject(Connection& db, const std::string& schema, std::int64_t objectId);
 
-// The identity value last given out for the table (the seed minus the increment before the first row).
-std::optional<std::int64_t> identityCurrent(Connection& db, const std::string& schema, std::int64_t objectId);
+// The identity value last given out for the table (the seed minus the increment before the first
+// row), and whether rows with explicit identity values were written since it was settled: then the
+// largest value in the column may be past it (see Session's currentIdentity).
+struct IdentityState {
+    std::optional<std::int64_t> current;
+    bool unsettled = false;
+};
+IdentityState identityState(Connection& db, const std::string& schema, std::int64_t objectId);
+// Sets the current value (and settles it).
 void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t objectId, std::int64_t value);
+// Notes that explicit identity values were written.
+void unsettleIdentity(Connection& db, const std::string& schema, std::int64_t objectId);
 
 // The SQLite column declaration of a column: its storage class and, for text, the server's collation.
 std::string storageDeclaration(const ColumnInfo& column);

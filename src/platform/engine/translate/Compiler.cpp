@@ -263,7 +263,7 @@ Compiled Compiler::expr(const Expr& e, const Scope& scope) {
                 return r;
             };
             if (name == "@@IDENTITY") {
-                r = integerConstant(s_.lastIdentity, BaseType::Decimal);
+                r = integerConstant(s_.lastInsertedIdentity(), BaseType::Decimal);
                 r.type = SqlType::decimal(38, 0);
                 return r;
             }
@@ -897,8 +897,9 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         return typed(literal(*r.constant), SqlType::nvarchar(128));
     }
     if (name == "SCOPE_IDENTITY" || name == "IDENT_CURRENT") {
-        bool known = s_.lastIdentity.has_value();
-        std::int64_t value = s_.lastIdentity.value_or(0);
+        std::optional<std::int64_t> last = s_.lastInsertedIdentity();
+        bool known = last.has_value();
+        std::int64_t value = last.value_or(0);
         if (name == "IDENT_CURRENT") {
             requireArgs(1, 1);
             Compiled t = arg(0);
@@ -906,10 +907,8 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             sql::QualifiedName qn;
             qn.parts.push_back(t.constant->s);
             TableHandle th = s_.table(qn, false);
-            std::optional<std::int64_t> current;
-            if (th.table) current = storage::identityCurrent(*s_.db, th.db.alias, th.table->objectId);
-            known = current.has_value();
-            value = current.value_or(0);
+            known = th.table && th.table->identityColumn();
+            value = known ? s_.currentIdentity(th) : 0;
         }
         r.type = SqlType::decimal(38, 0);
         if (!known) return typed("NULL", r.type);
