@@ -188,6 +188,9 @@ std::pair<std::string, std::string> Session::Impl::splitName(const sql::Qualifie
 
 TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) {
     auto [databaseName, tableName] = splitName(name);
+    const std::string schemaName = name.parts.size() >= 2 ? name.parts[name.parts.size() - 2] : std::string();
+    if (text::equalsNoCase(schemaName, "INFORMATION_SCHEMA") || text::equalsNoCase(schemaName, "sys"))
+        if (std::optional<TableHandle> view = catalogView(name)) return *view;
     TableHandle t;
     t.db = database(databaseName);
     t.table = t.db.catalog->find(tableName);
@@ -197,6 +200,8 @@ TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) 
         t.db = database("master");
         t.table = t.db.catalog->find(tableName);
     }
+    if (!t.table)
+        if (std::optional<TableHandle> view = catalogView(name)) return *view;
     if (!t.table && required) throw EngineError(err::InvalidObject, "Invalid object name '" + name.text() + "'.");
     return t;
 }
@@ -235,6 +240,10 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
             out.error = e;
         } catch (const std::exception& e) {
             out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
+        }
+        try {
+            dropCatalogViews();
+        } catch (const EngineError&) {
         }
         if (out.error && abortsBatch(out.error->number())) break;
     }

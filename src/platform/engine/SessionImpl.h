@@ -54,6 +54,13 @@ public:
     // The database part and object part of a name ("db.dbo.t" -> "db", "t").
     static std::pair<std::string, std::string> splitName(const sql::QualifiedName& name);
 
+    // A catalog view (INFORMATION_SCHEMA.COLUMNS, sys.indexes, ...) of the database the name designates,
+    // filled for the running statement; nullopt when the name is none.
+    std::optional<TableHandle> catalogView(const sql::QualifiedName& name);
+    // Drops the catalog views the last statement filled.
+    void dropCatalogViews();
+    std::vector<std::shared_ptr<storage::TableInfo>> catalogViewTables_;
+
     // Re-reads the catalog of a database after this session changed it, and tells other sessions.
     void catalogChanged(const DatabaseHandle& db);
 

@@ -25,7 +25,8 @@ bool knownConfigurationOption(const std::string& name) {
     static const char* kOptions[] = {"query timeout", "remote query timeout", "show advanced options",
                                      "max server memory", "min server memory", "user connections",
                                      "allow updates", "nested triggers", "recovery interval", "cost threshold for parallelism",
-                                     "max degree of parallelism", "remote access", "default language", "clr enabled"};
+                                     "max degree of parallelism", "remote access", "default language", "clr enabled",
+                                     "min memory per query (KB)", "min memory per query"};
     for (const char* o : kOptions)
         if (text::equalsNoCase(name, o)) return true;
     return false;
@@ -107,6 +108,8 @@ void Session::Impl::execUse(const sql::UseStatement& s, StatementOutcome&) {
 void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome& out) {
     const std::string name = text::toLower(s.procedure.last());
     if (name == "sp_configure") {
+        if (s.arguments.size() > 1 && text::equalsNoCase(argumentText(*this, s.arguments[0]), "show advanced options"))
+            return;
         if (s.arguments.empty()) return;
         std::string option = argumentText(*this, s.arguments[0]);
         if (!knownConfigurationOption(option))

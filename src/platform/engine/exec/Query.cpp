@@ -25,6 +25,15 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
             col.name = c.name;
             col.type = c.type;
             col.nullable = c.nullable;
+            // A column taken as it stands from one table keeps its identity property, as on the server.
+            if (compiled.singleBase && c.baseColumnId)
+                if (const storage::ColumnInfo* source = compiled.singleBase->table->columnById(c.baseColumnId);
+                    source && source->identity && !info.identityColumn()) {
+                    col.identity = true;
+                    col.seed = source->seed;
+                    col.increment = source->increment;
+                    col.nullable = false;
+                }
             info.columns.push_back(std::move(col));
         }
         DatabaseHandle target = database(databaseName);
@@ -36,6 +45,8 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
             db->exec("INSERT INTO " + storage::quoteIdentifier(target.alias) + "." +
                      storage::quoteIdentifier(info.storageName()) + "(" + cols + ") " + compiled.sql);
             out.rowsAffected = db->changes();
+            if (info.identityColumn() && out.rowsAffected > 0)
+                storage::unsettleIdentity(*db, target.alias, info.objectId);
         });
         catalogChanged(target);
         return;

@@ -933,6 +933,26 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         r.constant = Cell::integer(th.table->objectId);
         return typed(std::to_string(th.table->objectId), r.type);
     }
+    if (name == "COLUMNPROPERTY") {
+        requireArgs(3, 3);
+        Compiled id = arg(0), column = arg(1), property = arg(2);
+        r.type = SqlType::of(BaseType::Int);
+        if (!id.constant || !column.constant || !property.constant || id.constant->kind != Cell::Kind::Integer)
+            return typed("NULL", r.type);
+        DatabaseHandle current = s_.database("");
+        const storage::TableInfo* t = current.catalog->findById(id.constant->i);
+        const storage::ColumnInfo* c = t ? t->findColumn(column.constant->s) : nullptr;
+        if (!c) return typed("NULL", r.type);
+        const std::string p = upper(property.constant->s);
+        int v = -1;
+        if (p == "ISIDENTITY") v = c->identity;
+        else if (p == "ALLOWSNULL") v = c->nullable;
+        else if (p == "PRECISION") v = c->type.storage() == Storage::Scaled ? c->type.precision : c->type.length;
+        else if (p == "SCALE") v = c->type.storage() == Storage::Scaled ? c->type.scale : 0;
+        if (v < 0) return typed("NULL", r.type);
+        r.constant = Cell::integer(v);
+        return typed(std::to_string(v), r.type);
+    }
     throw EngineError(err::UnknownFunction, "'" + e.name.last() + "' is not a recognized built-in function name.");
 }
 
