@@ -218,6 +218,41 @@ void Session::Impl::catalogChanged(const DatabaseHandle& handle) {
     if (it != attached_.end()) refresh(it->second);
 }
 
+EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage) {
+    // SQLite says "UNIQUE constraint failed: t100003.c1, t100003.c2": find the key over those columns.
+    const std::string prefix = "UNIQUE constraint failed: ";
+    std::vector<int> columnIds;
+    std::int64_t objectId = 0;
+    if (storageMessage.rfind(prefix, 0) == 0) {
+        std::string rest = storageMessage.substr(prefix.size());
+        std::size_t pos = 0;
+        while (pos < rest.size()) {
+            std::size_t comma = rest.find(", ", pos);
+            std::string item = rest.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+            std::size_t dot = item.find('.');
+            if (dot != std::string::npos && item[0] == 't' && item[dot + 1] == 'c') {
+                objectId = std::stoll(item.substr(1, dot - 1));
+                columnIds.push_back(std::stoi(item.substr(dot + 2)));
+            }
+            if (comma == std::string::npos) break;
+            pos = comma + 2;
+        }
+    }
+    for (auto& [dbid, a] : attached_) {
+        const storage::TableInfo* t = a.handle.catalog ? a.handle.catalog->findById(objectId) : nullptr;
+        if (!t) continue;
+        for (const storage::IndexInfo& i : t->indexes)
+            if (i.unique && i.columnIds == columnIds) {
+                if (i.primaryKey)
+                    return EngineError(2627, "Violation of PRIMARY KEY constraint '" + i.name +
+                                                 "'. Cannot insert duplicate key in object 'dbo." + t->name + "'.");
+                return EngineError(2601, "Cannot insert duplicate key row in object 'dbo." + t->name +
+                                             "' with unique index '" + i.name + "'.");
+            }
+    }
+    return EngineError(2627, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.");
+}
+
 // ---- Impl: statements --------------------------------------------------------------------------------
 
 std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch) {
@@ -237,7 +272,7 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         try {
             run(*statement, batch, out);
         } catch (const EngineError& e) {
-            out.error = e;
+            out.error = e.number() == 2627 ? duplicateKeyError(e.what()) : e;
         } catch (const std::exception& e) {
             out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
         }

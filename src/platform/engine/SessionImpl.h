@@ -61,6 +61,9 @@ public:
     void dropCatalogViews();
     std::vector<std::shared_ptr<storage::TableInfo>> catalogViewTables_;
 
+    // The server's error for a row that a key or unique index refuses, from SQLite's message.
+    EngineError duplicateKeyError(const std::string& storageMessage);
+
     // Re-reads the catalog of a database after this session changed it, and tells other sessions.
     void catalogChanged(const DatabaseHandle& db);
 
@@ -92,6 +95,17 @@ public:
     // Runs `body` atomically: inside a savepoint that is rolled back when it throws.
     template <typename F>
     void atomically(F&& body);
+
+    // The same, reporting a refused duplicate with the name of the key or index.
+    template <typename F>
+    void atomicallyNamingKeys(F&& body) {
+        try {
+            atomically(std::forward<F>(body));
+        } catch (const EngineError& e) {
+            if (e.number() == 2627) throw duplicateKeyError(e.what());
+            throw;
+        }
+    }
 
     // Runs a compiled SELECT and collects its rows as values of the given types.
     ResultSet collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,

@@ -328,7 +328,7 @@ std::int64_t Session::insertRow(const std::string& database, const std::string& 
         params += (params.empty() ? "" : ", ") + v;
     }
     std::int64_t rowId = 0;
-    s.atomically([&] {
+    s.atomicallyNamingKeys([&] {
         storage::Statement st = s.db->prepare("INSERT INTO " + t.storageName() + "(" + columns + ") VALUES (" + params + ")");
         for (std::size_t i = 0; i < given.size(); ++i) bindCell(st, static_cast<int>(i + 1), given[i].second);
         st.run();
@@ -359,7 +359,7 @@ void Session::updateRow(const std::string& database, const std::string& table, s
         cells.push_back(checkedCell(value, *c, t, true));
         sets += (sets.empty() ? "" : ", ") + c->storageName() + " = ?" + std::to_string(cells.size());
     }
-    s.atomically([&] {
+    s.atomicallyNamingKeys([&] {
         storage::Statement st = s.db->prepare("UPDATE " + t.storageName() + " SET " + sets + " WHERE rowid = ?" +
                                               std::to_string(cells.size() + 1));
         for (std::size_t i = 0; i < cells.size(); ++i) bindCell(st, static_cast<int>(i + 1), cells[i]);

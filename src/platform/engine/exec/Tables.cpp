@@ -193,7 +193,34 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                 }
             });
             return;
-        case Action::DropColumns: notSupported("ALTER TABLE ... DROP COLUMN");
+        case Action::DropColumns:
+            atomically([&] {
+                for (const std::string& name : s.names) {
+                    TableHandle current = table(s.table);
+                    const storage::ColumnInfo* c = current.table->findColumn(name);
+                    if (!c)
+                        throw EngineError(4924, "ALTER TABLE DROP COLUMN failed because column '" + name +
+                                                    "' does not exist in table '" + current.table->name + "'.");
+                    // Like the server, a column that a default or an index depends on stays.
+                    std::string dependent;
+                    if (!c->defaultText.empty())
+                        dependent = c->defaultName.empty() ? "DF__" + current.table->name + "__" + c->name : c->defaultName;
+                    for (const storage::IndexInfo& i : current.table->indexes)
+                        for (int id : i.columnIds)
+                            if (id == c->id && dependent.empty()) dependent = i.name;
+                    if (!dependent.empty())
+                        throw EngineError(5074, "The object '" + dependent + "' is dependent on column '" + c->name +
+                                                    "'. ALTER TABLE DROP COLUMN " + c->name +
+                                                    " failed because one or more objects access this column.");
+                    if (current.table->columns.size() == 1)
+                        throw EngineError(4923, "ALTER TABLE DROP COLUMN failed because '" + c->name +
+                                                    "' is the only data column in table '" + current.table->name +
+                                                    "'. A table must have at least one data column.");
+                    storage::dropColumn(*db, current.db.alias, *current.table, *c);
+                    catalogChanged(current.db);
+                }
+            });
+            return;
         case Action::AlterColumn: notSupported("ALTER TABLE ... ALTER COLUMN");
     }
 }

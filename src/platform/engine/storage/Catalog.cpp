@@ -320,6 +320,14 @@ void addColumn(Connection& db, const std::string& schema, const TableInfo& table
     }
 }
 
+void dropColumn(Connection& db, const std::string& schema, const TableInfo& table, const ColumnInfo& column) {
+    touchObject(db, schema, table.objectId);
+    Statement del = db.prepare("DELETE FROM " + qualified(schema, "__vopa_columns") +
+                               " WHERE object_id = ?1 AND column_id = ?2");
+    del.bind(1, table.objectId).bind(2, static_cast<std::int64_t>(column.id)).run();
+    db.exec("ALTER TABLE " + qualified(schema, table.storageName()) + " DROP COLUMN " + column.storageName());
+}
+
 void addIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index) {
     touchObject(db, schema, table.objectId);
     Statement put = db.prepare("INSERT INTO " + qualified(schema, "__vopa_indexes") +

@@ -101,6 +101,8 @@ void createView(Connection& db, const std::string& schema, const TableInfo& view
 void dropObject(Connection& db, const std::string& schema, const TableInfo& table);
 // Adds a column to the record and to the row table (empty: NULL in every row).
 void addColumn(Connection& db, const std::string& schema, const TableInfo& table, const ColumnInfo& column);
+// Removes a column from the record and from the row table.
+void dropColumn(Connection& db, const std::string& schema, const TableInfo& table, const ColumnInfo& column);
 void addIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index);
 void dropIndex(Connection& db, const std::string& schema, const TableInfo& table, const IndexInfo& index);
 

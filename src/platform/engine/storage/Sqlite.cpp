@@ -78,6 +78,8 @@ void Connection::fail(int rc, std::string_view context) const {
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         throw EngineError(1222, "Lock request time out period exceeded.");
     std::string message = context.empty() ? std::string(sqlite3_errmsg(db_)) : std::string(context);
+    if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
+        throw EngineError(2627, message);  // the session names the key (see Session's duplicateKeyError)
     if (primary == SQLITE_FULL) throw EngineError(1105, "Could not allocate space: the disk is full. " + message);
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
         throw EngineError(824, "The database file is damaged or is not a database file: " + message);
