@@ -4,6 +4,7 @@
 
 #include "ConnectionString.h"
 #include "EngineProvider.h"
+#include "OdbcProvider.h"
 #include "Recordset.h"
 #include "platform/jet/AccessFile.h"
 #include "platform/text/Text.h"
@@ -25,6 +26,7 @@ public:
     }
     void deleteRow(const ResultSet&, std::int64_t) override { refuse(); }
     std::vector<Value> readRow(const ResultSet&, std::int64_t) override { refuse(); }
+    std::vector<TableEntry> listTables() override { return {}; }
 
 private:
     [[noreturn]] static void refuse() {
@@ -49,8 +51,7 @@ std::unique_ptr<Provider> openProvider(const std::string& connectionString, cons
         return std::make_unique<JetProvider>(cs.dataSource());
     if (isSqlServerDriver(cs.driver()) || text::equalsNoCase(provider, "SQLOLEDB")) {
         const char* odbc = std::getenv("VOPA_ODBC_DRIVER");
-        if (odbc && *odbc)
-            throw DataError(errors::NoProvider, "The ODBC provider for VOPA_ODBC_DRIVER is not available in this build.");
+        if (odbc && *odbc) return std::make_unique<OdbcProvider>(odbc, cs, user, password);
         return std::make_unique<EngineProvider>(cs, user, password);
     }
     if (!provider.empty())
@@ -78,6 +79,8 @@ void Connection::close() {
     if (!isOpen()) throw DataError(errors::ObjectClosed, "Operation is not allowed when the object is closed.");
     provider_.reset();
 }
+
+std::vector<TableEntry> Connection::tables() { return provider().listTables(); }
 
 Provider& Connection::provider() {
     if (!provider_) throw DataError(errors::ObjectClosed, "Operation is not allowed when the object is closed.");

@@ -41,6 +41,10 @@ public:
     std::shared_ptr<Recordset> execute(const std::string& text, std::int64_t* recordsAffected = nullptr,
                                        int options = -1);
 
+    // The database's tables with their types ("TABLE", "VIEW", "SYSTEM TABLE", "LINK"), as the
+    // catalog and the schema listing of the database show them.
+    std::vector<TableEntry> tables();
+
     int commandTimeout = 30;
     int connectionTimeout = 15;
 

@@ -75,3 +75,22 @@ std::vector<Value> EngineProvider::readRow(const ResultSet& like, std::int64_t r
 }
 
 }  // namespace vopa::data
+
+namespace vopa::data {
+
+std::vector<TableEntry> EngineProvider::listTables() {
+    std::vector<TableEntry> out;
+    try {
+        std::optional<ResultSet> rs = session_->execute(
+            "SELECT name, type FROM sys.objects WHERE type IN ('U', 'V', 'S') ORDER BY name");
+        for (const auto& row : rs->rows) {
+            std::string type = row[1].toString();
+            out.push_back({row[0].toString(), type[0] == 'V' ? "VIEW" : type[0] == 'S' ? "SYSTEM TABLE" : "TABLE"});
+        }
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+    return out;
+}
+
+}  // namespace vopa::data

@@ -16,6 +16,7 @@ public:
                    const std::vector<std::pair<std::string, Value>>& values) override;
     void deleteRow(const ResultSet& like, std::int64_t rowId) override;
     std::vector<Value> readRow(const ResultSet& like, std::int64_t rowId) override;
+    std::vector<TableEntry> listTables() override;
 
     engine::Session& session() { return *session_; }
 

@@ -16,6 +16,12 @@ namespace vopa::data {
 using engine::ResultColumn;
 using engine::ResultSet;
 
+// A table of the database as its catalog lists it: type "TABLE", "VIEW", "SYSTEM TABLE" or "LINK".
+struct TableEntry {
+    std::string name;
+    std::string type;
+};
+
 class Provider {
 public:
     virtual ~Provider() = default;
@@ -38,6 +44,9 @@ public:
                            const std::vector<std::pair<std::string, Value>>& values) = 0;
     virtual void deleteRow(const ResultSet& like, std::int64_t rowId) = 0;
     virtual std::vector<Value> readRow(const ResultSet& like, std::int64_t rowId) = 0;
+
+    // The tables, views and system tables of the database.
+    virtual std::vector<TableEntry> listTables() = 0;
 };
 
 // The provider a connection text asks for. Throws DataError when none fits or it cannot connect.

@@ -1,0 +1,266 @@
+#include "OdbcProvider.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/engine/Convert.h"
+#include "platform/engine/sql/Parser.h"
+#include "platform/text/Text.h"
+
+namespace vopa::data {
+namespace {
+
+using engine::BaseType;
+using engine::SqlType;
+
+SqlType typeOf(const odbc::Column& c) {
+    const int n = static_cast<int>(std::min<std::uint64_t>(c.size, 8000));
+    auto sized = [&](BaseType b) {
+        SqlType t = SqlType::of(b);
+        t.length = n > 0 ? n : SqlType::kMax;
+        return t;
+    };
+    switch (c.sqlType) {
+        case -7: return SqlType::of(BaseType::Bit);             // SQL_BIT
+        case -6: return SqlType::of(BaseType::TinyInt);         // SQL_TINYINT
+        case 5: return SqlType::of(BaseType::SmallInt);         // SQL_SMALLINT
+        case 4: return SqlType::of(BaseType::Int);              // SQL_INTEGER
+        case -5: return SqlType::of(BaseType::BigInt);          // SQL_BIGINT
+        case 7: return SqlType::of(BaseType::Real);             // SQL_REAL
+        case 6:                                                 // SQL_FLOAT
+        case 8: return SqlType::of(BaseType::Float);            // SQL_DOUBLE
+        case 2:                                                 // SQL_NUMERIC
+        case 3:                                                 // SQL_DECIMAL
+            return SqlType::decimal(std::clamp<int>(n, 1, 38), std::clamp<int>(c.decimalDigits, 0, std::clamp<int>(n, 1, 38)));
+        case 91: return SqlType::of(BaseType::Date);            // SQL_TYPE_DATE
+        case 11:                                                // SQL_TIMESTAMP
+        case 93: return SqlType::of(BaseType::DateTime);        // SQL_TYPE_TIMESTAMP
+        case 1: return sized(BaseType::Char);                   // SQL_CHAR
+        case 12: return sized(BaseType::VarChar);               // SQL_VARCHAR
+        case -1: return SqlType::of(BaseType::Text);            // SQL_LONGVARCHAR
+        case -8: return sized(BaseType::NChar);                 // SQL_WCHAR
+        case -9: return sized(BaseType::NVarChar);              // SQL_WVARCHAR
+        case -10: return SqlType::of(BaseType::NText);          // SQL_WLONGVARCHAR
+        case -11: return SqlType::of(BaseType::UniqueIdentifier);  // SQL_GUID
+        case -2:                                                // SQL_BINARY
+        case -3:                                                // SQL_VARBINARY
+        case -4: return SqlType::of(BaseType::Image);           // SQL_LONGVARBINARY
+        default: return SqlType::nvarchar(SqlType::kMax);
+    }
+}
+
+Value valueOf(const std::optional<std::string>& text, const SqlType& type) {
+    if (!text) return Value::null();
+    try {
+        engine::Cell cell = engine::convertCell(engine::Cell::text(*text), SqlType::nvarchar(SqlType::kMax), type,
+                                                engine::ConversionMode::Explicit);
+        return engine::cellToValue(cell, type);
+    } catch (const engine::EngineError&) {
+        // A value this side cannot read as its type is shown as the driver gave it.
+        return Value::string(*text);
+    }
+}
+
+// The text of a value as a statement parameter.
+std::optional<std::string> parameterOf(const Value& v) {
+    if (v.isNull() || v.isEmpty()) return std::nullopt;
+    switch (v.kind()) {
+        case Value::Kind::Boolean: return std::string(v.asBoolean() ? "1" : "0");
+        case Value::Kind::Date: return v.asDate().toIsoString();
+        default: return v.toString();
+    }
+}
+
+// The table a single-table query reads, when the query is one.
+std::string baseTableOf(const std::string& statement) {
+    try {
+        std::vector<engine::sql::StatementPtr> parsed = engine::sql::parseBatch(statement);
+        if (parsed.size() != 1 || parsed[0]->kind != engine::sql::StatementKind::Select) return {};
+        const auto& s = static_cast<const engine::sql::SelectStatement&>(*parsed[0]).select;
+        if (s.from.size() != 1 || s.from[0]->kind != engine::sql::TableRef::Kind::Table || !s.groupBy.empty() ||
+            s.distinct || s.unionNext || !s.into.empty())
+            return {};
+        return s.from[0]->table.last();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+
+}  // namespace
+
+OdbcProvider::OdbcProvider(const std::string& driver, const ConnectionString& cs, const std::string& user,
+                           const std::string& password) {
+    std::string text = driver.find('/') != std::string::npos ? "DRIVER=" + driver + ";" : "DRIVER={" + driver + "};";
+    if (!cs.server().empty()) text += "SERVER=" + cs.server() + ";";
+    if (!cs.database().empty()) text += "DATABASE=" + cs.database() + ";";
+    std::string u = user.empty() ? cs.user() : user, p = password.empty() ? cs.password() : password;
+    if (!u.empty()) text += "UID=" + u + ";";
+    if (!p.empty()) text += "PWD=" + p + ";";
+    if (const char* extra = std::getenv("VOPA_ODBC_OPTIONS"); extra && *extra) text += extra;
+    try {
+        connection_ = std::make_unique<odbc::OdbcConnection>(text);
+        sqlite_ = text::toLower(connection_->dbmsName()).find("sqlite") != std::string::npos;
+    } catch (const odbc::OdbcError& e) {
+        throw DataError(e.nativeError() ? e.nativeError() : errors::DataSourceNotFound, e.what());
+    }
+}
+
+OdbcProvider::~OdbcProvider() = default;
+
+ResultSet OdbcProvider::toResultSet(const odbc::Result& r, const std::string& statement) {
+    ResultSet rs;
+    for (const odbc::Column& c : r.columns) rs.columns.push_back({c.name, typeOf(c), c.nullable, 0});
+    for (const auto& row : r.rows) {
+        std::vector<Value> values;
+        for (std::size_t i = 0; i < row.size(); ++i) values.push_back(valueOf(row[i], rs.columns[i].type));
+        rs.rows.push_back(std::move(values));
+    }
+    rs.baseTable = baseTableOf(statement);
+    if (!rs.baseTable.empty()) {
+        // Columns read as they stand can be written back; their row is found by its values.
+        for (std::size_t i = 0; i < rs.columns.size(); ++i) rs.columns[i].baseColumnId = static_cast<int>(i + 1);
+        for (std::size_t i = 0; i < rs.rows.size(); ++i) rs.rowIds.push_back(static_cast<std::int64_t>(i));
+    }
+    return rs;
+}
+
+std::vector<engine::StatementOutcome> OdbcProvider::executeBatch(const std::string& batch) {
+    std::vector<engine::StatementOutcome> outcomes;
+    for (const odbc::Result& r : connection_->execute(batch)) {
+        engine::StatementOutcome o;
+        if (r.error) {
+            o.error = engine::EngineError(r.error->nativeError() ? r.error->nativeError() : 50000, r.error->what());
+        } else if (!r.columns.empty()) {
+            o.resultSet = toResultSet(r, batch);
+            o.rowsAffected = static_cast<std::int64_t>(o.resultSet->rows.size());
+        } else {
+            o.rowsAffected = r.rowCount;
+        }
+        outcomes.push_back(std::move(o));
+    }
+    return outcomes;
+}
+
+std::string OdbcProvider::matchClause(const ResultSet& like, const std::vector<Value>& row,
+                                      std::vector<std::optional<std::string>>& parameters) const {
+    std::string where;
+    for (std::size_t i = 0; i < like.columns.size(); ++i) {
+        if (like.columns[i].type.isLob()) continue;  // long texts cannot be compared on the server
+        where += where.empty() ? "" : " AND ";
+        std::optional<std::string> p = parameterOf(row[i]);
+        if (!p) {
+            where += quoted(like.columns[i].name) + " IS NULL";
+        } else {
+            where += quoted(like.columns[i].name) + " = ?";
+            parameters.push_back(p);
+        }
+    }
+    return where.empty() ? "1 = 1" : where;
+}
+
+// Changes one row found by its values: exactly one, even when another row holds the same values.
+odbc::Result OdbcProvider::changeOne(const std::string& verbAndSet, const std::string& table, const std::string& where,
+                                     std::vector<std::optional<std::string>> parameters) {
+    std::string sql;
+    if (sqlite_)
+        sql = verbAndSet + " WHERE rowid = (SELECT rowid FROM " + quoted(table) + " WHERE " + where + " LIMIT 1)";
+    else
+        sql = verbAndSet.substr(0, 6) + " TOP (1)" + verbAndSet.substr(6) + " WHERE " + where;
+    return connection_->executeWith(sql, parameters);
+}
+
+std::int64_t OdbcProvider::insertRow(const ResultSet& like, const std::vector<std::pair<std::string, Value>>& values) {
+    std::string columns, marks;
+    std::vector<std::optional<std::string>> parameters;
+    for (const auto& [name, value] : values) {
+        columns += (columns.empty() ? "" : ", ") + quoted(name);
+        marks += marks.empty() ? "?" : ", ?";
+        parameters.push_back(parameterOf(value));
+    }
+    try {
+        connection_->executeWith("INSERT INTO " + quoted(like.baseTable) + " (" + columns + ") VALUES (" + marks + ")",
+                                 parameters);
+        // Read the new row back: by its row id on SQLite, by the identity just given on SQL Server, or by
+        // the values written.
+        odbc::Result back;
+        if (sqlite_) {
+            back = connection_->executeWith("SELECT * FROM " + quoted(like.baseTable) + " WHERE rowid = last_insert_rowid()", {});
+        } else {
+            std::vector<std::optional<std::string>> match;
+            std::string where;
+            for (const auto& [name, value] : values) {
+                std::optional<std::string> p = parameterOf(value);
+                where += (where.empty() ? "" : " AND ") + quoted(name) + (p ? " = ?" : " IS NULL");
+                if (p) match.push_back(p);
+            }
+            back = connection_->executeWith("SELECT TOP (1) * FROM " + quoted(like.baseTable) +
+                                                (where.empty() ? "" : " WHERE " + where) + " ORDER BY 1 DESC",
+                                            match);
+        }
+        const std::int64_t rowId = static_cast<std::int64_t>(like.rows.size());
+        ResultSet fresh = toResultSet(back, "");
+        written_[rowId] = fresh.rows.empty() ? std::vector<Value>() : fresh.rows.front();
+        return rowId;
+    } catch (const odbc::OdbcError& e) {
+        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+    }
+}
+
+void OdbcProvider::updateRow(const ResultSet& like, std::int64_t rowId,
+                             const std::vector<std::pair<std::string, Value>>& values) {
+    std::vector<Value> row = currentRow(like, rowId);
+    std::string set;
+    std::vector<std::optional<std::string>> parameters;
+    for (const auto& [name, value] : values) {
+        set += (set.empty() ? "" : ", ") + quoted(name) + " = ?";
+        parameters.push_back(parameterOf(value));
+    }
+    std::string where = matchClause(like, row, parameters);
+    try {
+        odbc::Result r = changeOne("UPDATE " + quoted(like.baseTable) + " SET " + set, like.baseTable, where, parameters);
+        if (r.rowCount == 0)
+            throw DataError(-2147217864, "Row cannot be located for updating. Some values may have been changed since "
+                                         "it was last read.");
+    } catch (const odbc::OdbcError& e) {
+        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+    }
+    for (const auto& [name, value] : values) {
+        int i = like.columnIndex(name);
+        if (i >= 0) row[static_cast<std::size_t>(i)] = value;
+    }
+    written_[rowId] = row;
+}
+
+void OdbcProvider::deleteRow(const ResultSet& like, std::int64_t rowId) {
+    std::vector<std::optional<std::string>> parameters;
+    std::string where = matchClause(like, currentRow(like, rowId), parameters);
+    try {
+        changeOne("DELETE FROM " + quoted(like.baseTable), like.baseTable, where, parameters);
+    } catch (const odbc::OdbcError& e) {
+        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+    }
+    written_.erase(rowId);
+}
+
+std::vector<Value> OdbcProvider::readRow(const ResultSet& like, std::int64_t rowId) { return currentRow(like, rowId); }
+
+std::vector<Value> OdbcProvider::currentRow(const ResultSet& like, std::int64_t rowId) const {
+    auto it = written_.find(rowId);
+    if (it != written_.end() && !it->second.empty()) return it->second;
+    if (rowId >= 0 && static_cast<std::size_t>(rowId) < like.rows.size()) return like.rows[static_cast<std::size_t>(rowId)];
+    return std::vector<Value>(like.columns.size(), Value::null());
+}
+
+std::vector<TableEntry> OdbcProvider::listTables() {
+    std::vector<TableEntry> out;
+    try {
+        for (const odbc::TableEntry& t : connection_->tables()) out.push_back({t.name, t.type});
+    } catch (const odbc::OdbcError& e) {
+        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+    }
+    return out;
+}
+
+}  // namespace vopa::data
