@@ -1,11 +1,15 @@
 #pragma once
-// The state every window and procedure shares for the whole run. Items start empty, zero or false;
-// the names are the ones the rest of the program uses for them. The database objects (connections,
-// recordsets, the command) join this object with the data layer.
+// The state every window and procedure shares for the whole run. Items start empty, zero, false or
+// closed; the names are the ones the rest of the program uses for them.
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/data/Command.h"
+#include "platform/data/Connection.h"
+#include "platform/data/Recordset.h"
 
 namespace vopa::state {
 
@@ -27,7 +31,35 @@ enum Right : std::size_t {
     RightCount
 };
 
+inline constexpr std::size_t kSharedRecordsets = 24;
+inline constexpr std::size_t kSecondGroupRecordsets = 8;
+
 struct GlobalState {
+    // Connections. SharedConnection: the current company database; ServerConnection: server-level
+    // work, the scratch database and the copy; SchemaConnection: the training database's tables;
+    // RegistryConnection: the company registry; LocalConnection: the local Access file.
+    data::Connection SharedConnection;
+    data::Connection ServerConnection;
+    data::Connection SchemaConnection;
+    data::Connection RegistryConnection;
+    data::Connection LocalConnection;
+
+    // The 24 shared recordsets (the first is SharedRecordset), closed by the reset routine, and the
+    // second group of eight used by the budget and funder accounts steps.
+    std::array<data::Recordset, kSharedRecordsets> SharedRecordsets;
+    data::Recordset& SharedRecordset = SharedRecordsets[0];
+    std::array<data::Recordset, kSecondGroupRecordsets> SecondGroupRecordsets;
+
+    // The command bound to SharedConnection, replaced by the reset routine; absent until then.
+    std::unique_ptr<data::Command> SharedCommand;
+
+    GlobalState() = default;
+    GlobalState(const GlobalState&) = delete;
+    GlobalState& operator=(const GlobalState&) = delete;
+
+    // Closes the second recordset group, each one that is open.
+    void closeSecondRecordsetGroup();
+
     // Statement texts.
     std::string SqlText;        // the statement about to be executed
     std::string LinkQueryText;  // the last single-table query; also hands a table name to the table-exists test
