@@ -1,0 +1,102 @@
+#include "SchemaSteps.h"
+
+#include "StatementLists.h"
+#include "Upgrades.h"
+#include "config/ConfigFiles.h"
+#include "config/ConnectionStrings.h"
+#include "config/SharedObjects.h"
+#include "platform/files/Files.h"
+#include "platform/text/Text.h"
+#include "platform/ui/MessageService.h"
+#include "util/ErrorModes.h"
+#include "util/Helpers.h"
+
+namespace vopa::schema {
+
+std::vector<data::DataError> createDatabase(const std::string& name, state::GlobalState& g,
+                                            const std::function<void()>& readDataFileFolder) {
+    std::vector<data::DataError> optionFailures;
+    if (text::toLower(name) == "vopadati" || util::isEmptyValue(Value::string(name))) return optionFailures;
+
+    // Clean-up: the old database and its files. A failure ends the clean-up, not the creation.
+    util::ignoreErrors([&] {
+        g.SqlText = "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'" + name +
+                    "') DROP DATABASE [" + name + "]";
+        g.ServerConnection.execute(g.SqlText);
+        const std::string folder = config::dataFolder(g, readDataFileFolder);
+        for (const char* suffix : {".mdf", ".ldf", "_dat.mdf", "_log.ldf"}) {
+            const std::string file = folder + name + suffix;
+            if (files::fileExists(file)) files::deleteFile(file);
+        }
+    });
+    g.SqlText = "sp_configure 'query timeout',0";
+    util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+
+    const std::string folder = config::dataFolder(g, readDataFileFolder);
+    g.SqlText = "CREATE DATABASE [" + name + "]  ON (NAME = N'" + name + "_dat', FILENAME = N'" + folder + name +
+                ".mdf' , SIZE = 91, FILEGROWTH = 10%) LOG ON (NAME = N'" + name + "_log', FILENAME = N'" + folder +
+                name + ".ldf' , SIZE = 2, FILEGROWTH = 10%)";
+    g.ServerConnection.execute(g.SqlText);  // a failure here goes to the caller
+
+    static const char* const kOptions[] = {
+        "', N'autoclose', N'true'",          "', N'bulkcopy', N'true'",
+        "', N'trunc. log', N'true'",         "', N'torn page detection', N'true'",
+        "', N'read only', N'false'",         "', N'dbo use', N'false'",
+        "', N'single', N'false'",            "', N'autoshrink', N'true'",
+        "', N'ANSI null default', N'false'", "', N'recursive triggers', N'false'",
+        "', N'ANSI nulls', N'false'",        "', N'concat null yields null', N'false'",
+        "', N'cursor close on commit', N'false'", "', N'default to local cursor', N'false'",
+        "', N'quoted identifier', N'false'", "', N'ANSI warnings', N'false'",
+        "', N'auto create statistics', N'true'", "', N'auto update statistics', N'true'"};
+    bool first = true;
+    for (const char* option : kOptions) {
+        g.SqlText = std::string(first ? "  sp_dboption N'" : " sp_dboption N'") + name + option;
+        first = false;
+        try {
+            g.ServerConnection.execute(g.SqlText);
+        } catch (const data::DataError& e) {
+            optionFailures.push_back(e);
+        }
+    }
+    return optionFailures;
+}
+
+void runSchemaStep(state::GlobalState& g) {
+    if (g.SchemaConnection.isOpen()) util::ignoreErrors([&] { g.SchemaConnection.close(); });
+    if (!util::showErrors([&] { g.SchemaConnection.open(g.ServerConnectionString); })) return;
+    for (const TableSpec& table : baseSchema()) {
+        g.SqlText = table.createStatement();
+        util::showErrors([&] { g.SchemaConnection.execute(g.SqlText); });
+    }
+}
+
+void runIndexPass(state::GlobalState& g) {
+    for (const IndexStatement& s : indexPass()) {
+        g.SqlText = s.text;
+        util::ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+    }
+}
+
+void createCompanyDatabase(const std::string& serverAddress, const std::string& databaseName,
+                           const std::string& windowsFolder, state::GlobalState& g) {
+    data::Connection server;
+    server.open(serverAddress);
+    server.execute("CREATE DATABASE [" + databaseName + "]  ON (NAME = N'" + databaseName + "_dat', FILENAME = N'" +
+                   windowsFolder + databaseName + ".mdf') LOG ON (NAME = N'" + databaseName + "_log', FILENAME = N'" +
+                   windowsFolder + databaseName + ".ldf')");
+    const std::string text = config::companyConnectionClosed(serverAddress, databaseName);
+    data::Connection company;
+    company.open(text);
+    for (const TableSpec& table : baseSchema()) company.execute(table.createStatement());
+    company.close();
+    if (g.SharedConnection.isOpen()) g.SharedConnection.close();
+    g.CompanyDatabaseName = databaseName;
+    g.CompanyConnectionString = text;
+    g.SharedConnection.open(text);
+    // The upgrades write to the scratch database, which the program's start-up makes when it is missing.
+    util::ignoreErrors([&] { config::readServerAddress(g); });
+    config::openScratchDatabase(g);
+    runAllUpgrades(g);
+}
+
+}  // namespace vopa::schema
