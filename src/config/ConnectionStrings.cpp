@@ -31,4 +31,24 @@ std::string localAccessConnection(std::string_view filesFolder, std::string_view
            std::string(accessFile) + ";";
 }
 
+std::vector<std::string> databaseOptionStatements(std::string_view databaseName, bool firstWithTwoBlanks) {
+    static const char* const kOptions[] = {
+        "', N'autoclose', N'true'",          "', N'bulkcopy', N'true'",
+        "', N'trunc. log', N'true'",         "', N'torn page detection', N'true'",
+        "', N'read only', N'false'",         "', N'dbo use', N'false'",
+        "', N'single', N'false'",            "', N'autoshrink', N'true'",
+        "', N'ANSI null default', N'false'", "', N'recursive triggers', N'false'",
+        "', N'ANSI nulls', N'false'",        "', N'concat null yields null', N'false'",
+        "', N'cursor close on commit', N'false'", "', N'default to local cursor', N'false'",
+        "', N'quoted identifier', N'false'", "', N'ANSI warnings', N'false'",
+        "', N'auto create statistics', N'true'", "', N'auto update statistics', N'true'"};
+    std::vector<std::string> statements;
+    for (const char* option : kOptions) {
+        const bool first = statements.empty();
+        statements.push_back(std::string(first && firstWithTwoBlanks ? "  sp_dboption N'" : " sp_dboption N'") +
+                             std::string(databaseName) + option);
+    }
+    return statements;
+}
+
 }  // namespace vopa::config

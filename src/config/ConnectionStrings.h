@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vopa::config {
 
@@ -24,5 +25,10 @@ std::string defaultLocalConnection(std::string_view computerName);
 std::string signInLocalConnection(std::string_view computerName);
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + files folder + "\" + access file + ";"
 std::string localAccessConnection(std::string_view filesFolder, std::string_view accessFile);
+
+// The eighteen database options every new database of the suite gets, one sp_dboption statement each,
+// in order: " sp_dboption N'<name>', N'autoclose', N'true'" and so on. The first statement starts with
+// two blanks when `firstWithTwoBlanks` is true (as the training database's creation sends it).
+std::vector<std::string> databaseOptionStatements(std::string_view databaseName, bool firstWithTwoBlanks);
 
 }  // namespace vopa::config

@@ -114,17 +114,7 @@ void createScratchDatabase(state::GlobalState& g) {
     run("CREATE DATABASE [VoPaDatiTemp]  ON (NAME = N'VoPaDatiTemp_dat', FILENAME = N'" + serverFolder +
         "VoPaDatiTemp.mdf' ,  FILEGROWTH = 10%) LOG ON (NAME = N'VoPaDatiTemp_log', FILENAME = N'" + dataFolder(g) +
         "VoPaDatiTemp.ldf' , SIZE = 2, FILEGROWTH = 10%)");
-    static const char* const kOptions[] = {
-        "', N'autoclose', N'true'",          "', N'bulkcopy', N'true'",
-        "', N'trunc. log', N'true'",         "', N'torn page detection', N'true'",
-        "', N'read only', N'false'",         "', N'dbo use', N'false'",
-        "', N'single', N'false'",            "', N'autoshrink', N'true'",
-        "', N'ANSI null default', N'false'", "', N'recursive triggers', N'false'",
-        "', N'ANSI nulls', N'false'",        "', N'concat null yields null', N'false'",
-        "', N'cursor close on commit', N'false'", "', N'default to local cursor', N'false'",
-        "', N'quoted identifier', N'false'", "', N'ANSI warnings', N'false'",
-        "', N'auto create statistics', N'true'", "', N'auto update statistics', N'true'"};
-    for (const char* option : kOptions) run(std::string(" sp_dboption N'VoPaDatiTemp") + option);
+    for (const std::string& option : databaseOptionStatements("VoPaDatiTemp", false)) run(option);
 }
 
 bool openScratchDatabase(state::GlobalState& g) {

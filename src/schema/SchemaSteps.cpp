@@ -38,20 +38,8 @@ std::vector<data::DataError> createDatabase(const std::string& name, state::Glob
                 name + ".ldf' , SIZE = 2, FILEGROWTH = 10%)";
     g.ServerConnection.execute(g.SqlText);  // a failure here goes to the caller
 
-    static const char* const kOptions[] = {
-        "', N'autoclose', N'true'",          "', N'bulkcopy', N'true'",
-        "', N'trunc. log', N'true'",         "', N'torn page detection', N'true'",
-        "', N'read only', N'false'",         "', N'dbo use', N'false'",
-        "', N'single', N'false'",            "', N'autoshrink', N'true'",
-        "', N'ANSI null default', N'false'", "', N'recursive triggers', N'false'",
-        "', N'ANSI nulls', N'false'",        "', N'concat null yields null', N'false'",
-        "', N'cursor close on commit', N'false'", "', N'default to local cursor', N'false'",
-        "', N'quoted identifier', N'false'", "', N'ANSI warnings', N'false'",
-        "', N'auto create statistics', N'true'", "', N'auto update statistics', N'true'"};
-    bool first = true;
-    for (const char* option : kOptions) {
-        g.SqlText = std::string(first ? "  sp_dboption N'" : " sp_dboption N'") + name + option;
-        first = false;
+    for (const std::string& option : config::databaseOptionStatements(name, true)) {
+        g.SqlText = option;
         try {
             g.ServerConnection.execute(g.SqlText);
         } catch (const data::DataError& e) {

@@ -118,7 +118,7 @@ SqlType SqlType::fromName(const std::string& rawName, int length, int precision,
             if (t.isLob()) return t;
             if (length == kMax) {
                 if (t.isFixedLength())
-                    throw EngineError(1001, "Line 1: Length or precision specification max is invalid.");
+                    throw EngineError(1001, "Line 1: The length max is invalid for the type '" + name + "'.");
                 t.length = kMax;
             } else if (length > 0) {
                 int limit = t.isUnicode() ? 4000 : 8000;
@@ -128,7 +128,7 @@ SqlType SqlType::fromName(const std::string& rawName, int length, int precision,
                                                std::to_string(limit) + ").");
                 t.length = length;
             } else if (length == 0) {
-                throw EngineError(1001, "Line 1: Length or precision specification 0 is invalid.");
+                throw EngineError(1001, "Line 1: The length 0 is invalid for the type '" + name + "'.");
             }
             return t;
         }

@@ -30,7 +30,7 @@ std::string int128ToString(Int128 v) {
 }
 
 // Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+constexpr std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -52,8 +52,9 @@ void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
     year = static_cast<int>(y + (month <= 2));
 }
 
-// Days from 1970-01-01 to the zero date 1899-12-30.
-const std::int64_t kZeroDateDays = daysFromCivil(1899, 12, 30);
+// Days from 1970-01-01 to the zero date 1899-12-30; a constant, so that other files' constants may be
+// computed from dates whatever the order in which they are initialised.
+constexpr std::int64_t kZeroDateDays = daysFromCivil(1899, 12, 30);
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 

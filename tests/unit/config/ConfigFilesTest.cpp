@@ -106,3 +106,17 @@ TEST(ConnectionStrings, SpellTheKeyWordsExactly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConnectionStrings, DatabaseOptionsInOrder) {
+    std::vector<std::string> training = config::databaseOptionStatements("VoPaDatiTraining", true);
+    ASSERT_EQ(training.size(), 18u);
+    EXPECT_EQ(training.front(), "  sp_dboption N'VoPaDatiTraining', N'autoclose', N'true'");
+    EXPECT_EQ(training[2], " sp_dboption N'VoPaDatiTraining', N'trunc. log', N'true'");
+    EXPECT_EQ(training.back(), " sp_dboption N'VoPaDatiTraining', N'auto update statistics', N'true'");
+    EXPECT_EQ(config::databaseOptionStatements("VoPaDatiTemp", false).front(),
+              " sp_dboption N'VoPaDatiTemp', N'autoclose', N'true'");
+}
+
+}  // namespace

@@ -39,6 +39,8 @@ void Session::Impl::execDropIndex(const sql::DropIndexStatement& s, StatementOut
 
 void Session::Impl::execCreateView(const sql::CreateViewStatement& s, std::string_view, StatementOutcome&) {
     auto [databaseName, viewName] = splitName(s.view);
+    if (!databaseName.empty() && !text::equalsNoCase(databaseName, currentDatabase))
+        throw EngineError(166, "'CREATE VIEW' does not allow specifying the database name as a prefix to the object name.");
     DatabaseHandle target = database(databaseName);
     if (target.catalog->find(viewName))
         throw EngineError(err::ObjectExists, "There is already an object named '" + viewName + "' in the database.");

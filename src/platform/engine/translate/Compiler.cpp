@@ -974,7 +974,17 @@ std::string Compiler::bindRef(const sql::TableRef& ref, Scope& scope) {
             ScopeTable st = bindTable(t, ref.alias);
             if (t.table->type == storage::TableInfo::Type::View) {
                 std::unique_ptr<sql::SelectStmt> view = sql::parseSelect(t.table->viewText);
-                CompiledSelect inner = select(*view, nullptr);
+                // A view's names are those of its own database, whichever database the reader is in.
+                const std::string readerDatabase = s_.currentDatabase;
+                s_.currentDatabase = t.db.name;
+                CompiledSelect inner;
+                try {
+                    inner = select(*view, nullptr);
+                } catch (...) {
+                    s_.currentDatabase = readerDatabase;
+                    throw;
+                }
+                s_.currentDatabase = readerDatabase;
                 st.columns = inner.columns;
                 for (std::size_t i = 0; i < st.columns.size() && i < t.table->columns.size(); ++i)
                     st.columns[i].name = t.table->columns[i].name;

@@ -1,0 +1,99 @@
+// Session behaviour that statements alone do not show: many databases, databases made again under
+// another session, and the row operations behind recordsets.
+
+#include <gtest/gtest.h>
+
+#include "platform/engine/Session.h"
+#include "support/TempDrive.h"
+
+using namespace vopa::engine;
+using vopa::Value;
+
+namespace {
+
+std::string scalar(Session& s, const std::string& query) {
+    std::optional<ResultSet> rs = s.execute(query);
+    return rs && !rs->rows.empty() ? rs->rows[0][0].toString() : "<none>";
+}
+
+int errorOf(Session& s, const std::string& batch) {
+    for (const StatementOutcome& o : s.executeBatch(batch))
+        if (o.error) return o.error->number();
+    return 0;
+}
+
+TEST(Session, UsesMoreDatabasesThanSqliteCanAttachAtOnce) {
+    vopa::testing::TempDrive drive;
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    for (int i = 1; i <= 12; ++i) {
+        const std::string db = "Db" + std::to_string(i);
+        s.execute("CREATE DATABASE " + db);
+        s.execute("CREATE TABLE " + db + ".dbo.t (v int NULL)");
+        s.execute("INSERT INTO " + db + ".dbo.t VALUES (" + std::to_string(i) + ")");
+    }
+    int sum = 0;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 1; i <= 12; ++i) sum += std::stoi(scalar(s, "SELECT v FROM Db" + std::to_string(i) + ".dbo.t"));
+    EXPECT_EQ(sum, 2 * 78);
+    // One statement over two databases after the others were used.
+    EXPECT_EQ(scalar(s, "SELECT a.v + b.v FROM Db1.dbo.t a CROSS JOIN Db12.dbo.t b"), "13");
+    std::string tooMany = "SELECT 1 FROM Db1.dbo.t";
+    for (int i = 2; i <= 10; ++i) tooMany += " CROSS JOIN Db" + std::to_string(i) + ".dbo.t t" + std::to_string(i);
+    EXPECT_EQ(errorOf(s, tooMany), err::NotSupported);
+}
+
+TEST(Session, SeesADatabaseDroppedAndCreatedAgainByAnotherSession) {
+    vopa::testing::TempDrive drive;
+    Session builder(ConnectOptions{"(local)", "", "", ""});
+    Session reader(ConnectOptions{"(local)", "", "", ""});
+    builder.execute("CREATE DATABASE VoPaDatiTraining");
+    builder.execute("CREATE TABLE VoPaDatiTraining.dbo.t (v int NULL)");
+    builder.execute("INSERT INTO VoPaDatiTraining.dbo.t VALUES (1)");
+    EXPECT_EQ(scalar(reader, "SELECT count(*) FROM VoPaDatiTraining.dbo.t"), "1");
+
+    builder.execute("DROP DATABASE VoPaDatiTraining");
+    EXPECT_EQ(errorOf(reader, "SELECT count(*) FROM VoPaDatiTraining.dbo.t"), err::DatabaseMissing);
+    builder.execute("CREATE DATABASE VoPaDatiTraining");
+    builder.execute("CREATE TABLE VoPaDatiTraining.dbo.t (v int NULL, w int NULL)");
+    EXPECT_EQ(scalar(reader, "SELECT count(*) FROM VoPaDatiTraining.dbo.t"), "0");
+    EXPECT_EQ(errorOf(builder, "CREATE VIEW VoPaDatiTraining.dbo.vista AS SELECT v FROM t"), 166);
+    builder.execute("USE VoPaDatiTraining");
+    builder.execute("CREATE VIEW vista AS SELECT v FROM t");
+    builder.execute("USE master");
+    EXPECT_EQ(scalar(reader, "SELECT count(*) FROM VoPaDatiTraining.dbo.vista"), "0");
+
+    Session onIt(ConnectOptions{"(local)", "VoPaDatiTraining", "", ""});
+    EXPECT_EQ(errorOf(onIt, "DROP DATABASE VoPaDatiTraining"), 3702) << "in use by the session itself";
+}
+
+TEST(Session, RowOperationsFollowTheColumnRules) {
+    vopa::testing::TempDrive drive;
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    s.execute("CREATE DATABASE R");
+    s.execute("CREATE TABLE R.dbo.t (id int NOT NULL IDENTITY(5,5), nome nvarchar(4) NOT NULL, q money NOT NULL DEFAULT (1))");
+    std::int64_t row = s.insertRow("R", "t", {{"nome", Value::string("a")}});
+    std::optional<ResultSet> rs = s.execute("SELECT id, nome, q FROM R.dbo.t");
+    EXPECT_EQ(rs->rows[0][0], Value::longInt(5));
+    EXPECT_EQ(rs->rows[0][2], Value::currency({10000}));
+    auto numberOf = [](const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const EngineError& e) {
+            return e.number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"id", Value::longInt(9)}}); }), 8102);
+    EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"nome", Value::null()}}); }), err::NotNullViolation);
+    EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"nome", Value::string("troppo")}}); }), err::StringTruncation);
+    EXPECT_EQ(numberOf([&] { s.insertRow("R", "t", {{"id", Value::longInt(1)}, {"nome", Value::string("b")}}); }),
+              err::IdentityInsertOff);
+    EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"manca", Value::longInt(1)}}); }), err::InvalidColumn);
+    s.updateRow("R", "t", row, {{"q", Value::dbl(2.5)}});
+    EXPECT_EQ(scalar(s, "SELECT q FROM R.dbo.t"), "2.5");
+    s.deleteRow("R", "t", row);
+    EXPECT_EQ(scalar(s, "SELECT count(*) FROM R.dbo.t"), "0");
+    EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"q", Value::dbl(1)}}); }), 16934) << "a row deleted meanwhile";
+}
+
+}  // namespace
