@@ -169,3 +169,46 @@ TEST(ConnectionStrings, ReadKeysCaseInsensitively) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RecordsetTest, PendingChangesAreSavedWhenTheCursorMoves) {
+    Recordset rs;
+    rs.open("SELECT * FROM link_programma ORDER BY ID", connection, CursorType::Keyset, LockType::Pessimistic);
+    rs.setField("NomeAzienda", Value::string("Sede Centrale"));
+    rs.moveNext();  // saves the first row, as moving off an edited row does
+    rs.movePrevious();
+    EXPECT_EQ(rs.field("NomeAzienda").toString(), "Sede Centrale");
+    rs.movePrevious();
+    EXPECT_TRUE(rs.bof());
+    EXPECT_EQ(errorNumber([&] { rs.field("ID"); }), data::errors::NoCurrentRecord);
+    rs.moveFirst();
+
+    // Closing with an edit under way is refused until it is saved or cancelled.
+    rs.setField("DBname", Value::string("x"));
+    EXPECT_EQ(errorNumber([&] { rs.close(); }), 3219);
+    rs.cancelUpdate();
+    rs.close();
+    std::int64_t affected = 0;
+    connection.execute("UPDATE link_programma SET Attiva = 0 WHERE ID > 1", &affected);
+    EXPECT_EQ(affected, 2);
+    std::shared_ptr<Recordset> none = connection.execute("UPDATE link_programma SET Attiva = 1 WHERE ID = 99");
+    EXPECT_FALSE(none->isOpen()) << "a statement without rows gives a closed recordset";
+
+    // A recordset with a connection of its own.
+    Recordset own;
+    own.open("SELECT NomeAzienda FROM link_programma WHERE ID = 1", kServer + "DATABase=Azienda");
+    EXPECT_EQ(own.field(0).toString(), "Sede Centrale");
+    EXPECT_EQ(own.fieldName(0), "NomeAzienda");
+}
+
+TEST_F(RecordsetTest, JoinedRowsAreReadOnly) {
+    Recordset rs;
+    rs.open("SELECT a.ID, b.a FROM link_programma a CROSS JOIN doppi b", connection, CursorType::Keyset,
+            LockType::Pessimistic);
+    EXPECT_EQ(rs.recordCount(), 6);
+    EXPECT_EQ(errorNumber([&] { rs.setField("ID", Value::longInt(1)); }), data::errors::NotUpdatable);
+    EXPECT_EQ(errorNumber([&] { rs.addNew(); }), data::errors::NotUpdatable);
+}
+
+}  // namespace

@@ -84,3 +84,21 @@ TEST(TextFiles, WriterReplacesTheFileWithExactlyTheText) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DriveMapper, DriveRootsComeFromTheEnvironmentOrBesideDriveC) {
+    TempDrive drive;
+    EXPECT_EQ(files::driveRoot('c'), drive.root());
+    EXPECT_EQ(files::driveRoot('D'), drive.root().parent_path() / "drive_d");
+    setenv("VOPA_DRIVE_D", "/tmp/altro", 1);
+    EXPECT_EQ(files::mapPath("d:\\Dati\\x.mdf"), fs::path("/tmp/altro/Dati/x.mdf"));
+    unsetenv("VOPA_DRIVE_D");
+    unsetenv("VOPA_DRIVE_C");
+    setenv("XDG_DATA_HOME", "/tmp/xdg", 1);
+    EXPECT_EQ(files::driveRoot('C'), fs::path("/tmp/xdg/vopa/drive_c"));
+    unsetenv("XDG_DATA_HOME");
+    setenv("VOPA_DRIVE_C", drive.root().c_str(), 1);
+}
+
+}  // namespace

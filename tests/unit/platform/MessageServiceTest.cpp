@@ -57,3 +57,21 @@ TEST(ScriptedMessages, NoServiceRefusesBoxesInsteadOfBlocking) {
 }
 
 }  // namespace
+
+#include <sstream>
+
+#include "platform/ui/ConsoleMessageService.h"
+
+namespace {
+
+TEST(ConsoleMessages, WriteBoxesAndAnswerQuestionsAsConfigured) {
+    std::ostringstream out;
+    ui::ConsoleMessageService console(out, ui::Answer::Yes);
+    ui::MessageService* previous = ui::installMessageService(&console);
+    ui::messages().message("Copia completata");
+    EXPECT_TRUE(ui::messages().ask("Sei sicuro di voler creare il DB?", "Titolo"));
+    ui::installMessageService(previous);
+    EXPECT_EQ(out.str(), "[" + vopa::sys::productName() + "] Copia completata\n[Titolo] Sei sicuro di voler creare il DB? -> Yes\n");
+}
+
+}  // namespace

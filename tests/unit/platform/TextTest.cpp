@@ -38,3 +38,28 @@ TEST(Text, ConvertsWindows1252BothWays) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Text, ReadsMalformedUtf8AsSingleBytes) {
+    struct Case {
+        std::string bytes;
+        std::vector<char32_t> codePoints;
+    };
+    const Case cases[] = {
+        {"a\xC3\xA0z", {U'a', U'à', U'z'}},
+        {"\xE2\x82\xAC", {U'€'}},
+        {"\xF0\x9F\x98\x80", {0x1F600}},
+        {"\xC3", {0xC3}},              // cut short
+        {"\xE2\x82", {0xE2, 0x82}},    // cut short
+        {"\xC3\x41", {0xC3, U'A'}},    // a continuation byte missing
+        {"\xFF", {0xFF}},
+    };
+    for (const Case& c : cases) {
+        std::vector<char32_t> got;
+        for (std::size_t i = 0; i < c.bytes.size();) got.push_back(text::nextCodePoint(c.bytes, i));
+        EXPECT_EQ(got, c.codePoints) << c.bytes;
+    }
+}
+
+}  // namespace

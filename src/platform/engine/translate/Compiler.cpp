@@ -47,8 +47,9 @@ SqlType asDecimal(const SqlType& t) {
     }
 }
 
-// Scales above this are kept at it in computed results, so that values stay within 64 bits.
-constexpr int kMaxComputedScale = 10;
+// Products and quotients keep at most six decimals (the server keeps more), so that their values keep a
+// range of +-9.2e12 within 64 bits.
+constexpr int kMaxComputedScale = 6;
 
 }  // namespace
 
