@@ -104,12 +104,19 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
     a.fileIdentity = fileIdentity(file);
     storage::Statement attachStatement = db->prepare("ATTACH DATABASE ?1 AS " + storage::quoteIdentifier(a.handle.alias));
     attachStatement.bind(1, file.string()).run();
-    db->exec("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".synchronous=NORMAL");
-    refresh(a);
     a.lastUse = ++useClock_;
     auto [it, inserted] = attached_.insert_or_assign(dbid, std::move(a));
     (void)inserted;
     pinned_.insert(dbid);
+    // The safety level can only be set outside a transaction; inside one the file keeps SQLite's
+    // default (full), which is safe too.
+    if (!db->inTransaction()) db->exec("PRAGMA " + storage::quoteIdentifier(it->second.handle.alias) + ".synchronous=NORMAL");
+    try {
+        refresh(it->second);
+    } catch (...) {
+        detachDatabase(dbid);
+        throw;
+    }
     return it->second.handle;
 }
 
@@ -137,9 +144,10 @@ void Session::Impl::makeRoom() {
                 continue;
             if (victim == attached_.end() || it->second.lastUse < victim->second.lastUse) victim = it;
         }
-        if (victim == attached_.end())
-            throw EngineError(err::NotSupported, "The embedded engine does not support a statement that uses more "
-                                                 "than " + std::to_string(kMaxAttached) + " databases at once.");
+        if (victim == attached_.end() || db->inTransaction())
+            throw EngineError(err::NotSupported, "The embedded engine does not support using more than " +
+                                                     std::to_string(kMaxAttached) +
+                                                     " databases in one statement or in one transaction.");
         detachDatabase(victim->first);
     }
 }
