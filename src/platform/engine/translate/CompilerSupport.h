@@ -1,0 +1,51 @@
+#pragma once
+// Small helpers the translator's files share.
+
+#include <cstdint>
+#include <string>
+
+#include "Compiler.h"
+#include "platform/text/Text.h"
+
+namespace vopa::engine::translate::detail {
+
+inline std::int64_t pow10(int n) {
+    std::int64_t r = 1;
+    for (int i = 0; i < n; ++i) r *= 10;
+    return r;
+}
+
+[[noreturn]] inline void notSupported(const std::string& what) {
+    throw EngineError(err::NotSupported, "The embedded engine does not support " + what + ".");
+}
+
+inline std::string upper(const std::string& s) { return text::toUpper(s); }
+
+// Text of any kind, and uniqueidentifier: compared with the server's collation.
+inline bool isCharacter(const SqlType& t) { return t.isString() || t.base == BaseType::UniqueIdentifier; }
+
+// Integer literal types as the server gives them.
+inline SqlType integerLiteralType(std::int64_t v) {
+    if (v >= -2147483648LL && v <= 2147483647LL) return SqlType::of(BaseType::Int);
+    return SqlType::decimal(19, 0);
+}
+
+// Decimal type used when an integer or money meets a decimal.
+inline SqlType asDecimal(const SqlType& t) {
+    switch (t.base) {
+        case BaseType::Bit:
+        case BaseType::TinyInt: return SqlType::decimal(3, 0);
+        case BaseType::SmallInt: return SqlType::decimal(5, 0);
+        case BaseType::Int: return SqlType::decimal(10, 0);
+        case BaseType::BigInt: return SqlType::decimal(19, 0);
+        case BaseType::Money: return SqlType::decimal(19, 4);
+        case BaseType::SmallMoney: return SqlType::decimal(10, 4);
+        default: return t;
+    }
+}
+
+// Products and quotients keep at most six decimals (the server keeps more), so that their values keep a
+// range of +-9.2e12 within 64 bits.
+inline constexpr int kMaxComputedScale = 6;
+
+}  // namespace vopa::engine::translate::detail
