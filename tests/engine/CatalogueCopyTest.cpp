@@ -9,6 +9,7 @@
 #include "platform/ui/ScriptedMessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
+#include "support/ScriptedMessages.h"
 #include "support/TempDrive.h"
 #include "transfer/Catalogue.h"
 #include "platform/text/Text.h"
@@ -43,7 +44,7 @@ TEST(CatalogueCopy, EveryCopyStatementRunsAndMovesTheRows) {
     drive.writeRaw("vopa/Leggi_ServerLocal.txt", "Driver=SQL Server;Server=(local);ID utente=;Password=;");
     drive.writeRaw("vopa/NomeServerLocal.txt", "(local)");
     drive.writeRaw("Vopa/Sedi/.keep", "");
-    ui::ScopedScriptedMessages script;
+    vopa::testing::ScriptedMessages script;
     state::GlobalState g;
     g.ComputerName = "PC_01";
     schema::createCompanyDatabase(kServer, "VoPaDatiAzienda", "C:\\Vopa\\Sedi\\", g);

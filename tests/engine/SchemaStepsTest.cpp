@@ -8,6 +8,7 @@
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"
+#include "support/ScriptedMessages.h"
 #include "support/TempDrive.h"
 #include "util/Helpers.h"
 
@@ -48,7 +49,7 @@ protected:
     }
 
     vopa::testing::TempDrive drive;
-    ui::ScopedScriptedMessages script;
+    vopa::testing::ScriptedMessages script;
     state::GlobalState g;
 };
 

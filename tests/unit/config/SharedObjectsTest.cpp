@@ -3,6 +3,7 @@
 #include "config/SharedObjects.h"
 #include "platform/engine/Server.h"
 #include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessages.h"
 #include "support/TempDrive.h"
 
 using namespace vopa;
@@ -12,7 +13,7 @@ namespace {
 
 TEST(ResetRoutine, OnAFreshStartBindsTheCommandAndTouchesNothingElse) {
     vopa::testing::TempDrive drive;
-    ui::ScopedScriptedMessages script;
+    vopa::testing::ScriptedMessages script;
     GlobalState g;
     g.CompanyConnectionString = "previous";
     config::resetSharedObjects(g);
@@ -57,7 +58,7 @@ protected:
         drive.writeRaw("Vopa/Sedi/.keep", "");
     }
     vopa::testing::TempDrive drive;
-    ui::ScopedScriptedMessages script;
+    vopa::testing::ScriptedMessages script;
     GlobalState g;
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/data/Connection.h"
 #include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessages.h"
 #include "support/TempDrive.h"
 #include "util/LockRetry.h"
 
@@ -44,7 +45,7 @@ TEST(LockRetry, TriesAgainOnLockConflictsWithinItsBound) {
 
 TEST(LockRetry, ReportingVariantShowsProviderFailuresOnly) {
     vopa::testing::TempDrive drive;
-    ui::ScopedScriptedMessages script;
+    vopa::testing::ScriptedMessages script;
     data::Connection c;
     c.open("Driver=SQL Server;Server=(local);UID=;PWD=;");
     c.execute("CREATE DATABASE L");
