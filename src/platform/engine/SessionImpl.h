@@ -59,7 +59,7 @@ public:
     std::optional<TableHandle> catalogView(const sql::QualifiedName& name);
     // Drops the catalog views the last statement filled.
     void dropCatalogViews();
-    std::vector<std::shared_ptr<storage::TableInfo>> catalogViewTables_;
+    std::vector<std::shared_ptr<storage::TableInfo>> catalogViewTables;  // filled for the running statement
 
     // The server's error for a row that a key or unique index refuses, from SQLite's message.
     EngineError duplicateKeyError(const std::string& storageMessage);
@@ -138,6 +138,11 @@ public:
     int transactionDepth = 0;  // @@TRANCOUNT
     bool dayFirst = false;     // SET DATEFORMAT dmy
 
+    // Detaches a database from the session (a dropped one, or the least recently used one).
+    void detachDatabase(std::int64_t dbid);
+    // Forgets which databases the last statement used; each statement starts afresh.
+    void unpinAll() { pinned_.clear(); }
+
 private:
     struct Attached {
         DatabaseHandle handle;
@@ -153,12 +158,6 @@ private:
     DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
     void refresh(Attached& a);
     void makeRoom();
-
-    friend class Session;
-
-public:
-    void detachDatabase(std::int64_t dbid);
-    void unpinAll() { pinned_.clear(); }
 };
 
 template <typename F>

@@ -265,7 +265,7 @@ std::optional<TableHandle> Session::Impl::catalogView(const sql::QualifiedName& 
         }
         put.run();
     }
-    catalogViewTables_.push_back(info);
+    catalogViewTables.push_back(info);
     TableHandle handle;
     handle.db = source;
     handle.db.alias = "temp";
@@ -274,8 +274,8 @@ std::optional<TableHandle> Session::Impl::catalogView(const sql::QualifiedName& 
 }
 
 void Session::Impl::dropCatalogViews() {
-    for (const auto& info : catalogViewTables_) db->exec("DROP TABLE IF EXISTS \"temp\".\"" + info->storageName() + "\"");
-    catalogViewTables_.clear();
+    for (const auto& info : catalogViewTables) db->exec("DROP TABLE IF EXISTS \"temp\".\"" + info->storageName() + "\"");
+    catalogViewTables.clear();
 }
 
 }  // namespace vopa::engine

@@ -289,10 +289,6 @@ Cell checkedCell(const Value& v, const storage::ColumnInfo& c, const TableHandle
 
 }  // namespace
 
-}  // namespace vopa::engine
-
-namespace vopa::engine {
-
 std::int64_t Session::insertRow(const std::string& database, const std::string& table,
                                 const std::vector<std::pair<std::string, Value>>& values) {
     Impl& s = *impl_;
