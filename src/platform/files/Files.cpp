@@ -112,9 +112,13 @@ std::string readFirstLine(std::string_view windowsPath) {
     std::ifstream in(p, std::ios::binary);
     if (!in || fs::is_directory(p)) throw FileError(53, "File not found: " + describe(p));
     std::string bytes;
-    for (char c; in.get(c) && c != '\r' && c != '\n';) bytes.push_back(c);
-    if (bytes.empty() && in.eof() && in.gcount() == 0 && fs::file_size(p) == 0)
-        throw FileError(62, "Input past end of file: " + describe(p));
+    bool anything = false;
+    for (char c; in.get(c);) {
+        anything = true;
+        if (c == '\r' || c == '\n') break;
+        bytes.push_back(c);
+    }
+    if (!anything) throw FileError(62, "Input past end of file: " + describe(p));
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return bytes.substr(3);
     return text::fromWindows1252(bytes);
 }
