@@ -124,15 +124,28 @@ std::string readFirstLine(std::string_view windowsPath) {
 }
 
 void writeTextFile(std::string_view windowsPath, std::string_view text) {
-    fs::path p = mapPath(windowsPath);
+    // The new content goes to a file beside the old one and then takes its place, so that a failed
+    // write leaves the old file as it was.
+    const fs::path p = mapPath(windowsPath);
     std::error_code ec;
-    if (fs::is_regular_file(p, ec)) fs::remove(p, ec);
     if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    std::string bytes = text::toWindows1252(text);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw FileError(75, "Cannot write " + describe(p) + ": " + std::strerror(errno));
+    const fs::path temporary = fs::path(p.string() + ".new");
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        const std::string bytes = text::toWindows1252(text);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            const std::string reason = std::strerror(errno);
+            fs::remove(temporary, ec);
+            throw FileError(75, "Cannot write " + describe(p) + ": " + reason);
+        }
+    }
+    fs::rename(temporary, p, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        throw FileError(75, "Cannot replace " + describe(p) + ": " + ec.message());
+    }
 }
 
 }  // namespace vopa::files

@@ -45,7 +45,8 @@ void setCurrentFolder(std::string_view windowsPath);  // FileError 76 when the f
 // missing, 62 when it is empty.
 std::string readFirstLine(std::string_view windowsPath);
 
-// Replaces the file by one holding exactly `text` (no line break added). Missing folders are created.
+// Replaces the file by one holding exactly `text` (no line break added); when the write fails the old
+// file stays as it was. Missing folders are created.
 void writeTextFile(std::string_view windowsPath, std::string_view text);
 
 }  // namespace vopa::files

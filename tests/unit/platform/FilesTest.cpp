@@ -78,6 +78,12 @@ TEST(TextFiles, WriterReplacesTheFileWithExactlyTheText) {
     files::writeTextFile("C:\\New\\Folder\\x.txt", "");
     EXPECT_EQ(drive.readRaw("New/Folder/x.txt"), "");
 
+    // A file that cannot be replaced (a folder stands in its place) fails cleanly, leaving nothing behind.
+    drive.writeRaw("Vopa/Cartella/dentro.txt", "x");
+    EXPECT_THROW(files::writeTextFile("C:\\Vopa\\Cartella", "testo"), files::FileError);
+    EXPECT_FALSE(drive.exists("Vopa/Cartella.new"));
+    EXPECT_EQ(drive.readRaw("Vopa/Cartella/dentro.txt"), "x");
+
     files::deleteFile("C:\\VOPA\\NOMESERVERLOCAL.TXT");
     EXPECT_FALSE(drive.exists("Vopa/NomeServerLocal.txt"));
     EXPECT_THROW(files::deleteFile("C:\\vopa\\NomeServerLocal.txt"), files::FileError);
