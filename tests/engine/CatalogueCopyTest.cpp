@@ -39,11 +39,7 @@ std::string sampleValue(const schema::ColumnSpec& c, int row) {
 
 TEST(CatalogueCopy, EveryCopyStatementRunsAndMovesTheRows) {
     vopa::testing::TempDrive drive;
-    drive.writeRaw("vopa/IndirizzoServer.txt", kServer);
-    drive.writeRaw("vopa/NomeServer.txt", "(local)");
-    drive.writeRaw("vopa/Leggi_ServerLocal.txt", "Driver=SQL Server;Server=(local);ID utente=;Password=;");
-    drive.writeRaw("vopa/NomeServerLocal.txt", "(local)");
-    drive.writeRaw("Vopa/Sedi/.keep", "");
+    drive.writeLocalInstallation();
     vopa::testing::ScriptedMessages script;
     state::GlobalState g;
     g.ComputerName = "PC_01";

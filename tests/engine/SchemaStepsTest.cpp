@@ -34,11 +34,7 @@ std::vector<std::string> rows(data::Connection& c, const std::string& query) {
 class SchemaSteps : public ::testing::Test {
 protected:
     void SetUp() override {
-        drive.writeRaw("vopa/IndirizzoServer.txt", kServer);
-        drive.writeRaw("vopa/NomeServer.txt", "(local)");
-        drive.writeRaw("vopa/Leggi_ServerLocal.txt", "Driver=SQL Server;Server=(local);ID utente=;Password=;");
-        drive.writeRaw("vopa/NomeServerLocal.txt", "(local)");
-        drive.writeRaw("Vopa/Sedi/.keep", "");
+        drive.writeLocalInstallation();
         g.ComputerName = "PC-01";
         util::sanitise(g.ComputerName);  // as the start-up window does
         g.ServerConnection.open(kServer);

@@ -45,6 +45,14 @@ std::string TempDrive::readRaw(const std::string& relative) const {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+void TempDrive::writeLocalInstallation() const {
+    writeRaw("vopa/IndirizzoServer.txt", "Driver=SQL Server;Server=(local);UID=;PWD=;");
+    writeRaw("vopa/NomeServer.txt", "(local)");
+    writeRaw("vopa/Leggi_ServerLocal.txt", "Driver=SQL Server;Server=(local);ID utente=;Password=;");
+    writeRaw("vopa/NomeServerLocal.txt", "(local)");
+    writeRaw("Vopa/Sedi/.keep", "");
+}
+
 bool TempDrive::exists(const std::string& relative) const { return fs::exists(files::mapPath("C:/" + relative)); }
 
 }  // namespace vopa::testing

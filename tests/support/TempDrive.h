@@ -21,6 +21,9 @@ public:
     void writeRaw(const std::string& relative, const std::string& bytes) const;
     std::string readRaw(const std::string& relative) const;
     bool exists(const std::string& relative) const;
+    // An installation whose server and local server are this machine's default instance: the four
+    // configuration files of C:\vopa and the data folder C:\Vopa\Sedi.
+    void writeLocalInstallation() const;
 
 private:
     std::filesystem::path root_;

@@ -1,6 +1,19 @@
 #include "EngineProvider.h"
 
 namespace vopa::data {
+namespace {
+
+// Runs a call into the engine, reporting its failure as the data layer's error.
+template <typename Call>
+auto engineCall(Call&& call) -> decltype(call()) {
+    try {
+        return call();
+    } catch (const engine::EngineError& e) {
+        throw fromEngine(e);
+    }
+}
+
+}  // namespace
 
 DataError fromEngine(const engine::EngineError& e) {
     if (e.number() == engine::err::CannotConnect) return DataError(e.number(), e.what());
@@ -14,19 +27,11 @@ EngineProvider::EngineProvider(const ConnectionString& cs, const std::string& us
     options.user = user.empty() ? cs.user() : user;
     options.password = password.empty() ? cs.password() : password;
     if (options.server.empty()) options.server = "(local)";
-    try {
-        session_ = std::make_unique<engine::Session>(options);
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
-    }
+    session_ = engineCall([&] { return std::make_unique<engine::Session>(options); });
 }
 
 std::vector<engine::StatementOutcome> EngineProvider::executeBatch(const std::string& batch) {
-    try {
-        return session_->executeBatch(batch);
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
-    }
+    return engineCall([&] { return session_->executeBatch(batch); });
 }
 
 Provider::BatchResult Provider::execute(const std::string& batch) {
@@ -42,36 +47,20 @@ Provider::BatchResult Provider::execute(const std::string& batch) {
 }
 
 std::int64_t EngineProvider::insertRow(const ResultSet& like, const std::vector<std::pair<std::string, Value>>& values) {
-    try {
-        return session_->insertRow(like.baseDatabase, like.baseTable, values);
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
-    }
+    return engineCall([&] { return session_->insertRow(like.baseDatabase, like.baseTable, values); });
 }
 
 void EngineProvider::updateRow(const ResultSet& like, std::int64_t rowId,
                                const std::vector<std::pair<std::string, Value>>& values) {
-    try {
-        session_->updateRow(like.baseDatabase, like.baseTable, rowId, values);
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
-    }
+    engineCall([&] { session_->updateRow(like.baseDatabase, like.baseTable, rowId, values); });
 }
 
 void EngineProvider::deleteRow(const ResultSet& like, std::int64_t rowId) {
-    try {
-        session_->deleteRow(like.baseDatabase, like.baseTable, rowId);
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
-    }
+    engineCall([&] { session_->deleteRow(like.baseDatabase, like.baseTable, rowId); });
 }
 
 std::vector<Value> EngineProvider::readRow(const ResultSet& like, std::int64_t rowId) {
-    try {
-        return session_->readRow(like.baseDatabase, like.baseTable, rowId, like.columns);
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
-    }
+    return engineCall([&] { return session_->readRow(like.baseDatabase, like.baseTable, rowId, like.columns); });
 }
 
 }  // namespace vopa::data
@@ -79,16 +68,13 @@ std::vector<Value> EngineProvider::readRow(const ResultSet& like, std::int64_t r
 namespace vopa::data {
 
 std::vector<TableEntry> EngineProvider::listTables() {
+    std::optional<ResultSet> rs = engineCall([&] {
+        return session_->execute("SELECT name, type FROM sys.objects WHERE type IN ('U', 'V', 'S') ORDER BY name");
+    });
     std::vector<TableEntry> out;
-    try {
-        std::optional<ResultSet> rs = session_->execute(
-            "SELECT name, type FROM sys.objects WHERE type IN ('U', 'V', 'S') ORDER BY name");
-        for (const auto& row : rs->rows) {
-            std::string type = row[1].toString();
-            out.push_back({row[0].toString(), type[0] == 'V' ? "VIEW" : type[0] == 'S' ? "SYSTEM TABLE" : "TABLE"});
-        }
-    } catch (const engine::EngineError& e) {
-        throw fromEngine(e);
+    for (const auto& row : rs->rows) {
+        std::string type = row[1].toString();
+        out.push_back({row[0].toString(), type[0] == 'V' ? "VIEW" : type[0] == 'S' ? "SYSTEM TABLE" : "TABLE"});
     }
     return out;
 }

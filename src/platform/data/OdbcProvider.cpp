@@ -88,6 +88,11 @@ std::string baseTableOf(const std::string& statement) {
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 
+// The data layer's error for a driver failure: the driver's native number when it gives one.
+DataError fromOdbc(const odbc::OdbcError& e, int fallback = 50000) {
+    return DataError(e.nativeError() ? e.nativeError() : fallback, e.what());
+}
+
 }  // namespace
 
 OdbcProvider::OdbcProvider(const std::string& driver, const ConnectionString& cs, const std::string& user,
@@ -103,7 +108,7 @@ OdbcProvider::OdbcProvider(const std::string& driver, const ConnectionString& cs
         connection_ = std::make_unique<odbc::OdbcConnection>(text);
         sqlite_ = text::toLower(connection_->dbmsName()).find("sqlite") != std::string::npos;
     } catch (const odbc::OdbcError& e) {
-        throw DataError(e.nativeError() ? e.nativeError() : errors::DataSourceNotFound, e.what());
+        throw fromOdbc(e, errors::DataSourceNotFound);
     }
 }
 
@@ -204,7 +209,7 @@ std::int64_t OdbcProvider::insertRow(const ResultSet& like, const std::vector<st
         written_[rowId] = fresh.rows.empty() ? std::vector<Value>() : fresh.rows.front();
         return rowId;
     } catch (const odbc::OdbcError& e) {
-        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+        throw fromOdbc(e);
     }
 }
 
@@ -224,7 +229,7 @@ void OdbcProvider::updateRow(const ResultSet& like, std::int64_t rowId,
             throw DataError(-2147217864, "Row cannot be located for updating. Some values may have been changed since "
                                          "it was last read.");
     } catch (const odbc::OdbcError& e) {
-        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+        throw fromOdbc(e);
     }
     for (const auto& [name, value] : values) {
         int i = like.columnIndex(name);
@@ -239,7 +244,7 @@ void OdbcProvider::deleteRow(const ResultSet& like, std::int64_t rowId) {
     try {
         changeOne("DELETE FROM " + quoted(like.baseTable), like.baseTable, where, parameters);
     } catch (const odbc::OdbcError& e) {
-        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+        throw fromOdbc(e);
     }
     written_.erase(rowId);
 }
@@ -258,7 +263,7 @@ std::vector<TableEntry> OdbcProvider::listTables() {
     try {
         for (const odbc::TableEntry& t : connection_->tables()) out.push_back({t.name, t.type});
     } catch (const odbc::OdbcError& e) {
-        throw DataError(e.nativeError() ? e.nativeError() : 50000, e.what());
+        throw fromOdbc(e);
     }
     return out;
 }

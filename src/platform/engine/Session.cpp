@@ -162,6 +162,10 @@ void Session::Impl::detachDatabase(std::int64_t dbid) {
 
 DatabaseHandle Session::Impl::database(const std::string& rawName) {
     const std::string name = rawName.empty() ? currentDatabase : rawName;
+    // A statement names its databases several times; the first resolution serves them all.
+    const std::string key = text::toUpper(name);
+    if (auto hit = resolved_.find(key); hit != resolved_.end())
+        if (auto it = attached_.find(hit->second); it != attached_.end()) return it->second.handle;
     std::optional<storage::DatabaseEntry> entry;
     if (text::equalsNoCase(name, "master"))
         entry = storage::DatabaseEntry{kMasterId, "master", "", ""};
@@ -182,9 +186,12 @@ DatabaseHandle Session::Impl::database(const std::string& rawName) {
         refresh(it->second);
         it->second.lastUse = ++useClock_;
         pinned_.insert(entry->dbid);
+        resolved_[key] = entry->dbid;
         return it->second.handle;
     }
-    return attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
+    DatabaseHandle handle = attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
+    resolved_[key] = entry->dbid;
+    return handle;
 }
 
 std::pair<std::string, std::string> Session::Impl::splitName(const sql::QualifiedName& name) {

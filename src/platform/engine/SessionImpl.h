@@ -107,6 +107,9 @@ public:
         }
     }
 
+    // Runs a translated statement that changes rows, atomically, and counts the rows it changed.
+    void runChanging(const std::string& sqliteStatement, StatementOutcome& out);
+
     // Runs a compiled SELECT and collects its rows as values of the given types.
     ResultSet collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,
                       bool withRowIds);
@@ -141,7 +144,10 @@ public:
     // Detaches a database from the session (a dropped one, or the least recently used one).
     void detachDatabase(std::int64_t dbid);
     // Forgets which databases the last statement used; each statement starts afresh.
-    void unpinAll() { pinned_.clear(); }
+    void unpinAll() {
+        pinned_.clear();
+        resolved_.clear();
+    }
 
 private:
     struct Attached {
@@ -154,6 +160,7 @@ private:
     std::map<std::int64_t, Attached> attached_;
     std::uint64_t useClock_ = 0;
     std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
+    std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
 
     DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
     void refresh(Attached& a);

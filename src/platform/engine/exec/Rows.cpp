@@ -79,6 +79,13 @@ std::vector<const storage::ColumnInfo*> insertColumns(Session::Impl& session, co
     return targets;
 }
 
+// The scope of an UPDATE or DELETE: the target table alone, under a SQLite alias of its own.
+translate::Scope targetScope(translate::Compiler& compiler, const TableHandle& t) {
+    translate::Scope scope;
+    scope.tables.push_back(compiler.bindTable(t, ""));
+    return scope;
+}
+
 // A copy of every column of one table into a table of identical layout: SQLite moves it whole.
 bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, const TableHandle& t,
                     const translate::CompiledSelect& source) {
@@ -217,8 +224,7 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
     if (s.top) notSupported("UPDATE TOP");
     TableHandle t = writableTable(*this, s.table);
     translate::Compiler compiler(*this);
-    translate::Scope scope;
-    scope.tables.push_back(compiler.bindTable(t, ""));
+    const translate::Scope scope = targetScope(compiler, t);
     const std::string alias = storage::quoteIdentifier(scope.tables[0].sqlAlias);
     std::string sets;
     std::vector<const storage::ColumnInfo*> assigned;
@@ -237,10 +243,7 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
     }
     std::string statement = "UPDATE " + t.storageName() + " AS " + alias + " SET " + sets;
     if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
-    atomically([&] {
-        db->exec(statement);
-        out.rowsAffected = db->changes();
-    });
+    runChanging(statement, out);
 }
 
 void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& out) {
@@ -248,12 +251,15 @@ void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& 
     if (s.top) notSupported("DELETE TOP");
     TableHandle t = writableTable(*this, s.table);
     translate::Compiler compiler(*this);
-    translate::Scope scope;
-    scope.tables.push_back(compiler.bindTable(t, ""));
+    const translate::Scope scope = targetScope(compiler, t);
     std::string statement = "DELETE FROM " + t.storageName() + " AS " + storage::quoteIdentifier(scope.tables[0].sqlAlias);
     if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    runChanging(statement, out);
+}
+
+void Session::Impl::runChanging(const std::string& sqliteStatement, StatementOutcome& out) {
     atomically([&] {
-        db->exec(statement);
+        db->exec(sqliteStatement);
         out.rowsAffected = db->changes();
     });
 }
