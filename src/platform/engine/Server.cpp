@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+
 #include "EngineError.h"
 #include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
@@ -20,6 +22,14 @@ const char* const kDefaultInstance = "MSSQLSERVER";
                                           "denied. (server '" + serverName + "')");
 }
 
+// Instance names are short words (letters, digits, "_", "$", "#"): one folder name, never a path.
+bool validInstanceName(const std::string& name) {
+    if (name.empty() || name.size() > 16) return false;
+    for (unsigned char c : name)
+        if (!std::isalnum(c) && c != '_' && c != '$' && c != '#') return false;
+    return true;
+}
+
 InstanceLocation locationOf(const std::string& instanceName) {
     InstanceLocation loc;
     loc.instanceName = text::toUpper(instanceName);
@@ -36,7 +46,7 @@ void ensureMaster(const InstanceLocation& loc) {
     std::filesystem::create_directories(loc.dataFolder, ec);
     storage::Connection db(loc.masterFile.string(), true);
     storage::registerCollation(db.handle());
-    db.exec("PRAGMA journal_mode=WAL");
+    db.execPrivileged("PRAGMA journal_mode=WAL");
     db.exec("BEGIN IMMEDIATE");
     try {
         storage::Statement q = db.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_info'");
@@ -84,6 +94,7 @@ InstanceLocation locateInstance(const std::string& serverName) {
         ensureMaster(loc);
         return loc;
     }
+    if (!validInstanceName(instance)) unreachable(serverName);
     InstanceLocation loc = locationOf(instance);
     std::error_code ec;
     if (!std::filesystem::is_regular_file(loc.masterFile, ec)) unreachable(serverName);
@@ -91,6 +102,9 @@ InstanceLocation locateInstance(const std::string& serverName) {
 }
 
 InstanceLocation createNamedInstance(const std::string& instanceName) {
+    if (!instanceName.empty() && !validInstanceName(instanceName))
+        throw EngineError(87, "'" + instanceName + "' is not a valid instance name: use up to 16 letters, digits, "
+                                                   "'_', '$' or '#'.");
     InstanceLocation loc = locationOf(instanceName.empty() ? kDefaultInstance : instanceName);
     ensureMaster(loc);
     return loc;

@@ -102,7 +102,7 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
     a.handle.name = name;
     a.file = file;
     a.fileIdentity = fileIdentity(file);
-    storage::Statement attachStatement = db->prepare("ATTACH DATABASE ?1 AS " + storage::quoteIdentifier(a.handle.alias));
+    storage::Statement attachStatement = db->preparePrivileged("ATTACH DATABASE ?1 AS " + storage::quoteIdentifier(a.handle.alias));
     attachStatement.bind(1, file.string()).run();
     a.lastUse = ++useClock_;
     auto [it, inserted] = attached_.insert_or_assign(dbid, std::move(a));
@@ -110,7 +110,7 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
     pinned_.insert(dbid);
     // The safety level can only be set outside a transaction; inside one the file keeps SQLite's
     // default (full), which is safe too.
-    if (!db->inTransaction()) db->exec("PRAGMA " + storage::quoteIdentifier(it->second.handle.alias) + ".synchronous=NORMAL");
+    if (!db->inTransaction()) db->execPrivileged("PRAGMA " + storage::quoteIdentifier(it->second.handle.alias) + ".synchronous=NORMAL");
     try {
         refresh(it->second);
     } catch (...) {
@@ -123,11 +123,11 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
 void Session::Impl::refresh(Attached& a) {
     std::int64_t schemaVersion = -1, userVersion = -1;
     {
-        storage::Statement q = db->prepare("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".schema_version");
+        storage::Statement q = db->preparePrivileged("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".schema_version");
         if (q.step()) schemaVersion = q.columnInt(0);
     }
     {
-        storage::Statement q = db->prepare("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".user_version");
+        storage::Statement q = db->preparePrivileged("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".user_version");
         if (q.step()) userVersion = q.columnInt(0);
     }
     if (a.handle.catalog && a.handle.catalog->schemaVersion == schemaVersion && a.userVersion == userVersion) return;
@@ -155,7 +155,7 @@ void Session::Impl::makeRoom() {
 void Session::Impl::detachDatabase(std::int64_t dbid) {
     auto it = attached_.find(dbid);
     if (it == attached_.end()) return;
-    db->exec("DETACH DATABASE " + storage::quoteIdentifier(it->second.handle.alias));
+    db->execPrivileged("DETACH DATABASE " + storage::quoteIdentifier(it->second.handle.alias));
     attached_.erase(it);
     pinned_.erase(dbid);
 }
@@ -225,10 +225,10 @@ void Session::Impl::catalogChanged(const DatabaseHandle& handle) {
     const std::string alias = storage::quoteIdentifier(handle.alias);
     std::int64_t version = 0;
     {
-        storage::Statement q = db->prepare("PRAGMA " + alias + ".user_version");
+        storage::Statement q = db->preparePrivileged("PRAGMA " + alias + ".user_version");
         if (q.step()) version = q.columnInt(0);
     }
-    db->exec("PRAGMA " + alias + ".user_version = " + std::to_string(version + 1));
+    db->execPrivileged("PRAGMA " + alias + ".user_version = " + std::to_string(version + 1));
     auto it = attached_.find(handle.dbid);
     if (it != attached_.end()) refresh(it->second);
 }

@@ -32,13 +32,20 @@ std::string resolveComponent(const fs::path& dir, const std::string& name) {
     return name;
 }
 
+// Appends the components of `rest` to `base`. ".." never climbs above `base`, as Windows stops at a
+// drive's root: every path stays below the folder it started from.
 fs::path appendComponents(fs::path base, std::string_view rest) {
     std::string component;
+    int depth = 0;
     auto flush = [&] {
         if (component.empty() || component == ".") {
         } else if (component == "..") {
-            if (base.has_relative_path()) base = base.parent_path();
+            if (depth > 0) {
+                base = base.parent_path();
+                --depth;
+            }
         } else {
+            ++depth;
             base /= resolveComponent(base, component);
         }
         component.clear();
@@ -73,7 +80,13 @@ fs::path mapPath(std::string_view windowsPath) {
         return appendComponents(driveRoot(p[0]), p.substr(2));
     }
     if (!p.empty() && (p[0] == '\\' || p[0] == '/')) return appendComponents(driveRoot('C'), p);
-    return appendComponents(fs::current_path(), p);
+    // A relative path starts from the current folder; inside a drive it cannot climb above the drive's
+    // root either.
+    const fs::path current = fs::current_path();
+    const fs::path cRoot = driveRoot('C').lexically_normal();
+    const fs::path inside = current.lexically_relative(cRoot);
+    if (!inside.empty() && *inside.begin() != "..") return appendComponents(cRoot, inside.generic_string() + "/" + std::string(p));
+    return appendComponents(current, p);
 }
 
 bool fileExists(std::string_view windowsPath) {

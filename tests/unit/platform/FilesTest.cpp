@@ -35,6 +35,26 @@ TEST(DriveMapper, ResolvesRelativePathsAgainstTheCurrentFolder) {
     EXPECT_THROW(files::setCurrentFolder("C:\\missing"), files::FileError);
 }
 
+TEST(DriveMapper, NeverClimbsAboveTheDriveRoot) {
+    TempDrive drive;
+    drive.writeRaw("Programma/sub/x.txt", "x");
+    const struct {
+        const char* path;
+        const char* expected;  // below the drive root
+    } cases[] = {
+        {"C:\\..\\x.db", "x.db"},
+        {"C:\\a\\..\\..\\..\\b\\x.db", "b/x.db"},
+        {"\\..\\..\\etc\\passwd", "etc/passwd"},
+        {"c:/../../tmp/x", "tmp/x"},
+        {"C:..\\x", "x"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(files::mapPath(c.path), drive.root() / c.expected) << c.path;
+    // From a folder of the drive, a relative path stops at the drive's root too.
+    files::setCurrentFolder("C:\\Programma\\sub");
+    EXPECT_EQ(files::mapPath("..\\..\\..\\..\\x.db"), drive.root() / "x.db");
+    EXPECT_EQ(files::mapPath("..\\y.db"), drive.root() / "Programma/y.db");
+}
+
 TEST(TextFiles, ReadTheFirstLineInWindows1252) {
     TempDrive drive;
     struct Case {

@@ -13,9 +13,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool hasFolder(const std::string& windowsPath) {
-    return windowsPath.find('\\') != std::string::npos || windowsPath.find('/') != std::string::npos ||
-           windowsPath.find(':') != std::string::npos;
+// "C:\x.mdf", "\x.mdf": a path from a drive's root; anything else is relative to the data folder.
+bool isRooted(const std::string& windowsPath) {
+    return (windowsPath.size() >= 2 && windowsPath[1] == ':') ||
+           (!windowsPath.empty() && (windowsPath[0] == '\\' || windowsPath[0] == '/'));
+}
+
+// A database name becomes a file name only when no FILENAME is given; then it may hold none of the
+// characters a Windows file name cannot, so that a name never places a file by a path.
+bool usableAsFileName(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 32 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) return false;
+    return true;
 }
 
 void removeDatabaseFiles(const fs::path& data, const fs::path& log) {
@@ -32,10 +41,14 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
     if (text::equalsNoCase(s.name, "master") || storage::findDatabase(*db, "d1", s.name))
         throw EngineError(err::DatabaseExists, "Database '" + s.name + "' already exists. Choose a different database name.");
 
-    // Bare file names land in the instance's data folder, the server's own directory.
+    // Relative file names land in the instance's data folder, the server's own directory.
     auto place = [&](const std::string& given, const std::string& fallback) {
+        if (given.empty() && !usableAsFileName(s.name))
+            throw EngineError(5105, "A file activation error occurred. The physical file name '" + fallback +
+                                        "' may be incorrect. Diagnose and correct additional errors, and retry the "
+                                        "operation.");
         std::string name = given.empty() ? fallback : given;
-        return hasFolder(name) ? name : instance.dataFolderWindows + "\\" + name;
+        return isRooted(name) ? name : instance.dataFolderWindows + "\\" + name;
     };
     const std::string dataFile = place(s.dataFiles.empty() ? "" : s.dataFiles[0].fileName, s.name + ".mdf");
     const std::string logFile = place(s.logFiles.empty() ? "" : s.logFiles[0].fileName, s.name + "_log.ldf");
@@ -56,7 +69,7 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
         {
             storage::Connection created(data.string(), true);
             storage::registerCollation(created.handle());
-            created.exec("PRAGMA journal_mode=WAL");
+            created.execPrivileged("PRAGMA journal_mode=WAL");
             created.exec("BEGIN");
             storage::initialiseDatabase(created, "main", s.name);
             created.exec("COMMIT");

@@ -16,6 +16,10 @@ namespace {
 
 TableHandle writableTable(Session::Impl& session, const sql::QualifiedName& name) {
     TableHandle t = session.table(name);
+    // The list of databases and the catalog views are the server's own: a changed file name there would
+    // let DROP DATABASE delete any file.
+    if (t.table->type == storage::TableInfo::Type::System)
+        throw EngineError(259, "Ad hoc updates to system catalogs are not allowed.");
     if (t.table->type == storage::TableInfo::Type::View) notSupported("changing rows through a view");
     return t;
 }

@@ -140,7 +140,7 @@ std::shared_ptr<const DatabaseCatalog> DatabaseCatalog::load(Connection& db, con
                                                              const DatabaseCatalog* previous) {
     auto catalog = std::make_shared<DatabaseCatalog>();
     {
-        Statement v = db.prepare("PRAGMA " + quoteIdentifier(schema) + ".schema_version");
+        Statement v = db.preparePrivileged("PRAGMA " + quoteIdentifier(schema) + ".schema_version");
         if (v.step()) catalog->schemaVersion = v.columnInt(0);
     }
     {
@@ -203,21 +203,20 @@ void touchObject(Connection& db, const std::string& schema, std::int64_t objectI
 
 void initialiseDatabase(Connection& db, const std::string& schema, const std::string& databaseName) {
     const std::string s = quoteIdentifier(schema) + ".";
-    db.exec("CREATE TABLE " + s +
-            "__vopa_info(key TEXT PRIMARY KEY, value);"
-            "CREATE TABLE " + s +
-            "__vopa_objects(object_id INTEGER PRIMARY KEY, name TEXT NOT NULL COLLATE VOPA_CI UNIQUE, "
-            "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER, version INTEGER NOT NULL DEFAULT 1, "
-            "identity_unsettled INTEGER NOT NULL DEFAULT 0);"
-            "CREATE TABLE " + s +
-            "__vopa_columns(object_id INTEGER NOT NULL, column_id INTEGER NOT NULL, name TEXT NOT NULL, "
-            "type TEXT NOT NULL, length INTEGER, precision INTEGER, scale INTEGER, nullable INTEGER, "
-            "is_identity INTEGER, seed INTEGER, increment INTEGER, default_text TEXT, default_name TEXT, "
-            "collation TEXT, PRIMARY KEY(object_id, column_id));"
-            "CREATE TABLE " + s +
-            "__vopa_indexes(object_id INTEGER NOT NULL, index_id INTEGER NOT NULL, name TEXT NOT NULL, "
-            "is_unique INTEGER, is_primary_key INTEGER, clustered INTEGER, fill_factor INTEGER, columns TEXT, "
-            "PRIMARY KEY(object_id, index_id));");
+    const char* tables[] = {
+        "__vopa_info(key TEXT PRIMARY KEY, value)",
+        "__vopa_objects(object_id INTEGER PRIMARY KEY, name TEXT NOT NULL COLLATE VOPA_CI UNIQUE, "
+        "type TEXT NOT NULL, identity_current INTEGER, view_text TEXT, created INTEGER, version INTEGER NOT NULL DEFAULT 1, "
+        "identity_unsettled INTEGER NOT NULL DEFAULT 0)",
+        "__vopa_columns(object_id INTEGER NOT NULL, column_id INTEGER NOT NULL, name TEXT NOT NULL, "
+        "type TEXT NOT NULL, length INTEGER, precision INTEGER, scale INTEGER, nullable INTEGER, "
+        "is_identity INTEGER, seed INTEGER, increment INTEGER, default_text TEXT, default_name TEXT, "
+        "collation TEXT, PRIMARY KEY(object_id, column_id))",
+        "__vopa_indexes(object_id INTEGER NOT NULL, index_id INTEGER NOT NULL, name TEXT NOT NULL, "
+        "is_unique INTEGER, is_primary_key INTEGER, clustered INTEGER, fill_factor INTEGER, columns TEXT, "
+        "PRIMARY KEY(object_id, index_id))",
+    };
+    for (const char* table : tables) db.exec("CREATE TABLE " + s + table);
     Statement put = db.prepare("INSERT INTO " + s + "__vopa_info(key, value) VALUES ('name', ?1)");
     put.bind(1, databaseName).run();
 }

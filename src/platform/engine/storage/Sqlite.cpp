@@ -3,7 +3,10 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <limits>
 
 #include "platform/engine/EngineError.h"
 
@@ -14,6 +17,23 @@ namespace {
 void trace(std::string_view sql) {
     static const bool enabled = std::getenv("VOPA_ENGINE_TRACE") != nullptr;
     if (enabled) std::fprintf(stderr, "sqlite> %.*s\n", static_cast<int>(sql.size()), sql.data());
+}
+
+int authorize(void* user, int action, const char* a, const char* b, const char*, const char*) {
+    const auto* connection = static_cast<const Connection*>(user);
+    switch (action) {
+        case SQLITE_ATTACH:
+        case SQLITE_DETACH:
+        case SQLITE_PRAGMA: return connection->privileged() ? SQLITE_OK : SQLITE_DENY;
+        case SQLITE_FUNCTION: return isAllowedFunction(b ? b : "") ? SQLITE_OK : SQLITE_DENY;
+        default: (void)a; return SQLITE_OK;
+    }
+}
+
+bool onlyBlanks(const char* p, const char* end) {
+    for (; p < end; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') return false;
+    return true;
 }
 
 struct PendingError {
@@ -38,30 +58,37 @@ Connection::Connection(const std::string& path, bool create) {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, 30'000);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    sqlite3_set_authorizer(db_, authorize, this);
 }
 
 Connection::~Connection() {
     if (db_) sqlite3_close_v2(db_);
 }
 
-void Connection::exec(std::string_view sql) {
-    trace(sql);
-    std::string text(sql);
-    char* message = nullptr;
-    int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
-    if (rc != SQLITE_OK) {
-        std::string m = message ? message : "";
-        sqlite3_free(message);
-        fail(rc, m);
-    }
-}
+void Connection::exec(std::string_view sql) { prepareStatement(sql, false).run(); }
+Statement Connection::prepare(std::string_view sql) { return prepareStatement(sql, false); }
+void Connection::execPrivileged(std::string_view sql) { prepareStatement(sql, true).run(); }
+Statement Connection::preparePrivileged(std::string_view sql) { return prepareStatement(sql, true); }
 
-Statement Connection::prepare(std::string_view sql) {
+Statement Connection::prepareStatement(std::string_view sql, bool privileged) {
     trace(sql);
+    if (sql.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        throw EngineError(50000, "Storage error: statement text too long.");
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    const char* tail = nullptr;
+    privileged_ = privileged;
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, &tail);
+    privileged_ = false;
     if (rc != SQLITE_OK) fail(rc);
-    return Statement(*this, stmt);
+    Statement statement(*this, stmt, privileged);
+    // One text, one statement: anything after the first statement means the text was not built as
+    // intended, and is never run.
+    if (stmt == nullptr || (tail && !onlyBlanks(tail, sql.data() + sql.size())))
+        throw EngineError(50000, "Storage error: the generated statement is not exactly one statement.");
+    return statement;
 }
 
 std::int64_t Connection::changes() const { return sqlite3_changes64(db_); }
@@ -112,7 +139,9 @@ Statement& Statement::bindNull(int index) {
 }
 
 bool Statement::step() {
+    connection_->privileged_ = privileged_;
     int rc = sqlite3_step(stmt_);
+    connection_->privileged_ = false;
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     sqlite3_reset(stmt_);
@@ -145,12 +174,38 @@ std::string quoteIdentifier(std::string_view name) {
 }
 
 std::string quoteLiteral(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) {
+        static const char* digits = "0123456789ABCDEF";
+        std::string hex = "CAST(X'";
+        for (unsigned char b : text) {
+            hex.push_back(digits[b >> 4]);
+            hex.push_back(digits[b & 15]);
+        }
+        return hex + "' AS TEXT)";
+    }
     std::string out = "'";
     for (char c : text) {
         if (c == '\'') out.push_back('\'');
         out.push_back(c);
     }
     return out + "'";
+}
+
+bool isAllowedFunction(std::string_view name) {
+    // The engine's own functions (all named vopa_...), the SQLite built-ins the translator and the
+    // storage code emit, and those SQLite's own ALTER TABLE runs internally (printf, sqlite_...).
+    if (name.size() > 5 && name.substr(0, 5) == "vopa_") return true;
+    if (name.size() > 7 && name.substr(0, 7) == "sqlite_") return true;
+    static constexpr std::string_view allowed[] = {
+        "abs", "avg", "coalesce", "count", "ifnull", "length", "ltrim", "max", "min", "nullif", "printf",
+        "round", "rtrim", "strftime", "substr", "sum",
+    };
+    for (std::string_view a : allowed)
+        if (a.size() == name.size() && std::equal(a.begin(), a.end(), name.begin(), [](char x, char y) {
+                return x == static_cast<char>(std::tolower(static_cast<unsigned char>(y)));
+            }))
+            return true;
+    return false;
 }
 
 }  // namespace vopa::engine::storage

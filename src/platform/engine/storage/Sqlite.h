@@ -2,6 +2,11 @@
 // A thin RAII layer over the SQLite C API, used by the engine's storage code. SQLite failures become
 // EngineErrors: a busy database is the server's lock time-out (1222), anything else names SQLite's
 // message.
+//
+// Every text handed to SQLite is exactly one statement (prepare refuses a tail), and an authorizer on
+// every connection refuses ATTACH, DETACH, PRAGMA and any function the translator never emits, unless
+// the engine itself runs the statement through the privileged calls. A translator fault therefore
+// fails closed instead of letting T-SQL text run as SQLite statements.
 
 #include <cstdint>
 #include <string>
@@ -23,24 +28,38 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     sqlite3* handle() const { return db_; }
+    // Runs one statement (no result rows expected).
     void exec(std::string_view sql);
+    // Prepares one statement; a second statement in the text is an internal error.
     Statement prepare(std::string_view sql);
+    // The same for the engine's own ATTACH, DETACH and PRAGMA statements on databases it has resolved.
+    void execPrivileged(std::string_view sql);
+    Statement preparePrivileged(std::string_view sql);
     std::int64_t changes() const;
     std::int64_t lastInsertRowId() const;
     bool inTransaction() const;
+    bool privileged() const { return privileged_; }
 
     // Throws the EngineError for SQLite result `rc` (after the engine's own pending error, if any).
     [[noreturn]] void fail(int rc, std::string_view context = {}) const;
 
 private:
+    friend class Statement;
     sqlite3* db_ = nullptr;
+    bool privileged_ = false;  // set only while the engine's own privileged statement is prepared or run
+
+    Statement prepareStatement(std::string_view sql, bool privileged);
 };
 
 class Statement {
 public:
-    Statement(Connection& connection, sqlite3_stmt* stmt) : connection_(&connection), stmt_(stmt) {}
+    Statement(Connection& connection, sqlite3_stmt* stmt, bool privileged = false)
+        : connection_(&connection), stmt_(stmt), privileged_(privileged) {}
     ~Statement();
-    Statement(Statement&& other) noexcept : connection_(other.connection_), stmt_(other.stmt_) { other.stmt_ = nullptr; }
+    Statement(Statement&& other) noexcept
+        : connection_(other.connection_), stmt_(other.stmt_), privileged_(other.privileged_) {
+        other.stmt_ = nullptr;
+    }
     Statement& operator=(Statement&&) = delete;
     Statement(const Statement&) = delete;
 
@@ -69,6 +88,7 @@ public:
 private:
     Connection* connection_;
     sqlite3_stmt* stmt_;
+    bool privileged_;  // SQLite may prepare the statement again while stepping (schema change)
 };
 
 // An error raised inside a SQL function the engine registered; the statement's failure then reports it
@@ -77,7 +97,11 @@ void setPendingError(int number, const std::string& message);
 
 // "name" with embedded quotes doubled, for SQLite identifiers.
 std::string quoteIdentifier(std::string_view name);
-// 'text' with embedded quotes doubled, for SQLite literals.
+// The one way a text literal enters SQLite text: 'text' with embedded quotes doubled; a text holding a
+// NUL character (which would end SQLite's reading of the statement) is written as a cast blob.
 std::string quoteLiteral(std::string_view text);
+
+// True for the SQL functions the engine's SQLite text may call (its own and SQLite's built-ins it uses).
+bool isAllowedFunction(std::string_view name);
 
 }  // namespace vopa::engine::storage

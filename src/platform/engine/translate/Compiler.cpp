@@ -46,13 +46,14 @@ bool sameRepresentation(const SqlType& from, const SqlType& to) {
 std::string Compiler::literal(const Cell& c) {
     switch (c.kind) {
         case Cell::Kind::Null: return "NULL";
-        case Cell::Kind::Integer: return std::to_string(c.i);
+        // Negative numbers are parenthesised, so that no operator written before them can form "--".
+        case Cell::Kind::Integer: return c.i < 0 ? "(" + std::to_string(c.i) + ")" : std::to_string(c.i);
         case Cell::Kind::Real: {
             char buf[40];
             std::snprintf(buf, sizeof buf, "%.17g", c.r);
             std::string s = buf;
             if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-            return s;
+            return c.r < 0 ? "(" + s + ")" : s;
         }
         case Cell::Kind::Text: return storage::quoteLiteral(c.s);
         case Cell::Kind::Blob: {

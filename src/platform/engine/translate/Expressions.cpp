@@ -256,11 +256,9 @@ Compiled Compiler::unary(const Expr& e, const Scope& scope) {
         return r;
     }
     if (op == "+") return x;
-    if (x.type.isString()) {
-        x.sql = convert(x, SqlType::of(BaseType::Float), ConversionMode::Implicit);
-        x.type = SqlType::of(BaseType::Float);
-        x.constant.reset();
-    }
+    if (x.type.isString() || x.type.isDate() || x.type.storage() == Storage::Blob)
+        throw EngineError(8117, "Operand data type " + x.type.name() + " is invalid for " +
+                                    (op == "-" ? std::string("minus") : op) + " operator.");
     if (op == "-") {
         if (x.constant && x.constant->kind == Cell::Kind::Integer) {
             r.constant = Cell::integer(-x.constant->i);
@@ -269,13 +267,13 @@ Compiled Compiler::unary(const Expr& e, const Scope& scope) {
             r.constant = Cell::real(-x.constant->r);
             r.sql = literal(*r.constant);
         } else {
-            r.sql = "(-" + x.sql + ")";
+            r.sql = "(- (" + x.sql + "))";
         }
         r.type = x.type;
         return r;
     }
     if (op == "~") {
-        r.sql = "(~" + x.sql + ")";
+        r.sql = "(~ (" + x.sql + "))";
         return r;
     }
     notSupported("the operator " + e.op);
