@@ -4,12 +4,17 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "MainWindow.h"
+#include "SignInWindow.h"
+#include "Windows.h"
+#include "company/ProgramShell.h"
+#include "company/StartupMaintenance.h"
 #include "platform/sys/SystemInfo.h"
+#include "state/GlobalState.h"
 
 namespace vopa::app {
 
-StartupWindow::StartupWindow(QWidget* parent) : QWidget(parent) {
-    setObjectName("Avvio");
+StartupWindow::StartupWindow(QWidget* parent) : ProgramWindow("Avvio", parent) {
     setWindowTitle(QString::fromStdString(sys::productName()));
 
     auto* layout = new QVBoxLayout(this);
@@ -27,6 +32,7 @@ StartupWindow::StartupWindow(QWidget* parent) : QWidget(parent) {
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName("ProgressBar1");
+    progress_->setRange(0, 0);  // busy: the work it waits for has no known length
     label1_ = new QLabel(this);
     label1_->setObjectName("Label1");
     auto* label2 = new QLabel(this);
@@ -41,9 +47,27 @@ StartupWindow::StartupWindow(QWidget* parent) : QWidget(parent) {
         layout->addWidget(w);
 }
 
+void StartupWindow::load() {
+    auto& g = state::globals();
+    company::prepareStartup(g);
+    showDatabase(QString::fromStdString(g.CompanyName));
+}
+
 void StartupWindow::showDatabase(const QString& companyName) {
     label1_->setText("DataBase :   " + companyName);
     repaint();
+}
+
+void StartupWindow::activated() {
+    auto& g = state::globals();
+    company::runMaintenancePass(g);
+    const company::StartupDestination next = company::dispatchAfterStartup(g);
+    if (next == company::StartupDestination::MainWindow) {
+        if (MainWindow* main = Windows::instance().main()) main->show();
+    } else if (SignInWindow* signIn = Windows::instance().signIn()) {
+        signIn->show();
+    }
+    hide();
 }
 
 }  // namespace vopa::app

@@ -1,21 +1,26 @@
 #pragma once
-// Avvio: the splash window the program opens first. It shows the version and the database in use while
-// the connections are prepared, then hands over to the sign-in or the main window and hides itself.
+// Avvio: the splash window the program opens first. Its load opens the company this computer used last;
+// its activation runs the start-up maintenance and hands over to the sign-in (or, for a company without
+// users, to the main window) and hides itself. It stays loaded until the program ends.
 
-#include <QWidget>
+#include "ProgramWindow.h"
 
 class QLabel;
 class QProgressBar;
 
 namespace vopa::app {
 
-class StartupWindow : public QWidget {
+class StartupWindow : public ProgramWindow {
     Q_OBJECT
 public:
     explicit StartupWindow(QWidget* parent = nullptr);
 
+    void load() override;
     // Shows "DataBase :   " followed by the company name in Label1.
     void showDatabase(const QString& companyName);
+
+protected:
+    void activated() override;
 
 private:
     QLabel* picture_;

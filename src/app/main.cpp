@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "StartupWindow.h"
+#include "Windows.h"
 #include "config/ConfigFiles.h"
 #include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
-#include "platform/ui/ConsoleMessageService.h"
 #include "platform/ui/QtMessageService.h"
 #include "state/GlobalState.h"
 #include "util/Helpers.h"
@@ -19,25 +19,23 @@ namespace {
 
 bool hasDisplay() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && std::string(platform) == "offscreen") return false;
+    if (platform && *platform) return true;  // chosen explicitly (offscreen for screenshots and tests)
     return (std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
-           (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY")) || platform;
+           (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const bool display = hasDisplay();
-    if (!display) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!hasDisplay()) {
+        std::cerr << "vopa-training: there is no display to show the windows on (neither DISPLAY nor\n"
+                     "WAYLAND_DISPLAY is set). Start it from a desktop session, or on a server with a virtual\n"
+                     "display: xvfb-run ./run.sh\n";
+        return 2;
+    }
     QApplication application(argc, argv);
-
-    // Without a display nobody could answer a dialog: boxes go to the error stream instead.
     vopa::ui::QtMessageService qtMessages;
-    vopa::ui::ConsoleMessageService consoleMessages(std::cerr);
-    if (display)
-        vopa::ui::installMessageService(&qtMessages);
-    else
-        vopa::ui::installMessageService(&consoleMessages);
+    vopa::ui::installMessageService(&qtMessages);
 
     auto& g = vopa::state::globals();
     g.ComputerName = vopa::sys::computerName();
@@ -51,7 +49,9 @@ int main(int argc, char* argv[]) {
             "). Impostare VOPA_DRIVE_C sull'unità dell'installazione.");
     }
 
-    vopa::app::StartupWindow startup;
-    startup.show();
+    // The program ends when its last window is unloaded.
+    QObject::connect(&vopa::app::Windows::instance(), &vopa::app::Windows::allUnloaded, &application,
+                     &QApplication::quit, Qt::QueuedConnection);
+    if (vopa::app::StartupWindow* startup = vopa::app::Windows::instance().startup()) startup->show();
     return QApplication::exec();
 }

@@ -14,9 +14,15 @@ void GlobalState::closeSecondRecordsetGroup() {
         }
 }
 
-GlobalState& globals() {
-    static GlobalState instance;
-    return instance;
+namespace {
+std::unique_ptr<GlobalState>& instance() {
+    static std::unique_ptr<GlobalState> state = std::make_unique<GlobalState>();
+    return state;
 }
+}  // namespace
+
+GlobalState& globals() { return *instance(); }
+
+void resetGlobals() { instance() = std::make_unique<GlobalState>(); }
 
 }  // namespace vopa::state

@@ -87,6 +87,7 @@ struct GlobalState {
     std::int32_t CurrentOfficeNumber = 0;  // 1 = head office
     std::string FilesFolder;
     std::string DataFileFolder;
+    std::string DataSourceName;  // the data source registered for the company ("Qen_server" / "Qen_Server")
 
     // The operator.
     std::string LanguageCode;
@@ -99,5 +100,8 @@ struct GlobalState {
 
 // The one instance of the program.
 GlobalState& globals();
+// Replaces it by a fresh one (tests that run the program's windows several times in one process).
+// Nothing may hold a reference to the old one.
+void resetGlobals();
 
 }  // namespace vopa::state

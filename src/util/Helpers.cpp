@@ -50,6 +50,17 @@ std::string& sanitise(std::string& text) {
     return text;
 }
 
+std::string quoted(std::string_view text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out.push_back('\'');
+        out.push_back(c);
+    }
+    return out + "'";
+}
+
+std::string numberText(double value) { return Value::dbl(value).toString(); }
+
 std::string dateLiteral(const DateTime& date) {
     return " CONVERT(DATETIME, '" + std::to_string(date.year()) + "-" + std::to_string(date.month()) + "-" +
            std::to_string(date.day()) + "', 102)  ";

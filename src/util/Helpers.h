@@ -3,6 +3,7 @@
 // date literal.
 
 #include <string>
+#include <string_view>
 
 #include "platform/value/Value.h"
 
@@ -14,6 +15,12 @@ bool isEmptyValue(const Value& value);
 
 // Replaces blanks and the punctuation that names must not carry by "_", in place; returns the text.
 std::string& sanitise(std::string& text);
+
+// 'text' with embedded quotes doubled: a value typed by the operator enters a statement as data only.
+std::string quoted(std::string_view text);
+
+// A number as statements carry it: plain decimal form, no exponent ("3", "2.5").
+std::string numberText(double value);
 
 // " CONVERT(DATETIME, 'y-m-d', 102)  ": server text for the date (time of day dropped), no leading zeros.
 std::string dateLiteral(const DateTime& date);

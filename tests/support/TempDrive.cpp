@@ -5,6 +5,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <unistd.h>
 
 #include "platform/files/Files.h"
 
@@ -18,11 +19,33 @@ TempDrive::TempDrive() : previousCwd_(fs::current_path()) {
     root_ = fs::temp_directory_path() / ("vopa-drive-" + std::to_string(rd()) + std::to_string(rd()));
     fs::create_directories(root_);
     setenv("VOPA_DRIVE_C", root_.c_str(), 1);
+    // Data sources the program registers go to files of the test, never to the machine's own. The ODBC
+    // installer keeps the system folder it first saw for the whole process, so that folder is one per
+    // process; its odbc.ini starts empty for each drive (the installer does not create a missing one).
+    for (const char* variable : {"ODBCINI", "ODBCSYSINI"})
+        if (const char* v = std::getenv(variable)) previousOdbc_.emplace_back(variable, v);
+    static const fs::path systemFolder = [] {
+        fs::path folder = fs::temp_directory_path() / ("vopa-odbc-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(fs::temp_directory_path() / ("vopa-odbc-" + std::to_string(::getpid())), ec);
+        });
+        return folder;
+    }();
+    odbcSystemFile_ = systemFolder / "odbc.ini";
+    std::ofstream(odbcSystemFile_, std::ios::trunc).close();
+    std::ofstream(systemFolder / "odbcinst.ini", std::ios::app).close();
+    setenv("ODBCSYSINI", systemFolder.c_str(), 1);
+    setenv("ODBCINI", (root_ / "user-odbc.ini").c_str(), 1);
 }
 
 TempDrive::~TempDrive() {
     std::error_code ec;
     fs::current_path(previousCwd_, ec);
+    unsetenv("ODBCINI");
+    unsetenv("ODBCSYSINI");
+    for (const auto& [variable, value] : previousOdbc_) setenv(variable.c_str(), value.c_str(), 1);
     if (previousValue_)
         setenv("VOPA_DRIVE_C", previousValue_->c_str(), 1);
     else

@@ -1,10 +1,13 @@
 #pragma once
 // A fresh, empty drive C: for one test: VOPA_DRIVE_C points at a new temporary folder, which is removed
-// (and the variable and current folder restored) afterwards.
+// (and the variable and current folder restored) afterwards. ODBC data sources go to files of that
+// folder (ODBCINI = <root>/user-odbc.ini) and to a system file of the test process (odbcSystemFile()).
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vopa::testing {
 
@@ -24,11 +27,15 @@ public:
     // An installation whose server and local server are this machine's default instance: the four
     // configuration files of C:\vopa and the data folder C:\Vopa\Sedi.
     void writeLocalInstallation() const;
+    // The system odbc.ini the program's system data sources go to (empty when the drive is made).
+    const std::filesystem::path& odbcSystemFile() const { return odbcSystemFile_; }
 
 private:
     std::filesystem::path root_;
     std::filesystem::path previousCwd_;
     std::optional<std::string> previousValue_;
+    std::vector<std::pair<std::string, std::string>> previousOdbc_;
+    std::filesystem::path odbcSystemFile_;
 };
 
 }  // namespace vopa::testing

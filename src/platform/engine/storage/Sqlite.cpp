@@ -197,7 +197,7 @@ bool isAllowedFunction(std::string_view name) {
     if (name.size() > 5 && name.substr(0, 5) == "vopa_") return true;
     if (name.size() > 7 && name.substr(0, 7) == "sqlite_") return true;
     static constexpr std::string_view allowed[] = {
-        "abs", "avg", "coalesce", "count", "ifnull", "length", "ltrim", "max", "min", "nullif", "printf",
+        "abs", "avg", "coalesce", "count", "glob", "ifnull", "length", "like", "ltrim", "max", "min", "nullif", "printf",
         "round", "rtrim", "strftime", "substr", "sum",
     };
     for (std::string_view a : allowed)

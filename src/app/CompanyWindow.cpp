@@ -1,0 +1,97 @@
+#include "CompanyWindow.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "Icons.h"
+#include "SignInWindow.h"
+#include "Windows.h"
+#include "state/GlobalState.h"
+
+namespace vopa::app {
+
+CompanyWindow::CompanyWindow(QWidget* parent) : ProgramWindow("Avvio_Azienda", parent), selection_(state::globals()) {
+    setWindowTitle("Gestione azienda");
+    setMinimumWidth(420);
+    auto* layout = new QVBoxLayout(this);
+    auto* label = new QLabel("DataBase", this);
+    label->setObjectName("Label1");
+    list_ = new QComboBox(this);
+    list_->setObjectName("DataAzienda");
+    list_->setEditable(true);
+    list_->setInsertPolicy(QComboBox::NoInsert);
+    list_->setToolTip("Scegliere l'azienda su cui lavorare");
+    layout->addWidget(label);
+    layout->addWidget(list_);
+
+    auto* strip = new QWidget(this);
+    strip->setObjectName("picButtons");
+    auto* stripLayout = new QHBoxLayout(strip);
+    stripLayout->addStretch();
+    close_ = new QPushButton(icons::close(), QString(), strip);
+    close_->setObjectName("cmdClose");
+    close_->setIconSize(QSize(32, 32));
+    close_->setToolTip("Chiude l'elenco e torna all'accesso per l'azienda scelta");
+    stripLayout->addWidget(close_);
+    layout->addWidget(strip);
+
+    list_->installEventFilter(this);
+    list_->lineEdit()->installEventFilter(this);
+    connect(list_, qOverload<int>(&QComboBox::activated), this, &CompanyWindow::picked);
+    connect(close_, &QPushButton::clicked, this, [this] {
+        openPending();
+        selection_.close();
+        Windows::instance().unload(this);
+    });
+}
+
+void CompanyWindow::load() {
+    selection_.load();
+    list_->clear();
+    for (const signin::CompanyEntry& c : selection_.companies())
+        list_->addItem(QString::fromStdString(c.name), c.id);
+    list_->setEditText(QString::fromStdString(selection_.preselectedName()));
+}
+
+void CompanyWindow::unloading() {
+    if (Windows::instance().ending()) return;
+    if (SignInWindow* signIn = Windows::instance().signIn()) signIn->show();
+}
+
+void CompanyWindow::picked(int index) {
+    if (index < 0) return;
+    selection_.choose(list_->itemData(index).toDouble());
+    pending_ = true;
+    close_->setFocus();
+    // Moving the focus away from the list opens the company; do it here too, as the focus may not move
+    // (a window that is not active gets no focus events).
+    openPending();
+}
+
+void CompanyWindow::openPending() {
+    if (!pending_) return;
+    pending_ = false;
+    selection_.openChosen();
+}
+
+bool CompanyWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Tab || key == Qt::Key_Return || key == Qt::Key_Enter) && state::globals().CompanyIdParam != 0) {
+            close_->setFocus();
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusIn && watched == list_->lineEdit()) {
+        list_->lineEdit()->selectAll();
+    } else if (event->type() == QEvent::FocusOut && watched == list_) {
+        openPending();
+    }
+    return ProgramWindow::eventFilter(watched, event);
+}
+
+}  // namespace vopa::app

@@ -1,0 +1,35 @@
+#pragma once
+// Avvio_Azienda ("Gestione azienda"): the list of the registry's companies. Picking one switches the
+// program to it at once; closing the window leads back to the sign-in, because users and rights live in
+// the company database.
+
+#include "ProgramWindow.h"
+#include "signin/CompanySelection.h"
+
+class QComboBox;
+class QPushButton;
+
+namespace vopa::app {
+
+class CompanyWindow : public ProgramWindow {
+    Q_OBJECT
+public:
+    explicit CompanyWindow(QWidget* parent = nullptr);
+
+    void load() override;
+    void unloading() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void picked(int index);
+    void openPending();
+
+    signin::CompanySelection selection_;
+    QComboBox* list_;
+    QPushButton* close_;
+    bool pending_ = false;  // a company was picked and is not opened yet
+};
+
+}  // namespace vopa::app

@@ -1,0 +1,154 @@
+#include "SignInWindow.h"
+
+#include <QApplication>
+#include <QFormLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "Icons.h"
+#include "MainWindow.h"
+#include "StartupWindow.h"
+#include "Windows.h"
+#include "platform/sys/SystemInfo.h"
+#include "state/GlobalState.h"
+
+namespace vopa::app {
+
+using signin::SignInBoxes;
+using signin::SignInOutcome;
+using signin::SignInProcedure;
+
+SignInWindow::SignInWindow(QWidget* parent) : ProgramWindow("About", parent), procedure_(state::globals()) {
+    setWindowTitle(QString::fromStdString(sys::productName()));
+    setMinimumWidth(380);
+    auto* layout = new QVBoxLayout(this);
+    auto* title = new QLabel("Login", this);
+    title->setObjectName("Label21");
+    title->setStyleSheet("font-size: 18pt; font-weight: bold; color: #1f4e79;");
+    layout->addWidget(title);
+
+    auto* form = new QFormLayout;
+    auto* userLabel = new QLabel("User Name", this);
+    userLabel->setObjectName("lblLabels");
+    userName_ = new QLineEdit(this);
+    userName_->setObjectName("txtUserName");
+    userName_->setMaxLength(25);
+    passwordLabel_ = new QLabel("Password :", this);
+    passwordLabel_->setObjectName("PswLabels");
+    password_ = new QLineEdit(this);
+    password_->setObjectName("txtPassword");
+    confirmation_ = new QLineEdit(this);
+    confirmation_->setObjectName("txtPassword1");
+    for (QLineEdit* box : {password_, confirmation_}) {
+        box->setEchoMode(QLineEdit::Password);
+        box->setMaxLength(static_cast<int>(signin::kMaxPasswordLength));
+    }
+    confirmation_->setPlaceholderText("conferma la password");
+    form->addRow(userLabel, userName_);
+    form->addRow(passwordLabel_, password_);
+    form->addRow(QString(), confirmation_);
+    layout->addLayout(form);
+
+    auto* bottom = new QHBoxLayout;
+    const sys::Version v = sys::version();
+    auto* version = new QLabel(QString::fromStdString(sys::productName()) + " - Ver.Nr. " +
+                                   QString("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision),
+                               this);
+    version->setObjectName("lblVersion");
+    auto* quit = new QPushButton(icons::exitProgram(), QString(), this);
+    quit->setObjectName("Command8");
+    quit->setIconSize(QSize(32, 32));
+    quit->setToolTip("Chiudi il programma");
+    bottom->addWidget(version);
+    bottom->addStretch();
+    bottom->addWidget(quit);
+    layout->addLayout(bottom);
+
+    for (QLineEdit* box : {userName_, password_, confirmation_}) box->installEventFilter(this);
+    connect(quit, &QPushButton::clicked, this, [] { Windows::instance().unloadAll(); });
+}
+
+void SignInWindow::load() {
+    procedure_.load();
+    showBoxes();
+}
+
+void SignInWindow::unloading() { procedure_.unload(); }
+
+void SignInWindow::activated() { follow(procedure_.activate()); }
+
+bool SignInWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+        if (watched == userName_ && enter) {
+            run(&SignInProcedure::userNameEntered);
+            return true;
+        }
+        if (watched == password_ && (enter || key == Qt::Key_Tab)) {
+            run(&SignInProcedure::passwordEntered);
+            return true;
+        }
+        if (watched == confirmation_ && enter) {
+            run(&SignInProcedure::confirmationEntered);
+            return true;
+        }
+    } else if (event->type() == QEvent::FocusIn) {
+        // The password box is for a name already typed.
+        if (watched == password_ && userName_->text().trimmed().isEmpty()) {
+            userName_->setFocus();
+            return true;
+        }
+        if (auto* box = qobject_cast<QLineEdit*>(watched)) box->selectAll();
+    }
+    return ProgramWindow::eventFilter(watched, event);
+}
+
+void SignInWindow::run(SignInOutcome (SignInProcedure::*step)()) {
+    SignInBoxes& boxes = procedure_.boxes;
+    boxes.userName = userName_->text().toStdString();
+    boxes.password = password_->text().toStdString();
+    boxes.confirmation = confirmation_->text().toStdString();
+    const SignInOutcome outcome = (procedure_.*step)();
+    showBoxes();
+    follow(outcome);
+}
+
+void SignInWindow::showBoxes() {
+    const SignInBoxes& boxes = procedure_.boxes;
+    userName_->setText(QString::fromStdString(boxes.userName));
+    password_->setText(QString::fromStdString(boxes.password));
+    confirmation_->setText(QString::fromStdString(boxes.confirmation));
+    password_->setEnabled(boxes.passwordEnabled);
+    password_->setVisible(boxes.passwordVisible);
+    confirmation_->setEnabled(boxes.confirmationEnabled);
+    confirmation_->setVisible(boxes.confirmationVisible);
+    if (!boxes.passwordLabel.empty()) passwordLabel_->setText(QString::fromStdString(boxes.passwordLabel));
+    QLineEdit* focus = boxes.focus == SignInBoxes::Box::UserName   ? userName_
+                       : boxes.focus == SignInBoxes::Box::Password ? password_
+                                                                   : confirmation_;
+    if (focus->isEnabled()) focus->setFocus();
+}
+
+void SignInWindow::follow(SignInOutcome outcome) {
+    switch (outcome) {
+        case SignInOutcome::Stay: break;
+        case SignInOutcome::ShowMainWindow:
+            if (MainWindow* main = Windows::instance().main()) main->show();
+            hide();
+            break;
+        case SignInOutcome::ShowStartWindow:
+            hide();
+            if (StartupWindow* startup = Windows::instance().startup()) startup->show();
+            break;
+        case SignInOutcome::CloseWindow:
+            // Locked out: with the sign-in gone nothing is left to work with, so the program ends.
+            Windows::instance().unloadAll();
+            break;
+    }
+}
+
+}  // namespace vopa::app

@@ -1,0 +1,41 @@
+#pragma once
+// About: the sign-in. The operator types a user name and a password (a user without one sets it, typing
+// it twice); the sign-in procedure decides, this window shows the boxes it asks for and goes where the
+// procedure says.
+
+#include <memory>
+
+#include "ProgramWindow.h"
+#include "signin/SignIn.h"
+
+class QLabel;
+class QLineEdit;
+
+namespace vopa::app {
+
+class SignInWindow : public ProgramWindow {
+    Q_OBJECT
+public:
+    explicit SignInWindow(QWidget* parent = nullptr);
+
+    void load() override;
+    void unloading() override;
+
+protected:
+    void activated() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Reads the boxes into the procedure, runs `step`, shows the boxes again and goes where it says.
+    void run(signin::SignInOutcome (signin::SignInProcedure::*step)());
+    void showBoxes();
+    void follow(signin::SignInOutcome outcome);
+
+    signin::SignInProcedure procedure_;
+    QLineEdit* userName_;
+    QLineEdit* password_;
+    QLineEdit* confirmation_;
+    QLabel* passwordLabel_;
+};
+
+}  // namespace vopa::app

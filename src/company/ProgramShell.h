@@ -1,0 +1,32 @@
+#pragma once
+// What the program's windows do at start-up, on the main window and at the end, without the windows:
+// the start-up window's preparation and its dispatch to the sign-in, the main window's loading and its
+// maintenance statements, and the end of the program.
+
+#include <string>
+
+#include "state/GlobalState.h"
+
+namespace vopa::company {
+
+// The start-up window's load: this computer's name, the company it used last opened, SharedConnection
+// on its database, the office.
+void prepareStartup(state::GlobalState& g = state::globals());
+
+enum class StartupDestination { MainWindow, SignIn };
+
+// After the maintenance pass: a company without users is entered with every right and no sign-in;
+// otherwise the operator signs in (also when the user table cannot be read).
+StartupDestination dispatchAfterStartup(state::GlobalState& g = state::globals());
+
+// The main window's load. False when the company database cannot be reached: the window then closes.
+bool prepareMainWindow(state::GlobalState& g = state::globals());
+
+// The statements the main window runs each time it becomes active (each one's failure is skipped).
+void runMainWindowMaintenance(state::GlobalState& g = state::globals());
+
+// The end of the program: the company defaults of link_programma row 1, the "Qen_Server" system data
+// source, and every connection closed. The windows are unloaded by the caller.
+void endProgram(state::GlobalState& g = state::globals());
+
+}  // namespace vopa::company

@@ -1,0 +1,93 @@
+// The main window: switching company, the build window's door, and the end of the program.
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include "ProgramFixture.h"
+#include "app/StartupWindow.h"
+
+using vopa::testing::ProgramFixture;
+using vopa::testing::readFile;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    static void signInAs(const char* user, const char* password) {
+        if (!ProgramFixture::visible("About")) {
+            vopa::app::Windows::instance().startup()->show();
+            QTRY_VERIFY(ProgramFixture::visible("About"));
+        }
+        ProgramFixture::type("txtUserName", user);
+        ProgramFixture::type("txtPassword", password);
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+    }
+    static void click(const char* window, const char* button) {
+        auto* b = ProgramFixture::control<QPushButton>(window, button);
+        QVERIFY(b);
+        b->click();
+    }
+
+private slots:
+    void switchingCompanyLeadsToTheSignInOfTheOtherCompany() {
+        ProgramFixture f;
+        signInAs("admin", "segreta");
+        click("avvio_1", "Command15");
+        QTRY_VERIFY(ProgramFixture::visible("Avvio_Azienda"));
+        QVERIFY(!ProgramFixture::visible("avvio_1"));
+        QCOMPARE(ProgramFixture::window("Avvio_Azienda")->windowTitle(), QString("Gestione azienda"));
+        auto* list = ProgramFixture::control<QComboBox>("Avvio_Azienda", "DataAzienda");
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->currentText(), QString("Alfa Onlus"));
+        emit list->activated(list->findText("Beta Sud"));
+        QCOMPARE(QString::fromStdString(vopa::state::globals().CompanyDatabaseName), QString("VoPaDatiBeta"));
+        click("Avvio_Azienda", "cmdClose");
+        QTRY_VERIFY(ProgramFixture::visible("About"));
+        QVERIFY(!ProgramFixture::window("Avvio_Azienda"));
+        signInAs("admin", "segreta");
+        QTRY_COMPARE(ProgramFixture::control<QLineEdit>("avvio_1", "Text1")->text(), QString("Beta Sud"));
+    }
+
+    void exportNeedsTheAdministratorRight() {
+        ProgramFixture f;
+        signInAs("semplice", "pwd");
+        click("avvio_1", "Command6");
+        QCOMPARE(f.messages.boxes().size(), std::size_t{1});
+        QVERIFY(ProgramFixture::visible("avvio_1"));
+        QVERIFY(!ProgramFixture::window("creadblocale"));
+    }
+
+    void theBuildWindowHandsBackToTheMainWindow() {
+        ProgramFixture f;
+        signInAs("admin", "segreta");
+        click("avvio_1", "Command6");
+        QTRY_VERIFY(ProgramFixture::visible("creadblocale"));
+        QVERIFY(!ProgramFixture::visible("avvio_1"));
+        QCOMPARE(ProgramFixture::window("creadblocale")->windowTitle(), QString("Qen - Halvorix Software Solutions"));
+        click("creadblocale", "Command4");
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QVERIFY(!ProgramFixture::window("creadblocale"));
+        // Away from the head office the build window refuses and closes.
+        vopa::state::globals().CurrentOfficeNumber = 2;
+        click("avvio_1", "Command6");
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QVERIFY(!ProgramFixture::window("creadblocale"));
+        QCOMPARE(f.messages.texts().back(), std::string("Non è possibile esportare dal DB della sede che è aperta "
+                                                        "attualmente!!\nAprire la sede centrale e ritentare."));
+    }
+
+    void theEndOfTheProgramRegistersTheSystemDataSource() {
+        ProgramFixture f;
+        signInAs("admin", "segreta");
+        QSignalSpy ended(&vopa::app::Windows::instance(), &vopa::app::Windows::allUnloaded);
+        click("avvio_1", "Command7");
+        QCOMPARE(ended.count(), 1);
+        for (const char* name : {"Avvio", "About", "avvio_1"}) QVERIFY(!ProgramFixture::window(name));
+        const std::string system = readFile(f.drive.odbcSystemFile());
+        QVERIFY2(system.find("[Qen_Server]") != std::string::npos, system.c_str());
+        QVERIFY2(system.find("VoPaDatiAlfa") != std::string::npos, system.c_str());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"

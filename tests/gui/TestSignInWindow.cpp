@@ -1,0 +1,89 @@
+// The sign-in window driven as the operator uses it, from the start of the program.
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+#include "ProgramFixture.h"
+#include "app/StartupWindow.h"
+
+using vopa::testing::ProgramFixture;
+
+class TestSignInWindow : public QObject {
+    Q_OBJECT
+
+    static void start() {
+        auto* startup = vopa::app::Windows::instance().startup();
+        QVERIFY(startup);
+        startup->show();
+        QTRY_VERIFY(ProgramFixture::visible("About"));
+        QVERIFY(!ProgramFixture::visible("Avvio"));
+    }
+
+private slots:
+    void aCorrectPasswordOpensTheMainWindow() {
+        ProgramFixture f;
+        start();
+        QCOMPARE(ProgramFixture::control<QLabel>("About", "Label21")->text(), QString("Login"));
+        ProgramFixture::type("txtUserName", "Admin");
+        ProgramFixture::type("txtPassword", "segreta");
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QVERIFY(!ProgramFixture::visible("About"));
+        QTRY_COMPARE(ProgramFixture::control<QLineEdit>("avvio_1", "Text1")->text(), QString("Alfa Onlus"));
+        QCOMPARE(vopa::state::globals().UserRights[vopa::state::RightAdministrator], std::int16_t{-1});
+        QVERIFY(f.messages.boxes().empty());
+    }
+
+    void aWrongPasswordIsNotCounted() {
+        ProgramFixture f;
+        start();
+        ProgramFixture::type("txtUserName", "admin");
+        ProgramFixture::type("txtPassword", "sbagliata", Qt::Key_Tab);
+        QCOMPARE(f.messages.texts(), std::vector<std::string>{"Password errata, Riprova!!!"});
+        QCOMPARE(vopa::state::globals().AttemptCounter, 0.0);
+        QVERIFY(ProgramFixture::visible("About"));
+        QVERIFY(ProgramFixture::control<QLineEdit>("About", "txtPassword")->text().isEmpty());
+    }
+
+    void aFirstPasswordIsSetAndThenUsed() {
+        ProgramFixture f;
+        start();
+        ProgramFixture::type("txtUserName", "nuovo");
+        ProgramFixture::type("txtPassword", "Mia1");
+        QVERIFY(ProgramFixture::control<QLineEdit>("About", "txtPassword1")->isVisibleTo(ProgramFixture::window("About")));
+        ProgramFixture::type("txtPassword1", "mia1");
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QCOMPARE(f.messages.texts(), (std::vector<std::string>{"Immettere la Password", "conferma la Password"}));
+        QCOMPARE(QString::fromStdString(vopa::testing::SmallInstallation::scalar(
+                     "VoPaDatiAlfa", "SELECT PaswUtente FROM AbilitazioneAccessi WHERE NomeUtente = 'nuovo'")),
+                 QString("mia1"));
+        QCOMPARE(ProgramFixture::control<QLineEdit>("About", "txtPassword")->maxLength(), 12);
+    }
+
+    void aDisabledUserIsRefusedAndTheFourthFailureEndsTheProgram() {
+        ProgramFixture f;
+        start();
+        QSignalSpy ended(&vopa::app::Windows::instance(), &vopa::app::Windows::allUnloaded);
+        for (int attempt = 1; attempt <= 4; ++attempt) {
+            ProgramFixture::type("txtUserName", "bloccato");
+            ProgramFixture::type("txtPassword", "chiave");
+            QVERIFY(!ProgramFixture::visible("avvio_1"));
+            QCOMPARE(vopa::state::globals().AttemptCounter, double(attempt));
+        }
+        QCOMPARE(f.messages.texts().back(), std::string("It is no more possible to try! "));
+        QVERIFY(!ProgramFixture::window("About"));
+        QCOMPARE(ended.count(), 1);
+    }
+
+    void aCompanyWithoutUsersSkipsTheSignIn() {
+        ProgramFixture f(false);
+        auto* startup = vopa::app::Windows::instance().startup();
+        startup->show();
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QVERIFY(!ProgramFixture::window("About"));
+        QCOMPARE(vopa::state::globals().UserRights[vopa::state::RightAdministrator], std::int16_t{-1});
+    }
+};
+
+QTEST_MAIN(TestSignInWindow)
+#include "TestSignInWindow.moc"

@@ -1,0 +1,242 @@
+// Opening the company this computer works on, with a small registry on the embedded server.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "company/CompanyOpening.h"
+#include "company/Language.h"
+#include "company/ProgramShell.h"
+#include "company/StartupMaintenance.h"
+#include "platform/ui/ScriptedMessageService.h"
+#include "support/SmallInstallation.h"
+#include "support/TempDrive.h"
+
+using namespace vopa;
+using vopa::testing::SmallCompany;
+using vopa::testing::SmallInstallation;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const std::vector<SmallCompany> kTwoCompanies = {{1, "Zeta Onlus", "VoPaDatiZeta"}, {2, "Alfa Sud", "VoPaDatiAlfa"}};
+
+struct Fixture {
+    vopa::testing::TempDrive drive;
+    ui::ScopedScriptedMessages messages;
+    state::GlobalState g;
+    explicit Fixture(const std::vector<SmallCompany>& companies = kTwoCompanies) : installation(companies) {
+        g.ComputerName = "PC_UFFICIO";
+        g.DataSourceName = "Qen_server";
+    }
+    SmallInstallation installation;
+
+    std::string terminalOf(const std::string& computer) {
+        return SmallInstallation::scalar("VoPaDatiAzienda",
+                                         "SELECT Ultimo FROM link_programmaTerminale WHERE Nometerminale = '" + computer + "'");
+    }
+};
+
+TEST(TerminalLookup, TakesTheComputersLastCompanyElseTheFirstByDatabaseName) {
+    Fixture f;
+    // No terminal row: the first company by database name (Alfa before Zeta), not the first by id.
+    EXPECT_EQ(company::terminalLookup(f.g), 2);
+    SmallInstallation::run("VoPaDatiAzienda", "INSERT INTO link_programmaTerminale VALUES (N'PC_UFFICIO', 1)\n"
+                                              "INSERT INTO link_programmaTerminale VALUES (N'', 2)\n"
+                                              "INSERT INTO link_programmaTerminale VALUES (NULL, 2)");
+    EXPECT_EQ(company::terminalLookup(f.g), 1);
+    EXPECT_EQ(f.g.CompanyId, 1);
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
+    EXPECT_EQ(company::fullTerminalLookup(f.g), 1);
+    f.g.ComputerName.clear();
+    EXPECT_EQ(company::terminalLookup(f.g), 0);
+    EXPECT_EQ(f.messages->texts(), std::vector<std::string>{"Carica Nome PC"});
+}
+
+TEST(FullTerminalLookup, ReplacesACompanyThatIsNoLongerRegistered) {
+    Fixture f;
+    SmallInstallation::run("VoPaDatiAzienda", "INSERT INTO link_programmaTerminale VALUES (N'PC_UFFICIO', 9)");
+    // Company 9 is gone: the first "vopadati..." database of the server (Zeta was made first).
+    EXPECT_EQ(company::fullTerminalLookup(f.g), 1);
+}
+
+TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
+    Fixture f;
+    double id = 0;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(f.g.CompanyId, 2);
+    EXPECT_EQ(f.g.CompanyName, "Alfa Sud");
+    EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiAlfa");
+    EXPECT_EQ(f.g.CompanyConnectionString, "Driver=SQL Server;Server=(local);UID=;PWD=;DATABase=VoPaDatiAlfa;");
+    EXPECT_EQ(f.g.LocalConnectionString, "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Vopa\\Files\\Qen_locale_sql.mdb;");
+    EXPECT_EQ(f.g.FilesFolder, "C:\\Vopa\\Files");
+    EXPECT_EQ(f.g.LanguageCode, "IT");
+    EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "2");
+    ASSERT_TRUE(f.g.SharedConnection.isOpen());
+    EXPECT_EQ(f.g.SharedConnection.execute("SELECT DB_NAME()")->field(0).toString(), "VoPaDatiAlfa");
+
+    // Another company moves the terminal row, without adding a second one.
+    id = 1;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiZeta");
+    EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "1");
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
+    EXPECT_TRUE(f.messages->boxes().empty());
+}
+
+TEST(OpenCompany, ACompanyWithoutItsDatabaseIsReplacedByOneThatHasIt) {
+    Fixture f({{1, "Persa", "VoPaDatiPersa", false}, {2, "Presente", "VoPaDatiPresente"}});
+    double id = 1;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiPresente");
+    EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "2");
+}
+
+TEST(OpenCompany, ARowWithoutDatabaseNameKeepsThePreviousDatabase) {
+    Fixture f({{1, "Senza nome", ""}, {2, "Alfa", "VoPaDatiAlfa"}});
+    double id = 2;
+    company::openCompany(id, f.g);
+    const std::string local = f.g.LocalConnectionString;
+    id = 1;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(f.g.CompanyName, "Senza nome");
+    EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiAlfa");
+    EXPECT_EQ(f.g.LocalConnectionString, local);
+}
+
+TEST(OpenCompany, EndsTheProgramWhenNoCompanyCanBeOpened) {
+    struct Case {
+        std::vector<SmallCompany> companies;
+        double id;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{{1, "Persa", "VoPaDatiPersa", false}}, 1, "Non è possibile caricare il DataBase"},
+        {{}, 0, "Nessun database caricato"},
+    };
+    for (const Case& c : cases) {
+        Fixture f(c.companies);
+        double id = c.id;
+        EXPECT_THROW(company::openCompany(id, f.g), ui::ProgramEndRequested);
+        EXPECT_EQ(f.messages->texts(), std::vector<std::string>{c.message});
+    }
+    Fixture noName;
+    noName.g.ComputerName.clear();
+    double id = 1;
+    company::openCompany(id, noName.g);
+    EXPECT_EQ(noName.messages->texts(), std::vector<std::string>{"Caricare il nome del PC!"});
+    EXPECT_FALSE(noName.g.SharedConnection.isOpen());
+}
+
+TEST(CompanyLookups, OfficeDataFolderAndDatabaseExistence) {
+    Fixture f({{1, "Sede", "VoPaDatiSede", true, 7}});
+    double id = 1;
+    company::openCompany(id, f.g);
+    company::identifyOffice(f.g);
+    EXPECT_EQ(f.g.OfficeId, 7);
+    company::readDataFileFolder(f.g);
+    EXPECT_EQ(f.g.DataFileFolder, "C:\\Vopa\\Sedi\\VoPaDatiSede");
+    EXPECT_TRUE(company::databaseExists(f.g));
+    f.g.CompanyDatabaseName = "VoPaDatiAltro";
+    EXPECT_FALSE(company::databaseExists(f.g));
+}
+
+TEST(Language, ReadsTheInstallationsCodeAndChoosesTheText) {
+    Fixture f;
+    EXPECT_EQ(company::readLanguage(f.g), "IT");
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiTemp", "SELECT Lingua FROM LinguaClient WHERE id = 1"), "IT");
+    SmallInstallation::run("VoPaDatiTemp", "UPDATE LinguaClient SET Lingua = 'EN'");
+    EXPECT_EQ(company::readLanguage(f.g), "EN");
+    EXPECT_EQ(f.g.LanguageCode, "EN");
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiTemp", "SELECT * FROM LinguaClient"), 1);
+
+    const std::pair<const char*, const char*> texts[] = {
+        {"EN", "You are not authorized! "}, {"ES", "Usted no está autorizado!  "},
+        {"FR", "Vous n'êtes pas autorisé!  "}, {"PO", "Você não está autorizado!  "},
+        {"IT", "Utente non autorizzato! "}, {"DE", "Utente non autorizzato! "}, {"", "Utente non autorizzato! "},
+    };
+    for (const auto& [code, start] : texts) EXPECT_EQ(company::notAuthorisedMessage(code).rfind(start, 0), 0u) << code;
+}
+
+TEST(StartupMaintenance, MakesEachComputersWorkTablesOnceAndTheVersionRow) {
+    Fixture f;
+    double id = 2;
+    company::openCompany(id, f.g);
+    f.g.OfficeId = 3;
+    f.g.ComputerName = "PC_UNO";
+    company::runMaintenancePass(f.g);
+    f.g.ComputerName = "PC_DUE";
+    company::runMaintenancePass(f.g);
+    company::runMaintenancePass(f.g);
+    for (const char* table : {"InserimentoProgettoPC_UNO", "CorrezioneContabilitaPC_UNO", "InserimentoProgettoPC_DUE",
+                              "CorrezioneContabilitaPC_DUE", "TabellaUn"})
+        EXPECT_EQ(SmallInstallation::count("VoPaDatiAlfa", std::string("SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE "
+                                                                       "TABLE_NAME = '") + table + "'"), 1) << table;
+    // The office is the default of IdSedeAmm; the second table has the counterpart columns.
+    SmallInstallation::run("VoPaDatiAlfa", "INSERT INTO InserimentoProgettoPC_UNO (IdSede) VALUES (5)\n"
+                                           "INSERT INTO CorrezioneContabilitaPC_UNO (ComodoAutoNumberSedeCp) VALUES (5)");
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT IdSedeAmm FROM InserimentoProgettoPC_UNO"), "3");
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT IdSedeAmm FROM CorrezioneContabilitaPC_UNO"), "3");
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiTemp", "SELECT COUNT(*) FROM Version WHERE id = 1 AND Version = 1"), "1");
+    EXPECT_EQ(company::versionRecord(0, f.g), 1);
+    EXPECT_EQ(company::versionMarkOf("Qen_Donazioni"), 2);
+    EXPECT_EQ(company::versionMarkOf("vopa-training"), 1);
+    EXPECT_TRUE(f.messages->boxes().empty());
+}
+
+TEST(MainWindowMaintenance, FillsTheAdministeringOfficeFromTheRightColumn) {
+    Fixture f;
+    double id = 2;
+    company::openCompany(id, f.g);
+    SmallInstallation::run("VoPaDatiAlfa", "INSERT INTO partitadoppia VALUES (1, NULL, 4, 9)\n"
+                                           "INSERT INTO partitadoppia VALUES (2, 0, 5, 9)\n"
+                                           "INSERT INTO partitadoppia VALUES (3, 6, 7, 9)\n"
+                                           "INSERT INTO acquisti VALUES (1, NULL, 4, 8)\n"
+                                           "INSERT INTO progettitermine VALUES (1, NULL)");
+    company::runMainWindowMaintenance(f.g);
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT SUM(IdSedeAmm * IDTransazione) FROM partitadoppia"),
+              std::to_string(4 * 1 + 5 * 2 + 6 * 3));
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT IdSedeAmm FROM acquisti"), "8");
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT rendiconto FROM progettitermine"), "0");
+}
+
+TEST(StartupDispatch, ACompanyWithoutUsersGrantsEverythingButProjects) {
+    Fixture f;
+    double id = 2;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(company::dispatchAfterStartup(f.g), company::StartupDestination::MainWindow);
+    for (std::size_t r = state::RightAdministrator; r <= state::RightIssuePayments; ++r) EXPECT_EQ(f.g.UserRights[r], -1);
+    EXPECT_EQ(f.g.UserRights[state::RightProjects], 0);
+    EXPECT_EQ(f.g.UserRights[state::RightDisabled], 0);
+    f.installation.addUser("VoPaDatiAlfa", {"anna", std::string("x")});
+    f.g.SharedConnection.close();
+    f.g.SharedConnection.open(f.g.CompanyConnectionString);
+    EXPECT_EQ(company::dispatchAfterStartup(f.g), company::StartupDestination::SignIn);
+}
+
+TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
+    Fixture f;
+    double id = 2;
+    company::openCompany(id, f.g);
+    SmallInstallation::run("VoPaDatiAlfa", "UPDATE link_programma SET NomeAzienda = 'Alfa Nuova', nRoot = 'sa', "
+                                           "qen_sql = 'q.mdb', Stringa_connessione_sql = NULL");
+    company::endProgram(f.g);
+    EXPECT_EQ(f.g.CompanyName, "Alfa Nuova");
+    EXPECT_EQ(f.g.CompanyUser, "sa");
+    EXPECT_EQ(f.g.OfficeId, 1);
+    EXPECT_FALSE(f.g.SharedConnection.isOpen());
+    // The system data source of the suite's other programs names the company.
+    const std::string system = readFile(f.drive.odbcSystemFile());
+    EXPECT_NE(system.find("[Qen_Server]"), std::string::npos) << system;
+    EXPECT_NE(system.find("Dati Alfa Nuova"), std::string::npos) << system;
+    EXPECT_NE(system.find("VoPaDatiAlfa"), std::string::npos) << system;
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// The sign-in and the company switch, without windows: the boxes as the operator fills them, the
+// messages shown, the rights loaded and where the sign-in goes.
+
+#include <gtest/gtest.h>
+
+#include "company/CompanyOpening.h"
+#include "platform/ui/ScriptedMessageService.h"
+#include "signin/CompanySelection.h"
+#include "signin/SignIn.h"
+#include "support/SmallInstallation.h"
+#include "support/TempDrive.h"
+
+using namespace vopa;
+using signin::SignInOutcome;
+using vopa::testing::SmallInstallation;
+
+namespace {
+
+struct Fixture {
+    vopa::testing::TempDrive drive;
+    ui::ScopedScriptedMessages messages;
+    state::GlobalState g;
+    SmallInstallation installation{{{1, "Alfa", "VoPaDatiAlfa"}, {2, "Beta", "VoPaDatiBeta"}}};
+    signin::SignInProcedure signIn{g};
+
+    Fixture() {
+        g.ComputerName = "PC_UFFICIO";
+        g.DataSourceName = "Qen_server";
+        for (const char* db : {"VoPaDatiAlfa", "VoPaDatiBeta"}) {
+            installation.addUser(db, {"admin", std::string("segreta"), true});
+            installation.addUser(db, {"nuovo", std::nullopt});
+            installation.addUser(db, {"bloccato", std::string("chiave"), false, true});
+            installation.addUser(db, {"o'brien", std::string("irlanda")});
+        }
+        double id = 1;
+        company::openCompany(id, g);
+        signIn.load();
+        EXPECT_EQ(signIn.activate(), SignInOutcome::Stay);
+    }
+
+    SignInOutcome signInWith(const std::string& name, const std::string& password) {
+        signIn.boxes.userName = name;
+        signIn.userNameEntered();
+        signIn.boxes.password = password;
+        return signIn.passwordEntered();
+    }
+};
+
+TEST(SignIn, NormalisesWhatIsTyped) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Mario Rossi", "mario_rossi"}, {" Anna ", "_anna_"}, {"ADMIN", "admin"}, {"a,b/c", "a_b_c"}, {"O'Brien", "o_brien"},
+        {"x' or '1'='1", "x__or__1___1"}, {"", ""},
+    };
+    for (const auto& [typed, normalised] : cases) EXPECT_EQ(signin::normalise(typed), normalised) << typed;
+}
+
+TEST(SignIn, ACorrectPasswordLoadsTheRightsAndOpensTheMainWindow) {
+    Fixture f;
+    EXPECT_EQ(f.signInWith("Admin", "SEGRETA"), SignInOutcome::ShowMainWindow);
+    EXPECT_EQ(f.signIn.boxes.userName, "admin");
+    EXPECT_EQ(f.g.UserRights[state::RightAdministrator], -1);
+    EXPECT_EQ(f.g.UserRights[state::RightInsert], -1);
+    EXPECT_EQ(f.g.UserRights[state::RightDelete], 0);
+    EXPECT_EQ(f.g.UserRights[state::RightProjects], -1);
+    EXPECT_EQ(f.g.UserRights[state::RightDisabled], 0);
+    EXPECT_TRUE(f.messages->boxes().empty());
+}
+
+TEST(SignIn, AWrongPasswordIsNotCounted) {
+    Fixture f;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(f.signInWith("admin", "sbagliata"), SignInOutcome::Stay);
+    EXPECT_EQ(f.g.AttemptCounter, 0);
+    EXPECT_EQ(f.messages->texts(), std::vector<std::string>(5, "Password errata, Riprova!!!"));
+    EXPECT_TRUE(f.signIn.boxes.password.empty());
+    EXPECT_EQ(f.signIn.boxes.focus, signin::SignInBoxes::Box::Password);
+}
+
+TEST(SignIn, AFirstPasswordIsConfirmedStoredAndThenUsed) {
+    Fixture f;
+    EXPECT_EQ(f.signInWith("nuovo", "Primo1"), SignInOutcome::Stay);
+    EXPECT_TRUE(f.signIn.boxes.confirmationVisible);
+    EXPECT_FALSE(f.signIn.boxes.passwordVisible);
+    // A different confirmation starts again, without counting.
+    f.signIn.boxes.confirmation = "primo2";
+    EXPECT_EQ(f.signIn.confirmationEntered(), SignInOutcome::Stay);
+    EXPECT_EQ(f.g.AttemptCounter, 0);
+    EXPECT_EQ(f.signInWith("nuovo", "Primo1"), SignInOutcome::Stay);
+    f.signIn.boxes.confirmation = "PRIMO1";
+    EXPECT_EQ(f.signIn.confirmationEntered(), SignInOutcome::ShowMainWindow);
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT PaswUtente FROM AbilitazioneAccessi WHERE NomeUtente = 'nuovo'"),
+              "primo1");
+    EXPECT_EQ(f.messages->texts(), (std::vector<std::string>{"Immettere la Password", "conferma la Password",
+                                                             "Password errata, Riprova!!!", "Immettere la Password",
+                                                             "conferma la Password"}));
+    f.messages->clear();
+    f.signIn.boxes.confirmation.clear();
+    EXPECT_EQ(f.signInWith("nuovo", "primo1"), SignInOutcome::ShowMainWindow);
+    EXPECT_TRUE(f.messages->boxes().empty());
+}
+
+TEST(SignIn, APasswordThatCannotBeStoredKeepsTheOperatorHere) {
+    Fixture f;
+    SmallInstallation::run("VoPaDatiAlfa", "UPDATE AbilitazioneAccessi SET PaswUtente = NULL WHERE NomeUtente = 'admin'");
+    // The password column is gone when the row is saved: the sign-in must not report success.
+    f.signInWith("admin", "nuova");
+    f.signIn.boxes.confirmation = "nuova";
+    SmallInstallation::run("VoPaDatiAlfa", "ALTER TABLE AbilitazioneAccessi DROP COLUMN PaswUtente");
+    EXPECT_EQ(f.signIn.confirmationEntered(), SignInOutcome::Stay);
+    EXPECT_EQ(f.g.AttemptCounter, 0);
+    EXPECT_EQ(f.messages->boxes().size(), 3u);  // the two prompts and the error
+}
+
+TEST(SignIn, DisabledOrUnknownUsersAreCountedAndTheFourthFailureCloses) {
+    Fixture f;
+    EXPECT_EQ(f.signInWith("bloccato", "chiave"), SignInOutcome::Stay);
+    EXPECT_EQ(f.g.AttemptCounter, 1);
+    EXPECT_EQ(f.messages->texts().back(), signin::notAuthorisedText(f.g));
+    // An unknown user setting a first password is refused and counted too.
+    f.signIn.boxes.userName = "nessuno";
+    f.signIn.userNameEntered();
+    f.signIn.boxes.password = "abc";
+    f.signIn.passwordEntered();
+    f.signIn.boxes.confirmation = "abc";
+    EXPECT_EQ(f.signIn.confirmationEntered(), SignInOutcome::Stay);
+    EXPECT_EQ(f.messages->texts().back(), "Utente non abilitato! ");
+    EXPECT_EQ(f.g.AttemptCounter, 2);
+    f.signIn.boxes.confirmation.clear();
+    EXPECT_EQ(f.signInWith("bloccato", "chiave"), SignInOutcome::Stay);
+    EXPECT_EQ(f.signInWith("bloccato", "chiave"), SignInOutcome::CloseWindow);
+    EXPECT_EQ(f.g.AttemptCounter, 4);
+    EXPECT_EQ(f.messages->texts().back(), "It is no more possible to try! ");
+}
+
+TEST(SignIn, NamesReachTheDatabaseAsData) {
+    Fixture f;
+    // Quoted, a name with an apostrophe finds its own row and nothing else.
+    EXPECT_EQ(signin::readStoredPassword("o'brien", f.g), "irlanda");
+    EXPECT_EQ(signin::readStoredPassword("x' or '1'='1", f.g), "");
+    EXPECT_EQ(f.signInWith("x' or '1'='1", "segreta"), SignInOutcome::Stay);
+    EXPECT_EQ(f.g.UserRights[state::RightAdministrator], 0);
+    EXPECT_EQ(f.signInWith("O'Brien", "irlanda"), SignInOutcome::Stay);  // typed, the name becomes o_brien
+}
+
+TEST(SignIn, ACompanyWithoutUsersSendsBackToTheStartWindow) {
+    Fixture f;
+    SmallInstallation::run("VoPaDatiAlfa", "DELETE FROM AbilitazioneAccessi");
+    EXPECT_EQ(f.signIn.activate(), SignInOutcome::ShowStartWindow);
+    EXPECT_EQ(f.g.UserRights[state::RightAdministrator], -1);
+    EXPECT_EQ(f.g.UserRights[state::RightProjects], 0);
+    // The computer's scratch table was made on the way.
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiAlfa", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'TempLggPC_UFFICIO'"), 1);
+}
+
+TEST(CompanySelection, ListsByNameSwitchesAtOnceAndRegistersOnClosing) {
+    Fixture f;
+    signin::CompanySelection selection(f.g);
+    selection.load();
+    ASSERT_EQ(selection.companies().size(), 2u);
+    EXPECT_EQ(selection.companies()[0].name, "Alfa");
+    EXPECT_EQ(selection.preselectedName(), "Alfa");
+    EXPECT_EQ(f.g.DataSourceName, "Qen_Server");
+    selection.openChosen();  // nothing chosen yet: still Alfa
+    selection.choose(2);
+    selection.openChosen();
+    EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiBeta");
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAzienda", "SELECT Ultimo FROM link_programmaTerminale"), "2");
+    selection.close();
+    // The next sign-in works on the new company's users.
+    f.signIn.load();
+    EXPECT_EQ(f.signIn.activate(), SignInOutcome::Stay);
+    EXPECT_EQ(f.signInWith("admin", "segreta"), SignInOutcome::ShowMainWindow);
+    EXPECT_EQ(f.g.SharedConnection.execute("SELECT DB_NAME()")->field(0).toString(), "VoPaDatiBeta");
+}
+
+}  // namespace
