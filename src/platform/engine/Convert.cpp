@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
+#include "Checked.h"
 #include "EngineError.h"
 #include "platform/text/Text.h"
 
@@ -21,11 +23,11 @@ const std::int64_t kMinSmallDateTime = DateTime::fromParts(1900, 1, 1).millis;
 const std::int64_t kMaxSmallDateTime = DateTime::fromParts(2079, 6, 6, 23, 59).millis;
 const std::int64_t kMinDate = DateTime::fromParts(1, 1, 1).millis;
 
-std::int64_t pow10(int n) {
-    std::int64_t r = 1;
-    for (int i = 0; i < n; ++i) r *= 10;
-    return r;
-}
+// 10^n as a double (scales of decimals reach 38, beyond any 64-bit power of ten).
+double pow10(int n) { return std::pow(10.0, n); }
+
+// The stored value in days is far outside every date type: no conversion may compute with it.
+constexpr double kMaxDays = 4'000'000;
 
 [[noreturn]] void overflow(const std::string& fromName, const SqlType& to) {
     std::string target = to.storage() == Storage::Scaled && to.base != BaseType::Money &&
@@ -53,7 +55,13 @@ bool fitsInteger(std::int64_t v, BaseType base) {
 
 std::int64_t checkedInteger(std::int64_t v, const SqlType& from, const SqlType& to) {
     if (to.base == BaseType::Bit) return v != 0 ? 1 : 0;
-    if (!fitsInteger(v, to.base)) overflow(sourceName(from), to);
+    if (!fitsInteger(v, to.base)) {
+        // An integer too large for tinyint or smallint is the server's error 220, which names the value.
+        if (from.isInteger() && (to.base == BaseType::TinyInt || to.base == BaseType::SmallInt))
+            throw EngineError(220, "Arithmetic overflow error for data type " + to.name() + ", value = " +
+                                       std::to_string(v) + ".");
+        overflow(sourceName(from), to);
+    }
     return v;
 }
 
@@ -75,10 +83,13 @@ std::int64_t checkedScaled(Int128 scaled, const SqlType& from, const SqlType& to
     return static_cast<std::int64_t>(scaled);
 }
 
+// v of scale `fromScale` at scale `toScale`; a value beyond 128 bits saturates, so that the caller's
+// range check refuses it.
 Int128 rescale(Int128 v, int fromScale, int toScale, bool truncate) {
     if (toScale >= fromScale) {
-        for (int i = fromScale; i < toScale; ++i) v *= 10;
-        return v;
+        std::optional<Int128> up = checked::scaleUp(v, toScale - fromScale);
+        if (!up) return v < 0 ? -(static_cast<Int128>(1) << 126) : static_cast<Int128>(1) << 126;
+        return *up;
     }
     Int128 divisor = 1;
     for (int i = toScale; i < fromScale; ++i) divisor *= 10;
@@ -139,6 +150,15 @@ Cell fitText(std::string s, const SqlType& to, ConversionMode mode) {
     return Cell::text(std::move(s));
 }
 
+// A number of days from 1900-01-01 as a date of type `to`; beyond its range 8115, as on the server.
+std::int64_t dateFromDays(double days, const SqlType& to) {
+    if (!std::isfinite(days) || days > kMaxDays || days < -kMaxDays) overflow("expression", to);
+    std::int64_t ms = static_cast<std::int64_t>(std::llround(days * kMillisPerDay)) + kServerEpochOffset;
+    std::int64_t rounded = roundDate(ms, to.base);
+    if (!dateInRange(rounded, to.base)) overflow("expression", to);
+    return rounded;
+}
+
 Cell fromInteger(std::int64_t v, const SqlType& from, const SqlType& to, ConversionMode mode) {
     switch (to.storage()) {
         case Storage::Integer: return Cell::integer(checkedInteger(v, from, to));
@@ -149,7 +169,7 @@ Cell fromInteger(std::int64_t v, const SqlType& from, const SqlType& to, Convers
         case Storage::DateMillis:
             if (to.base == BaseType::Date)
                 throw EngineError(529, "Explicit conversion from data type " + from.name() + " to date is not allowed.");
-            return Cell::integer(roundDate(v * kMillisPerDay + kServerEpochOffset, to.base));
+            return Cell::integer(dateFromDays(static_cast<double>(v), to));
         case Storage::Text: {
             std::string s = std::to_string(v);
             if (to.length != SqlType::kMax && !to.isLob() && s.size() > static_cast<std::size_t>(to.length)) {
@@ -176,13 +196,11 @@ Cell fromReal(double v, const SqlType& from, const SqlType& to, ConversionMode m
         case Storage::Real:
             return Cell::real(to.base == BaseType::Real ? static_cast<double>(static_cast<float>(v)) : v);
         case Storage::Scaled: {
-            double scaled = std::round(v * static_cast<double>(pow10(to.scale)));
+            double scaled = std::round(v * pow10(to.scale));
             if (std::fabs(scaled) > 9.2e18) overflow("float", to);
             return Cell::integer(checkedScaled(static_cast<std::int64_t>(scaled), SqlType::of(BaseType::Float), to));
         }
-        case Storage::DateMillis:
-            return Cell::integer(
-                roundDate(static_cast<std::int64_t>(std::llround(v * kMillisPerDay)) + kServerEpochOffset, to.base));
+        case Storage::DateMillis: return Cell::integer(dateFromDays(v, to));
         case Storage::Text: return fitText(formatReal(v, from.base == BaseType::Real ? 7 : 6), to, mode);
         case Storage::Blob: break;
     }
@@ -200,7 +218,7 @@ Cell fromScaled(std::int64_t v, const SqlType& from, const SqlType& to, Conversi
             return Cell::integer(checkedInteger(static_cast<std::int64_t>(whole), from, to));
         }
         case Storage::Real: {
-            double d = static_cast<double>(v) / static_cast<double>(pow10(from.scale));
+            double d = static_cast<double>(v) / pow10(from.scale);
             return Cell::real(to.base == BaseType::Real ? static_cast<double>(static_cast<float>(d)) : d);
         }
         case Storage::Scaled: return Cell::integer(checkedScaled(rescale(v, from.scale, to.scale, false), from, to));
@@ -208,9 +226,7 @@ Cell fromScaled(std::int64_t v, const SqlType& from, const SqlType& to, Conversi
             if (to.base == BaseType::Date || money)
                 throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() +
                                            " is not allowed.");
-            double days = static_cast<double>(v) / static_cast<double>(pow10(from.scale));
-            return Cell::integer(
-                roundDate(static_cast<std::int64_t>(std::llround(days * kMillisPerDay)) + kServerEpochOffset, to.base));
+            return Cell::integer(dateFromDays(static_cast<double>(v) / pow10(from.scale), to));
         }
         case Storage::Text: {
             // Money prints with two decimals; decimal with all of its scale.
@@ -249,6 +265,17 @@ Cell fromDate(std::int64_t ms, const SqlType& from, const SqlType& to, Conversio
         default: break;
     }
     throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
+}
+
+// The order a CONVERT style gives a date text; without a style, the session's.
+DateOrder dateOrderOfStyle(int style) {
+    switch (style) {
+        case 1: case 101: case 10: case 110: return DateOrder::MDY;
+        case 3: case 103: case 4: case 104: case 5: case 105: return DateOrder::DMY;
+        case 2: case 102: case 11: case 111: case 20: case 120: case 21: case 121: case 23: case 126:
+            return DateOrder::YMD;
+        default: return currentDateOrder();
+    }
 }
 
 Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, ConversionMode mode, int style) {
@@ -317,16 +344,20 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
         case Storage::DateMillis: {
             std::int64_t ms = 0;
             std::string t = trimSpaces(s);
-            bool dayFirst = style == 103 || style == 104 || style == 105;
             if (t.empty()) return Cell::integer(to.base == BaseType::Date ? kMinDate : kServerEpochOffset);
-            if (!parseDateText(t, dayFirst, ms))
+            const DateParse parsed = parseDateText(t, dateOrderOfStyle(style), to.base == BaseType::Date, ms);
+            const std::string fromName = from.isString() ? from.name() : std::string("varchar");
+            bool inRange = parsed == DateParse::Ok &&
+                           (to.base == BaseType::SmallDateTime ? ms >= kMinSmallDateTime && ms <= kMaxSmallDateTime
+                            : to.base == BaseType::DateTime    ? ms >= kMinDateTime && ms <= kMaxDateTime + 2
+                                                               : true);
+            // The date type reports every failure as 241; datetime and smalldatetime tell numbers that are
+            // no date (242) from text that is none (241).
+            if (parsed == DateParse::Malformed || (!inRange && to.base == BaseType::Date))
                 throw EngineError(241, "Conversion failed when converting date and/or time from character string.");
-            bool inRange = to.base == BaseType::SmallDateTime ? ms >= kMinSmallDateTime && ms <= kMaxSmallDateTime
-                           : to.base == BaseType::DateTime   ? ms >= kMinDateTime && ms <= kMaxDateTime + 2
-                                                              : true;
             if (!inRange)
-                throw EngineError(242, "The conversion of a " + (from.isString() ? from.name() : std::string("varchar")) +
-                                           " data type to a " + to.name() + " data type resulted in an out-of-range value.");
+                throw EngineError(242, "The conversion of a " + fromName + " data type to a " + to.name() +
+                                           " data type resulted in an out-of-range value.");
             return Cell::integer(roundDate(ms, to.base));
         }
         case Storage::Blob: return Cell::blob(s);
@@ -336,10 +367,18 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
 
 }  // namespace
 
+bool dateInRange(std::int64_t ms, BaseType base) {
+    switch (base) {
+        case BaseType::SmallDateTime: return ms >= kMinSmallDateTime && ms <= kMaxSmallDateTime;
+        case BaseType::DateTime: return ms >= kMinDateTime && ms <= kMaxDateTime;
+        default: return ms >= kMinDate && ms <= kMaxDateTime;
+    }
+}
+
 std::string formatScaled(std::int64_t v, int scale) { return Decimal{v, scale}.toString(); }
 
 std::int64_t roundDate(std::int64_t ms, BaseType base) {
-    std::int64_t day = ms >= 0 ? ms / kMillisPerDay : -((-ms + kMillisPerDay - 1) / kMillisPerDay);
+    std::int64_t day = ms / kMillisPerDay - (ms % kMillisPerDay < 0 ? 1 : 0);
     std::int64_t inDay = ms - day * kMillisPerDay;
     switch (base) {
         case BaseType::Date: return day * kMillisPerDay;
@@ -390,31 +429,92 @@ std::string formatDate(std::int64_t millis, int style) {
     return buf;
 }
 
-bool parseDateText(std::string_view input, bool dayFirst, std::int64_t& millis) {
+namespace {
+thread_local DateOrder threadDateOrder = DateOrder::MDY;
+
+bool allDigits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// A run of at most nine digits as a number (longer runs are no part of a date).
+bool smallNumber(std::string_view s, int& out) {
+    if (!allDigits(s) || s.size() > 9) return false;
+    out = 0;
+    for (char c : s) out = out * 10 + (c - '0');
+    return true;
+}
+
+int fullYear(int y, std::size_t digits) {
+    // Two-digit years: 00-49 are 2000-2049, 50-99 are 1950-1999 (the server's cutoff 2049).
+    if (digits <= 2) return y + (y < 50 ? 2000 : 1900);
+    return y;
+}
+}  // namespace
+
+std::optional<DateOrder> dateOrderNamed(std::string_view name) {
+    const std::string n = text::toLower(std::string(name));
+    if (n == "mdy") return DateOrder::MDY;
+    if (n == "dmy") return DateOrder::DMY;
+    if (n == "ymd") return DateOrder::YMD;
+    if (n == "ydm") return DateOrder::YDM;
+    if (n == "myd") return DateOrder::MYD;
+    if (n == "dym") return DateOrder::DYM;
+    return std::nullopt;
+}
+
+DateOrder currentDateOrder() { return threadDateOrder; }
+DateOrderScope::DateOrderScope(DateOrder order) : previous_(threadDateOrder) { threadDateOrder = order; }
+DateOrderScope::~DateOrderScope() { threadDateOrder = previous_; }
+
+DateParse parseDateText(std::string_view input, DateOrder order, bool isoDashes, std::int64_t& millis) {
     std::string s = trimSpaces(input);
-    int a = 0, b = 0, c = 0, n = 0;
-    char sep1 = 0, sep2 = 0;
     int y = 0, m = 0, d = 0;
     std::size_t pos = 0;
-    if (s.size() >= 8 && s.find_first_not_of("0123456789") >= 8 &&
-        (s.size() == 8 || s[8] == ' ' || s[8] == 'T')) {
+    const std::size_t digits = std::min(s.find_first_not_of("0123456789"), s.size());
+    if (digits == 8 && (s.size() == 8 || s[8] == ' ' || s[8] == 'T')) {
+        // yyyymmdd: the same in every date format and language.
         y = std::atoi(s.substr(0, 4).c_str());
         m = std::atoi(s.substr(4, 2).c_str());
         d = std::atoi(s.substr(6, 2).c_str());
         pos = 8;
-    } else if (std::sscanf(s.c_str(), "%d%c%d%c%d%n", &a, &sep1, &b, &sep2, &c, &n) == 5 && sep1 == sep2 &&
-               (sep1 == '-' || sep1 == '/' || sep1 == '.')) {
-        pos = static_cast<std::size_t>(n);
-        std::size_t firstLen = s.find(sep1);
-        if (firstLen == 4) {
-            y = a, m = b, d = c;  // year first: always y-m-d
-        } else {
-            y = c;
-            if (y < 100) y += y < 50 ? 2000 : 1900;
-            if (dayFirst)
-                d = a, m = b;
+    } else if (digits > 0 && digits < s.size() && (s[digits] == '-' || s[digits] == '/' || s[digits] == '.')) {
+        const char sep = s[digits];
+        const std::size_t second = s.find(sep, digits + 1);
+        if (second == std::string::npos) return DateParse::Malformed;
+        std::size_t thirdEnd = second + 1;
+        while (thirdEnd < s.size() && std::isdigit(static_cast<unsigned char>(s[thirdEnd]))) ++thirdEnd;
+        const std::string_view a = std::string_view(s).substr(0, digits);
+        const std::string_view b = std::string_view(s).substr(digits + 1, second - digits - 1);
+        const std::string_view c = std::string_view(s).substr(second + 1, thirdEnd - second - 1);
+        int na = 0, nb = 0, nc = 0;
+        if (!smallNumber(a, na) || !smallNumber(b, nb) || !smallNumber(c, nc)) return DateParse::Malformed;
+        pos = thirdEnd;
+        // ISO 8601 yyyy-mm-ddThh:mm... is year, month, day in every format.
+        const bool isoT = sep == '-' && a.size() == 4 && pos < s.size() && s[pos] == 'T';
+        if (a.size() == 4) {
+            // Year first: day and month follow in the order the date format gives them.
+            const bool dayBeforeMonth = !isoT && !(isoDashes && sep == '-') &&
+                                        (order == DateOrder::DMY || order == DateOrder::YDM || order == DateOrder::DYM);
+            y = na;
+            if (dayBeforeMonth)
+                d = nb, m = nc;
             else
-                m = a, d = b;
+                m = nb, d = nc;
+        } else {
+            std::string_view yearText;
+            switch (order) {
+                case DateOrder::MDY: m = na, d = nb, y = nc, yearText = c; break;
+                case DateOrder::DMY: d = na, m = nb, y = nc, yearText = c; break;
+                case DateOrder::YMD: y = na, m = nb, d = nc, yearText = a; break;
+                case DateOrder::YDM: y = na, d = nb, m = nc, yearText = a; break;
+                case DateOrder::MYD: m = na, y = nb, d = nc, yearText = b; break;
+                case DateOrder::DYM: d = na, y = nb, m = nc, yearText = b; break;
+            }
+            if (yearText.size() > 4 || yearText.size() == 3) return DateParse::Malformed;
+            y = fullYear(y, yearText.size());
         }
     } else {
         // A time alone is a time on 1900-01-01.
@@ -424,10 +524,10 @@ bool parseDateText(std::string_view input, bool dayFirst, std::int64_t& millis) 
     while (pos < s.size() && (s[pos] == ' ' || s[pos] == 'T')) ++pos;
     if (pos < s.size()) {
         int consumed = 0;
-        if (std::sscanf(s.c_str() + pos, "%d:%d%n", &h, &mi, &consumed) < 2) return false;
+        if (std::sscanf(s.c_str() + pos, "%2d:%2d%n", &h, &mi, &consumed) < 2) return DateParse::Malformed;
         pos += static_cast<std::size_t>(consumed);
         if (pos < s.size() && s[pos] == ':') {
-            if (std::sscanf(s.c_str() + pos, ":%d%n", &sec, &consumed) < 1) return false;
+            if (std::sscanf(s.c_str() + pos, ":%2d%n", &sec, &consumed) < 1) return DateParse::Malformed;
             pos += static_cast<std::size_t>(consumed);
         }
         if (pos < s.size() && (s[pos] == '.' || s[pos] == ':')) {
@@ -441,11 +541,12 @@ bool parseDateText(std::string_view input, bool dayFirst, std::int64_t& millis) 
         std::string rest = text::toUpper(s.substr(pos));
         if (rest == "PM" && h < 12) h += 12;
         else if (rest == "AM" && h == 12) h = 0;
-        else if (!rest.empty() && rest != "AM" && rest != "PM") return false;
+        else if (!rest.empty() && rest != "AM" && rest != "PM") return DateParse::Malformed;
     }
-    if (!DateTime::isValidDate(y, m, d) || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) return false;
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) return DateParse::Malformed;
+    if (y < 1 || y > 9999 || !DateTime::isValidDate(y, m, d)) return DateParse::OutOfRange;
     millis = DateTime::fromParts(y, m, d, h, mi, sec, ms).millis;
-    return true;
+    return DateParse::Ok;
 }
 
 Cell convertCell(const Cell& in, const SqlType& from, const SqlType& to, ConversionMode mode, int style) {

@@ -4,6 +4,7 @@
 // 8115 (arithmetic overflow) and 8152 (text too long for an assignment).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,9 +46,36 @@ Value cellToValue(const Cell& c, const SqlType& type);
 // 112 "20001231", 120 "2000-12-31 00:00:00", 121 (and default for display) "2000-12-31 00:00:00.000".
 std::string formatDate(std::int64_t millis, int style);
 
-// Parses a date text as the server does (ISO forms, yyyymmdd, and mdy/dmy with "/" "-" "." by
-// `dayFirst`); false when it is no date.
-bool parseDateText(std::string_view text, bool dayFirst, std::int64_t& millis);
+// The order of day, month and year in a date text (SET DATEFORMAT, or the one of SET LANGUAGE).
+enum class DateOrder { MDY, DMY, YMD, YDM, MYD, DYM };
+// "dmy" -> DateOrder::DMY; nullopt for anything else.
+std::optional<DateOrder> dateOrderNamed(std::string_view name);
+
+// The date order of the conversions running on this thread: a session sets it for each statement it
+// runs (conversions happen while the statement is translated and while SQLite steps it, on the
+// session's thread). Outside any scope it is mdy, the server's default (us_english).
+DateOrder currentDateOrder();
+class DateOrderScope {
+public:
+    explicit DateOrderScope(DateOrder order);
+    ~DateOrderScope();
+    DateOrderScope(const DateOrderScope&) = delete;
+    DateOrderScope& operator=(const DateOrderScope&) = delete;
+
+private:
+    DateOrder previous_;
+};
+
+enum class DateParse { Ok, Malformed, OutOfRange };
+// Parses a date text as the server does: the unseparated yyyymmdd[ time] and ISO 8601 yyyy-mm-ddThh:mm
+// forms whatever the order; three numbers separated by "/" "-" "." in the order `order` (a four-digit
+// first number is the year, then day and month in the order they have in `order`; with `isoDashes`,
+// for the date type, yyyy-mm-dd is always year, month, day). Malformed text and numbers that are no
+// date (month 13, 31 February) are told apart: the server reports them as 241 and 242.
+DateParse parseDateText(std::string_view text, DateOrder order, bool isoDashes, std::int64_t& millis);
+
+// True when `millis` lies within the range of the date type `base`.
+bool dateInRange(std::int64_t millis, BaseType base);
 
 // Rounds to the precision of the type: datetime to 1/300 s, smalldatetime to the minute, date to the day.
 std::int64_t roundDate(std::int64_t millis, BaseType base);

@@ -1,7 +1,10 @@
 #include "Session.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -12,6 +15,9 @@
 #include "storage/Master.h"
 
 namespace vopa::engine {
+
+namespace fs = std::filesystem;
+
 namespace {
 
 constexpr std::int64_t kMasterId = 1;
@@ -53,6 +59,7 @@ bool abortsBatch(int number) {
         case err::NotSupported:
         case err::SyntaxNear:
         case err::SyntaxNearKeyword:
+        case 1205:
             return true;
         default:
             return false;
@@ -77,6 +84,7 @@ int ResultSet::columnIndex(std::string_view name) const {
 
 Session::Impl::Impl(const ConnectOptions& options) : instance(locateInstance(options.server)), user(options.user) {
     db = std::make_unique<storage::Connection>(":memory:", true);
+    db->setLockTimeout(lockTimeout);
     storage::registerFunctions(db->handle(), &functions);
     attach(kMasterId, "master", instance.masterFile);
     currentDatabase = "master";
@@ -85,9 +93,68 @@ Session::Impl::Impl(const ConnectOptions& options) : instance(locateInstance(opt
         if (!entry)
             throw EngineError(err::LoginFailedDatabase,
                               "Cannot open database \"" + options.database + "\" requested by the login. The login failed.");
-        attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
-        currentDatabase = entry->name;
+        const fs::path file = files::mapPath(entry->dataFile);
+        attach(entry->dbid, entry->name, file);
+        setCurrentDatabase(entry->name, file);
     }
+}
+
+Session::Impl::~Impl() {
+    if (currentDatabaseLock_ >= 0) ::close(currentDatabaseLock_);
+}
+
+void Session::Impl::setCurrentDatabase(const std::string& name, const fs::path& file) {
+    currentDatabase = name;
+    if (file == currentDatabaseFile_ && currentDatabaseLock_ >= 0) return;
+    if (currentDatabaseLock_ >= 0) ::close(currentDatabaseLock_);
+    currentDatabaseLock_ = -1;
+    currentDatabaseFile_.clear();
+    if (text::equalsNoCase(name, "master")) return;
+    // A lock of its own open file: two sessions of one process hold two locks, as two processes do.
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_SH) != 0) {
+        ::close(fd);
+        return;
+    }
+    currentDatabaseLock_ = fd;
+    currentDatabaseFile_ = file;
+}
+
+bool Session::Impl::databaseUnused(const fs::path& dataFile) {
+    int fd = ::open(dataFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    const bool unused = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return unused;
+}
+
+void Session::Impl::lockForWriting(std::int64_t dbid) {
+    if (writeLocked_.count(dbid) || !db->inTransaction()) return;
+    auto it = attached_.find(dbid);
+    if (it == attached_.end()) return;
+    // A statement that would write the database and changes nothing: SQLite takes the write lock for it.
+    db->exec("DELETE FROM " + storage::quoteIdentifier(it->second.handle.alias) + ".\"__vopa_info\" WHERE 0");
+    writeLocked_.insert(dbid);
+    db->setHoldingLocks(true);
+}
+
+void Session::Impl::lockUsedDatabases() {
+    for (std::int64_t dbid : pinned_) lockForWriting(dbid);
+}
+
+void Session::Impl::releaseLocks() {
+    writeLocked_.clear();
+    db->setHoldingLocks(false);
+}
+
+void Session::Impl::abandonTransaction() {
+    try {
+        if (db->inTransaction()) db->exec("ROLLBACK");
+    } catch (const EngineError&) {
+    }
+    transactionDepth = 0;
+    releaseLocks();
 }
 
 DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file) {
@@ -121,6 +188,8 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
 }
 
 void Session::Impl::refresh(Attached& a) {
+    // Inside a transaction the write lock comes before the first read (see lockForWriting).
+    if (db->inTransaction()) lockForWriting(a.handle.dbid);
     std::int64_t schemaVersion = -1, userVersion = -1;
     {
         storage::Statement q = db->preparePrivileged("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".schema_version");
@@ -288,6 +357,8 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
             run(*statement, batch, out);
         } catch (const EngineError& e) {
             out.error = e.number() == 2627 ? duplicateKeyError(e.what()) : e;
+            // The deadlock victim's whole transaction is rolled back, as on the server.
+            if (e.number() == 1205) abandonTransaction();
         } catch (const std::exception& e) {
             out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
         }
@@ -303,7 +374,7 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
 void Session::Impl::run(const sql::Statement& st, std::string_view batch, StatementOutcome& out) {
     functions.clear();
     functions.now = nowMillis();
-    functions.dateFirstDay = dayFirst;
+    const DateOrderScope dates(dateOrder);
     unpinAll();
     using K = sql::StatementKind;
     switch (st.kind) {

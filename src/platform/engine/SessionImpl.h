@@ -139,7 +139,29 @@ public:
     // from it.
     std::optional<TableHandle> lastIdentityTable;
     int transactionDepth = 0;  // @@TRANCOUNT
-    bool dayFirst = false;     // SET DATEFORMAT dmy
+    // SET LANGUAGE, SET DATEFORMAT and SET DATEFIRST: how text converts to dates, and the names and
+    // week days of DATENAME and DATEPART.
+    const storage::Language* language = &storage::defaultLanguage();
+    DateOrder dateOrder = DateOrder::MDY;
+    int dateFirst = 7;
+
+    // SET LOCK_TIMEOUT in milliseconds (-1: wait as long as it takes).
+    int lockTimeout = -1;
+
+    // Takes the write lock of a database for the running transaction (waiting for other sessions'
+    // writers as the lock time-out allows); once per transaction. Locks are taken before the
+    // transaction reads the database, so that what it read stays true until it writes.
+    void lockForWriting(std::int64_t dbid);
+    // The write locks of every database the running statement uses, in the order of their ids (one
+    // order for every session, so that statements outside transactions never wait for each other in
+    // a circle).
+    void lockUsedDatabases();
+    // Forgets the locks at the end of a transaction.
+    void releaseLocks();
+    // Ends the transaction that a deadlock chose as victim.
+    void abandonTransaction();
+    // DROP DATABASE: true when no other session has the database as its current one.
+    bool databaseUnused(const std::filesystem::path& dataFile);
 
     // Detaches a database from the session (a dropped one, or the least recently used one).
     void detachDatabase(std::int64_t dbid);
@@ -161,6 +183,18 @@ private:
     std::uint64_t useClock_ = 0;
     std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
     std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
+    std::set<std::int64_t> writeLocked_;  // databases whose write lock the running transaction holds
+    // A shared lock (flock) on the data file of the current database, held while it is current: DROP
+    // DATABASE in any session or process sees that it is in use.
+    int currentDatabaseLock_ = -1;
+    std::filesystem::path currentDatabaseFile_;
+
+public:
+    // Makes `name` (attached, with data file `file`) the session's current database.
+    void setCurrentDatabase(const std::string& name, const std::filesystem::path& file);
+    ~Impl();
+
+private:
 
     DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
     void refresh(Attached& a);
@@ -169,8 +203,29 @@ private:
 
 template <typename F>
 void Session::Impl::atomically(F&& body) {
+    if (!db->inTransaction()) {
+        // Outside a transaction the statement is a write transaction of its own, which takes the write
+        // locks of its databases before it reads anything (identity values read under the lock are
+        // never handed out twice).
+        db->exec("BEGIN");
+        try {
+            lockUsedDatabases();
+            body();
+            db->exec("COMMIT");
+        } catch (...) {
+            try {
+                if (db->inTransaction()) db->exec("ROLLBACK");
+            } catch (...) {
+            }
+            releaseLocks();
+            throw;
+        }
+        releaseLocks();
+        return;
+    }
     db->exec("SAVEPOINT vopa_statement");
     try {
+        lockUsedDatabases();
         body();
     } catch (...) {
         try {

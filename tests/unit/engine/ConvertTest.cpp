@@ -43,8 +43,10 @@ TEST(Convert, FollowsTheServersRulesAndErrors) {
         {"text with decimals to int", Cell::text("1.5"), varchar10, integer, I, 245, {}},
         {"word to int", Cell::text("uno"), varchar10, integer, I, 245, {}},
         {"empty text to int is 0", Cell::text(""), varchar10, integer, I, 0, Cell::integer(0)},
-        {"int overflow", Cell::integer(70000), integer, t("smallint"), I, 8115, {}},
-        {"tinyint refuses negatives", Cell::integer(-1), integer, t("tinyint"), I, 8115, {}},
+        {"int too large for smallint names the value", Cell::integer(70000), integer, t("smallint"), I, 220, {}},
+        {"tinyint refuses negatives", Cell::integer(-1), integer, t("tinyint"), I, 220, {}},
+        {"bigint too large for int", Cell::integer(3000000000), t("bigint"), integer, I, 8115, {}},
+        {"decimal too large for tinyint", Cell::integer(3000), t("decimal", -1, 5, 1), t("tinyint"), E, 8115, {}},
         {"bit from any number", Cell::integer(5), integer, t("bit"), I, 0, Cell::integer(1)},
         {"bit from 'true'", Cell::text("TRUE"), varchar10, t("bit"), I, 0, Cell::integer(1)},
         {"text to decimal rounds", Cell::text("12.345"), varchar10, t("decimal", -1, 18, 2), I, 0, Cell::integer(1235)},
@@ -65,7 +67,12 @@ TEST(Convert, FollowsTheServersRulesAndErrors) {
         {"int too long for a varchar is *", Cell::integer(12345), integer, t("varchar", 3), E, 0, Cell::text("*")},
         {"text to datetime", Cell::text("2000-12-31"), varchar10, t("datetime"), I, 0,
          Cell::integer(DateTime::fromParts(2000, 12, 31).millis)},
-        {"not a date", Cell::text("31/02/2000"), varchar10, t("datetime"), I, 241, {}},
+        {"not a date", Cell::text("31/ab/2000"), varchar10, t("datetime"), I, 241, {}},
+        {"numbers that are no date", Cell::text("02/30/2000"), varchar10, t("datetime"), I, 242, {}},
+        {"numbers that are no date, as a date", Cell::text("02/30/2000"), varchar10, t("date"), I, 241, {}},
+        {"int beyond the datetime range", Cell::integer(3000000), integer, t("datetime"), E, 8115, {}},
+        {"float beyond every date", Cell::real(1e308), t("float"), t("datetime"), E, 8115, {}},
+        {"float beyond every decimal", Cell::real(-1e308), t("float"), t("decimal", -1, 18, 2), E, 8115, {}},
         {"datetime before 1753", Cell::text("1700-01-01"), varchar10, t("datetime"), I, 242, {}},
         {"smalldatetime after 2079", Cell::text("2080-01-01"), varchar10, t("smalldatetime"), I, 242, {}},
         {"int to datetime counts from 1900", Cell::integer(1), integer, t("datetime"), I, 0,
@@ -94,15 +101,49 @@ TEST(Convert, RoundsDatesToThePrecisionOfTheirType) {
     EXPECT_EQ(formatDate(DateTime::fromParts(2000, 12, 31, 13, 5).millis, 0), "Dec 31 2000  1:05PM");
     EXPECT_EQ(formatDate(DateTime::fromParts(2009, 3, 5).millis, 102), "2009.03.05");
     EXPECT_EQ(formatDate(DateTime::fromParts(2009, 3, 5).millis, 103), "05/03/2009");
+}
+
+TEST(Convert, DateTextsFollowTheDateOrder) {
+    using O = DateOrder;
+    struct DateCase {
+        const char* text;
+        DateOrder order;
+        bool isoDashes;
+        DateParse expected;
+        int y, m, d;
+    };
+    const DateCase cases[] = {
+        {"05/03/2009", O::DMY, false, DateParse::Ok, 2009, 3, 5},
+        {"05/03/2009", O::MDY, false, DateParse::Ok, 2009, 5, 3},
+        {"2009.3.5", O::MDY, false, DateParse::Ok, 2009, 3, 5},
+        {"2009-12-05", O::DMY, false, DateParse::Ok, 2009, 5, 12},  // year first, then day before month
+        {"2009-12-05", O::DMY, true, DateParse::Ok, 2009, 12, 5},   // the date type reads ISO dashes
+        {"2000-12-31", O::DMY, false, DateParse::OutOfRange, 0, 0, 0},
+        {"00/12/31", O::YMD, false, DateParse::Ok, 2000, 12, 31},
+        {"99/31/12", O::YDM, false, DateParse::Ok, 1999, 12, 31},
+        {"12/2000/31", O::MYD, false, DateParse::Ok, 2000, 12, 31},
+        {"31/2000/12", O::DYM, false, DateParse::Ok, 2000, 12, 31},
+        {"49/1/1", O::YMD, false, DateParse::Ok, 2049, 1, 1},
+        {"50/1/1", O::YMD, false, DateParse::Ok, 1950, 1, 1},
+        {"20001231", O::DMY, false, DateParse::Ok, 2000, 12, 31},
+        {"20001231", O::YDM, false, DateParse::Ok, 2000, 12, 31},
+        {"2000-12-31T00:00:00", O::DMY, false, DateParse::Ok, 2000, 12, 31},
+        {"31/12/2000", O::MDY, false, DateParse::OutOfRange, 0, 0, 0},
+        {"2009-13-01", O::MDY, false, DateParse::OutOfRange, 0, 0, 0},
+        {"31/ab/2000", O::DMY, false, DateParse::Malformed, 0, 0, 0},
+        {"31/12", O::DMY, false, DateParse::Malformed, 0, 0, 0},
+        {"31/12/2000 25:00", O::DMY, false, DateParse::Malformed, 0, 0, 0},
+    };
+    for (const DateCase& c : cases) {
+        std::int64_t ms = 0;
+        EXPECT_EQ(parseDateText(c.text, c.order, c.isoDashes, ms), c.expected) << c.text;
+        if (c.expected == DateParse::Ok) {
+            EXPECT_EQ(ms, DateTime::fromParts(c.y, c.m, c.d).millis) << c.text;
+        }
+    }
     std::int64_t ms = 0;
-    EXPECT_TRUE(parseDateText("05/03/2009", true, ms));
-    EXPECT_EQ(ms, DateTime::fromParts(2009, 3, 5).millis);
-    EXPECT_TRUE(parseDateText("05/03/2009", false, ms));
-    EXPECT_EQ(ms, DateTime::fromParts(2009, 5, 3).millis);
-    EXPECT_TRUE(parseDateText("2009.3.5", false, ms)) << "style 102 text";
-    EXPECT_TRUE(parseDateText("20090305 10:30:15.123", false, ms));
+    ASSERT_EQ(parseDateText("20090305 10:30:15.123", DateOrder::DMY, false, ms), DateParse::Ok);
     EXPECT_EQ(DateTime{ms}.millisecond(), 123);
-    EXPECT_FALSE(parseDateText("2009-13-01", false, ms));
 }
 
 TEST(Convert, ProgramValuesGoIntoColumnsAndBack) {

@@ -240,9 +240,9 @@ TEST(ParseSelect, ReadsEveryClause) {
     EXPECT_EQ(s->groupBy.size(), 2u);
     ASSERT_TRUE(s->having);
     ASSERT_TRUE(s->unionNext);
-    EXPECT_TRUE(s->unionAll);
+    EXPECT_EQ(s->setOperator, SelectStmt::SetOperator::UnionAll);
     ASSERT_TRUE(s->unionNext->unionNext);
-    EXPECT_FALSE(s->unionNext->unionAll);
+    EXPECT_EQ(s->unionNext->setOperator, SelectStmt::SetOperator::Union);
     ASSERT_EQ(s->orderBy.size(), 2u);
     EXPECT_TRUE(s->orderBy[0].descending);
     EXPECT_TRUE(s->unionNext->orderBy.empty());

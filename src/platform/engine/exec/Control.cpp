@@ -1,8 +1,11 @@
 // Transactions, SET statements, USE and the system procedures the program calls.
 
+#include <cstdlib>
+
 #include "platform/engine/SessionImpl.h"
 #include "platform/engine/storage/Master.h"
 #include "platform/engine/translate/Compiler.h"
+#include "platform/files/Files.h"
 #include "platform/text/Text.h"
 
 namespace vopa::engine {
@@ -57,13 +60,15 @@ void Session::Impl::execTransaction(const sql::TransactionStatement& s, Statemen
         case sql::TransactionStatement::Action::Commit:
             if (transactionDepth == 0)
                 throw EngineError(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-            if (--transactionDepth == 0) db->exec("COMMIT");
+            if (--transactionDepth == 0) {
+                db->exec("COMMIT");
+                releaseLocks();
+            }
             return;
         case sql::TransactionStatement::Action::Rollback:
             if (transactionDepth == 0)
                 throw EngineError(3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-            transactionDepth = 0;
-            db->exec("ROLLBACK");
+            abandonTransaction();
             return;
     }
 }
@@ -86,14 +91,35 @@ void Session::Impl::execSetIdentityInsert(const sql::SetIdentityInsertStatement&
     }
 }
 
-void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOutcome&) {
+void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOutcome& out) {
     for (const std::string& option : s.options) {
         const std::string o = text::toUpper(option);
         if (o == "DATEFORMAT") {
-            std::string v = text::toLower(s.value);
-            if (v != "dmy" && v != "mdy" && v != "ymd" && v != "ydm" && v != "myd" && v != "dym")
-                throw EngineError(2741, "SET DATEFORMAT date order '" + s.value + "' is invalid.");
-            dayFirst = v == "dmy" || v == "dym";
+            std::optional<DateOrder> order = dateOrderNamed(s.value);
+            if (!order) throw EngineError(2741, "SET DATEFORMAT date order '" + s.value + "' is invalid.");
+            dateOrder = *order;
+        } else if (o == "LANGUAGE") {
+            // The language brings its date order and first day of the week (which SET DATEFORMAT and SET
+            // DATEFIRST may change afterwards).
+            const storage::Language* l = storage::findLanguage(s.value);
+            if (!l) throw EngineError(err::NotSupported, "The embedded engine does not support the language '" + s.value + "'.");
+            language = l;
+            dateOrder = l->dateOrder;
+            dateFirst = l->dateFirst;
+            out.messages.push_back(std::string("Changed language setting to ") + l->name + ".");
+        } else if (o == "LOCK_TIMEOUT") {
+            char* end = nullptr;
+            long n = std::strtol(s.value.c_str(), &end, 10);
+            if (end == s.value.c_str() || *end != '\0' || n < -1 || n > 2147483647L)
+                throw EngineError(err::SyntaxNear, "Incorrect syntax near '" + s.value + "'.");
+            lockTimeout = static_cast<int>(n);
+            db->setLockTimeout(lockTimeout);
+        } else if (o == "DATEFIRST") {
+            int n = 0;
+            for (char c : s.value) n = c >= '0' && c <= '9' && n < 100 ? n * 10 + (c - '0') : 100;
+            if (n < 1 || n > 7)
+                throw EngineError(1005, "The value of SET DATEFIRST must be between 1 and 7.");
+            dateFirst = n;
         }
         // The other options (QUOTED_IDENTIFIER, ANSI_NULLS, ARITHABORT, NOCOUNT, LANGUAGE, ...) are
         // accepted; the engine behaves as the program expects them set.
@@ -102,7 +128,9 @@ void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOut
 
 void Session::Impl::execUse(const sql::UseStatement& s, StatementOutcome&) {
     DatabaseHandle d = database(s.database);
-    currentDatabase = d.name;
+    std::optional<storage::DatabaseEntry> entry =
+        d.dbid == 1 ? std::nullopt : storage::findDatabase(*db, "d1", d.name);
+    setCurrentDatabase(d.name, entry ? files::mapPath(entry->dataFile) : std::filesystem::path());
 }
 
 void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome& out) {

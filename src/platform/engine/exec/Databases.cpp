@@ -75,6 +75,7 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
             created.exec("COMMIT");
         }
         files::writeTextFile(logFile, "");
+        database("master");  // the list of databases is written under master's write lock
         atomically([&] { storage::registerDatabase(*db, "d1", {0, s.name, dataFile, logFile}, dataName, logName); });
     } catch (const files::FileError& e) {
         removeDatabaseFiles(data, log);
@@ -99,9 +100,11 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
             throw EngineError(3701, "Cannot drop the database '" + name +
                                         "', because it does not exist or you do not have permission.");
         }
-        if (text::equalsNoCase(entry->name, currentDatabase))
+        // In use: this session's current database, or another session's (in this or another process).
+        if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(files::mapPath(entry->dataFile)))
             throw EngineError(3702, "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
         detachDatabase(entry->dbid);
+        database("master");
         atomically([&] { storage::unregisterDatabase(*db, "d1", entry->dbid); });
         removeDatabaseFiles(files::mapPath(entry->dataFile),
                             entry->logFile.empty() ? fs::path() : files::mapPath(entry->logFile));

@@ -29,11 +29,25 @@ bool identityInsertOn(const Session::Impl& session, const TableHandle& t) {
            session.identityInsert->objectId == t.table->objectId;
 }
 
-// The identity counter for rows the statement numbers itself.
-int identitySlot(Session::Impl& session, const TableHandle& t, const storage::ColumnInfo& id) {
-    std::int64_t current = session.currentIdentity(t);
-    session.functions.identities.push_back({current + id.increment, id.increment, current, false});
+// The identity counter for rows the statement numbers itself. Its first value is read only once the
+// statement holds the table's write lock (see startIdentity), so that two sessions never read the same
+// current value.
+int identitySlot(Session::Impl& session, const storage::ColumnInfo& id) {
+    storage::FunctionContext::Identity slot;
+    slot.increment = id.increment;
+    slot.range = checked::rangeOf(id.type);
+    session.functions.identities.push_back(slot);
     return static_cast<int>(session.functions.identities.size() - 1);
+}
+
+void startIdentity(Session::Impl& session, int slotIndex, const TableHandle& t) {
+    if (slotIndex < 0) return;
+    storage::FunctionContext::Identity& slot = session.functions.identities[static_cast<std::size_t>(slotIndex)];
+    const std::int64_t current = session.currentIdentity(t);
+    std::optional<std::int64_t> next = checked::add64(current, slot.increment);
+    slot.next = next.value_or(0);
+    slot.exhausted = !next;
+    slot.last = current;
 }
 
 // SQL for the value a column gets when the statement does not give one: its default or NULL.
@@ -56,6 +70,16 @@ std::vector<const storage::ColumnInfo*> insertColumns(Session::Impl& session, co
                                                       const TableHandle& t) {
     const storage::ColumnInfo* identity = t.table->identityColumn();
     std::vector<const storage::ColumnInfo*> targets;
+    auto identityRequired = [&] {
+        return EngineError(545, "Explicit value must be specified for identity column in table '" + t.table->name +
+                                    "' either when IDENTITY_INSERT is set to ON or when a replication user is "
+                                    "inserting into a NOT FOR REPLICATION identity column.");
+    };
+    if (s.source == sql::InsertStatement::Source::DefaultValues) {
+        // Every column gets its default (the identity its next value, the others NULL).
+        if (identity && identityInsertOn(session, t)) throw identityRequired();
+        return targets;
+    }
     if (s.columns.empty()) {
         if (identity && identityInsertOn(session, t))
             throw EngineError(err::IdentityNeedsColumnList, "An explicit value for the identity column in table '" +
@@ -80,6 +104,8 @@ std::vector<const storage::ColumnInfo*> insertColumns(Session::Impl& session, co
                                                           t.table->name + "' when IDENTITY_INSERT is set to OFF.");
         targets.push_back(c);
     }
+    if (identity && identityInsertOn(session, t) && std::find(targets.begin(), targets.end(), identity) == targets.end())
+        throw identityRequired();
     return targets;
 }
 
@@ -131,7 +157,7 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     for (const storage::ColumnInfo* c : omitted) {
         appendColumn(*c);
         if (c->identity) {
-            slot = identitySlot(*this, t, *c);
+            slot = identitySlot(*this, *c);
             omittedSql.push_back("vopa_identity(" + std::to_string(slot) + ")");
         } else {
             omittedSql.push_back(omittedValue(*this, compiler, *c, t));
@@ -208,6 +234,7 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
         case sql::InsertStatement::Source::Execute: notSupported("INSERT ... EXEC");
     }
     atomically([&] {
+        startIdentity(*this, slot, t);
         db->exec(statement);
         out.rowsAffected = db->changes();
         if (slot >= 0 && functions.identities[static_cast<std::size_t>(slot)].used) {
@@ -326,7 +353,7 @@ std::int64_t Session::insertRow(const std::string& database, const std::string& 
         columns += (columns.empty() ? "" : ", ") + c.storageName();
         std::string v;
         if (c.identity) {
-            slot = identitySlot(s, t, c);
+            slot = identitySlot(s, c);
             v = "vopa_identity(" + std::to_string(slot) + ")";
         } else {
             v = omittedValue(s, compiler, c, t);
@@ -335,6 +362,7 @@ std::int64_t Session::insertRow(const std::string& database, const std::string& 
     }
     std::int64_t rowId = 0;
     s.atomicallyNamingKeys([&] {
+        startIdentity(s, slot, t);
         storage::Statement st = s.db->prepare("INSERT INTO " + t.storageName() + "(" + columns + ") VALUES (" + params + ")");
         for (std::size_t i = 0; i < given.size(); ++i) bindCell(st, static_cast<int>(i + 1), given[i].second);
         st.run();

@@ -155,9 +155,11 @@ struct SelectStmt {
     ExprPtr having;
     std::vector<OrderItem> orderBy;  // only on the outermost select of a UNION chain
 
-    // SELECT ... UNION [ALL] SELECT ...
+    // SELECT ... UNION [ALL] | EXCEPT | INTERSECT SELECT ...: the next query of the chain and the
+    // operator that joins it to this one.
+    enum class SetOperator { Union, UnionAll, Except, Intersect };
     std::unique_ptr<SelectStmt> unionNext;
-    bool unionAll = false;
+    SetOperator setOperator = SetOperator::Union;
 
     SelectStmt();
     ~SelectStmt();

@@ -1,6 +1,8 @@
 #include "Lexer.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <array>
 
 namespace vopa::engine::sql {
@@ -179,7 +181,14 @@ private:
             push(TokenKind::Binary, start, std::string(s_.substr(start + 2, i_ - start - 2)));
         } else if (isDigit(c) || (c == '.' && isDigit(c1))) {
             TokenKind kind = readNumber();
-            push(kind, start, std::string(s_.substr(start, i_ - start)));
+            std::string text(s_.substr(start, i_ - start));
+            // A float literal beyond a double's range is refused when the batch is read, as the server does.
+            if (kind == TokenKind::Float && !std::isfinite(std::strtod(text.c_str(), nullptr))) {
+                error(start, 168, "The floating point value '" + text +
+                                      "' is out of the range of computer representation (8 bytes).");
+                return false;
+            }
+            push(kind, start, std::move(text));
         } else if (c == '$' && (isDigit(c1) || c1 == '.')) {
             ++i_;
             readNumber();

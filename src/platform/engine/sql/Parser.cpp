@@ -421,28 +421,35 @@ private:
 
     // ---- SELECT -----------------------------------------------------------------------------------
 
-    // query := term { UNION [ALL] term } [ORDER BY ...]; term := SELECT ... | ( query )
+    // query := term { (UNION [ALL] | EXCEPT | INTERSECT) term } [ORDER BY ...]; term := SELECT ... | ( query )
     std::unique_ptr<SelectStmt> query() {
         Nesting guard(*this);
         auto head = queryTerm();
         SelectStmt* tail = head.get();
         while (tail->unionNext) tail = tail->unionNext.get();
         Chain chain(*this);
-        while (atKw("UNION")) {
-            // The chain combines left to right, so only a plain SELECT can follow; ORDER BY inside
-            // parentheses would belong to a TOP that the chain cannot express.
+        while (atKw("UNION") || atKw("EXCEPT") || atKw("INTERSECT")) {
+            // The chain is flat (the translator applies INTERSECT before UNION and EXCEPT), so only a
+            // plain SELECT can follow; ORDER BY inside parentheses would belong to a TOP that the chain
+            // cannot express.
             if (!head->orderBy.empty()) notSupported("ORDER BY inside a parenthesized part of a UNION");
-            advance();
-            bool all = acceptKw("ALL");
+            SelectStmt::SetOperator op = SelectStmt::SetOperator::Union;
+            if (acceptKw("UNION")) {
+                if (acceptKw("ALL")) op = SelectStmt::SetOperator::UnionAll;
+            } else if (acceptKw("EXCEPT")) {
+                op = SelectStmt::SetOperator::Except;
+            } else {
+                advance();
+                op = SelectStmt::SetOperator::Intersect;
+            }
             auto next = queryTerm();
             if (next->unionNext || !next->orderBy.empty())
-                notSupported("a parenthesized UNION or ORDER BY inside a UNION");
+                notSupported("a parenthesized UNION, EXCEPT or INTERSECT or ORDER BY inside one");
             chain.add();
-            tail->unionAll = all;
+            tail->setOperator = op;
             tail->unionNext = std::move(next);
             tail = tail->unionNext.get();
         }
-        if (atKw("EXCEPT") || atKw("INTERSECT")) notSupported("EXCEPT and INTERSECT");
         if (atKw("ORDER")) {
             if (!head->orderBy.empty()) failHere();
             advance();

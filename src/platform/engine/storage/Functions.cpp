@@ -5,9 +5,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include "Sqlite.h"
+#include "platform/engine/Checked.h"
 #include "platform/engine/EngineError.h"
 #include "platform/text/Text.h"
 
@@ -92,9 +94,16 @@ void convFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void identityFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     FunctionContext* fc = contextOf(ctx);
     auto& slot = fc->identities.at(static_cast<std::size_t>(sqlite3_value_int64(argv[0])));
+    if (slot.exhausted || !slot.range.contains(slot.next)) {
+        raise(ctx, EngineError(err::ArithmeticOverflow, std::string("Arithmetic overflow error converting IDENTITY to data type ") +
+                                                           slot.range.typeName + "."));
+        return;
+    }
     slot.last = slot.next;
     slot.used = true;
-    slot.next += slot.increment;
+    std::optional<std::int64_t> next = checked::add64(slot.next, slot.increment);
+    slot.exhausted = !next;
+    slot.next = next.value_or(0);
     sqlite3_result_int64(ctx, slot.last);
 }
 
@@ -114,7 +123,28 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_int64(ctx, contextOf(ctx)->now); }
 
-std::int64_t partOf(int part, std::int64_t ms) {
+constexpr const char* kEnglishMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                         "July",    "August",   "September", "October", "November", "December"};
+constexpr const char* kEnglishDays[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+constexpr const char* kItalianMonths[] = {"gennaio", "febbraio", "marzo",     "aprile",  "maggio",   "giugno",
+                                          "luglio",  "agosto",   "settembre", "ottobre", "novembre", "dicembre"};
+constexpr const char* kItalianDays[] = {"luned\xC3\xAC",   "marted\xC3\xAC", "mercoled\xC3\xAC", "gioved\xC3\xAC",
+                                        "venerd\xC3\xAC",  "sabato",         "domenica"};
+
+constexpr Language kLanguages[] = {
+    {0, "us_english", "English", DateOrder::MDY, 7},
+    {1, "British", "British English", DateOrder::DMY, 1},
+    {2, "Italiano", "Italian", DateOrder::DMY, 1},
+};
+
+// Day of the week, Monday = 1 ... Sunday = 7.
+std::int64_t isoWeekday(std::int64_t ms) {
+    // 1899-12-30, day 0, was a Saturday.
+    std::int64_t days = DateTime{ms}.dateOnly().millis / kMillisPerDay;
+    return (((days % 7) + 7) % 7 + 5) % 7 + 1;
+}
+
+std::int64_t partOf(int part, std::int64_t ms, std::int64_t dateFirst = 7) {
     DateTime d{ms};
     switch (part) {
         case Year: return d.year();
@@ -122,12 +152,7 @@ std::int64_t partOf(int part, std::int64_t ms) {
         case Month: return d.month();
         case Day: return d.day();
         case DayOfYear: return (d.dateOnly().millis - DateTime::fromParts(d.year(), 1, 1).millis) / kMillisPerDay + 1;
-        case Weekday: {
-            // 1899-12-30 was a Saturday; with the server's default first day (Sunday) Saturday is 7.
-            std::int64_t days = d.dateOnly().millis / kMillisPerDay;
-            std::int64_t w = ((days % 7) + 7) % 7;  // 0 = Saturday
-            return w == 0 ? 7 : w;
-        }
+        case Weekday: return (isoWeekday(ms) - dateFirst + 7) % 7 + 1;  // counted from SET DATEFIRST's day
         case Week: {
             std::int64_t jan1 = DateTime::fromParts(d.year(), 1, 1).millis / kMillisPerDay;
             std::int64_t w = ((jan1 % 7) + 7) % 7;
@@ -143,24 +168,48 @@ std::int64_t partOf(int part, std::int64_t ms) {
     return 0;
 }
 
-void datepartFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+// vopa_datepart(part, date[, first day of the week])
+void datepartFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
     }
-    sqlite3_result_int64(ctx, partOf(sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1])));
+    const std::int64_t dateFirst = argc > 2 ? sqlite3_value_int64(argv[2]) : 7;
+    sqlite3_result_int64(ctx, partOf(sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), dateFirst));
+}
+
+// vopa_datename(part, date, language code, first day of the week): month and weekday names in the
+// language, the other parts as numbers.
+void datenameFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    const int part = sqlite3_value_int(argv[0]);
+    const std::int64_t ms = sqlite3_value_int64(argv[1]);
+    const bool italian = sqlite3_value_int(argv[2]) == 2;
+    if (part == Month) {
+        const int month = DateTime{ms}.month();
+        return resultCell(ctx, Cell::text((italian ? kItalianMonths : kEnglishMonths)[month - 1]));
+    }
+    if (part == Weekday) return resultCell(ctx, Cell::text((italian ? kItalianDays : kEnglishDays)[isoWeekday(ms) - 1]));
+    resultCell(ctx, Cell::text(std::to_string(partOf(part, ms, sqlite3_value_int64(argv[3])))));
+}
+
+[[noreturn]] void dateaddOverflow() {
+    throw EngineError(517, "Adding a value to a 'datetime' column caused an overflow.");
 }
 
 std::int64_t addMonths(std::int64_t ms, std::int64_t months) {
     DateTime d{ms};
-    std::int64_t total = d.year() * 12LL + (d.month() - 1) + months;
-    int y = static_cast<int>(total / 12), m = static_cast<int>(total % 12) + 1;
+    std::optional<std::int64_t> total = checked::add64(d.year() * 12LL + (d.month() - 1), months);
+    // Beyond year 9999 (or before year 1) no date type holds the result.
+    if (!total || *total < 12 || *total >= 10000 * 12LL) dateaddOverflow();
+    int y = static_cast<int>(*total / 12), m = static_cast<int>(*total % 12) + 1;
     int day = d.day();
     while (day > 28 && !DateTime::isValidDate(y, m, day)) --day;
     return DateTime::fromParts(y, m, day).millis + (ms - d.dateOnly().millis);
 }
 
-void dateaddFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+// vopa_dateadd(part, n, date, type): DATEADD within the range of the date's type, else 517.
+void dateaddFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
@@ -168,26 +217,47 @@ void dateaddFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     int part = sqlite3_value_int(argv[0]);
     std::int64_t n = sqlite3_value_int64(argv[1]);
     std::int64_t ms = sqlite3_value_int64(argv[2]);
-    switch (part) {
-        case Year: ms = addMonths(ms, n * 12); break;
-        case Quarter: ms = addMonths(ms, n * 3); break;
-        case Month: ms = addMonths(ms, n); break;
-        case Week: ms += n * 7 * kMillisPerDay; break;
-        case Hour: ms += n * 3'600'000; break;
-        case Minute: ms += n * 60'000; break;
-        case Second: ms += n * 1000; break;
-        case Millisecond: ms += n; break;
-        default: ms += n * kMillisPerDay; break;
+    const auto type = argc > 3 ? static_cast<BaseType>(sqlite3_value_int(argv[3])) : BaseType::DateTime;
+    try {
+        auto plus = [&](std::int64_t unit) {
+            std::optional<std::int64_t> delta = checked::multiply64(n, unit);
+            std::optional<std::int64_t> sum = delta ? checked::add64(ms, *delta) : std::nullopt;
+            if (!sum) dateaddOverflow();
+            return *sum;
+        };
+        auto months = [&](std::int64_t factor) {
+            std::optional<std::int64_t> m = checked::multiply64(n, factor);
+            if (!m) dateaddOverflow();
+            return addMonths(ms, *m);
+        };
+        switch (part) {
+            case Year: ms = months(12); break;
+            case Quarter: ms = months(3); break;
+            case Month: ms = months(1); break;
+            case Week: ms = plus(7 * kMillisPerDay); break;
+            case Hour: ms = plus(3'600'000); break;
+            case Minute: ms = plus(60'000); break;
+            case Second: ms = plus(1000); break;
+            case Millisecond: ms = plus(1); break;
+            default: ms = plus(kMillisPerDay); break;
+        }
+        if (!dateInRange(ms, type)) dateaddOverflow();
+        ms = roundDate(ms, type);
+        if (!dateInRange(ms, type)) dateaddOverflow();
+        sqlite3_result_int64(ctx, ms);
+    } catch (const EngineError& e) {
+        raise(ctx, e);
     }
-    sqlite3_result_int64(ctx, ms);
 }
 
+// vopa_datediff(part, start, end): the number of boundaries crossed, which must fit an int (else 535).
 void datediffFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
         return;
     }
     int part = sqlite3_value_int(argv[0]);
+    // Stored dates lie between years 1 and 9999: every difference below fits 64 bits.
     std::int64_t a = sqlite3_value_int64(argv[1]), b = sqlite3_value_int64(argv[2]);
     DateTime da{a}, db{b};
     auto floorDiv = [](std::int64_t x, std::int64_t y) { return x / y - ((x % y != 0) && ((x < 0) != (y < 0))); };
@@ -202,6 +272,12 @@ void datediffFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
         case Second: r = floorDiv(b, 1000) - floorDiv(a, 1000); break;
         case Millisecond: r = b - a; break;
         default: r = floorDiv(b, kMillisPerDay) - floorDiv(a, kMillisPerDay); break;
+    }
+    if (r < -2147483647 - 1 || r > 2147483647) {
+        raise(ctx, EngineError(535, "The datediff function resulted in an overflow. The number of dateparts separating "
+                                    "two date/time instances is too large. Try to use datediff with a less precise "
+                                    "datepart."));
+        return;
     }
     sqlite3_result_int64(ctx, r);
 }
@@ -272,19 +348,110 @@ void nonZeroFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_value(ctx, argv[0]);
 }
 
-// vopa_round_scaled(x, scale, digits): ROUND of a scaled integer to `digits` decimals, same scale.
-void roundScaledFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+bool anyNull(int argc, sqlite3_value** argv) {
+    for (int i = 0; i < argc; ++i)
+        if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return true;
+    return false;
+}
+
+// Integer and scaled-integer arithmetic with the result type's range: vopa_add(a, b, range code) and the
+// like; the last argument is checked::rangeCode of the result type. NULL in, NULL out.
+template <std::int64_t (*Op)(std::int64_t, std::int64_t, const checked::NumericRange&)>
+void checkedBinary(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (anyNull(argc, argv)) return sqlite3_result_null(ctx);
+    try {
+        sqlite3_result_int64(ctx, Op(sqlite3_value_int64(argv[0]), sqlite3_value_int64(argv[1]),
+                                     checked::rangeOfCode(sqlite3_value_int64(argv[2]))));
+    } catch (const EngineError& e) {
+        raise(ctx, e);
+    }
+}
+
+template <std::int64_t (*Op)(std::int64_t, const checked::NumericRange&)>
+void checkedUnary(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (anyNull(argc, argv)) return sqlite3_result_null(ctx);
+    try {
+        sqlite3_result_int64(ctx, Op(sqlite3_value_int64(argv[0]), checked::rangeOfCode(sqlite3_value_int64(argv[1]))));
+    } catch (const EngineError& e) {
+        raise(ctx, e);
+    }
+}
+
+// vopa_mul_scaled(a, scale a, b, scale b, result scale, range code) and vopa_div_scaled(...): products and
+// quotients of money and decimals, exact in 128 bits and rounded to the result's scale.
+template <std::int64_t (*Op)(std::int64_t, int, std::int64_t, int, int, const checked::NumericRange&)>
+void checkedScaled(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (anyNull(argc, argv)) return sqlite3_result_null(ctx);
+    try {
+        sqlite3_result_int64(ctx, Op(sqlite3_value_int64(argv[0]), sqlite3_value_int(argv[1]), sqlite3_value_int64(argv[2]),
+                                     sqlite3_value_int(argv[3]), sqlite3_value_int(argv[4]),
+                                     checked::rangeOfCode(sqlite3_value_int64(argv[5]))));
+    } catch (const EngineError& e) {
+        raise(ctx, e);
+    }
+}
+
+// vopa_round_scaled(x, scale, digits[, truncate, range code]): ROUND of a scaled integer to `digits`
+// decimals, same scale; with `truncate` non-zero the digits are cut (ROUND's third argument).
+void roundScaledFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-    std::int64_t v = sqlite3_value_int64(argv[0]);
-    std::int64_t scale = sqlite3_value_int64(argv[1]), digits = sqlite3_value_int64(argv[2]);
-    std::int64_t drop = scale - digits;
-    if (drop <= 0) return sqlite3_result_int64(ctx, v);
-    if (drop > 18) return sqlite3_result_int64(ctx, 0);
-    std::int64_t unit = 1;
-    for (std::int64_t i = 0; i < drop; ++i) unit *= 10;
-    std::int64_t q = v / unit, r = v % unit;
-    if ((r < 0 ? -r : r) * 2 >= unit) q += v < 0 ? -1 : 1;
-    sqlite3_result_int64(ctx, q * unit);
+    const bool truncate = argc > 3 && sqlite3_value_int64(argv[3]) != 0;
+    const checked::NumericRange range = argc > 4 ? checked::rangeOfCode(sqlite3_value_int64(argv[4])) : checked::NumericRange{};
+    try {
+        sqlite3_result_int64(ctx, checked::roundScaled(sqlite3_value_int64(argv[0]), sqlite3_value_int(argv[1]),
+                                                       sqlite3_value_int64(argv[2]), truncate, range));
+    } catch (const EngineError& e) {
+        raise(ctx, e);
+    }
+}
+
+// SUM and AVG of exact numbers, summed in 128 bits and checked at the result type's range, as the
+// server does (SUM of int is int: it overflows at 2^31). One function per result type, so that
+// DISTINCT (which SQLite allows only with one argument) works: vopa_sum_<type>(x), vopa_avg_<type>(x).
+// SQLite aligns aggregate state to 8 bytes only: the 128-bit sum is kept as bytes.
+struct SumState {
+    unsigned char sumBytes[sizeof(Int128)];
+    std::int64_t count;
+    bool overflowed;
+
+    Int128 sum() const {
+        Int128 v;
+        std::memcpy(&v, sumBytes, sizeof v);
+        return v;
+    }
+    void setSum(Int128 v) { std::memcpy(sumBytes, &v, sizeof v); }
+};
+
+void sumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return;
+    // Zero-filled on the first call.
+    auto* state = static_cast<SumState*>(sqlite3_aggregate_context(ctx, sizeof(SumState)));
+    if (!state) return sqlite3_result_error_nomem(ctx);
+    Int128 sum = 0;
+    if (__builtin_add_overflow(state->sum(), static_cast<Int128>(sqlite3_value_int64(argv[0])), &sum))
+        state->overflowed = true;
+    state->setSum(sum);
+    ++state->count;
+}
+
+template <BaseType Result, bool Average>
+void sumFinal(sqlite3_context* ctx) {
+    auto* state = static_cast<SumState*>(sqlite3_aggregate_context(ctx, 0));
+    if (!state || state->count == 0) return sqlite3_result_null(ctx);
+    const SqlType type = Result == BaseType::Decimal ? SqlType::decimal(38, 0) : SqlType::of(Result);
+    const checked::NumericRange range = checked::rangeOf(type);
+    try {
+        if (state->overflowed) checked::overflow(range.typeName);
+        const Int128 total = state->sum();
+        std::int64_t sum = checked::within(total, range);
+        if (!Average) return sqlite3_result_int64(ctx, sum);
+        // Integers truncate; money and decimals round to their scale.
+        if (type.isInteger()) return sqlite3_result_int64(ctx, sum / state->count);
+        Int128 q = total / state->count, r = total % state->count;
+        sqlite3_result_int64(ctx, checked::within(checked::roundQuotient(q, r, state->count, total < 0), range));
+    } catch (const EngineError& e) {
+        raise(ctx, e);
+    }
 }
 
 void newidFunction(sqlite3_context* ctx, int, sqlite3_value**) {
@@ -379,6 +546,14 @@ bool likeMatch(const std::string& value, const std::string& pattern, char32_t es
     return pi == p.size();
 }
 
+const Language* findLanguage(std::string_view name) {
+    for (const Language& l : kLanguages)
+        if (text::equalsNoCase(name, l.name) || text::equalsNoCase(name, l.alias)) return &l;
+    return nullptr;
+}
+
+const Language& defaultLanguage() { return kLanguages[0]; }
+
 int datePartCode(const std::string& rawName) {
     const std::string n = text::toLower(rawName);
     if (n == "year" || n == "yy" || n == "yyyy") return Year;
@@ -414,7 +589,10 @@ void registerFunctions(sqlite3* db, FunctionContext* context) {
         {"vopa_like", 3, likeFunction, true},
         {"vopa_getdate", 0, getdateFunction, false},
         {"vopa_datepart", 2, datepartFunction, true},
+        {"vopa_datepart", 3, datepartFunction, true},
+        {"vopa_datename", 4, datenameFunction, true},
         {"vopa_dateadd", 3, dateaddFunction, true},
+        {"vopa_dateadd", 4, dateaddFunction, true},
         {"vopa_datediff", 3, datediffFunction, true},
         {"vopa_upper", 1, upperFunction, true},
         {"vopa_lower", 1, lowerFunction, true},
@@ -424,11 +602,33 @@ void registerFunctions(sqlite3* db, FunctionContext* context) {
         {"vopa_right", 2, rightFunction, true},
         {"vopa_nz", 1, nonZeroFunction, true},
         {"vopa_round_scaled", 3, roundScaledFunction, true},
+        {"vopa_round_scaled", 5, roundScaledFunction, true},
+        {"vopa_add", 3, checkedBinary<checked::add>, true},
+        {"vopa_sub", 3, checkedBinary<checked::subtract>, true},
+        {"vopa_mul", 3, checkedBinary<checked::multiply>, true},
+        {"vopa_div", 3, checkedBinary<checked::divide>, true},
+        {"vopa_neg", 2, checkedUnary<checked::negate>, true},
+        {"vopa_abs", 2, checkedUnary<checked::absolute>, true},
+        {"vopa_mul_scaled", 6, checkedScaled<checked::multiplyScaled>, true},
+        {"vopa_div_scaled", 6, checkedScaled<checked::divideScaled>, true},
         {"vopa_newid", 0, newidFunction, false},
     };
     for (const Fn& f : functions)
         sqlite3_create_function_v2(db, f.name, f.args, SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0),
                                    context, f.fn, nullptr, nullptr, nullptr);
+    struct Aggregate {
+        const char* name;
+        void (*final)(sqlite3_context*);
+    };
+    const Aggregate aggregates[] = {
+        {"vopa_sum_int", sumFinal<BaseType::Int, false>},       {"vopa_avg_int", sumFinal<BaseType::Int, true>},
+        {"vopa_sum_bigint", sumFinal<BaseType::BigInt, false>}, {"vopa_avg_bigint", sumFinal<BaseType::BigInt, true>},
+        {"vopa_sum_money", sumFinal<BaseType::Money, false>},   {"vopa_avg_money", sumFinal<BaseType::Money, true>},
+        {"vopa_sum_numeric", sumFinal<BaseType::Decimal, false>}, {"vopa_avg_numeric", sumFinal<BaseType::Decimal, true>},
+    };
+    for (const Aggregate& a : aggregates)
+        sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, context, nullptr, sumStep, a.final,
+                                   nullptr);
 }
 
 }  // namespace vopa::engine::storage

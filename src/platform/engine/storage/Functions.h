@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/engine/Checked.h"
 #include "platform/engine/Convert.h"
 
 struct sqlite3;
@@ -32,12 +33,13 @@ struct FunctionContext {
         std::int64_t increment = 1;
         std::int64_t last = 0;
         bool used = false;
+        checked::NumericRange range;  // of the identity column's type
+        bool exhausted = false;       // `next` went beyond 64 bits
     };
 
     std::vector<Conversion> conversions;
     std::vector<Identity> identities;
     std::int64_t now = 0;  // GETDATE() for the whole statement, as on the server
-    bool dateFirstDay = false;  // SET DATEFORMAT dmy
 
     int addConversion(Conversion c) {
         conversions.push_back(std::move(c));
@@ -59,6 +61,19 @@ Cell cellOf(sqlite3_value* v);
 
 // LIKE as the server matches it: % _ [abc] [a-f] [^x], case-insensitive, `escape` when not 0.
 bool likeMatch(const std::string& value, const std::string& pattern, char32_t escape);
+
+// The languages of SET LANGUAGE the engine knows: their date order, first day of the week and the
+// names DATENAME gives.
+struct Language {
+    int code;           // argument of vopa_datename
+    const char* name;   // as @@LANGUAGE gives it
+    const char* alias;  // the English name SET LANGUAGE also accepts
+    DateOrder dateOrder;
+    int dateFirst;      // @@DATEFIRST: 7 = Sunday, 1 = Monday
+};
+// The language SET LANGUAGE names (by name or alias, case-insensitive); null when the engine has none.
+const Language* findLanguage(std::string_view name);
+const Language& defaultLanguage();
 
 // Date parts by name (year, yy, month, mm, day, dd, hour, hh, minute, mi, second, ss, dayofyear, dy,
 // weekday, dw, week, wk, millisecond, ms); -1 when the name is unknown.

@@ -2,8 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <algorithm>
+#include <random>
+#include <thread>
 #include <cctype>
 #include <cstdlib>
 #include <limits>
@@ -57,11 +62,35 @@ Connection::Connection(const std::string& path, bool create) {
         throw EngineError(5120, "Unable to open the physical file \"" + path + "\": " + message + ".");
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, 30'000);
+    sqlite3_busy_handler(db_, busyHandler, this);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_set_authorizer(db_, authorize, this);
+}
+
+int Connection::busyHandler(void* self, int attempt) {
+    auto* c = static_cast<Connection*>(self);
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    if (attempt == 0) {
+        c->waitStarted_ = now;
+        // Between two and four seconds, drawn afresh for every wait, so that of two connections waiting
+        // for each other one gives up first and the other then goes on.
+        static thread_local std::mt19937 random{std::random_device{}()};
+        c->deadlockAfter_ = 2000 + static_cast<std::int64_t>(random() % 2000);
+    }
+    const std::int64_t waited = now - c->waitStarted_;
+    if (c->holdingLocks_ && waited >= c->deadlockAfter_) {
+        setPendingError(1205, "Transaction (Process ID " + std::to_string(::getpid()) +
+                                  ") was deadlocked on lock resources with another process and has been chosen as "
+                                  "the deadlock victim. Rerun the transaction.");
+        return 0;
+    }
+    if (c->lockTimeout_ >= 0 && waited >= c->lockTimeout_) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : attempt < 50 ? 5 : 20));
+    return 1;
 }
 
 Connection::~Connection() {

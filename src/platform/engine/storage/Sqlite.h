@@ -35,6 +35,16 @@ public:
     // The same for the engine's own ATTACH, DETACH and PRAGMA statements on databases it has resolved.
     void execPrivileged(std::string_view sql);
     Statement preparePrivileged(std::string_view sql);
+    // How long a statement waits for another connection's lock, in milliseconds: -1 waits as long as
+    // it takes (the server's default), 0 not at all (SET LOCK_TIMEOUT). Past it the statement fails
+    // with 1222.
+    void setLockTimeout(int milliseconds) { lockTimeout_ = milliseconds; }
+    int lockTimeout() const { return lockTimeout_; }
+    // Set while the connection holds write locks that another connection may be waiting for. A wait
+    // that lasts longer than the deadlock interval then ends with 1205 (the deadlock victim) instead
+    // of waiting for ever: two connections that each wait for the other's lock can never both go on.
+    void setHoldingLocks(bool holding) { holdingLocks_ = holding; }
+    bool holdingLocks() const { return holdingLocks_; }
     std::int64_t changes() const;
     std::int64_t lastInsertRowId() const;
     bool inTransaction() const;
@@ -47,6 +57,12 @@ private:
     friend class Statement;
     sqlite3* db_ = nullptr;
     bool privileged_ = false;  // set only while the engine's own privileged statement is prepared or run
+    int lockTimeout_ = 30'000;
+    bool holdingLocks_ = false;
+    std::int64_t waitStarted_ = 0;   // steady clock, ms: when the current wait for a lock began
+    std::int64_t deadlockAfter_ = 0;  // ms of waiting after which a connection holding locks gives up
+
+    static int busyHandler(void* connection, int attempt);
 
     Statement prepareStatement(std::string_view sql, bool privileged);
 };

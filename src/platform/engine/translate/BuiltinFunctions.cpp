@@ -54,10 +54,13 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             t = SqlType::decimal(38, t.scale);
         if (t.base == BaseType::SmallMoney) t = SqlType::of(BaseType::Money);
         if (t.base == BaseType::Real) t = SqlType::of(BaseType::Float);
-        if (name == "SUM") return typed("sum(" + inner + ")", t, true);
-        if (t.storage() == Storage::Real) return typed("avg(" + inner + ")", t, true);
-        if (t.isInteger()) return typed("CAST(avg(" + inner + ") AS INTEGER)", t, true);
-        return typed("CAST(round(avg(" + inner + ")) AS INTEGER)", t, true);
+        if (t.storage() == Storage::Real)
+            return typed(std::string(name == "SUM" ? "sum(" : "avg(") + inner + ")", t, true);
+        // Exact numbers are summed by the engine, which checks the result type's range.
+        const char* kind = t.base == BaseType::Int ? "int" : t.base == BaseType::BigInt ? "bigint"
+                           : t.base == BaseType::Money                                  ? "money"
+                                                                                         : "numeric";
+        return typed(std::string(name == "SUM" ? "vopa_sum_" : "vopa_avg_") + kind + "(" + inner + ")", t, true);
     }
     if (name == "ISNULL") {
         requireArgs(2, 2);
@@ -103,10 +106,17 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             throw EngineError(155, "'" + e.args[0]->name.last() + "' is not a recognized " + text::toLower(name) +
                                        " option.");
         const SqlType dt = SqlType::of(BaseType::DateTime);
-        if (name == "DATEPART" || name == "DATENAME") {
+        if (name == "DATEPART") {
             requireArgs(2, 2);
-            return typed("vopa_datepart(" + std::to_string(part) + ", " + convert(arg(1), dt, ConversionMode::Implicit) + ")",
+            return typed("vopa_datepart(" + std::to_string(part) + ", " + convert(arg(1), dt, ConversionMode::Implicit) +
+                             ", " + std::to_string(s_.dateFirst) + ")",
                          SqlType::of(BaseType::Int));
+        }
+        if (name == "DATENAME") {
+            requireArgs(2, 2);
+            return typed("vopa_datename(" + std::to_string(part) + ", " + convert(arg(1), dt, ConversionMode::Implicit) +
+                             ", " + std::to_string(s_.language->code) + ", " + std::to_string(s_.dateFirst) + ")",
+                         SqlType::nvarchar(30));
         }
         requireArgs(3, 3);
         if (name == "DATEADD") {
@@ -114,7 +124,7 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             SqlType t = d.type.isDate() ? d.type : dt;
             return typed("vopa_dateadd(" + std::to_string(part) + ", " +
                              convert(arg(1), SqlType::of(BaseType::BigInt), ConversionMode::Implicit) + ", " +
-                             convert(d, t, ConversionMode::Implicit) + ")",
+                             convert(d, t, ConversionMode::Implicit) + ", " + std::to_string(static_cast<int>(t.base)) + ")",
                          t);
         }
         return typed("vopa_datediff(" + std::to_string(part) + ", " + convert(arg(1), dt, ConversionMode::Implicit) +
@@ -174,16 +184,42 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
     if (name == "ABS") {
         requireArgs(1, 1);
         Compiled x = arg(0);
-        return typed("abs(" + x.sql + ")", x.type);
+        if (x.type.isString() || x.type.isDate())
+            throw EngineError(8117, "Operand data type " + x.type.name() + " is invalid for abs operator.");
+        if (x.type.storage() == Storage::Real) return typed("abs(" + x.sql + ")", x.type);
+        // ABS of the smallest value of a type is beyond its range.
+        const SqlType t = x.type.base == BaseType::Bit ? SqlType::of(BaseType::Int) : x.type;
+        if (x.constant && x.constant->kind == Cell::Kind::Integer) {
+            r.constant = Cell::integer(checked::absolute(x.constant->i, checked::rangeOf(t)));
+            return typed(literal(*r.constant), t);
+        }
+        return typed("vopa_abs(" + x.sql + ", " + rangeArgument(t) + ")", t);
     }
     if (name == "ROUND") {
         requireArgs(2, 3);
         Compiled x = arg(0), n = arg(1);
         if (!n.constant || n.constant->kind != Cell::Kind::Integer) notSupported("ROUND with a length that is not a number");
         std::int64_t digits = n.constant->i;
-        if (x.type.storage() == Storage::Real) return typed("round(" + x.sql + ", " + std::to_string(digits) + ")", x.type);
+        // A third argument other than 0 truncates instead of rounding.
+        bool truncate = false;
+        if (e.args.size() == 3) {
+            Compiled f = arg(2);
+            if (!f.constant || f.constant->kind != Cell::Kind::Integer) notSupported("ROUND with a function that is not a number");
+            truncate = f.constant->i != 0;
+        }
+        if (x.type.isString() || x.type.isDate())
+            throw EngineError(8117, "Operand data type " + x.type.name() + " is invalid for round function.");
+        if (x.type.storage() == Storage::Real) {
+            if (!truncate) return typed("round(" + x.sql + ", " + std::to_string(digits) + ")", x.type);
+            // Cut towards zero at the digit: shift, truncate, shift back.
+            const std::string unit = "1e" + std::to_string(digits);
+            return typed("(CAST(CAST(" + x.sql + " * " + unit + " AS INTEGER) AS REAL) / " + unit + ")", x.type);
+        }
         int scale = x.type.storage() == Storage::Scaled ? x.type.scale : 0;
-        return typed("vopa_round_scaled(" + x.sql + ", " + std::to_string(scale) + ", " + std::to_string(digits) + ")", x.type);
+        const SqlType t = x.type.base == BaseType::Bit ? SqlType::of(BaseType::Int) : x.type;
+        return typed("vopa_round_scaled(" + x.sql + ", " + std::to_string(scale) + ", " + std::to_string(digits) + ", " +
+                         (truncate ? "1" : "0") + ", " + rangeArgument(t) + ")",
+                     t);
     }
     if (name == "NEWID") return typed("vopa_newid()", SqlType::of(BaseType::UniqueIdentifier));
     if (name == "DB_NAME") {

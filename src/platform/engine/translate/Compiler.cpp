@@ -78,16 +78,16 @@ std::string Compiler::convert(const Compiled& c, const SqlType& to, ConversionMo
     // Cheap exact conversions in plain SQL.
     if (style < 0) {
         if (from == Storage::Integer && c.type.base != BaseType::Bit && target == Storage::Scaled && to.base == BaseType::Money)
-            return "(" + c.sql + " * 10000)";
+            return scaledUpSql(c.sql, 4, to);
         if (from == Storage::Integer && target == Storage::Real) return "CAST(" + c.sql + " AS REAL)";
         if (from == Storage::Scaled && target == Storage::Real)
-            return "(CAST(" + c.sql + " AS REAL) / " + std::to_string(pow10(c.type.scale)) + ".0)";
+            return "(CAST(" + c.sql + " AS REAL) / 1e" + std::to_string(c.type.scale) + ")";
         if (from == Storage::Scaled && target == Storage::Scaled && to.scale > c.type.scale &&
             (to.base == BaseType::Money || to.precision - to.scale >= c.type.precision - c.type.scale))
-            return "(" + c.sql + " * " + std::to_string(pow10(to.scale - c.type.scale)) + ")";
+            return scaledUpSql(c.sql, to.scale - c.type.scale, to);
         if (from == Storage::Integer && c.type.base != BaseType::Bit && target == Storage::Scaled &&
             to.precision - to.scale >= 19)
-            return "(" + c.sql + " * " + std::to_string(pow10(to.scale)) + ")";
+            return scaledUpSql(c.sql, to.scale, to);
         if (from == Storage::Text && target == Storage::Text && to.isLob()) return c.sql;
     }
     int k = s_.functions.addConversion({c.type, to, mode, style, false, false, {}, {}});

@@ -42,6 +42,7 @@ struct CompiledSelect {
     std::vector<ResultColumn> columns;
     std::optional<TableHandle> singleBase;  // rows straight from one base table (rowid as "__rowid" when asked)
     bool plain = false;  // moreover no WHERE, ORDER BY or TOP: every row of that table
+    std::vector<bool> untyped;  // per column: the NULL literal, which adopts the type it meets
 };
 
 class Compiler {
@@ -70,6 +71,12 @@ private:
     Session::Impl& s_;
     int aliasCounter_ = 0;
 
+    // One query of a chain: SELECT ... FROM ... WHERE ... GROUP BY ... HAVING (no ORDER BY, no TOP).
+    CompiledSelect selectTerm(const sql::SelectStmt& s, Scope& scope, bool withRowId);
+    // The chain that starts at `s` (whose own query is `first`) combined by UNION, EXCEPT, INTERSECT.
+    CompiledSelect setOperation(const sql::SelectStmt& s, CompiledSelect first, const Scope* outer);
+    std::string orderBy(const sql::SelectStmt& s, const Scope& scope, const CompiledSelect& out);
+    std::string topLimit(const sql::SelectStmt& s, const Scope& scope);
     Compiled literalExpr(const sql::Expr& e);
     Compiled column(const sql::Expr& e, const Scope& scope);
     Compiled unary(const sql::Expr& e, const Scope& scope);

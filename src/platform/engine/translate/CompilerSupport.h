@@ -5,14 +5,26 @@
 #include <string>
 
 #include "Compiler.h"
+#include "platform/engine/Checked.h"
 #include "platform/text/Text.h"
 
 namespace vopa::engine::translate::detail {
 
+// 10^n for the scales of stored decimals; beyond 10^18 no 64-bit value of that scale exists.
 inline std::int64_t pow10(int n) {
+    if (n > 18) checked::overflow("numeric");
     std::int64_t r = 1;
     for (int i = 0; i < n; ++i) r *= 10;
     return r;
+}
+
+// The range code of `t` as SQL text, the last argument of the engine's checked arithmetic functions.
+inline std::string rangeArgument(const SqlType& t) { return std::to_string(checked::rangeCode(t)); }
+
+// SQL for x * 10^n (a scaled integer brought to a larger scale), checked against the range of `to`.
+inline std::string scaledUpSql(const std::string& x, int n, const SqlType& to) {
+    if (n <= 0) return x;
+    return "vopa_mul(" + x + ", " + std::to_string(pow10(n)) + ", " + rangeArgument(to) + ")";
 }
 
 [[noreturn]] inline void notSupported(const std::string& what) {

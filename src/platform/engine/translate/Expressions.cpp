@@ -102,6 +102,14 @@ Compiled Compiler::expr(const Expr& e, const Scope& scope) {
             }
             if (name == "@@TRANCOUNT") return integerConstant(s_.transactionDepth, BaseType::Int);
             if (name == "@@ERROR") return integerConstant(0, BaseType::Int);
+            if (name == "@@DATEFIRST") return integerConstant(s_.dateFirst, BaseType::TinyInt);
+            if (name == "@@LOCK_TIMEOUT") return integerConstant(s_.lockTimeout, BaseType::Int);
+            if (name == "@@LANGUAGE") {
+                r.type = SqlType::nvarchar(128);
+                r.constant = Cell::text(s_.language->name);
+                r.sql = literal(*r.constant);
+                return r;
+            }
             if (name == "@@SERVERNAME" || name == "@@VERSION" || name == "@@SERVICENAME") {
                 std::string v = name == "@@VERSION" ? "Microsoft SQL Server (embedded engine)" : s_.instance.instanceName;
                 r.type = SqlType::nvarchar(128);
@@ -260,12 +268,16 @@ Compiled Compiler::unary(const Expr& e, const Scope& scope) {
         throw EngineError(8117, "Operand data type " + x.type.name() + " is invalid for " +
                                     (op == "-" ? std::string("minus") : op) + " operator.");
     if (op == "-") {
+        const bool exact = x.type.storage() == Storage::Integer || x.type.storage() == Storage::Scaled;
+        const SqlType negated = x.type.base == BaseType::Bit ? SqlType::of(BaseType::Int) : x.type;
         if (x.constant && x.constant->kind == Cell::Kind::Integer) {
-            r.constant = Cell::integer(-x.constant->i);
+            r.constant = Cell::integer(checked::negate(x.constant->i, checked::rangeOf(exact ? negated : SqlType::of(BaseType::BigInt))));
             r.sql = literal(*r.constant);
         } else if (x.constant && x.constant->kind == Cell::Kind::Real) {
             r.constant = Cell::real(-x.constant->r);
             r.sql = literal(*r.constant);
+        } else if (exact) {
+            r.sql = "vopa_neg(" + x.sql + ", " + rangeArgument(negated) + ")";
         } else {
             r.sql = "(- (" + x.sql + "))";
         }
@@ -370,33 +382,41 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
         return r;
     }
     if (!scaled) {
-        // Integer arithmetic; division truncates towards zero as on the server.
+        // Integer arithmetic in the type of higher precedence, checked at that type's range (int + int
+        // overflows at 2^31); division truncates towards zero as on the server.
         r.type = a.type.precedence() >= b.type.precedence() ? a.type : b.type;
-        if (r.type.precedence() < SqlType::of(BaseType::Int).precedence()) r.type = SqlType::of(BaseType::Int);
+        if (r.type.base == BaseType::Bit) r.type = SqlType::of(BaseType::Int);
+        const checked::NumericRange range = checked::rangeOf(r.type);
         if (a.constant && b.constant && a.constant->kind == Cell::Kind::Integer && b.constant->kind == Cell::Kind::Integer) {
             std::int64_t x = a.constant->i, y = b.constant->i, v = 0;
-            if ((op == "/" || op == "%") && y == 0) throw EngineError(err::DivideByZero, "Divide by zero error encountered.");
-            if (op == "+") v = x + y;
-            else if (op == "-") v = x - y;
-            else if (op == "*") v = x * y;
-            else if (op == "/") v = x / y;
-            else if (op == "%") v = x % y;
+            if (op == "+") v = checked::add(x, y, range);
+            else if (op == "-") v = checked::subtract(x, y, range);
+            else if (op == "*") v = checked::multiply(x, y, range);
+            else if (op == "/") v = checked::divide(x, y, range);
+            else if (op == "%") v = checked::modulo(x, y);
             else notSupported("the operator " + op);
             r.constant = Cell::integer(v);
             r.sql = literal(*r.constant);
             r.nullable = false;
             return r;
         }
-        std::string y = (op == "/" || op == "%") ? "vopa_nz(" + b.sql + ")" : b.sql;
-        r.sql = "(" + a.sql + " " + op + " " + y + ")";
+        const std::string code = rangeArgument(r.type);
+        if (op == "%")
+            r.sql = "(" + a.sql + " % vopa_nz(" + b.sql + "))";
+        else
+            r.sql = std::string(op == "+" ? "vopa_add(" : op == "-" ? "vopa_sub(" : op == "*" ? "vopa_mul(" : "vopa_div(") +
+                    a.sql + ", " + b.sql + ", " + code + ")";
+        if (op != "+" && op != "-" && op != "*" && op != "/" && op != "%") notSupported("the operator " + op);
         return r;
     }
-    // Exact decimal arithmetic over scaled integers.
-    const bool money = (a.type.base == BaseType::Money || a.type.base == BaseType::SmallMoney || a.type.isInteger()) &&
-                       (b.type.base == BaseType::Money || b.type.base == BaseType::SmallMoney || b.type.isInteger());
+    // Exact decimal arithmetic over scaled integers, checked at the result type's range.
+    auto isMoney = [](const SqlType& t) { return t.base == BaseType::Money || t.base == BaseType::SmallMoney; };
+    const bool money = (isMoney(a.type) || a.type.isInteger()) && (isMoney(b.type) || b.type.isInteger());
     SqlType da = asDecimal(a.type), db = asDecimal(b.type);
     if (money) {
-        r.type = SqlType::of(BaseType::Money);
+        // smallmoney with smallmoney or an integer stays smallmoney (and overflows at its range).
+        r.type = SqlType::of(a.type.base == BaseType::Money || b.type.base == BaseType::Money ? BaseType::Money
+                                                                                           : BaseType::SmallMoney);
     } else if (op == "+" || op == "-") {
         int s = std::max(da.scale, db.scale);
         int p = std::max(da.precision - da.scale, db.precision - db.scale) + s + 1;
@@ -411,30 +431,29 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
         r.type = SqlType::decimal(std::max(da.precision, db.precision), std::max(da.scale, db.scale));
     }
     const int s = r.type.scale;
-    auto scaledTo = [&](const Compiled& c, int scale) -> std::string {
-        SqlType t = c.type.isInteger() ? SqlType::decimal(19, 0) : c.type;
-        int from = t.storage() == Storage::Scaled ? t.scale : 0;
+    const std::string code = rangeArgument(r.type);
+    const int sa = a.type.storage() == Storage::Scaled ? a.type.scale : 0;
+    const int sb = b.type.storage() == Storage::Scaled ? b.type.scale : 0;
+    auto scaledTo = [&](const Compiled& c, int from, int scale) -> std::string {
         if (from == scale) return c.sql;
-        if (from < scale) return "(" + c.sql + " * " + std::to_string(pow10(scale - from)) + ")";
+        if (from < scale) return scaledUpSql(c.sql, scale - from, r.type);
         return "vopa_round_scaled(" + c.sql + ", " + std::to_string(from) + ", " + std::to_string(scale) + ") / " +
                std::to_string(pow10(from - scale));
     };
-    const int sa = a.type.storage() == Storage::Scaled ? a.type.scale : 0;
-    const int sb = b.type.storage() == Storage::Scaled ? b.type.scale : 0;
     if (op == "+" || op == "-") {
-        r.sql = "(" + scaledTo(a, s) + " " + op + " " + scaledTo(b, s) + ")";
+        r.sql = std::string(op == "+" ? "vopa_add(" : "vopa_sub(") + scaledTo(a, sa, s) + ", " + scaledTo(b, sb, s) +
+                ", " + code + ")";
     } else if (op == "*") {
         if (sa + sb == s)
-            r.sql = "(" + a.sql + " * " + b.sql + ")";
+            r.sql = "vopa_mul(" + a.sql + ", " + b.sql + ", " + code + ")";
         else
-            r.sql = "CAST(round(CAST(" + a.sql + " AS REAL) * " + b.sql + " / " + std::to_string(pow10(sa + sb)) +
-                    ".0 * " + std::to_string(pow10(s)) + ") AS INTEGER)";
+            r.sql = "vopa_mul_scaled(" + a.sql + ", " + std::to_string(sa) + ", " + b.sql + ", " + std::to_string(sb) +
+                    ", " + std::to_string(s) + ", " + code + ")";
     } else if (op == "/") {
-        r.sql = "CAST(round((CAST(" + a.sql + " AS REAL) / " + std::to_string(pow10(sa)) + ".0) / (CAST(vopa_nz(" +
-                b.sql + ") AS REAL) / " + std::to_string(pow10(sb)) + ".0) * " + std::to_string(pow10(s)) +
-                ") AS INTEGER)";
+        r.sql = "vopa_div_scaled(" + a.sql + ", " + std::to_string(sa) + ", " + b.sql + ", " + std::to_string(sb) + ", " +
+                std::to_string(s) + ", " + code + ")";
     } else if (op == "%") {
-        r.sql = "(" + scaledTo(a, s) + " % vopa_nz(" + scaledTo(b, s) + "))";
+        r.sql = "(" + scaledTo(a, sa, s) + " % vopa_nz(" + scaledTo(b, sb, s) + "))";
     } else {
         notSupported("the operator " + op);
     }

@@ -91,6 +91,21 @@ CompiledSelect Compiler::select(const sql::SelectStmt& s, const Scope* outer, bo
     if (!s.into.empty() && !intoAllowed) notSupported("SELECT ... INTO inside another statement");
     Scope scope;
     scope.outer = outer;
+    CompiledSelect out = selectTerm(s, scope, withRowId && !s.unionNext);
+    if (s.unionNext) out = setOperation(s, std::move(out), outer);
+    if (!s.orderBy.empty()) out.sql += orderBy(s, scope, out);
+    if (s.top && !s.unionNext) out.sql += topLimit(s, scope);
+    return out;
+}
+
+std::string Compiler::topLimit(const sql::SelectStmt& s, const Scope& scope) {
+    if (s.topPercent) notSupported("TOP ... PERCENT");
+    Compiled n = expr(*s.top, scope);
+    if (!n.constant || n.constant->kind != Cell::Kind::Integer) notSupported("TOP with an expression");
+    return " LIMIT " + std::to_string(n.constant->i);
+}
+
+CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool withRowId) {
     std::string from;
     bindFrom(s.from, scope, from);
 
@@ -101,6 +116,7 @@ CompiledSelect Compiler::select(const sql::SelectStmt& s, const Scope* outer, bo
         if (!items.empty()) items += ", ";
         items += sqlText + " AS \"x" + std::to_string(out.columns.size() + 1) + "\"";
         out.columns.push_back(std::move(column));
+        out.untyped.push_back(sqlText == "NULL");
     };
     for (const sql::SelectItem& item : s.items) {
         if (item.expr->kind == Expr::Kind::Star) {
@@ -152,71 +168,134 @@ CompiledSelect Compiler::select(const sql::SelectStmt& s, const Scope* outer, bo
         }
     }
     if (s.having) text += " HAVING " + expr(*s.having, scope).sql;
-
-    if (s.unionNext) {
-        // Every branch of the UNION yields the first branch's columns, converted where they differ.
-        std::string combined = text;
-        for (const sql::SelectStmt* next = s.unionNext.get(), *prev = &s; next; prev = next, next = next->unionNext.get()) {
-            CompiledSelect branch = select(*next, outer);
-            if (branch.columns.size() != out.columns.size())
-                throw EngineError(205, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an "
-                                       "equal number of expressions in their target lists.");
-            std::string cols;
-            for (std::size_t i = 0; i < branch.columns.size(); ++i) {
-                Compiled c;
-                c.sql = "\"x" + std::to_string(i + 1) + "\"";
-                c.type = branch.columns[i].type;
-                cols += (i ? ", " : "") + convert(c, out.columns[i].type, ConversionMode::Implicit) + " AS \"x" +
-                        std::to_string(i + 1) + "\"";
-            }
-            combined += std::string(prev->unionAll ? " UNION ALL " : " UNION ") + "SELECT " + cols + " FROM (" +
-                        branch.sql + ")";
-        }
-        text = "SELECT * FROM (" + combined + ")";
-    }
-    if (!s.orderBy.empty()) {
-        text += " ORDER BY ";
-        for (std::size_t i = 0; i < s.orderBy.size(); ++i) {
-            const sql::OrderItem& o = s.orderBy[i];
-            std::string key;
-            bool character = false;
-            if (o.expr->kind == Expr::Kind::Literal && o.expr->literalKind == Expr::LiteralKind::Integer) {
-                std::size_t n = std::stoul(o.expr->text);
-                if (n < 1 || n > out.columns.size())
-                    throw EngineError(108, "The ORDER BY position number " + o.expr->text +
-                                               " is out of range of the number of items in the select list.");
-                key = "\"x" + std::to_string(n) + "\"";
-                character = isCharacter(out.columns[n - 1].type);
-            } else {
-                // A name of the select list first, then any expression over the FROM clause.
-                int byAlias = -1;
-                if (o.expr->kind == Expr::Kind::Column && o.expr->name.parts.size() == 1)
-                    for (std::size_t k = 0; k < s.items.size() && k < out.columns.size(); ++k)
-                        if (!s.items[k].alias.empty() && text::equalsNoCase(s.items[k].alias, o.expr->name.last()))
-                            byAlias = static_cast<int>(k);
-                if (byAlias >= 0 || s.unionNext) {
-                    if (byAlias < 0)
-                        for (std::size_t k = 0; k < out.columns.size(); ++k)
-                            if (text::equalsNoCase(out.columns[k].name, o.expr->name.last())) byAlias = static_cast<int>(k);
-                    if (byAlias < 0) notSupported("ORDER BY an expression of a UNION");
-                    key = "\"x" + std::to_string(byAlias + 1) + "\"";
-                    character = isCharacter(out.columns[static_cast<std::size_t>(byAlias)].type);
-                } else {
-                    Compiled c = expr(*o.expr, scope);
-                    key = c.sql;
-                    character = isCharacter(c.type);
-                }
-            }
-            text += (i ? ", " : "") + key + (character ? " COLLATE VOPA_CI" : "") + (o.descending ? " DESC" : "");
-        }
-    }
-    if (s.top) {
-        if (s.topPercent) notSupported("TOP ... PERCENT");
-        Compiled n = expr(*s.top, scope);
-        if (!n.constant || n.constant->kind != Cell::Kind::Integer) notSupported("TOP with an expression");
-        text += " LIMIT " + std::to_string(n.constant->i);
-    }
     out.sql = text;
     return out;
+}
+
+CompiledSelect Compiler::setOperation(const sql::SelectStmt& s, CompiledSelect first, const Scope* outer) {
+    // Every query of the chain is compiled on its own (with its own TOP); the result columns take the
+    // first query's names and, for each column, the type of highest precedence among the queries.
+    std::vector<CompiledSelect> terms;
+    std::vector<sql::SelectStmt::SetOperator> operators;
+    if (s.top) first.sql += topLimit(s, Scope{});
+    terms.push_back(std::move(first));
+    for (const sql::SelectStmt* prev = &s, *next = s.unionNext.get(); next; prev = next, next = next->unionNext.get()) {
+        if (!next->into.empty()) throw EngineError(196, "SELECT INTO must be the first query in a statement containing a UNION, INTERSECT or EXCEPT operator.");
+        Scope scope;
+        scope.outer = outer;
+        CompiledSelect term = selectTerm(*next, scope, false);
+        if (next->top) term.sql += topLimit(*next, scope);
+        if (term.columns.size() != terms.front().columns.size())
+            throw EngineError(205, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an "
+                                   "equal number of expressions in their target lists.");
+        terms.push_back(std::move(term));
+        operators.push_back(prev->setOperator);
+    }
+    CompiledSelect out;
+    out.columns = terms.front().columns;
+    for (std::size_t i = 0; i < out.columns.size(); ++i) {
+        ResultColumn& column = out.columns[i];
+        column.baseColumnId = 0;
+        Compiled acc;
+        acc.isNull = true;  // a NULL of the select list adopts the other queries' type
+        for (const CompiledSelect& t : terms) {
+            Compiled c;
+            c.type = t.columns[i].type;
+            c.isNull = t.untyped[i];
+            acc.type = commonType(acc, c);
+            acc.isNull = acc.isNull && c.isNull;
+            column.nullable = column.nullable || t.columns[i].nullable;
+        }
+        column.type = acc.type;
+    }
+    // Each query converted to the result types; text compares under the server's collation, so that
+    // UNION, EXCEPT and INTERSECT find duplicates as DISTINCT does.
+    auto operand = [&](const std::string& sqlText, const std::vector<ResultColumn>& columns) {
+        std::string cols;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            Compiled c;
+            c.sql = "\"x" + std::to_string(i + 1) + "\"";
+            c.type = columns[i].type;
+            std::string value = convert(c, out.columns[i].type, ConversionMode::Implicit);
+            if (isCharacter(out.columns[i].type)) value += " COLLATE VOPA_CI";
+            cols += (i ? ", " : "") + value + " AS \"x" + std::to_string(i + 1) + "\"";
+        }
+        return "SELECT " + cols + " FROM (" + sqlText + ")";
+    };
+    // INTERSECT binds more tightly than UNION and EXCEPT; those combine left to right.
+    std::vector<std::string> groups;
+    std::vector<sql::SelectStmt::SetOperator> groupOperators;
+    std::string group = operand(terms[0].sql, terms[0].columns);
+    bool compound = false;
+    for (std::size_t k = 0; k < operators.size(); ++k) {
+        const CompiledSelect& next = terms[k + 1];
+        if (operators[k] == sql::SelectStmt::SetOperator::Intersect) {
+            group += " INTERSECT " + operand(next.sql, next.columns);
+            compound = true;
+            continue;
+        }
+        groups.push_back(compound ? operand(group, out.columns) : group);
+        groupOperators.push_back(operators[k]);
+        group = operand(next.sql, next.columns);
+        compound = false;
+    }
+    groups.push_back(compound && !groups.empty() ? operand(group, out.columns) : group);
+    std::string combined = groups[0];
+    for (std::size_t k = 0; k < groupOperators.size(); ++k) {
+        const char* op = groupOperators[k] == sql::SelectStmt::SetOperator::UnionAll ? " UNION ALL "
+                         : groupOperators[k] == sql::SelectStmt::SetOperator::Except  ? " EXCEPT "
+                                                                                       : " UNION ";
+        combined += op + groups[k + 1];
+    }
+    out.sql = "SELECT * FROM (" + combined + ")";
+    return out;
+}
+
+std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, const CompiledSelect& out) {
+    std::string text = " ORDER BY ";
+    for (std::size_t i = 0; i < s.orderBy.size(); ++i) {
+        const sql::OrderItem& o = s.orderBy[i];
+        std::string key;
+        bool character = false;
+        auto byPosition = [&](std::size_t k) {
+            key = "\"x" + std::to_string(k + 1) + "\"";
+            character = isCharacter(out.columns[k].type);
+        };
+        if (o.expr->kind == Expr::Kind::Literal && o.expr->literalKind == Expr::LiteralKind::Integer) {
+            std::size_t n = 0;
+            for (char c : o.expr->text) n = n > out.columns.size() ? n : n * 10 + static_cast<std::size_t>(c - '0');
+            if (n < 1 || n > out.columns.size())
+                throw EngineError(108, "The ORDER BY position number " + o.expr->text +
+                                           " is out of range of the number of items in the select list.");
+            byPosition(n - 1);
+        } else if (o.expr->kind == Expr::Kind::Literal) {
+            throw EngineError(408, "A constant expression was encountered in the ORDER BY list, position " +
+                                       std::to_string(i + 1) + ".");
+        } else {
+            // A name of the select list first (after a UNION only those), then any expression over the
+            // FROM clause.
+            const bool named = o.expr->kind == Expr::Kind::Column && !o.expr->name.parts.empty();
+            int byName = -1;
+            if (named && o.expr->name.parts.size() == 1)
+                for (std::size_t k = 0; k < s.items.size() && k < out.columns.size(); ++k)
+                    if (!s.items[k].alias.empty() && text::equalsNoCase(s.items[k].alias, o.expr->name.last()))
+                        byName = static_cast<int>(k);
+            if (byName < 0 && named && s.unionNext)
+                for (std::size_t k = 0; k < out.columns.size() && byName < 0; ++k)
+                    if (text::equalsNoCase(out.columns[k].name, o.expr->name.last())) byName = static_cast<int>(k);
+            if (byName >= 0) {
+                byPosition(static_cast<std::size_t>(byName));
+            } else if (s.unionNext) {
+                throw EngineError(104, "ORDER BY items must appear in the select list if the statement contains a "
+                                       "UNION, INTERSECT or EXCEPT operator.");
+            } else {
+                Compiled c = expr(*o.expr, scope);
+                key = c.sql;
+                character = isCharacter(c.type);
+            }
+        }
+        text += (i ? ", " : "") + key + (character ? " COLLATE VOPA_CI" : "") + (o.descending ? " DESC" : "");
+    }
+    return text;
 }
 }  // namespace vopa::engine::translate

@@ -1,0 +1,240 @@
+// Several processes and sessions writing one database at once: identity values are handed out once,
+// writers wait for each other as the lock time-out says, a deadlock ends one transaction with 1205, and
+// a database another session uses cannot be dropped.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+#include "platform/engine/Session.h"
+#include "support/TempDrive.h"
+
+using namespace vopa::engine;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int errorOf(Session& s, const std::string& batch) {
+    for (const StatementOutcome& o : s.executeBatch(batch))
+        if (o.error) return o.error->number();
+    return 0;
+}
+
+std::string scalar(Session& s, const std::string& query) {
+    std::optional<ResultSet> rs = s.execute(query);
+    return rs && !rs->rows.empty() ? rs->rows[0][0].toString() : "<none>";
+}
+
+// Runs `body` in a child process; its result is the child's exit code (0..255). A child that throws
+// exits with 99. The child never returns into the test framework. No session may be open in the
+// parent when it forks: SQLite's bookkeeping of its own process's locks would be copied into the child.
+pid_t spawn(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int code = 99;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        _exit(code);
+    }
+    return pid;
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A pipe to tell another process that a step is done.
+struct Signal {
+    int fd[2] = {-1, -1};
+    Signal() { EXPECT_EQ(pipe(fd), 0); }
+    ~Signal() {
+        close(fd[0]);
+        close(fd[1]);
+    }
+    void give() const { EXPECT_EQ(write(fd[1], "x", 1), 1); }
+    void await() const {
+        char c = 0;
+        EXPECT_EQ(read(fd[0], &c, 1), 1);
+    }
+};
+
+ConnectOptions on(const std::string& database) { return ConnectOptions{"(local)", database, "", ""}; }
+
+TEST(Concurrency, ProcessesInsertingAtOnceNeverShareAnIdentityValue) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Conti");
+        setup.execute("CREATE TABLE Conti.dbo.righe (id int IDENTITY(1,1) NOT NULL, chi int NOT NULL, n int NULL)");
+    }
+    std::vector<pid_t> children;
+    for (int p = 0; p < 4; ++p)
+        children.push_back(spawn([p] {
+            Session s(on("Conti"));
+            for (int i = 0; i < 150; ++i) {
+                // Half of the rows through a transaction that reads before it writes.
+                const std::string insert = "INSERT INTO righe (chi, n) VALUES (" + std::to_string(p) + ", " + std::to_string(i) + ")";
+                const std::string batch = i % 2 ? insert
+                                                : "BEGIN TRANSACTION\nIF (SELECT COUNT(*) FROM righe) >= 0 " + insert + "\nCOMMIT";
+                if (int e = errorOf(s, batch)) return e % 200 + 1;
+            }
+            return 0;
+        }));
+    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+    Session check(on("Conti"));
+    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM righe"), "600");
+    EXPECT_EQ(scalar(check, "SELECT COUNT(DISTINCT id) FROM righe"), "600");
+    EXPECT_EQ(scalar(check, "SELECT MAX(id) FROM righe"), "600");
+    EXPECT_EQ(scalar(check, "SELECT IDENT_CURRENT('righe')"), "600");
+}
+
+TEST(Concurrency, ProcessesCreateTablesInOneDatabaseAtOnce) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Tabelle");
+    }
+    std::vector<pid_t> children;
+    for (int p = 0; p < 3; ++p)
+        children.push_back(spawn([p] {
+            Session s(on("Tabelle"));
+            for (int i = 0; i < 15; ++i)
+                if (int e = errorOf(s, "CREATE TABLE t" + std::to_string(p) + "_" + std::to_string(i) +
+                                           " (id int IDENTITY NOT NULL PRIMARY KEY, v nvarchar(10) NULL)"))
+                    return e % 200 + 1;
+            if (int e = errorOf(s, "CREATE DATABASE Altro" + std::to_string(p))) return e % 200 + 1;
+            return 0;
+        }));
+    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+    Session check(on("Tabelle"));
+    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES"), "45");
+    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name LIKE 'Altro%'"), "3");
+}
+
+TEST(Concurrency, AWriterWaitsForTheLockAsTheLockTimeOutSays) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Attesa");
+        setup.execute("CREATE TABLE Attesa.dbo.t (id int IDENTITY NOT NULL, v int NULL)");
+    }
+    // By default a writer in another process waits until the holder commits, then goes on.
+    Signal holding, started;
+    pid_t child = spawn([&] {
+        holding.await();
+        Session s(on("Attesa"));
+        started.give();
+        const auto begin = Clock::now();
+        if (errorOf(s, "INSERT INTO t (v) VALUES (3)")) return 1;
+        return Clock::now() - begin >= std::chrono::milliseconds(500) ? 0 : 2;
+    });
+    Session holder(on("Attesa"));
+    holder.execute("BEGIN TRANSACTION");
+    holder.execute("INSERT INTO t (v) VALUES (1)");
+
+    Session waiter(on("Attesa"));
+    // LOCK_TIMEOUT 0: refused at once; 300: after 300 ms.
+    waiter.execute("SET LOCK_TIMEOUT 0");
+    EXPECT_EQ(errorOf(waiter, "INSERT INTO t (v) VALUES (2)"), 1222);
+    waiter.execute("SET LOCK_TIMEOUT 300");
+    const auto start = Clock::now();
+    EXPECT_EQ(errorOf(waiter, "INSERT INTO t (v) VALUES (2)"), 1222);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
+    EXPECT_EQ(scalar(waiter, "SELECT @@LOCK_TIMEOUT"), "300");
+
+    holding.give();
+    started.await();
+    usleep(800'000);
+    holder.execute("COMMIT");
+    EXPECT_EQ(waitFor(child), 0);
+    EXPECT_EQ(scalar(holder, "SELECT COUNT(*) FROM t"), "2");
+    EXPECT_EQ(scalar(holder, "SELECT MAX(id) FROM t"), "2");
+}
+
+TEST(Concurrency, ADeadlockEndsOneTransactionWith1205AndTheOtherGoesOn) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Uno");
+        setup.execute("CREATE DATABASE Due");
+        setup.execute("CREATE TABLE Uno.dbo.t (v int NULL)");
+        setup.execute("CREATE TABLE Due.dbo.t (v int NULL)");
+    }
+    Signal firstHolds, secondHolds;
+    // Each process takes one database and then wants the other's.
+    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                       const Signal& theirsTaken, int value) {
+        Session s(on(""));
+        s.execute("BEGIN TRANSACTION");
+        s.execute("INSERT INTO " + mine + ".dbo.t VALUES (" + std::to_string(value) + ")");
+        mineTaken.give();
+        theirsTaken.await();
+        int e = errorOf(s, "INSERT INTO " + theirs + ".dbo.t VALUES (" + std::to_string(value) + ")");
+        if (e == 1205) return scalar(s, "SELECT @@TRANCOUNT") == "0" ? 5 : 6;
+        if (e) return e % 200 + 10;
+        s.execute("COMMIT");
+        return 0;
+    };
+    const auto start = Clock::now();
+    pid_t a = spawn([&] { return crossing("Uno", "Due", firstHolds, secondHolds, 1); });
+    pid_t b = spawn([&] { return crossing("Due", "Uno", secondHolds, firstHolds, 2); });
+    const int ra = waitFor(a), rb = waitFor(b);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    // One victim (its transaction rolled back), one that committed both rows.
+    EXPECT_TRUE((ra == 0 && rb == 5) || (ra == 5 && rb == 0)) << ra << " " << rb;
+    Session check(on(""));
+    const std::string winner = ra == 0 ? "1" : "2";
+    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM Uno.dbo.t WHERE v = " + winner), "1");
+    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM Due.dbo.t WHERE v = " + winner), "1");
+    EXPECT_EQ(scalar(check, "SELECT (SELECT COUNT(*) FROM Uno.dbo.t) + (SELECT COUNT(*) FROM Due.dbo.t)"), "2");
+}
+
+TEST(Concurrency, ADatabaseInUseByAnotherSessionCannotBeDropped) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Occupato");
+        setup.execute("CREATE TABLE Occupato.dbo.t (v int NULL)");
+    }
+    // A session of another process.
+    Signal go, connected, release;
+    pid_t child = spawn([&] {
+        go.await();
+        Session s(on("Occupato"));
+        connected.give();
+        release.await();
+        return 0;
+    });
+    Session admin(on(""));
+    {
+        Session user(on("Occupato"));
+        EXPECT_EQ(errorOf(admin, "DROP DATABASE Occupato"), 3702);
+        user.execute("USE master");
+        Session other(on(""));
+        other.execute("USE Occupato");
+        EXPECT_EQ(errorOf(admin, "DROP DATABASE Occupato"), 3702);
+        other.execute("INSERT INTO t VALUES (1)");
+        EXPECT_EQ(scalar(other, "SELECT COUNT(*) FROM t"), "1");
+    }
+    go.give();
+    connected.await();
+    EXPECT_EQ(errorOf(admin, "DROP DATABASE Occupato"), 3702);
+    release.give();
+    EXPECT_EQ(waitFor(child), 0);
+    // Nobody uses it any more; a session that only named it in a finished statement does not count.
+    EXPECT_EQ(scalar(admin, "SELECT COUNT(*) FROM Occupato.dbo.t"), "1");
+    EXPECT_EQ(errorOf(admin, "DROP DATABASE Occupato"), 0);
+    EXPECT_EQ(errorOf(admin, "SELECT COUNT(*) FROM Occupato.dbo.t"), 911);
+}
+
+}  // namespace
