@@ -1,5 +1,6 @@
 #include "BuildWindow.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -9,12 +10,39 @@
 #include "Icons.h"
 #include "MainWindow.h"
 #include "Windows.h"
-#include "platform/ui/MessageService.h"
 #include "state/GlobalState.h"
 
 namespace vopa::app {
 
-BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent) {
+// Hands what the build reports (on its worker thread) to the window's thread.
+class BuildWindow::Observer final : public build::BuildObserver {
+public:
+    explicit Observer(BuildWindow* window) : window_(window) {}
+    void stepStarted(const std::string& step) override {
+        post([w = window_, s = QString::fromStdString(step)] { w->showStep(s); });
+    }
+    void progress(int value, int maximum) override {
+        post([w = window_, value, maximum] {
+            w->progress_->setMaximum(maximum);
+            w->progress_->setValue(std::min(value, maximum));
+        });
+    }
+    void currentTable(const std::string& table, int index, int count) override {
+        post([w = window_, t = QString::fromStdString(table), index, count] { w->showTable(t, index, count); });
+    }
+    void animation(bool running) override {
+        post([w = window_, running] { running ? w->startAnimation() : w->stopAnimation(); });
+    }
+
+private:
+    template <typename F>
+    void post(F&& f) {
+        QMetaObject::invokeMethod(window_, std::forward<F>(f), Qt::QueuedConnection);
+    }
+    BuildWindow* window_;
+};
+
+BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent), observer_(new Observer(this)) {
     setWindowTitle("Qen - Halvorix Software Solutions");
     setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
@@ -31,41 +59,92 @@ BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName("ProgressBar1");
-    progress_->setRange(0, 1200);
+    progress_->setRange(0, options_.progressMaximum);
     layout->addWidget(progress_);
     status_ = new QLabel(this);
     status_->setObjectName("lblStatus");
+    status_->setMinimumWidth(420);
     layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
-    auto* build = new QPushButton(icons::build(), QString(), this);
-    build->setObjectName("Command1");
-    build->setIconSize(QSize(40, 40));
-    build->setToolTip("Crea il database di training VoPaDatiTraining");
-    auto* close = new QPushButton(icons::close(), QString(), this);
-    close->setObjectName("Command4");
-    close->setIconSize(QSize(40, 40));
-    close->setToolTip("Chiude la finestra e torna al menu");
-    buttons->addWidget(build);
+    build_ = new QPushButton(icons::build(), QString(), this);
+    build_->setObjectName("Command1");
+    build_->setIconSize(QSize(40, 40));
+    build_->setToolTip("Crea il database di training VoPaDatiTraining dai dati dell'azienda");
+    close_ = new QPushButton(icons::close(), QString(), this);
+    close_->setObjectName("Command4");
+    close_->setIconSize(QSize(40, 40));
+    close_->setToolTip("Chiude la finestra e torna al menu");
+    buttons->addWidget(build_);
     buttons->addStretch();
-    buttons->addWidget(close);
+    buttons->addWidget(close_);
     layout->addLayout(buttons);
 
-    connect(close, &QPushButton::clicked, this, [this] { Windows::instance().unload(this); });
+    connect(build_, &QPushButton::clicked, this, &BuildWindow::startBuild);
+    connect(close_, &QPushButton::clicked, this, [this] {
+        if (!building()) Windows::instance().unload(this);
+    });
+}
+
+BuildWindow::~BuildWindow() {
+    if (worker_) worker_->wait();
 }
 
 void BuildWindow::activated() {
+    if (building()) return;
     progress_->setValue(0);
-    if (state::globals().CurrentOfficeNumber > 1) {
-        ui::messages().message("Non è possibile esportare dal DB della sede che è aperta attualmente!!\n"
-                               "Aprire la sede centrale e ritentare.");
-        Windows::instance().unload(this);
+    if (!build::officeAllowsBuild(state::globals())) Windows::instance().unload(this);
+}
+
+void BuildWindow::closeEvent(QCloseEvent* event) {
+    // A build cannot be stopped half way: the window closes when it ends.
+    if (building()) {
+        event->ignore();
+        return;
     }
+    ProgramWindow::closeEvent(event);
 }
 
 void BuildWindow::unloading() {
     if (Windows::instance().ending()) return;
     if (MainWindow* main = Windows::instance().main()) main->show();
 }
+
+void BuildWindow::startBuild() {
+    if (building()) return;
+    build_->setEnabled(false);
+    close_->setEnabled(false);
+    worker_ = QThread::create([this] {
+        const build::BuildResult result = build::runBuild(*observer_, options_, state::globals());
+        QMetaObject::invokeMethod(this, [this, result] { buildEnded(result); }, Qt::QueuedConnection);
+    });
+    worker_->start();
+}
+
+void BuildWindow::buildEnded(build::BuildResult result) {
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+    stopAnimation();
+    build_->setEnabled(true);
+    close_->setEnabled(true);
+    status_->setText(result.outcome == build::BuildOutcome::Completed ? "Database di training creato." : QString());
+    emit buildFinished(static_cast<int>(result.outcome));
+    if (result.closeWindow) Windows::instance().unload(this);
+}
+
+void BuildWindow::showStep(const QString& step) {
+    step_ = step;
+    status_->setText(step);
+}
+
+void BuildWindow::showTable(const QString& table, int index, int count) {
+    status_->setText(count > 0 ? QString("%1: %2 (%3/%4)").arg(step_, table).arg(index).arg(count)
+                               : QString("%1: %2").arg(step_, table));
+}
+
+void BuildWindow::startAnimation() { animation_->setVisible(true); }
+
+void BuildWindow::stopAnimation() {}
 
 }  // namespace vopa::app

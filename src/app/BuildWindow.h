@@ -1,11 +1,17 @@
 #pragma once
 // creadblocale: the window in which the training database is built. It may only be used from the head
-// office's database; while it is open the main window is hidden.
+// office's database; while it is open the main window is hidden. The build runs on a worker thread, so
+// the window keeps repainting its progress bar, status line and animation.
+
+#include <QThread>
+#include <memory>
 
 #include "ProgramWindow.h"
+#include "build/BuildDriver.h"
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 
 namespace vopa::app {
 
@@ -13,16 +19,40 @@ class BuildWindow : public ProgramWindow {
     Q_OBJECT
 public:
     explicit BuildWindow(QWidget* parent = nullptr);
+    ~BuildWindow() override;
 
     void unloading() override;
+    bool building() const { return worker_ != nullptr; }
+
+    // The copy step the build runs (the window's default copies nothing).
+    void setCopyStep(build::CopyStep copy) { options_.copy = std::move(copy); }
+
+signals:
+    // The build ended (after its last box), with its outcome.
+    void buildFinished(int outcome);
 
 protected:
     void activated() override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    class Observer;
+    void startBuild();
+    void buildEnded(build::BuildResult result);
+    void showStep(const QString& step);
+    void showTable(const QString& table, int index, int count);
+    void startAnimation();
+    void stopAnimation();
+
     QProgressBar* progress_;
     QLabel* animation_;
     QLabel* status_;
+    QPushButton* build_;
+    QPushButton* close_;
+    QString step_;
+    build::BuildOptions options_;
+    std::unique_ptr<Observer> observer_;
+    QThread* worker_ = nullptr;
 };
 
 }  // namespace vopa::app

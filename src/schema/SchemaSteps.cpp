@@ -43,6 +43,7 @@ std::vector<data::DataError> createDatabase(const std::string& name, state::Glob
         try {
             g.ServerConnection.execute(g.SqlText);
         } catch (const data::DataError& e) {
+            if (util::isInternalError(e)) throw;
             optionFailures.push_back(e);
         }
     }

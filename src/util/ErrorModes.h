@@ -4,14 +4,24 @@
 //   showErrors(step)    — the failure's description appears in an OK-only box, then the caller goes on;
 //   calling the step directly passes the failure on.
 // Failures are the runtime errors of the lower layers (data, files, configuration). A request to end
-// the program and programming errors always pass on.
+// the program and programming errors always pass on, and so does an internal failure of the embedded
+// engine (error 50000): that is a fault of ours, which no step may hide behind "resume next".
 
 #include <stdexcept>
 #include <string>
 
+#include "platform/data/DataError.h"
 #include "platform/ui/MessageService.h"
 
 namespace vopa::util {
+
+// The engine's number for a failure of its own (a bug, not a refusal of the server).
+inline constexpr int kInternalEngineError = 50000;
+
+inline bool isInternalError(const std::runtime_error& e) {
+    const auto* data = dynamic_cast<const data::DataError*>(&e);
+    return data && data->number() == kInternalEngineError;
+}
 
 // Runs `step`; returns true when it succeeded, false when it failed (the failure is dropped).
 template <typename Step>
@@ -19,7 +29,8 @@ bool ignoreErrors(Step&& step) {
     try {
         step();
         return true;
-    } catch (const std::runtime_error&) {
+    } catch (const std::runtime_error& e) {
+        if (isInternalError(e)) throw;
         return false;
     }
 }
@@ -31,6 +42,7 @@ bool showErrors(Step&& step, const std::string& prefix = {}) {
         step();
         return true;
     } catch (const std::runtime_error& e) {
+        if (isInternalError(e)) throw;
         ui::messages().message(prefix + e.what());
         return false;
     }

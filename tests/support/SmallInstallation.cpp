@@ -62,7 +62,7 @@ SmallInstallation::SmallInstallation(const std::vector<SmallCompany>& companies)
                                "INSERT INTO link_programma (id, NomeAzienda, dbname, qen_sql, IndirizzoMdf) VALUES (" +
                                    std::to_string(c.id) + ", " + literal(c.name) + ", " +
                                    (c.database.empty() ? std::string("NULL") : literal(c.database)) +
-                                   ", N'Qen_locale_sql.mdb', N'C:\\Vopa\\Sedi\\" + c.database + "')\n"
+                                   ", N'Qen_locale_sql.mdb', N'C:\\Vopa\\Sedi')\n"
                                    "SET IDENTITY_INSERT link_programma OFF");
         if (c.createDatabase && !c.database.empty()) createCompanyDatabase(c);
     }

@@ -2,12 +2,21 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 
 #include <cstdlib>
 
 namespace vopa::ui {
 
 Answer QtMessageService::show(const MessageBox& box) {
+    // A box asked for by work running on another thread (the build) is shown by the window thread, and
+    // the worker waits for the answer.
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        Answer answer = Answer::Ok;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this, &box, &answer] { answer = show(box); }, Qt::BlockingQueuedConnection);
+        return answer;
+    }
     QMessageBox dialog(QApplication::activeWindow());
     dialog.setWindowTitle(QString::fromStdString(box.title.empty() ? standardTitle() : box.title));
     dialog.setText(QString::fromStdString(box.text));

@@ -1,5 +1,6 @@
 #pragma once
-// Message boxes as Qt dialogs, modal over the active window.
+// Message boxes as Qt dialogs, modal over the active window. Safe to call from any thread: a box asked
+// for off the window thread is shown on it, and the caller waits for the answer.
 
 #include "MessageService.h"
 

@@ -142,7 +142,7 @@ TEST(CompanyLookups, OfficeDataFolderAndDatabaseExistence) {
     company::identifyOffice(f.g);
     EXPECT_EQ(f.g.OfficeId, 7);
     company::readDataFileFolder(f.g);
-    EXPECT_EQ(f.g.DataFileFolder, "C:\\Vopa\\Sedi\\VoPaDatiSede");
+    EXPECT_EQ(f.g.DataFileFolder, "C:\\Vopa\\Sedi");
     EXPECT_TRUE(company::databaseExists(f.g));
     f.g.CompanyDatabaseName = "VoPaDatiAltro";
     EXPECT_FALSE(company::databaseExists(f.g));

@@ -1,0 +1,52 @@
+#pragma once
+// The training build: the company database brought up to the current structure and indexed, the
+// database VoPaDatiTraining dropped and created again with its tables, the company's rows copied into
+// it, the copy registered as the company "Training Sede", and its keys and indexes made. Every question
+// and message box goes through the message service; progress goes to a BuildObserver.
+
+#include <functional>
+#include <string>
+
+#include "BuildObserver.h"
+#include "state/GlobalState.h"
+
+namespace vopa::build {
+
+// The copy step: fills the training database from the company database. It runs with ServerConnection
+// open on the training database's server and advances the progress through the observer.
+using CopyStep = std::function<void(state::GlobalState&, BuildObserver&, int progressMaximum)>;
+
+struct BuildOptions {
+    CopyStep copy;               // empty: nothing is copied
+    int progressMaximum = 1200;  // the progress bar's maximum
+};
+
+enum class BuildOutcome {
+    Completed,  // the build ran to its end
+    Declined,   // the operator answered No
+    Refused,    // the build may not run here (the training database is the open company)
+    Abandoned,  // a step failed; the failure was shown
+};
+
+struct BuildResult {
+    BuildOutcome outcome = BuildOutcome::Completed;
+    bool closeWindow = true;  // false: the window stays open and idle, the operator may try again
+};
+
+// The build window's check when it becomes active: false (after the message) away from the head office.
+bool officeAllowsBuild(state::GlobalState& g = state::globals());
+
+// The server string of the build: "Driver=SQL Server;Server=" + ServerName + ";UID=;PWD=;".
+std::string serverString(const state::GlobalState& g);
+// The training string: server string + "database=VoPaDatiTraining;".
+std::string trainingString(const state::GlobalState& g);
+
+// Registers the training database in link_programma of the registry (overwriting its row when there is
+// one). Every failure is skipped.
+void registerTrainingDatabase(state::GlobalState& g = state::globals());
+
+// The whole build, from the confirmation question to the end.
+BuildResult runBuild(BuildObserver& observer, const BuildOptions& options = {},
+                     state::GlobalState& g = state::globals());
+
+}  // namespace vopa::build
