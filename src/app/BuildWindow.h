@@ -50,7 +50,7 @@ private:
     QPushButton* build_;
     QPushButton* close_;
     QString step_;
-    build::BuildOptions options_;
+    build::BuildOptions options_{build::standardCopyStep()};
     std::unique_ptr<Observer> observer_;
     QThread* worker_ = nullptr;
 };

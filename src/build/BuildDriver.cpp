@@ -1,5 +1,7 @@
 #include "BuildDriver.h"
 
+#include <algorithm>
+
 #include "company/CompanyOpening.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
@@ -9,6 +11,7 @@
 #include "platform/ui/MessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/Upgrades.h"
+#include "transfer/CopyStep.h"
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
 
@@ -68,6 +71,7 @@ private:
     BuildObserver& observer_;
     const BuildOptions& options_;
     state::GlobalState& g_;
+    std::vector<std::string> incomplete_;
 };
 
 void Build::upgradeCompany() {
@@ -105,7 +109,7 @@ void Build::recreateTrainingDatabase(const std::string& name) {
     schema::runSchemaStep(g_);
     closeQuietly(g_.ServerConnection);
     step("Copia tabelle");
-    if (options_.copy) options_.copy(g_, observer_, options_.progressMaximum);
+    if (options_.copy) options_.copy(g_, observer_, options_.progressMaximum, incomplete_);
 }
 
 void Build::finish() {
@@ -119,11 +123,11 @@ BuildResult Build::run() {
         ui::messages().message("Il database aperto è " + kTraining +
                                ": non si può creare il database di training da sé stesso.\n"
                                "Aprire l'azienda di cui fare la copia e ritentare.");
-        return {BuildOutcome::Refused, false};
+        return {BuildOutcome::Refused, false, {}};
     }
     if (!ui::messages().ask("Sei sicuro di voler creare il DB?")) {
         finish();
-        return {BuildOutcome::Declined, true};
+        return {BuildOutcome::Declined, true, {}};
     }
     observer_.animation(true);
     upgradeCompany();
@@ -139,7 +143,7 @@ BuildResult Build::run() {
         observer_.animation(false);
         ui::messages().message(e.what());
         config::resetSharedObjects(g_);
-        return {BuildOutcome::Abandoned, false};
+        return {BuildOutcome::Abandoned, false, incomplete_};
     }
 
     // Second handler: the failure is shown and the window closes.
@@ -155,14 +159,34 @@ BuildResult Build::run() {
     } catch (const std::runtime_error& e) {
         ui::messages().message(e.what());
         finish();
-        return {BuildOutcome::Abandoned, true};
+        return {BuildOutcome::Abandoned, true, incomplete_};
     }
     observer_.progress(options_.progressMaximum, options_.progressMaximum);
     finish();
-    return {BuildOutcome::Completed, true};
+    // Failed copies never stop the build; the operator learns at the end which tables are incomplete.
+    if (!incomplete_.empty()) {
+        std::string list;
+        for (const std::string& table : incomplete_) list += "\n" + table;
+        ui::messages().message("Tabelle non copiate completamente (" + std::to_string(incomplete_.size()) + "):" + list);
+    }
+    return {BuildOutcome::Completed, true, incomplete_};
 }
 
 }  // namespace
+
+CopyStep standardCopyStep() {
+    return [](state::GlobalState& g, BuildObserver& observer, int maximum, std::vector<std::string>& incomplete) {
+        transfer::CopyReporter reporter;
+        reporter.maximum = maximum;
+        reporter.progress = [&](int value) { observer.progress(value, maximum); };
+        reporter.table = [&](const std::string& table, int index, int count) { observer.currentTable(table, index, count); };
+        reporter.failure = [&](const std::string& table, const std::string& error) {
+            observer.note("Copia non riuscita: " + table + ": " + error);
+            if (std::find(incomplete.begin(), incomplete.end(), table) == incomplete.end()) incomplete.push_back(table);
+        };
+        transfer::runCopyStep(g, transfer::catalogue(), reporter);
+    };
+}
 
 bool officeAllowsBuild(state::GlobalState& g) {
     if (g.CurrentOfficeNumber <= 1) return true;
@@ -220,7 +244,7 @@ BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state
         observer.animation(false);
         ui::messages().message(std::string("Errore interno, la creazione del database è interrotta: ") + e.what());
         util::ignoreErrors([&] { config::resetSharedObjects(g); });
-        return {BuildOutcome::Abandoned, false};
+        return {BuildOutcome::Abandoned, false, {}};
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "BuildObserver.h"
 #include "state/GlobalState.h"
@@ -14,7 +15,9 @@ namespace vopa::build {
 
 // The copy step: fills the training database from the company database. It runs with ServerConnection
 // open on the training database's server and advances the progress through the observer.
-using CopyStep = std::function<void(state::GlobalState&, BuildObserver&, int progressMaximum)>;
+// It adds the tables it could not copy completely to `incomplete`.
+using CopyStep = std::function<void(state::GlobalState&, BuildObserver&, int progressMaximum,
+                                    std::vector<std::string>& incomplete)>;
 
 struct BuildOptions {
     CopyStep copy;               // empty: nothing is copied
@@ -31,7 +34,12 @@ enum class BuildOutcome {
 struct BuildResult {
     BuildOutcome outcome = BuildOutcome::Completed;
     bool closeWindow = true;  // false: the window stays open and idle, the operator may try again
+    std::vector<std::string> incompleteTables;  // tables whose copy failed (the build went on)
 };
+
+// The program's copy step: the catalogue's tables, then the budget and funder accounts tables. Tells
+// the observer each table and each failure, and adds the failed tables to `incomplete`.
+CopyStep standardCopyStep();
 
 // The build window's check when it becomes active: false (after the message) away from the head office.
 bool officeAllowsBuild(state::GlobalState& g = state::globals());

@@ -1,6 +1,11 @@
 #include "DemoInstallation.h"
 
 #include "DemoData.h"
+
+#include <algorithm>
+
+#include "platform/text/Text.h"
+#include "transfer/Catalogue.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
 #include "platform/data/Connection.h"
@@ -39,6 +44,57 @@ private:
 
 // The configuration files of the suite's folder: the server and the local server are this machine's
 // default instance, reached without a login.
+// Tables real company databases hold that the base schema does not make (the copy takes them over with
+// their structure), with a few rows each.
+const char* const kCompanyOnlyTables[] = {
+    "CREATE TABLE Banca (IDBanca int identity(1,1) NOT NULL, NomeBanca nvarchar(50) NULL, FidoCassa money NULL, "
+    "FidoSbf money NULL, FidoAF money NULL, FidoAC money NULL, DisponibilitàSbf money NULL, DisponibilitàAF money NULL, "
+    "DisponibilitàAC money NULL, ValutaSbf int NULL, ValutaAF int NULL, ValutaAC int NULL, DataConsuntivo datetime NULL, "
+    "SaldoCC money NULL, SaldoSBF money NULL, SaldoAf money NULL, SaldoAc money NULL)",
+    "INSERT INTO Banca (NomeBanca, FidoCassa, DisponibilitàSbf, DataConsuntivo, SaldoCC) VALUES "
+    "(N'Banca Popolare dell''Alto Adige', 25000.50, 1200.75, '20240131', 48211.37), "
+    "(N'Cassa di Risparmio di Città di Castello', 10000, 0, '20240229', -1520.08)",
+    "CREATE TABLE baseconti (ID int identity(1,1) NOT NULL, Category nvarchar(20) NULL, Number nvarchar(20) NULL, "
+    "BudgetItem nvarchar(40) NULL, Description nvarchar(100) NULL, IdTipoConto int NULL, IdGruppoVopa int NULL, "
+    "ComodoAutoNumberSede int NULL, idSedeLocale int NULL, Seleziona bit NULL)",
+    "INSERT INTO baseconti (Category, Number, BudgetItem, Description, IdTipoConto, IdGruppoVopa, Seleziona) VALUES "
+    "(N'A', N'1.1', N'Personale', N'Spese per il personale espatriato', 1, 3, 0), "
+    "(N'B', N'2.4', N'Attrezzature', N'Acquisto di attrezzature e forniture', 1, 4, 1)",
+    "CREATE TABLE TmpBilancioTmp (ID int identity(1,1) NOT NULL, IDTipoConto int NULL, NomeConto nvarchar(255) NULL, "
+    "IdChiave int NULL, IDConto int NULL, IDContatto int NULL, IdValuta int NULL, ParzialeConto money NULL, "
+    "ProgressivoConto money NULL, ProgressivoMastro money NULL, ParzialeEuroConto money NULL, "
+    "ProgressivoEuroConto money NULL, ProgressivoEuroMastro money NULL, IdGruppoVopa int NULL, Apertura money NULL, "
+    "MovDare money NULL, MovAvere money NULL, Saldo money NULL, idprogettoRendiconto int NULL, idSedeCompetenza int NULL)",
+    "CREATE TABLE CubiBItem (id int identity(1,1) NOT NULL, IDConto int NULL, IDContatto int NULL, IdValuta int NULL, "
+    "idprogettoRendiconto int NULL, idprogetto int NULL, idSedeCompetenza int NULL, IdChiave int NULL, IdMastro int NULL, "
+    "Gruppo1 nvarchar(50) NULL, Gruppo2 nvarchar(50) NULL, Gruppo3 nvarchar(50) NULL, Gruppo4 nvarchar(50) NULL, "
+    "Gruppo5 nvarchar(50) NULL, Gruppo6 nvarchar(50) NULL, Gruppo7 nvarchar(50) NULL, Gruppo8 nvarchar(50) NULL, "
+    "Gruppo9 nvarchar(50) NULL, Gruppo10 nvarchar(50) NULL, Gruppo11 nvarchar(50) NULL, Gruppo12 nvarchar(50) NULL, "
+    "Livello0 nvarchar(50) NULL, Livello1 nvarchar(50) NULL, ParzialeConto money NULL, ProgressivoConto money NULL, "
+    "ParzialeEuroConto money NULL, ProgressivoEuroConto money NULL, ProgressivoEuroMastro money NULL, Apertura money NULL, "
+    "MovDare money NULL, MovAvere money NULL, Saldo money NULL, NomeConto nvarchar(255) NULL, IDTipoConto int NULL)",
+};
+
+// Gives a company database what real ones hold beyond the base schema: the tables above, and the
+// columns the copy reads that the base schema leaves out (ComodoAutoNumber of many tables, TassoCambio
+// of PartitaDoppiaValuta).
+void completeCompanyStructure(data::Connection& company) {
+    for (const char* statement : kCompanyOnlyTables) company.execute(statement);
+    for (const transfer::CatalogueEntry& e : transfer::catalogue()) {
+        if (e.insertColumns.empty()) continue;
+        std::vector<std::string> present;
+        auto rs = company.execute("SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = N'" + e.table + "'");
+        for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) present.push_back(text::toLower(rs->field(0).toString()));
+        if (present.empty()) continue;
+        for (const std::string& column : e.insertColumns) {
+            if (std::find(present.begin(), present.end(), text::toLower(column)) != present.end()) continue;
+            const char* type = text::equalsNoCase(column, "TassoCambio") ? "float" : "int";
+            company.execute("ALTER TABLE [" + e.table + "] ADD [" + column + "] " + type + " NULL");
+            present.push_back(text::toLower(column));
+        }
+    }
+}
+
 void writeConfigurationFiles() {
     files::writeTextFile(config::kServerAddressFile, kDemoServerAddress);
     files::writeTextFile(config::kServerNameFile, "(local)");
@@ -143,6 +199,8 @@ DemoInstallation createDemoInstallation(const DemoOptions& options) {
         step("creating the database " + company.databaseName, [&] {
             schema::createCompanyDatabase(kDemoServerAddress, company.databaseName, kDemoDataFolder, g);
         });
+        step("completing the structure of " + company.databaseName,
+             [&] { completeCompanyStructure(g.SharedConnection); });
         say("Filling " + company.databaseName + " with about " + std::to_string(plannedTotal(plan)) + " rows");
         step("filling the database " + company.databaseName,
              [&] { fillCompany(g.SharedConnection, company, plan, options.seed, options.progress); });

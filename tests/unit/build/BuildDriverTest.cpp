@@ -81,12 +81,13 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     Fixture f;
     int copies = 0;
     build::BuildOptions options;
-    options.copy = [&](state::GlobalState& g, build::BuildObserver&, int) {
+    options.copy = [&](state::GlobalState& g, build::BuildObserver&, int, std::vector<std::string>&) {
         ++copies;
         // The copy runs on the new database's tables, before the registration.
         EXPECT_EQ(g.ServerConnectionString, build::trainingString(g));
-        if (copies == 1)
+        if (copies == 1) {
             EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 0);
+        }
     };
     f.messages->queueAnswer(ui::Answer::Yes);
     build::BuildResult r = build::runBuild(f.observer, options, f.g);
@@ -138,7 +139,7 @@ TEST(BuildDriver, AFailingCreationAbandonsTheBuildBeforeAnyTable) {
     SmallInstallation::run("VoPaDatiAzienda", "UPDATE link_programma SET IndirizzoMdf = 'C:\\Manca'");
     bool copied = false;
     build::BuildOptions options;
-    options.copy = [&](state::GlobalState&, build::BuildObserver&, int) { copied = true; };
+    options.copy = [&](state::GlobalState&, build::BuildObserver&, int, std::vector<std::string>&) { copied = true; };
     f.messages->queueAnswer(ui::Answer::Yes);
     const build::BuildResult r = build::runBuild(f.observer, options, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
