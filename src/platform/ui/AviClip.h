@@ -39,8 +39,8 @@ public:
 
     // Frame `index` (0-based) as width() * height() pixels 0xAARRGGBB, rows from the top. RLE8 frames
     // are drawn over the previous frame, so frames are decoded in order; stepping forward costs one
-    // frame, stepping back restarts from the first. Throws AviError for an index outside the clip or
-    // RLE8 data that ends inside a run.
+    // frame, stepping back restarts from the first. The frames' data was checked by open(), so only an
+    // index outside the clip throws (AviError).
     std::vector<std::uint32_t> frame(int index);
 
 private:
