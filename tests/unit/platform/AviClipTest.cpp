@@ -1,0 +1,554 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/ui/AviClip.h"
+#include "support/TempDrive.h"
+
+namespace ui = vopa::ui;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Pixels = std::vector<std::uint32_t>;
+
+// Writes small AVI files field by field, so that each test states the exact bytes a clip holds.
+class Writer {
+public:
+    void u16(std::uint32_t v) { bytes.insert(bytes.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
+    void u32(std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    }
+    void tag(const std::string& t) { bytes.insert(bytes.end(), t.begin(), t.end()); }
+    void raw(const Bytes& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
+    std::size_t open(const std::string& id, const std::string& type = {}) {
+        tag(id);
+        const std::size_t at = bytes.size();
+        u32(0);
+        tag(type);
+        return at;
+    }
+    void close(std::size_t at) {
+        const auto size = static_cast<std::uint32_t>(bytes.size() - at - 4);
+        for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(size >> (8 * i));
+        if (size % 2 != 0) bytes.push_back(0);
+    }
+    Bytes bytes;
+};
+
+enum class Index { FromMovi, FromFileStart, Missing, Wrong };
+
+struct TinyClip {
+    int width = 5;
+    int height = 3;  // negative: rows stored from the top
+    int bits = 8;
+    std::uint32_t compression = 1;  // RLE8
+    std::vector<std::uint32_t> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+    std::vector<Bytes> frames;
+    Index index = Index::FromMovi;
+    bool audioStreamFirst = false;  // the video becomes stream 1 ('01dc')
+    bool extraChunks = false;       // JUNK, LIST INFO and audio chunks between the frames
+    bool recordLists = false;       // frames grouped in LIST 'rec '
+    std::uint32_t scale = 1, rate = 10, microsecondsPerFrame = 0;
+};
+
+void streamList(Writer& w, const char* type, const TinyClip& c) {
+    const std::size_t list = w.open("LIST", "strl");
+    const std::size_t header = w.open("strh");
+    w.tag(type);
+    w.u32(0);
+    for (int i = 0; i < 3; ++i) w.u32(0);  // flags, priority + language, initial frames
+    w.u32(c.scale);
+    w.u32(c.rate);
+    for (int i = 0; i < 7; ++i) w.u32(0);
+    w.close(header);
+    const std::size_t format = w.open("strf");
+    if (std::string(type) == "auds") {
+        w.raw(Bytes(16, 1));
+    } else {
+        w.u32(40);
+        w.u32(std::uint32_t(c.width));
+        w.u32(std::uint32_t(c.height));
+        w.u16(1);
+        w.u16(std::uint32_t(c.bits));
+        w.u32(c.compression);
+        for (int i = 0; i < 3; ++i) w.u32(0);
+        w.u32(std::uint32_t(c.palette.size()));
+        w.u32(0);
+        for (const std::uint32_t rgb : c.palette) w.u32(rgb);  // blue, green, red, 0 in file order
+    }
+    w.close(format);
+    w.close(list);
+}
+
+Bytes build(const TinyClip& c) {
+    Writer w;
+    const std::size_t riff = w.open("RIFF", "AVI ");
+    const std::size_t headers = w.open("LIST", "hdrl");
+    const std::size_t main = w.open("avih");
+    w.u32(c.microsecondsPerFrame);
+    for (int i = 0; i < 13; ++i) w.u32(0);
+    w.close(main);
+    if (c.audioStreamFirst) streamList(w, "auds", c);
+    streamList(w, "vids", c);
+    w.close(headers);
+    if (c.extraChunks) {
+        const std::size_t junk = w.open("JUNK");
+        w.raw(Bytes(7, 0xEE));
+        w.close(junk);
+        const std::size_t info = w.open("LIST", "INFO");
+        const std::size_t name = w.open("INAM");
+        w.tag("clip");
+        w.close(name);
+        w.close(info);
+    }
+    const std::string frameId = c.audioStreamFirst ? "01dc" : "00dc";
+    const std::size_t movie = w.open("LIST", "movi");
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // offset of the chunk in the file, size
+    for (const Bytes& frame : c.frames) {
+        if (c.extraChunks) {
+            const std::size_t audio = w.open(c.audioStreamFirst ? "00wb" : "01wb");
+            w.raw({1, 2, 3});
+            w.close(audio);
+        }
+        const std::size_t record = c.recordLists ? w.open("LIST", "rec ") : 0;
+        entries.emplace_back(std::uint32_t(w.bytes.size()), std::uint32_t(frame.size()));
+        const std::size_t chunk = w.open(frameId);
+        w.raw(frame);
+        w.close(chunk);
+        if (c.recordLists) w.close(record);
+    }
+    w.close(movie);
+    if (c.index != Index::Missing) {
+        const std::size_t index = w.open("idx1");
+        for (const auto& [offset, size] : entries) {
+            w.tag(frameId);
+            w.u32(0x10);
+            switch (c.index) {
+            case Index::FromMovi: w.u32(offset - std::uint32_t(movie + 4)); break;
+            case Index::FromFileStart: w.u32(offset); break;
+            default: w.u32(offset + 3); break;
+            }
+            w.u32(size);
+        }
+        w.close(index);
+    }
+    w.close(riff);
+    return w.bytes;
+}
+
+// Palette indices, rows from the top, as the clip's pixels.
+Pixels colours(const TinyClip& c, const Bytes& indices) {
+    Pixels out;
+    for (const std::uint8_t i : indices) out.push_back(0xFF000000u | c.palette.at(i));
+    return out;
+}
+
+std::string clipPath() { return VOPA_FILECOPY_CLIP; }
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// RLE8: each case lists the frames' data and the picture expected after each (indices, rows from the top).
+struct RleCase {
+    const char* name;
+    std::vector<Bytes> frames;
+    std::vector<Bytes> expected;
+};
+
+const Bytes keyFrame = {
+    5, 1, 0, 0,                      // bottom line: five of 1, end of line
+    0, 3, 2, 3, 2, 0, 2, 1, 0, 0,    // middle line: literal 2 3 2 (padded), two of 1
+    0, 5, 3, 2, 1, 0, 3, 0, 0, 1,    // top line: literal of odd length, pad byte, end of picture
+};
+const Bytes keyPicture = {3, 2, 1, 0, 3,
+                          2, 3, 2, 1, 1,
+                          1, 1, 1, 1, 1};
+
+TEST(AviClipRle8, DecodesRunsLiteralsEscapesAndDeltaFrames) {
+    const std::vector<RleCase> cases = {
+        {"key frame", {keyFrame}, {keyPicture}},
+        {"move right and up over the previous frame",
+         {keyFrame, {0, 2, 2, 1, 2, 0, 0, 1}},
+         {keyPicture, {3, 2, 1, 0, 3, 2, 3, 0, 0, 1, 1, 1, 1, 1, 1}}},
+        {"end of line from the middle of a line, then a literal",
+         {keyFrame, {0, 2, 3, 0, 1, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 1}},
+         {keyPicture, {3, 2, 1, 0, 3, 0, 0, 0, 1, 1, 1, 1, 1, 2, 1}}},
+        {"runs past the right edge are cut, not wrapped",
+         {keyFrame, {0, 2, 3, 2, 9, 2, 0, 1}},
+         {keyPicture, {3, 2, 1, 2, 2, 2, 3, 2, 1, 1, 1, 1, 1, 1, 1}}},
+        {"moves past the top draw nothing", {keyFrame, {0, 2, 0, 9, 4, 0, 0, 1}}, {keyPicture, keyPicture}},
+        {"data after the end of the picture is ignored",
+         {keyFrame, {1, 0, 0, 1, 5, 2}},
+         {keyPicture, {3, 2, 1, 0, 3, 2, 3, 2, 1, 1, 0, 1, 1, 1, 1}}},
+        {"an empty chunk shows the previous frame again", {keyFrame, {}}, {keyPicture, keyPicture}},
+        {"a first frame that leaves pixels untouched shows index 0 there",
+         {{0, 2, 1, 2, 2, 3}},
+         {{0, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}},
+    };
+    for (const RleCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        TinyClip tiny;
+        tiny.frames = test.frames;
+        ui::AviClip clip = ui::AviClip::fromBytes(build(tiny), "tiny.avi");
+        ASSERT_EQ(clip.frameCount(), static_cast<int>(test.expected.size()));
+        ASSERT_EQ(clip.width(), 5);
+        ASSERT_EQ(clip.height(), 3);
+        for (int f = 0; f < clip.frameCount(); ++f) EXPECT_EQ(clip.frame(f), colours(tiny, test.expected[f])) << f;
+        // Going back to the first frame starts again from it, not from the last one decoded.
+        EXPECT_EQ(clip.frame(0), colours(tiny, test.expected[0]));
+    }
+}
+
+TEST(AviClipRle8, RefusesDataThatEndsInsideARun) {
+    const std::vector<std::pair<const char*, Bytes>> cases = {
+        {"lone count byte", {5, 1, 3}},
+        {"move without its offsets", {0, 2, 1}},
+        {"literal shorter than its count", {0, 5, 1, 2, 3}},
+    };
+    for (const auto& [name, data] : cases) {
+        SCOPED_TRACE(name);
+        TinyClip tiny;
+        tiny.frames = {keyFrame, data};
+        try {
+            ui::AviClip::fromBytes(build(tiny), "cut.avi");
+            ADD_FAILURE() << "opened";
+        } catch (const ui::AviError& e) {
+            EXPECT_NE(std::string(e.what()).find("'cut.avi'"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("frame 1"), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(AviClipUncompressed, DecodesRowsInEitherOrderWithTheirPadding) {
+    // 3 x 2 pixels; 24-bit rows are 9 bytes padded to 12, 8-bit rows 3 bytes padded to 4.
+    const Bytes rgbBottomUp = {0x03, 0x02, 0x01, 0x06, 0x05, 0x04, 0x09, 0x08, 0x07, 0xEE, 0xEE, 0xEE,
+                               0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0x90, 0x80, 0x70, 0xEE, 0xEE, 0xEE};
+    const Pixels bottomRowLast = {0xFF102030, 0xFF405060, 0xFF708090, 0xFF010203, 0xFF040506, 0xFF070809};
+    const Pixels bottomRowFirst = {0xFF010203, 0xFF040506, 0xFF070809, 0xFF102030, 0xFF405060, 0xFF708090};
+    const Bytes palettised = {1, 2, 3, 0xEE, 3, 0, 1, 0xEE};
+    const Pixels palettisedPicture = {0xFF0000FF, 0xFF000000, 0xFFFF0000, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+    struct Case {
+        const char* name;
+        int bits;
+        int height;
+        Bytes data;
+        Pixels expected;
+    };
+    const std::vector<Case> cases = {
+        {"24-bit, bottom-up", 24, 2, rgbBottomUp, bottomRowLast},
+        {"24-bit, top-down", 24, -2, rgbBottomUp, bottomRowFirst},
+        {"8-bit palette, bottom-up", 8, 2, palettised, palettisedPicture},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TinyClip tiny;
+        tiny.width = 3;
+        tiny.height = test.height;
+        tiny.bits = test.bits;
+        tiny.compression = 0;
+        if (test.bits == 24) tiny.palette.clear();
+        tiny.frames = {test.data, {}};
+        ui::AviClip clip = ui::AviClip::fromBytes(build(tiny), "rgb.avi");
+        ASSERT_EQ(clip.frameCount(), 2);
+        EXPECT_EQ(clip.height(), 2);
+        EXPECT_EQ(clip.frame(0), test.expected);
+        EXPECT_EQ(clip.frame(1), test.expected);  // an empty chunk repeats the frame before it
+    }
+}
+
+TEST(AviClipLayout, FindsTheVideoFramesWhereverTheFileKeepsThem) {
+    struct Case {
+        const char* name;
+        Index index;
+        bool audioFirst;
+        bool extras;
+        bool records;
+    };
+    const std::vector<Case> cases = {
+        {"index offsets from the frame list", Index::FromMovi, false, false, false},
+        {"index offsets from the file start", Index::FromFileStart, false, false, false},
+        {"no index", Index::Missing, false, false, false},
+        {"an index that points nowhere", Index::Wrong, false, false, false},
+        {"video as the second stream, audio and junk between", Index::FromMovi, true, true, false},
+        {"frames in record lists, no index", Index::Missing, false, true, true},
+        {"frames in record lists, with index", Index::FromFileStart, true, false, true},
+    };
+    const Bytes second = {0, 2, 4, 2, 1, 2, 0, 1};
+    Bytes secondPicture = keyPicture;
+    secondPicture[4] = 2;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TinyClip tiny;
+        tiny.frames = {keyFrame, second};
+        tiny.index = test.index;
+        tiny.audioStreamFirst = test.audioFirst;
+        tiny.extraChunks = test.extras;
+        tiny.recordLists = test.records;
+        ui::AviClip clip = ui::AviClip::fromBytes(build(tiny), "layout.avi");
+        ASSERT_EQ(clip.frameCount(), 2);
+        EXPECT_EQ(clip.frame(0), colours(tiny, keyPicture));
+        EXPECT_EQ(clip.frame(1), colours(tiny, secondPicture));
+    }
+}
+
+TEST(AviClipHeader, FrameRateComesFromTheStreamElseTheMainHeader) {
+    struct Case {
+        std::uint32_t scale, rate, mainHeader;
+        std::int64_t expected;
+    };
+    const std::vector<Case> cases = {
+        {1, 15, 0, 66667}, {1001, 30000, 0, 33367}, {0, 0, 80000, 80000}, {1, 0, 50000, 50000}};
+    for (const Case& test : cases) {
+        TinyClip tiny;
+        tiny.frames = {keyFrame};
+        tiny.scale = test.scale;
+        tiny.rate = test.rate;
+        tiny.microsecondsPerFrame = test.mainHeader;
+        EXPECT_EQ(ui::AviClip::fromBytes(build(tiny), "rate.avi").microsecondsPerFrame(), test.expected)
+            << test.scale << "/" << test.rate;
+    }
+}
+
+void set(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + i) = std::uint8_t(v >> (8 * i));
+}
+
+std::size_t find(const Bytes& b, const std::string& text) {
+    return std::size_t(std::search(b.begin(), b.end(), text.begin(), text.end()) - b.begin());
+}
+
+// Where the data of the video format (BITMAPINFOHEADER) begins.
+std::size_t formatAt(const Bytes& b) { return find(b, "strf") + 8; }
+
+TEST(AviClipHeader, RefusesWhatItCannotPlayWithAMessageNamingTheFault) {
+    struct Case {
+        const char* name;
+        void (*damage)(TinyClip&, Bytes&);
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"empty file", [](TinyClip&, Bytes& b) { b.clear(); }, "too short for a RIFF header"},
+        {"not RIFF", [](TinyClip&, Bytes& b) { b[0] = 'X'; }, "not a RIFF file"},
+        {"a WAVE file", [](TinyClip&, Bytes& b) { std::copy_n("WAVE", 4, b.begin() + 8); }, "form 'WAVE'"},
+        {"cut short", [](TinyClip&, Bytes& b) { b.pop_back(); }, "truncated"},
+        {"no frames", [](TinyClip& c, Bytes& b) { c.frames.clear(); b = build(c); }, "no video frames"},
+        {"only audio", [](TinyClip&, Bytes& b) { std::copy_n("auds", 4, b.begin() + formatAt(b) - 8 - 56); },
+         "no video stream"},
+        {"16 bits per pixel", [](TinyClip&, Bytes& b) { b[formatAt(b) + 14] = 16; }, "16 bits per pixel"},
+        {"too wide", [](TinyClip&, Bytes& b) { set(b, formatAt(b) + 4, 4097); }, "4097x3"},
+        {"zero height", [](TinyClip&, Bytes& b) { set(b, formatAt(b) + 8, 0); }, "5x0"},
+        {"very negative height", [](TinyClip&, Bytes& b) { set(b, formatAt(b) + 8, 0x80000000u); }, "5x-2147483648"},
+        {"more colours than stored", [](TinyClip&, Bytes& b) { set(b, formatAt(b) + 32, 5); }, "4 palette entries"},
+        {"more than 256 colours", [](TinyClip&, Bytes& b) { set(b, formatAt(b) + 32, 257); }, "257 colours"},
+        {"frame list missing",
+         [](TinyClip&, Bytes& b) {
+             std::copy_n("movX", 4, b.begin() + std::ptrdiff_t(find(b, "movi")));
+         },
+         "no frame list"},
+        {"uncompressed frame too small",
+         [](TinyClip& c, Bytes& b) {
+             c.compression = 0;
+             c.frames = {Bytes(14, 0)};
+             b = build(c);
+         },
+         "frame 0 holds 14 bytes, 24 needed"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TinyClip tiny;
+        tiny.frames = {keyFrame};
+        Bytes bytes = build(tiny);
+        test.damage(tiny, bytes);
+        try {
+            ui::AviClip::fromBytes(bytes, "bad.avi");
+            ADD_FAILURE() << "opened";
+        } catch (const ui::AviError& e) {
+            const std::string text = e.what();
+            EXPECT_NE(text.find("'bad.avi'"), std::string::npos) << text;
+            EXPECT_NE(text.find(test.message), std::string::npos) << text;
+        }
+    }
+}
+
+TEST(AviClipFile, AMissingFileNamesThePathAndTheReason) {
+    vopa::testing::TempDrive drive;
+    const std::string path = (drive.root() / "nowhere" / "FILECOPY.avi").string();
+    try {
+        ui::AviClip::open(path);
+        FAIL() << "opened";
+    } catch (const ui::AviError& e) {
+        EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
+    }
+}
+
+// The clip the program ships.
+TEST(FileCopyClip, IsAShortLoopOfTheBuildAnimation) {
+    ui::AviClip clip = ui::AviClip::open(clipPath());
+    EXPECT_EQ(clip.frameCount(), 20);
+    EXPECT_EQ(clip.width(), 272);
+    EXPECT_EQ(clip.height(), 60);
+    EXPECT_EQ(clip.microsecondsPerFrame(), 66667);  // 15 frames a second
+
+    std::vector<Pixels> frames;
+    for (int f = 0; f < clip.frameCount(); ++f) frames.push_back(clip.frame(f));
+    // Every frame differs from the one before it, and from the first (the loop closes without a jump).
+    for (int f = 0; f < clip.frameCount(); ++f) {
+        EXPECT_NE(frames[f], frames[(f + 1) % clip.frameCount()]) << f;
+        if (f > 0) {
+            EXPECT_NE(frames[f], frames[0]) << f;
+        }
+    }
+    // The folders stand at the bottom: the file stores its lines bottom-up.
+    const auto at = [&](int f, int x, int y) { return frames[f][static_cast<std::size_t>(y) * 272 + x]; };
+    const std::uint32_t background = at(0, 0, 0);
+    EXPECT_EQ(at(0, 136, 59), background);
+    EXPECT_NE(at(0, 30, 50), background);
+    EXPECT_NE(at(0, 240, 50), background);
+    EXPECT_EQ(at(0, 30, 50), at(0, 240, 50));
+    // A frame reached by going back equals the same frame reached from the start.
+    EXPECT_EQ(clip.frame(7), frames[7]);
+}
+
+// Damaged copies of the shipped clip: opening them and decoding every frame either works or ends in an
+// AviError; anything else (a crash, a sanitizer report, another exception) fails the test.
+struct Outcome {
+    int opened = 0;
+    int refused = 0;
+};
+
+void tryClip(const Bytes& bytes, Outcome& outcome) {
+    try {
+        ui::AviClip clip = ui::AviClip::fromBytes(bytes, "damaged.avi");
+        const std::size_t pixels = std::size_t(clip.width()) * std::size_t(clip.height());
+        for (int f = 0; f < clip.frameCount(); ++f) ASSERT_EQ(clip.frame(f).size(), pixels);
+        ++outcome.opened;
+    } catch (const ui::AviError&) {
+        ++outcome.refused;
+    }
+}
+
+struct ChunkPlace {
+    std::size_t header;  // offset of the chunk id
+    std::uint32_t size;
+};
+
+// The chunks of a RIFF file, lists and their children.
+std::vector<ChunkPlace> chunksOf(const Bytes& b, std::size_t begin, std::size_t end) {
+    std::vector<ChunkPlace> out;
+    for (std::size_t pos = begin; pos + 8 <= end;) {
+        const std::uint32_t size = b[pos + 4] | b[pos + 5] << 8 | b[pos + 6] << 16 | std::uint32_t(b[pos + 7]) << 24;
+        out.push_back({pos, size});
+        const std::string id(b.begin() + pos, b.begin() + pos + 4);
+        if (id == "RIFF" || id == "LIST") {
+            const auto inner = chunksOf(b, pos + 12, pos + 8 + size);
+            out.insert(out.end(), inner.begin(), inner.end());
+        }
+        pos += 8 + size + (size % 2);
+    }
+    return out;
+}
+
+TEST(FileCopyClip, EveryTruncatedCopyIsRefused) {
+    const Bytes whole = readFile(clipPath());
+    ASSERT_GT(whole.size(), 1000u);
+    std::set<std::size_t> lengths;
+    for (std::size_t n = 0; n < whole.size(); n += 61) lengths.insert(n);
+    for (const ChunkPlace& chunk : chunksOf(whole, 0, whole.size())) {
+        for (const std::size_t edge : {chunk.header, chunk.header + 8, chunk.header + 8 + chunk.size}) {
+            for (const std::size_t n : {edge - 1, edge, edge + 1}) {
+                if (n < whole.size()) lengths.insert(n);
+            }
+        }
+    }
+    Outcome outcome;
+    for (const std::size_t n : lengths) {
+        SCOPED_TRACE(n);
+        tryClip(Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(n)), outcome);
+    }
+    EXPECT_EQ(outcome.opened, 0);
+    EXPECT_EQ(outcome.refused, static_cast<int>(lengths.size()));
+}
+
+Bytes withU32(const Bytes& whole, std::size_t at, std::uint32_t v) {
+    Bytes copy = whole;
+    set(copy, at, v);
+    return copy;
+}
+
+TEST(FileCopyClip, CopiesWithWrongChunkSizesOpenOrAreRefused) {
+    const Bytes whole = readFile(clipPath());
+    Outcome outcome;
+    // Every chunk's size set to zero, one more or less, half-way, and values that look negative or huge.
+    for (const ChunkPlace& chunk : chunksOf(whole, 0, whole.size())) {
+        for (const std::uint32_t size : {0u, 1u, chunk.size - 1, chunk.size + 1, chunk.size / 2, 0x7FFFFFFFu,
+                                         0x80000000u, 0xFFFFFFF8u, 0xFFFFFFFFu}) {
+            SCOPED_TRACE(std::to_string(chunk.header) + " size " + std::to_string(size));
+            tryClip(withU32(whole, chunk.header + 4, size), outcome);
+        }
+    }
+    EXPECT_GT(outcome.opened, 0);
+    EXPECT_GT(outcome.refused, 0);
+}
+
+TEST(FileCopyClip, CopiesWithWrongHeaderAndIndexFieldsOpenOrAreRefused) {
+    const Bytes whole = readFile(clipPath());
+    Outcome outcome;
+    // Every 16-bit step of the headers (up to the frame list) and every field of the index, set to zero,
+    // small, large, and negative-looking values.
+    const std::size_t movie = find(whole, "movi") - 8, index = find(whole, "idx1");
+    ASSERT_LT(index, whole.size());
+    std::vector<std::size_t> fields;
+    for (std::size_t at = 0; at < movie; at += 2) fields.push_back(at);
+    for (std::size_t at = index + 8; at + 4 <= whole.size(); at += 4) fields.push_back(at);
+    for (const std::size_t at : fields) {
+        for (const std::uint32_t v : {0u, 1u, 0xFFu, 0x1000u, 0x10000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+            SCOPED_TRACE(std::to_string(at) + " = " + std::to_string(v));
+            tryClip(withU32(whole, at, v), outcome);
+        }
+    }
+    EXPECT_GT(outcome.opened, 0);
+    EXPECT_GT(outcome.refused, 0);
+}
+
+TEST(FileCopyClip, CopiesWithFlippedBitsOpenOrAreRefused) {
+    const Bytes whole = readFile(clipPath());
+    Outcome outcome;
+    // Single bits (and the top bit with them) flipped across the whole file, at places chosen by a
+    // fixed sequence.
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 1500; ++i) {
+        state = state * 1103515245u + 12345u;
+        const std::size_t at = (state >> 8) % whole.size();
+        Bytes copy = whole;
+        copy[at] ^= std::uint8_t(1u << (state % 8)) | (i % 3 == 0 ? 0x80 : 0);
+        SCOPED_TRACE("flip at " + std::to_string(at));
+        tryClip(copy, outcome);
+    }
+    EXPECT_GT(outcome.opened, 0);
+    EXPECT_GT(outcome.refused, 0);
+}
+
+TEST(FileCopyClip, ABrokenIndexFallsBackToTheFrameList) {
+    const Bytes whole = readFile(clipPath());
+    ui::AviClip reference = ui::AviClip::fromBytes(whole, "reference.avi");
+    Bytes copy = whole;
+    const std::size_t index = find(whole, "idx1");
+    ASSERT_LT(index, whole.size());
+    for (std::size_t entry = index + 8; entry + 16 <= copy.size(); entry += 16) copy[entry + 8] ^= 0x55;
+    ui::AviClip clip = ui::AviClip::fromBytes(copy, "copy.avi");
+    ASSERT_EQ(clip.frameCount(), reference.frameCount());
+    for (int f = 0; f < clip.frameCount(); ++f) EXPECT_EQ(clip.frame(f), reference.frame(f)) << f;
+}
+
+}  // namespace
