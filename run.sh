@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and starts it on the embedded SQL Server engine.
+# Installs what is missing, builds the program and runs it on the embedded SQL Server engine.
 # The drive C: of the program is $VOPA_DRIVE_C (default ~/.local/share/vopa/drive_c). When no
 # installation exists there yet, a demo installation is made first and its users are printed.
+# With a display the program's windows start; without one, the program's main job runs headless:
+# the training database is built from the demo company with the demo administrator.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,10 +15,10 @@ build/release/tools/vopa-demo --if-missing
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
   cat <<'TEXT'
-There is no display here to show the program's windows on (neither DISPLAY nor WAYLAND_DISPLAY is set).
-Run it from a desktop session, or on a server with a virtual display:
-  sudo apt-get install xvfb && xvfb-run ./run.sh
+There is no display here for the program's windows (neither DISPLAY nor WAYLAND_DISPLAY is set), so
+the training database is built without them. To see the windows, run ./run.sh from a desktop session,
+or with a virtual display: xvfb-run ./run.sh
 TEXT
-  exit 0
+  exec build/release/src/vopa-training --build --user amministratore --password demo2024 --yes
 fi
 exec build/release/src/vopa-training "$@"

@@ -1,6 +1,7 @@
 #include "BuildWindow.h"
 
 #include <QCloseEvent>
+#include <filesystem>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -8,6 +9,9 @@
 #include <QVBoxLayout>
 
 #include "Icons.h"
+#include "platform/sys/SystemInfo.h"
+#include "platform/ui/AnimationControl.h"
+#include "platform/ui/MessageService.h"
 #include "MainWindow.h"
 #include "Windows.h"
 #include "state/GlobalState.h"
@@ -51,7 +55,7 @@ BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent
     title->setStyleSheet("font-size: 16pt; font-weight: bold; color: #1f4e79;");
     layout->addWidget(title);
 
-    animation_ = new QLabel(this);
+    animation_ = new ui::AnimationControl(this);
     animation_->setObjectName("Animation1");
     animation_->setMinimumSize(272, 60);
     animation_->setVisible(false);
@@ -143,8 +147,18 @@ void BuildWindow::showTable(const QString& table, int index, int count) {
                                : QString("%1: %2").arg(step_, table));
 }
 
-void BuildWindow::startAnimation() { animation_->setVisible(true); }
+void BuildWindow::startAnimation() {
+    animation_->setVisible(true);
+    try {
+        animation_->setAutoPlay(false);
+        animation_->open((std::filesystem::path(sys::programFolder()) / "FILECOPY.avi").string());
+        animation_->play(-1, 0, -1);
+    } catch (const std::exception& e) {
+        // Without its animation the build goes on all the same.
+        ui::messages().warning(e.what());
+    }
+}
 
-void BuildWindow::stopAnimation() {}
+void BuildWindow::stopAnimation() { animation_->stop(); }
 
 }  // namespace vopa::app

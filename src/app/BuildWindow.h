@@ -13,6 +13,10 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+namespace vopa::ui {
+class AnimationControl;
+}
+
 namespace vopa::app {
 
 class BuildWindow : public ProgramWindow {
@@ -45,7 +49,7 @@ private:
     void stopAnimation();
 
     QProgressBar* progress_;
-    QLabel* animation_;
+    ui::AnimationControl* animation_;
     QLabel* status_;
     QPushButton* build_;
     QPushButton* close_;

@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "HeadlessBuild.h"
 #include "StartupWindow.h"
 #include "Windows.h"
 #include "config/ConfigFiles.h"
@@ -27,6 +30,8 @@ bool hasDisplay() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (vopa::app::wantsHeadlessBuild(arguments)) return vopa::app::runHeadlessBuild(arguments);
     if (!hasDisplay()) {
         std::cerr << "vopa-training: there is no display to show the windows on (neither DISPLAY nor\n"
                      "WAYLAND_DISPLAY is set). Start it from a desktop session, or on a server with a virtual\n"

@@ -11,6 +11,8 @@
 #include "platform/ui/MessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/Upgrades.h"
+#include "BuildReport.h"
+#include "transfer/BudgetTables.h"
 #include "transfer/CopyStep.h"
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
@@ -123,11 +125,11 @@ BuildResult Build::run() {
         ui::messages().message("Il database aperto è " + kTraining +
                                ": non si può creare il database di training da sé stesso.\n"
                                "Aprire l'azienda di cui fare la copia e ritentare.");
-        return {BuildOutcome::Refused, false, {}};
+        return {BuildOutcome::Refused, false, {}, {}};
     }
     if (!ui::messages().ask("Sei sicuro di voler creare il DB?")) {
         finish();
-        return {BuildOutcome::Declined, true, {}};
+        return {BuildOutcome::Declined, true, {}, {}};
     }
     observer_.animation(true);
     upgradeCompany();
@@ -143,7 +145,7 @@ BuildResult Build::run() {
         observer_.animation(false);
         ui::messages().message(e.what());
         config::resetSharedObjects(g_);
-        return {BuildOutcome::Abandoned, false, incomplete_};
+        return {BuildOutcome::Abandoned, false, incomplete_, {}};
     }
 
     // Second handler: the failure is shown and the window closes.
@@ -159,17 +161,11 @@ BuildResult Build::run() {
     } catch (const std::runtime_error& e) {
         ui::messages().message(e.what());
         finish();
-        return {BuildOutcome::Abandoned, true, incomplete_};
+        return {BuildOutcome::Abandoned, true, incomplete_, {}};
     }
     observer_.progress(options_.progressMaximum, options_.progressMaximum);
     finish();
-    // Failed copies never stop the build; the operator learns at the end which tables are incomplete.
-    if (!incomplete_.empty()) {
-        std::string list;
-        for (const std::string& table : incomplete_) list += "\n" + table;
-        ui::messages().message("Tabelle non copiate completamente (" + std::to_string(incomplete_.size()) + "):" + list);
-    }
-    return {BuildOutcome::Completed, true, incomplete_};
+    return {BuildOutcome::Completed, true, incomplete_, {}};
 }
 
 }  // namespace
@@ -184,7 +180,15 @@ CopyStep standardCopyStep() {
             observer.note("Copia non riuscita: " + table + ": " + error);
             if (std::find(incomplete.begin(), incomplete.end(), table) == incomplete.end()) incomplete.push_back(table);
         };
-        transfer::runCopyStep(g, transfer::catalogue(), reporter);
+        transfer::Progress rowByRow;
+        rowByRow.maximum = maximum;
+        rowByRow.value = reporter.progress;
+        rowByRow.table = [&](const std::string& table) { observer.currentTable(table, 0, 0); };
+        rowByRow.note = [&](const std::string& text) { observer.note(text); };
+        transfer::FollowingSteps following;
+        following.budget = [&](state::GlobalState& state) { transfer::runBudgetStep(state, rowByRow); };
+        following.funderAccounts = [&](state::GlobalState& state) { transfer::runFunderAccountsStep(state, rowByRow); };
+        transfer::runCopyStep(g, transfer::catalogue(), reporter, following);
     };
 }
 
@@ -236,16 +240,37 @@ void registerTrainingDatabase(state::GlobalState& g) {
 }
 
 BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g) {
+    BuildRecorder recorder(observer);
+    const std::string companyDatabase = g.CompanyDatabaseName;
+    BuildResult result;
     try {
-        return Build(observer, options, g).run();
+        result = Build(recorder, options, g).run();
     } catch (const std::runtime_error& e) {
         // Only a fault of our own gets here (every server refusal has its handler above): it is shown and
         // ends the build instead of being skipped.
-        observer.animation(false);
+        recorder.animation(false);
+        recorder.note(e.what());
         ui::messages().message(std::string("Errore interno, la creazione del database è interrotta: ") + e.what());
         util::ignoreErrors([&] { config::resetSharedObjects(g); });
-        return {BuildOutcome::Abandoned, false, {}};
+        result = {BuildOutcome::Abandoned, false, {}, {}};
     }
+    recorder.finish();
+    if (result.outcome == BuildOutcome::Declined || result.outcome == BuildOutcome::Refused) return result;
+
+    // Every build that ran leaves its report; a completed one says how complete the copy is.
+    recorder.stepStarted("Verifica della copia");
+    const std::vector<TableCheck> checks = verifyCopy(g, companyDatabase);
+    recorder.finish();
+    result.summary = writeBuildReport(recorder, result, checks, companyDatabase);
+    if (result.outcome == BuildOutcome::Completed) {
+        std::string text = "Database di training creato.\n" + summaryText(result.summary);
+        if (!result.incompleteTables.empty()) {
+            text += "\nTabelle non copiate completamente:";
+            for (const std::string& table : result.incompleteTables) text += "\n" + table;
+        }
+        ui::messages().message(text);
+    }
+    return result;
 }
 
 }  // namespace vopa::build

@@ -24,6 +24,13 @@ struct BuildOptions {
     int progressMaximum = 1200;  // the progress bar's maximum
 };
 
+// Where a build's report went, and how many of its tables arrived complete.
+struct BuildSummary {
+    std::string reportFile;  // as the program names it (C:\Vopa\Log\build-....txt)
+    int tables = 0;
+    int complete = 0;
+};
+
 enum class BuildOutcome {
     Completed,  // the build ran to its end
     Declined,   // the operator answered No
@@ -35,6 +42,7 @@ struct BuildResult {
     BuildOutcome outcome = BuildOutcome::Completed;
     bool closeWindow = true;  // false: the window stays open and idle, the operator may try again
     std::vector<std::string> incompleteTables;  // tables whose copy failed (the build went on)
+    BuildSummary summary;                        // the report of a build that ran
 };
 
 // The program's copy step: the catalogue's tables, then the budget and funder accounts tables. Tells
@@ -53,7 +61,9 @@ std::string trainingString(const state::GlobalState& g);
 // one). Every failure is skipped.
 void registerTrainingDatabase(state::GlobalState& g = state::globals());
 
-// The whole build, from the confirmation question to the end.
+// The whole build, from the confirmation question to the end: its report is written (see BuildReport.h)
+// and a completed build ends with a message saying how many tables arrived complete and where the
+// report is.
 BuildResult runBuild(BuildObserver& observer, const BuildOptions& options = {},
                      state::GlobalState& g = state::globals());
 

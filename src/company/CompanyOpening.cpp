@@ -83,53 +83,51 @@ constexpr int kMaxRecoveries = 3;
 
 }  // namespace
 
-double terminalLookup(state::GlobalState& g) {
-    const std::string computer = terminalName(g);
-    if (computer.empty()) {
+namespace {
+
+// The company of this computer's terminal row (`terminalQuery`), else the first of `companiesQuery`:
+// what both terminal lookups share. False (after the message) without a computer name; the registry
+// connection stays open.
+bool lastCompanyOfTerminal(state::GlobalState& g, const std::string& terminalQuery, const std::string& companiesQuery,
+                           double& result) {
+    if (terminalName(g).empty()) {
         ui::messages().message("Carica Nome PC");
-        return 0;
+        return false;
     }
-    double result = 0;
     bool taken = false;
     openRegistry(g);
     executeOn(g.RegistryConnection, g, "delete from link_programmaTerminale where Nometerminale = N'' or Nometerminale is null");
-    firstRegistryRow(g, "Select * from link_programmaTerminale" + std::string(" where  ") + " Nometerminale like '" + computer + "'",
-                     [&](data::Recordset& rs) {
-                         if (!isEmpty(rs.field("Ultimo"))) {
-                             result = rs.field("Ultimo").toDouble();
-                             taken = true;
-                         }
-                     });
-    if (!taken)
-        firstRegistryRow(g, "Select * from link_programma " + std::string(" order by dbname  "),
-                         [&](data::Recordset& rs) { result = rs.field("id").toDouble(); });
+    firstRegistryRow(g, terminalQuery, [&](data::Recordset& rs) {
+        if (!isEmpty(rs.field("Ultimo"))) {
+            result = rs.field("Ultimo").toDouble();
+            taken = true;
+        }
+    });
+    if (!taken) firstRegistryRow(g, companiesQuery, [&](data::Recordset& rs) { result = rs.field("id").toDouble(); });
+    return true;
+}
+
+}  // namespace
+
+double terminalLookup(state::GlobalState& g) {
+    double result = 0;
+    if (!lastCompanyOfTerminal(g,
+                               "Select * from link_programmaTerminale" + std::string(" where  ") + " Nometerminale like '" +
+                                   terminalName(g) + "'",
+                               "Select * from link_programma " + std::string(" order by dbname  "), result))
+        return 0;
     g.CompanyId = result;
     closeQuietly(g.RegistryConnection);
     return static_cast<double>(static_cast<long long>(result));
 }
 
 double fullTerminalLookup(state::GlobalState& g) {
-    const std::string computer = terminalName(g);
-    if (computer.empty()) {
-        ui::messages().message("Carica Nome PC");
-        return 0;
-    }
     double result = 0;
-    bool taken = false;
-    openRegistry(g);
-    executeOn(g.RegistryConnection, g, "delete from link_programmaTerminale where Nometerminale = N'' or Nometerminale is null");
-    firstRegistryRow(g,
-                     "Select * from link_programmaterminale where not nometerminale = N''" + std::string(" and  ") +
-                         " nometerminale = '" + computer + "'",
-                     [&](data::Recordset& rs) {
-                         if (!isEmpty(rs.field("Ultimo"))) {
-                             result = rs.field("Ultimo").toDouble();
-                             taken = true;
-                         }
-                     });
-    if (!taken)
-        firstRegistryRow(g, "Select * from link_programma  order by id",
-                         [&](data::Recordset& rs) { result = rs.field("id").toDouble(); });
+    if (!lastCompanyOfTerminal(g,
+                               "Select * from link_programmaterminale where not nometerminale = N''" +
+                                   std::string(" and  ") + " nometerminale = '" + terminalName(g) + "'",
+                               "Select * from link_programma  order by id", result))
+        return 0;
     bool registered = false;
     firstRegistryRow(g, "Select * from link_programma " + std::string(" where  ") + " id = " + util::numberText(result),
                      [&](data::Recordset&) { registered = true; });

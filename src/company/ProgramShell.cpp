@@ -36,7 +36,7 @@ void prepareStartup(state::GlobalState& g) {
     config::resetSharedObjects(g);
 }
 
-StartupDestination dispatchAfterStartup(state::GlobalState& g) {
+bool companyHasUsers(state::GlobalState& g) {
     bool usersPresent = true;
     ignoreErrors([&] {
         data::Recordset& rs = g.SharedRecordset;
@@ -49,6 +49,11 @@ StartupDestination dispatchAfterStartup(state::GlobalState& g) {
         g.UserRights[state::RightProjects] = 0;
         g.UserRights[state::RightDisabled] = 0;
     }
+    return usersPresent;
+}
+
+StartupDestination dispatchAfterStartup(state::GlobalState& g) {
+    const bool usersPresent = companyHasUsers(g);
     config::resetSharedObjects(g);
     return usersPresent ? StartupDestination::SignIn : StartupDestination::MainWindow;
 }

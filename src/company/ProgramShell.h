@@ -19,6 +19,11 @@ enum class StartupDestination { MainWindow, SignIn };
 // otherwise the operator signs in (also when the user table cannot be read).
 StartupDestination dispatchAfterStartup(state::GlobalState& g = state::globals());
 
+// Whether the company database's AbilitazioneAccessi has rows (also true when it cannot be read, so
+// that an unreadable user table never lets anyone in without a sign-in). Without rows, the operator
+// gets every right but projects.
+bool companyHasUsers(state::GlobalState& g = state::globals());
+
 // The main window's load. False when the company database cannot be reached: the window then closes.
 bool prepareMainWindow(state::GlobalState& g = state::globals());
 

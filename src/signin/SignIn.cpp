@@ -2,6 +2,7 @@
 
 #include "company/CompanyOpening.h"
 #include "company/Language.h"
+#include "company/ProgramShell.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
 #include "config/SharedObjects.h"
@@ -99,17 +100,7 @@ void SignInProcedure::load() {
 
 SignInOutcome SignInProcedure::activate() {
     executeShared(g_, scratchTableStatement(g_.ComputerName));
-    bool usersPresent = true;
-    ignoreErrors([&] {
-        data::Recordset& rs = g_.SharedRecordset;
-        if (rs.isOpen()) rs.close();
-        rs.open("AbilitazioneAccessi", g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
-        usersPresent = !rs.eof();
-    });
-    if (!usersPresent) {
-        for (std::size_t r = state::RightAdministrator; r <= state::RightIssuePayments; ++r) g_.UserRights[r] = -1;
-        g_.UserRights[state::RightProjects] = 0;
-        g_.UserRights[state::RightDisabled] = 0;
+    if (!company::companyHasUsers(g_)) {
         config::resetSharedObjects(g_);
         executeShared(g_, "sp_configure 'query timeout',0 RECONFIGURE");
         return SignInOutcome::ShowStartWindow;

@@ -1,6 +1,7 @@
 #include "CopyStep.h"
 
 #include <algorithm>
+#include <map>
 
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
@@ -40,31 +41,52 @@ struct ColumnShape {
     bool identity = false;
 };
 
-std::vector<ColumnShape> columnsOf(state::GlobalState& g, const std::string& database, const std::string& table) {
-    std::vector<ColumnShape> columns;
+// The columns of every table of a database (or of one table), read in one query: the catalog views
+// list a whole database each time they are named, so they are read once per copy, not once per table.
+using TableColumns = std::map<std::string, std::vector<ColumnShape>>;  // by lower-case table name
+
+TableColumns columnsOf(state::GlobalState& g, const std::string& database, const std::string& onlyTable = {}) {
+    const std::string only = onlyTable.empty() ? std::string() : " WHERE %s = N'" + onlyTable + "'";
+    auto where = [&](const char* column) {
+        std::string w = only;
+        if (const auto at = w.find("%s"); at != std::string::npos) w.replace(at, 2, column);
+        return w;
+    };
+    // Identity columns, by table, in a query of their own (one pass over the catalog, not one per column).
+    std::map<std::string, std::string> identities;
+    {
+        data::Recordset rs;
+        rs.open("SELECT o.name, c.name FROM [" + database + "].sys.columns c JOIN [" + database +
+                    "].sys.objects o ON o.object_id = c.object_id" + where("o.name") +
+                    (only.empty() ? " WHERE" : " AND") + " c.is_identity = 1",
+                g.ServerConnection, data::CursorType::Keyset, data::LockType::ReadOnly);
+        for (; !rs.eof(); rs.moveNext())
+            identities[text::toLower(rs.field(0).toString())] = text::toLower(rs.field(1).toString());
+    }
+    TableColumns tables;
     data::Recordset rs;
-    rs.open("SELECT c.COLUMN_NAME, c.DATA_TYPE, c.CHARACTER_MAXIMUM_LENGTH, c.NUMERIC_PRECISION, c.NUMERIC_SCALE, "
-            "CASE WHEN EXISTS (SELECT 1 FROM [" + database + "].sys.columns s WHERE s.object_id = OBJECT_ID(N'[" +
-                database + "].[dbo].[" + table + "]') AND s.name = c.COLUMN_NAME AND s.is_identity = 1) THEN 1 ELSE 0 END "
-            "FROM [" + database + "].INFORMATION_SCHEMA.COLUMNS c WHERE c.TABLE_NAME = N'" + table +
-                "' ORDER BY c.ORDINAL_POSITION",
+    rs.open("SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE "
+            "FROM [" + database + "].INFORMATION_SCHEMA.COLUMNS" + where("TABLE_NAME") +
+                " ORDER BY TABLE_NAME, ORDINAL_POSITION",
             g.ServerConnection, data::CursorType::Keyset, data::LockType::ReadOnly);
     for (; !rs.eof(); rs.moveNext()) {
         ColumnShape c;
-        c.name = rs.field(0).toString();
-        c.type = rs.field(1).toString();
+        const std::string table = text::toLower(rs.field(0).toString());
+        c.name = rs.field(1).toString();
+        c.type = rs.field(2).toString();
         const std::string lower = text::toLower(c.type);
         if (lower == "varchar" || lower == "nvarchar" || lower == "char" || lower == "nchar" || lower == "varbinary" ||
             lower == "binary") {
-            const double length = rs.field(2).toDouble();
-            c.type += length < 0 ? "(max)" : "(" + rs.field(2).toString() + ")";
+            const double length = rs.field(3).toDouble();
+            c.type += length < 0 ? "(max)" : "(" + rs.field(3).toString() + ")";
         } else if (lower == "decimal" || lower == "numeric") {
-            c.type += "(" + rs.field(3).toString() + ", " + rs.field(4).toString() + ")";
+            c.type += "(" + rs.field(4).toString() + ", " + rs.field(5).toString() + ")";
         }
-        c.identity = rs.field(5).toDouble() == 1;
-        columns.push_back(std::move(c));
+        auto identity = identities.find(table);
+        c.identity = identity != identities.end() && identity->second == text::toLower(c.name);
+        tables[table].push_back(std::move(c));
     }
-    return columns;
+    return tables;
 }
 
 const ColumnShape* findColumn(const std::vector<ColumnShape>& columns, const std::string& name) {
@@ -76,34 +98,36 @@ const ColumnShape* findColumn(const std::vector<ColumnShape>& columns, const std
 // Makes the training table able to take the entry's rows, as the company database holds them: a table
 // the training schema lacks is made with the company table's structure, a column it lacks is appended
 // (NULL, of the company column's type). Returns the training table's columns.
-std::vector<ColumnShape> prepareTarget(state::GlobalState& g, const CatalogueEntry& e) {
-    const std::string training(config::kTrainingDatabase);
-    std::vector<ColumnShape> target = columnsOf(g, training, e.table);
-    std::vector<ColumnShape> source;
-    bool sourceRead = false;
-    auto company = [&]() -> const std::vector<ColumnShape>& {
-        if (!sourceRead) source = columnsOf(g, g.CompanyDatabaseName, e.table);
-        sourceRead = true;
-        return source;
-    };
-    if (target.empty()) {
-        if (company().empty()) return target;  // neither has it: the copy fails as it always has
-        g.SqlText = "SELECT * INTO [" + training + "].[dbo].[" + e.table + "] FROM [" + g.CompanyDatabaseName +
+const std::vector<ColumnShape>& prepareTarget(state::GlobalState& g, const CatalogueEntry& e, TableColumns& training,
+                                              const TableColumns& company) {
+    const std::string trainingName(config::kTrainingDatabase);
+    const std::string key = text::toLower(e.table);
+    static const std::vector<ColumnShape> none;
+    auto source = company.find(key);
+    auto target = training.find(key);
+    if (target == training.end()) {
+        if (source == company.end()) return none;  // neither has it: the copy fails as it always has
+        g.SqlText = "SELECT * INTO [" + trainingName + "].[dbo].[" + e.table + "] FROM [" + g.CompanyDatabaseName +
                     "].[dbo].[" + e.table + "] WHERE 1 = 0";
         g.ServerConnection.execute(g.SqlText);
-        return columnsOf(g, training, e.table);
+        TableColumns made = columnsOf(g, trainingName, e.table);
+        return training[key] = made[key];
     }
     bool changed = false;
     for (const std::string& column : e.insertColumns) {
-        if (findColumn(target, column)) continue;
-        const ColumnShape* wanted = findColumn(company(), column);
+        if (findColumn(target->second, column) || source == company.end()) continue;
+        const ColumnShape* wanted = findColumn(source->second, column);
         if (!wanted) continue;  // the company lacks it too: the copy fails as it always has
-        g.SqlText = "ALTER TABLE [" + training + "].[dbo].[" + e.table + "] ADD [" + wanted->name + "] " +
+        g.SqlText = "ALTER TABLE [" + trainingName + "].[dbo].[" + e.table + "] ADD [" + wanted->name + "] " +
                     wanted->type + " NULL";
         g.ServerConnection.execute(g.SqlText);
         changed = true;
     }
-    return changed ? columnsOf(g, training, e.table) : target;
+    if (changed) {
+        TableColumns again = columnsOf(g, trainingName, e.table);
+        target->second = again[key];
+    }
+    return target->second;
 }
 
 void identity(state::GlobalState& g, const std::string& table, bool on) {
@@ -135,6 +159,9 @@ private:
     const CopyReporter& reporter_;
     int count_ = 0;
     int done_ = 0;
+    bool shapesRead_ = false;
+    TableColumns trainingShapes_;
+    TableColumns companyShapes_;
 };
 
 void Copy::failed(const CatalogueEntry& e, const std::runtime_error& error) {
@@ -164,7 +191,12 @@ void Copy::copyEntry(const CatalogueEntry& e, bool& trapped) {
     // switch would make the server refuse the statement, and the training table numbers the rows.
     bool switchIdentity = e.identitySwitch();
     try {
-        const std::vector<ColumnShape> target = prepareTarget(g_, e);
+        if (!shapesRead_) {
+            trainingShapes_ = columnsOf(g_, std::string(config::kTrainingDatabase));
+            companyShapes_ = columnsOf(g_, g_.CompanyDatabaseName);
+            shapesRead_ = true;
+        }
+        const std::vector<ColumnShape>& target = prepareTarget(g_, e, trainingShapes_, companyShapes_);
         for (const ColumnShape& c : target)
             if (c.identity && std::none_of(e.insertColumns.begin(), e.insertColumns.end(), [&](const std::string& name) {
                     return text::equalsNoCase(name, c.name);

@@ -5,6 +5,8 @@
 
 #include "DemoInstallation.h"
 #include "build/BuildDriver.h"
+#include "platform/data/Connection.h"
+#include "platform/data/Recordset.h"
 #include "company/CompanyOpening.h"
 #include "platform/ui/ScriptedMessageService.h"
 #include "support/SmallInstallation.h"
@@ -49,6 +51,11 @@ TEST(TrainingBuild, CopiesEveryCatalogueTableWithTheCompanysRows) {
 
     // Every copied table holds exactly the company's rows: same count, and no company row (over the
     // copied columns) missing from the training table.
+    data::Connection server;
+    server.open("Driver=SQL Server;Server=(local);UID=;PWD=;");
+    auto count = [&](const std::string& query) {
+        return static_cast<int>(server.execute("SELECT COUNT(*) FROM (" + query + ") counted")->field(0).toDouble());
+    };
     int compared = 0, withRows = 0;
     for (const transfer::CatalogueEntry& e : transfer::catalogue()) {
         if (e.position == 0 || e.insertColumns.empty()) continue;
@@ -58,9 +65,9 @@ TEST(TrainingBuild, CopiesEveryCatalogueTableWithTheCompanysRows) {
             items += (items.empty() ? "" : ", ") + (e.isConstant[i] ? e.selectItems[i] : "[" + e.selectItems[i] + "]");
         const std::string source = "[" + company + "].dbo.[" + e.table + "]";
         const std::string target = "VoPaDatiTraining.dbo.[" + e.table + "]";
-        const int rows = SmallInstallation::count("master", "SELECT * FROM " + source);
-        EXPECT_EQ(SmallInstallation::count("master", "SELECT * FROM " + target), rows) << e.table;
-        EXPECT_EQ(SmallInstallation::count("master", "SELECT " + items + " FROM " + source + " EXCEPT SELECT " + columns +
+        const int rows = count("SELECT * FROM " + source);
+        EXPECT_EQ(count("SELECT * FROM " + target), rows) << e.table;
+        EXPECT_EQ(count("SELECT " + items + " FROM " + source + " EXCEPT SELECT " + columns +
                                                          " FROM " + target),
                   0)
             << e.table;

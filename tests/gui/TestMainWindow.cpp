@@ -1,10 +1,14 @@
 // The main window: switching company, the build window's door, and the end of the program.
 
 #include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "ProgramFixture.h"
+#include "app/BuildWindow.h"
 #include "app/StartupWindow.h"
 
 using vopa::testing::ProgramFixture;
@@ -74,6 +78,46 @@ private slots:
         QVERIFY(!ProgramFixture::window("creadblocale"));
         QCOMPARE(f.messages.texts().back(), std::string("Non è possibile esportare dal DB della sede che è aperta "
                                                         "attualmente!!\nAprire la sede centrale e ritentare."));
+    }
+
+    void aWholeBuildThroughTheWindow() {
+        ProgramFixture f;
+        signInAs("admin", "segreta");
+        click("avvio_1", "Command6");
+        QTRY_VERIFY(ProgramFixture::visible("creadblocale"));
+        auto* window = qobject_cast<vopa::app::BuildWindow*>(ProgramFixture::window("creadblocale"));
+        QVERIFY(window);
+        // The window's part of the build: the copy itself is tested on a full company elsewhere.
+        window->setCopyStep([](vopa::state::GlobalState&, vopa::build::BuildObserver& observer, int maximum,
+                               std::vector<std::string>&) {
+            for (int k = 1; k <= 11; ++k) observer.progress(maximum / 12 * k, maximum);
+        });
+        auto* bar = ProgramFixture::control<QProgressBar>("creadblocale", "ProgressBar1");
+        const int maximum = bar->maximum();
+        int highest = 0;
+        QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
+        QStringList statuses;
+        auto* status = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (statuses.isEmpty() || statuses.back() != status->text()) statuses << status->text();
+        });
+        sampler.start(5);
+        QSignalSpy finished(window, &vopa::app::BuildWindow::buildFinished);
+        f.messages.queueAnswer(vopa::ui::Answer::Yes);
+        click("creadblocale", "Command1");
+        QVERIFY(window->building());
+        QVERIFY(!ProgramFixture::control<QPushButton>("creadblocale", "Command4")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 240000);
+        QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::build::BuildOutcome::Completed));
+        QCOMPARE(highest, maximum);
+        // The window told what it was doing while it ran.
+        QVERIFY2(statuses.contains("Creazione tabelle"), qPrintable(statuses.join(" / ")));
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QVERIFY(!ProgramFixture::window("creadblocale"));
+        QCOMPARE(QString::fromStdString(vopa::testing::SmallInstallation::scalar(
+                     "VoPaDatiAzienda", "SELECT NomeAzienda FROM link_programma WHERE dbname = 'VoPaDatiTraining'")),
+                 QString("Training Sede"));
     }
 
     void theEndOfTheProgramRegistersTheSystemDataSource() {

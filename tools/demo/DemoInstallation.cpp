@@ -3,6 +3,7 @@
 #include "DemoData.h"
 
 #include <algorithm>
+#include <map>
 
 #include "platform/text/Text.h"
 #include "transfer/Catalogue.h"
@@ -80,11 +81,14 @@ const char* const kCompanyOnlyTables[] = {
 // of PartitaDoppiaValuta).
 void completeCompanyStructure(data::Connection& company) {
     for (const char* statement : kCompanyOnlyTables) company.execute(statement);
+    // The columns of every table, read once (the catalog lists the whole database each time it is read).
+    std::map<std::string, std::vector<std::string>> columns;
+    auto rs = company.execute("SELECT TABLE_NAME, COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS");
+    for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext())
+        columns[text::toLower(rs->field(0).toString())].push_back(text::toLower(rs->field(1).toString()));
     for (const transfer::CatalogueEntry& e : transfer::catalogue()) {
         if (e.insertColumns.empty()) continue;
-        std::vector<std::string> present;
-        auto rs = company.execute("SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = N'" + e.table + "'");
-        for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) present.push_back(text::toLower(rs->field(0).toString()));
+        std::vector<std::string>& present = columns[text::toLower(e.table)];
         if (present.empty()) continue;
         for (const std::string& column : e.insertColumns) {
             if (std::find(present.begin(), present.end(), text::toLower(column)) != present.end()) continue;

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,8 +25,8 @@ using vopa::app::Windows;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(20000);
+bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000) {
+    QDeadlineTimer deadline(milliseconds);
     while (!condition() && !deadline.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 50);
     QApplication::processEvents();
     return condition();
@@ -71,7 +72,8 @@ int main(int argc, char* argv[]) {
     setenv("ODBCINI", (drive / "odbc.ini").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
-    vopa::ui::ConsoleMessageService messages(std::cerr);
+    // The build's question is answered Yes, so that the build window can be shown at work.
+    vopa::ui::ConsoleMessageService messages(std::cerr, vopa::ui::Answer::Yes);
     vopa::ui::installMessageService(&messages);
     int status = 0;
     try {
@@ -99,7 +101,25 @@ int main(int argc, char* argv[]) {
         waitUntil([] { return visible("avvio_1"); });
         control<QPushButton>("avvio_1", "Command6")->click();
         waitUntil([] { return visible("creadblocale"); });
+        QApplication::processEvents();
         save("creadblocale", out / "build.png");
+        control<QPushButton>("creadblocale", "Command1")->click();
+        waitUntil([] {
+            auto* line = control<QLabel>("creadblocale", "lblStatus");
+            return line && line->text().startsWith("Copia tabelle:") && line->text().contains("/242)");
+        });
+        // A moment later, so that the animation has moved on from its first frame.
+        waitUntil(
+            [] {
+                auto* line = control<QLabel>("creadblocale", "lblStatus");
+                if (!line) return true;
+                const QString text = line->text();
+                const int open = text.lastIndexOf('('), slash = text.lastIndexOf('/');
+                return open < 0 || slash < open || text.mid(open + 1, slash - open - 1).toInt() >= 60;
+            },
+            300000);
+        save("creadblocale", out / "build-running.png");
+        waitUntil([] { return !Windows::instance().loaded("creadblocale"); }, 600000);
         // The splash, as it shows while the company is opened.
         Windows::instance().unloadAll();
         QApplication::processEvents();

@@ -3,6 +3,7 @@
 namespace vopa::ui {
 
 Answer ScriptedMessageService::show(const MessageBox& box) {
+    std::lock_guard<std::mutex> lock(mutex_);
     MessageBox shown = box;
     if (shown.title.empty()) shown.title = standardTitle();
     boxes_.push_back(shown);
@@ -23,12 +24,14 @@ void ScriptedMessageService::endProgram(const MessageBox& box) {
 }
 
 std::vector<std::string> ScriptedMessageService::texts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> result;
     for (const MessageBox& b : boxes_) result.push_back(b.text);
     return result;
 }
 
 void ScriptedMessageService::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
     answers_.clear();
     boxes_.clear();
     faults_.clear();
@@ -36,6 +39,7 @@ void ScriptedMessageService::clear() {
 }
 
 std::vector<std::string> ScriptedMessageService::problems() const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> result = faults_;
     if (!answers_.empty()) result.push_back(std::to_string(answers_.size()) + " queued answer(s) left unused");
     return result;

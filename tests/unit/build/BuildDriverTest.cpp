@@ -118,7 +118,17 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     EXPECT_EQ(r.outcome, BuildOutcome::Completed);
     EXPECT_EQ(SmallInstallation::count("VoPaDatiTraining", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'avanzo'"), 0);
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 1);
-    EXPECT_EQ(f.messages->texts(), std::vector<std::string>(2, "Sei sicuro di voler creare il DB?"));
+    // Each build asked once and ended with its summary, naming its report.
+    const std::vector<std::string> texts = f.messages->texts();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0], "Sei sicuro di voler creare il DB?");
+    EXPECT_EQ(texts[2], "Sei sicuro di voler creare il DB?");
+    EXPECT_EQ(texts[3].rfind("Database di training creato.\n", 0), 0u) << texts[3];
+    EXPECT_NE(texts[3].find("Resoconto: " + r.summary.reportFile), std::string::npos) << texts[3];
+    const std::string report = f.drive.readRaw(r.summary.reportFile.substr(3));
+    EXPECT_NE(report.find("Creazione tabelle"), std::string::npos);
+    EXPECT_NE(report.find("Verifica delle righe"), std::string::npos);
+    EXPECT_EQ(r.summary.tables, 242);
 }
 
 TEST(BuildDriver, AnUnreachableServerReachesTheFirstHandlerAfterOneMessage) {

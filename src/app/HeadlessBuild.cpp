@@ -1,0 +1,171 @@
+#include "HeadlessBuild.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "build/BuildDriver.h"
+#include "company/CompanyOpening.h"
+#include "company/ProgramShell.h"
+#include "company/StartupMaintenance.h"
+#include "config/ConfigFiles.h"
+#include "platform/files/Files.h"
+#include "platform/sys/SystemInfo.h"
+#include "platform/ui/ConsoleMessageService.h"
+#include "signin/SignIn.h"
+#include "state/GlobalState.h"
+#include "util/Helpers.h"
+
+namespace vopa::app {
+namespace {
+
+const char* const kUsage =
+    "usage: vopa-training --build --user NAME --password PASS --yes [--company ID]\n"
+    "\n"
+    "Builds the training database VoPaDatiTraining without windows, as \"Esporta\" does in the program:\n"
+    "it opens the company (by default the one this computer used last), runs the start-up maintenance,\n"
+    "signs NAME in with PASS (the user needs the administrator right), and builds the copy.\n"
+    "\n"
+    "  --build        run the headless build\n"
+    "  --user NAME    the operator (as typed at the sign-in)\n"
+    "  --password P   the operator's password\n"
+    "  --yes          answer Yes to the build's question (without it the build is not started)\n"
+    "  --company ID   the company's id in the registry (link_programma.id) instead of the last one used\n"
+    "  --help         this text\n"
+    "\n"
+    "Messages go to standard error; a line per step shows the progress. The report of the build is\n"
+    "written to C:\\Vopa\\Log on the drive VOPA_DRIVE_C. Exit status: 0 when the build completed with\n"
+    "every table copied, 1 otherwise, 2 for a wrong command line.\n";
+
+// One line per step; on a terminal the current table rewrites one more line.
+class TerminalObserver final : public build::BuildObserver {
+public:
+    TerminalObserver() : terminal_(isatty(fileno(stderr)) != 0) {}
+    void stepStarted(const std::string& step) override {
+        endTableLine();
+        std::cerr << "== " << step << std::endl;
+    }
+    void currentTable(const std::string& table, int index, int count) override {
+        if (!terminal_) return;
+        std::cerr << "\r   " << table;
+        if (count > 0) std::cerr << " (" << index << "/" << count << ")";
+        std::cerr << "\033[K" << std::flush;
+        tableLine_ = true;
+    }
+    void note(const std::string& text) override {
+        endTableLine();
+        std::cerr << "   " << text << std::endl;
+    }
+    ~TerminalObserver() override { endTableLine(); }
+
+private:
+    void endTableLine() {
+        if (tableLine_) std::cerr << std::endl;
+        tableLine_ = false;
+    }
+    bool terminal_;
+    bool tableLine_ = false;
+};
+
+struct Arguments {
+    std::string user, password;
+    bool yes = false;
+    double company = 0;
+};
+
+}  // namespace
+
+bool wantsHeadlessBuild(const std::vector<std::string>& arguments) {
+    for (const std::string& a : arguments)
+        if (a == "--build") return true;
+    return false;
+}
+
+int runHeadlessBuild(const std::vector<std::string>& arguments) {
+    Arguments args;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= arguments.size()) throw std::invalid_argument(a + " needs a value");
+            return arguments[++i];
+        };
+        try {
+            if (a == "--help" || a == "-h") {
+                std::cout << kUsage;
+                return 0;
+            } else if (a == "--build") {
+            } else if (a == "--user") {
+                args.user = value();
+            } else if (a == "--password") {
+                args.password = value();
+            } else if (a == "--yes") {
+                args.yes = true;
+            } else if (a == "--company") {
+                args.company = std::stod(value());
+            } else {
+                throw std::invalid_argument("unknown option " + a);
+            }
+        } catch (const std::exception& e) {
+            std::cerr << "vopa-training: " << e.what() << "\n" << kUsage;
+            return 2;
+        }
+    }
+    if (args.user.empty()) {
+        std::cerr << "vopa-training: --user is required\n" << kUsage;
+        return 2;
+    }
+    ui::ConsoleMessageService messages(std::cerr, args.yes ? ui::Answer::Yes : ui::Answer::No);
+    ui::installMessageService(&messages);
+    state::GlobalState& g = state::globals();
+    g.ProgramFolder = sys::programFolder();
+    if (!files::fileExists(config::kServerAddressFile)) {
+        std::cerr << "vopa-training: no installation under " << files::driveRoot('C').string() << " (missing "
+                  << config::kServerAddressFile << ")\n";
+        return 1;
+    }
+
+    // The start-up window's work, then the sign-in's, then the main window's: the same procedures.
+    company::prepareStartup(g);
+    if (args.company != 0) {
+        double id = args.company;
+        company::openCompany(id, g);
+    }
+    company::runMaintenancePass(g);
+    signin::SignInProcedure signIn(g);
+    if (company::dispatchAfterStartup(g) == company::StartupDestination::SignIn) {
+        signIn.load();
+        signIn.activate();
+        signIn.boxes.userName = args.user;
+        signIn.userNameEntered();
+        signIn.boxes.password = args.password;
+        if (signIn.passwordEntered() != signin::SignInOutcome::ShowMainWindow) {
+            std::cerr << "vopa-training: the sign-in of " << signin::normalise(args.user) << " failed\n";
+            return 1;
+        }
+    }
+    if (!company::prepareMainWindow(g)) {
+        std::cerr << "vopa-training: the company database cannot be reached\n";
+        return 1;
+    }
+    company::runMainWindowMaintenance(g);
+    if (g.UserRights[state::RightAdministrator] == 0) {
+        std::cerr << "vopa-training: " << signin::normalise(args.user)
+                  << " has not the administrator right the build needs\n";
+        return 1;
+    }
+    if (!build::officeAllowsBuild(g)) return 1;
+    std::cout << "company database: " << g.CompanyDatabaseName << std::endl;
+
+    TerminalObserver observer;
+    const build::BuildResult result = build::runBuild(observer, {build::standardCopyStep()}, g);
+    if (!result.summary.reportFile.empty())
+        std::cout << result.summary.complete << " of " << result.summary.tables
+                  << " tables copied completely; report: " << result.summary.reportFile << " ("
+                  << files::mapPath(result.summary.reportFile).string() << ")" << std::endl;
+    const bool complete = result.outcome == build::BuildOutcome::Completed && result.incompleteTables.empty() &&
+                          result.summary.complete == result.summary.tables;
+    return complete ? 0 : 1;
+}
+
+}  // namespace vopa::app

@@ -1,0 +1,140 @@
+#include "BuildReport.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <set>
+
+#include "config/ConfigFiles.h"
+#include "config/ConnectionStrings.h"
+#include "platform/files/Files.h"
+#include "platform/text/Text.h"
+#include "transfer/Catalogue.h"
+#include "util/ErrorModes.h"
+
+namespace vopa::build {
+namespace {
+
+const char* const kReportFolder = "C:\\Vopa\\Log";
+
+long long rowsOf(data::Connection& server, const std::string& database, const std::string& table) {
+    long long rows = -1;
+    util::ignoreErrors([&] {
+        auto rs = server.execute("SELECT COUNT(*) FROM [" + database + "].[dbo].[" + table + "]");
+        if (rs && rs->isOpen() && !rs->eof()) rows = static_cast<long long>(rs->field(0).toDouble());
+    });
+    return rows;
+}
+
+// The budget and funder accounts tables of the company: one per project (Type or Type_Number) and one
+// per funder type other than "ong" (Type + "Conti").
+std::vector<std::string> rowByRowTables(data::Connection& server, const std::string& company) {
+    std::set<std::string> names;
+    util::ignoreErrors([&] {
+        auto rs = server.execute("SELECT LTRIM(RTRIM(Type)), LTRIM(RTRIM(Number)) FROM [" + company + "].[dbo].[progetti]");
+        for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) {
+            const std::string type = rs->field(0).toString(), number = rs->field(1).toString();
+            if (type.empty()) continue;
+            names.insert(number.empty() || number == "0" ? type : type + "_" + number);
+        }
+    });
+    util::ignoreErrors([&] {
+        auto rs = server.execute("SELECT DISTINCT Type FROM [" + company + "].[dbo].[finanziatore]");
+        for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) {
+            const std::string type = rs->field(0).toString();
+            if (!type.empty() && text::toLower(type) != "ong") names.insert(type + "Conti");
+        }
+    });
+    return {names.begin(), names.end()};
+}
+
+std::string timestamp(const char* format) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, format, &local);
+    return buffer;
+}
+
+}  // namespace
+
+BuildRecorder::BuildRecorder(BuildObserver& next) : next_(next) {}
+
+void BuildRecorder::stepStarted(const std::string& step) {
+    finish();
+    steps_.push_back({step, 0});
+    stepStart_ = std::chrono::steady_clock::now();
+    next_.stepStarted(step);
+}
+
+void BuildRecorder::note(const std::string& text) {
+    notes_.push_back(text);
+    next_.note(text);
+}
+
+void BuildRecorder::finish() {
+    if (steps_.empty() || steps_.back().seconds > 0) return;
+    steps_.back().seconds =
+        std::max(1e-6, std::chrono::duration<double>(std::chrono::steady_clock::now() - stepStart_).count());
+}
+
+std::vector<TableCheck> verifyCopy(state::GlobalState& g, const std::string& companyDatabase) {
+    std::vector<TableCheck> checks;
+    data::Connection server;
+    if (!util::ignoreErrors([&] { server.open(config::readServerAddress(g)); })) return checks;
+    const std::string training(config::kTrainingDatabase);
+    std::set<std::string> seen;
+    auto check = [&](const std::string& table) {
+        if (!seen.insert(text::toLower(table)).second) return;
+        checks.push_back({table, rowsOf(server, companyDatabase, table), rowsOf(server, training, table)});
+    };
+    for (const transfer::CatalogueEntry& e : transfer::catalogue())
+        if (e.position > 0 && !e.insertColumns.empty()) check(e.table);
+    for (const std::string& table : rowByRowTables(server, companyDatabase)) check(table);
+    return checks;
+}
+
+BuildSummary writeBuildReport(const BuildRecorder& recorder, const BuildResult& result,
+                              const std::vector<TableCheck>& checks, const std::string& companyDatabase) {
+    BuildSummary summary;
+    summary.reportFile = std::string(kReportFolder) + "\\build-" + timestamp("%Y%m%d-%H%M%S") + ".txt";
+    summary.tables = static_cast<int>(checks.size());
+    for (const TableCheck& c : checks) summary.complete += c.matches() ? 1 : 0;
+
+    static const char* const outcomes[] = {"completata", "annullata", "rifiutata", "interrotta"};
+    std::string text = "Creazione di VoPaDatiTraining dal database " + companyDatabase + "\n";
+    text += "Data: " + timestamp("%Y-%m-%d %H:%M:%S") + "\n";
+    text += std::string("Esito: ") + outcomes[static_cast<int>(result.outcome)] + "\n\nPassi:\n";
+    for (const BuildRecorder::Step& s : recorder.steps()) {
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-45s %9.2f s\n", s.name.c_str(), s.seconds);
+        text += line;
+    }
+    text += "\nErrori (la creazione è andata avanti):\n";
+    if (recorder.notes().empty()) text += "  nessuno\n";
+    for (const std::string& n : recorder.notes()) text += "  " + n + "\n";
+    text += "\nVerifica delle righe (azienda / training):\n";
+    for (const TableCheck& c : checks) {
+        char line[256];
+        std::snprintf(line, sizeof line, "  %-40s %12lld %12lld  %s\n", c.table.c_str(), c.companyRows, c.trainingRows,
+                      c.matches() ? "ok" : "DIVERSO");
+        text += line;
+    }
+    text += "\n" + std::to_string(summary.complete) + " di " + std::to_string(summary.tables) +
+            " tabelle copiate completamente.\n";
+    // The report is for the administrator's tools on this machine: UTF-8, unlike the suite's own files.
+    util::ignoreErrors([&] {
+        files::createFolder(kReportFolder);
+        std::ofstream out(files::mapPath(summary.reportFile), std::ios::binary | std::ios::trunc);
+        out << text;
+    });
+    return summary;
+}
+
+std::string summaryText(const BuildSummary& summary) {
+    return std::to_string(summary.complete) + " di " + std::to_string(summary.tables) +
+           " tabelle copiate completamente. Resoconto: " + summary.reportFile;
+}
+
+}  // namespace vopa::build

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The headless build on a demo installation: its exit status on a wrong password and on success, the
+# company line and the report it names.
+set -euo pipefail
+demo="$1"
+program="$2"
+export VOPA_DRIVE_C=$(mktemp -d)
+export ODBCINI="$VOPA_DRIVE_C/odbc.ini"
+out=$(mktemp)
+trap 'rm -rf "$VOPA_DRIVE_C" "$out"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+"$demo" --rows 300 >/dev/null 2>&1 || fail "the demo installation failed"
+"$demo" --if-missing >"$out" 2>&1 || fail "--if-missing failed on an existing installation"
+[[ ! -s "$out" ]] || fail "--if-missing said something: $(cat "$out")"
+
+if "$program" --build --user amministratore --password sbagliata --yes >"$out" 2>&1; then
+  fail "a wrong password built: $(cat "$out")"
+fi
+grep -q "sign-in of amministratore failed" "$out" || fail "no sign-in failure message: $(cat "$out")"
+if "$program" --build --user stagista --password stage2023 --yes >"$out" 2>&1; then fail "a disabled user built"; fi
+if "$program" --build --user amministratore --password demo2024 >"$out" 2>&1; then fail "built without --yes"; fi
+
+"$program" --build --user amministratore --password demo2024 --yes >"$out" 2>&1 || fail "the build failed: $(cat "$out")"
+grep -q "^company database: VoPaDati" "$out" || fail "no company line: $(cat "$out")"
+report=$(sed -n 's/.*report: .* (\(.*\))$/\1/p' "$out")
+[[ -f "$report" ]] || fail "no report file: $(cat "$out")"
+grep -q "^Esito: completata" "$report" || fail "the report does not say completed"
+! grep -q " DIVERSO$" "$report" || fail "the report lists tables that differ"
+echo "headless build: all checks passed"
