@@ -8,6 +8,7 @@
 #include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
 #include "platform/text/Text.h"
+#include "storage/Catalog.h"
 #include "storage/Functions.h"
 #include "storage/Master.h"
 #include "storage/Sqlite.h"
@@ -51,6 +52,7 @@ void ensureMaster(const InstanceLocation& loc) {
     try {
         storage::Statement q = db.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_info'");
         if (!q.step()) storage::initialiseMaster(db, "main", loc.dataFolderWindows + "\\master.mdf");
+        storage::markCollationOrder(db, "main");
         db.exec("COMMIT");
     } catch (...) {
         db.exec("ROLLBACK");

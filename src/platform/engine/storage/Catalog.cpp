@@ -1,7 +1,10 @@
 #include "Catalog.h"
 
 #include <algorithm>
+#include <mutex>
+#include <set>
 
+#include "Functions.h"
 #include "Sqlite.h"
 #include "platform/engine/EngineError.h"
 #include "platform/text/Text.h"
@@ -127,6 +130,7 @@ IndexInfo readIndex(Statement& indexes) {
     i.id = static_cast<int>(indexes.columnInt(1));
     i.name = indexes.columnText(2);
     i.unique = indexes.columnInt(3) != 0;
+    i.uniqueConstraint = indexes.columnInt(3) == 2;
     i.primaryKey = indexes.columnInt(4) != 0;
     i.clustered = indexes.columnInt(5) != 0;
     i.fillFactor = static_cast<int>(indexes.columnInt(6));
@@ -219,6 +223,59 @@ void initialiseDatabase(Connection& db, const std::string& schema, const std::st
     for (const char* table : tables) db.exec("CREATE TABLE " + s + table);
     Statement put = db.prepare("INSERT INTO " + s + "__vopa_info(key, value) VALUES ('name', ?1)");
     put.bind(1, databaseName).run();
+    markCollationOrder(db, schema);
+}
+
+namespace {
+
+// The order of the collation the indexes of a file were built with; raised whenever that order changes.
+constexpr std::int64_t kCollationOrder = 2;
+
+}  // namespace
+
+void markCollationOrder(Connection& db, const std::string& schema) {
+    std::int64_t order = 0;
+    {
+        Statement q = db.prepare("SELECT value FROM " + qualified(schema, "__vopa_info") + " WHERE key = 'collation_order'");
+        if (q.step()) order = q.columnInt(0);
+    }
+    if (order == kCollationOrder) return;
+    std::vector<std::string> tables;
+    {
+        Statement q = db.prepare("SELECT name FROM " + qualified(schema, "sqlite_master") + " WHERE type = 'table'");
+        while (q.step()) tables.push_back(q.columnText(0));
+    }
+    for (const std::string& table : tables)
+        if (table.rfind("sqlite_", 0) != 0) db.exec("REINDEX " + qualified(schema, table));
+    Statement put = db.prepare("INSERT OR REPLACE INTO " + qualified(schema, "__vopa_info") +
+                               "(key, value) VALUES ('collation_order', ?1)");
+    put.bind(1, kCollationOrder).run();
+}
+
+void upgradeCollationOrder(const std::string& file) {
+    static std::mutex mutex;
+    static std::set<std::string> checked;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (checked.count(file)) return;
+    Connection db(file, false);
+    registerCollation(db.handle());
+    {
+        // Read first: a current file needs no write lock.
+        Statement q = db.prepare("SELECT value FROM main.__vopa_info WHERE key = 'collation_order'");
+        if (q.step() && q.columnInt(0) == kCollationOrder) {
+            checked.insert(file);
+            return;
+        }
+    }
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        markCollationOrder(db, "main");
+        db.exec("COMMIT");
+    } catch (...) {
+        db.exec("ROLLBACK");
+        throw;
+    }
+    checked.insert(file);
 }
 
 std::int64_t nextObjectId(Connection& db, const std::string& schema) {
@@ -334,7 +391,7 @@ void addIndex(Connection& db, const std::string& schema, const TableInfo& table,
     put.bind(1, table.objectId)
         .bind(2, static_cast<std::int64_t>(index.id))
         .bind(3, index.name)
-        .bind(4, static_cast<std::int64_t>(index.unique))
+        .bind(4, static_cast<std::int64_t>(index.uniqueConstraint ? 2 : index.unique ? 1 : 0))
         .bind(5, static_cast<std::int64_t>(index.primaryKey))
         .bind(6, static_cast<std::int64_t>(index.clustered))
         .bind(7, static_cast<std::int64_t>(index.fillFactor))

@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 
+#include "Collation.h"
 #include "Sqlite.h"
 #include "platform/engine/Checked.h"
 #include "platform/engine/EngineError.h"
@@ -21,22 +22,8 @@ constexpr std::int64_t kMillisPerDay = 86'400'000;
 enum DatePart { Year, Quarter, Month, DayOfYear, Day, Week, Weekday, Hour, Minute, Second, Millisecond };
 
 int collateNoCase(void*, int n1, const void* p1, int n2, const void* p2) {
-    auto a = std::string_view(static_cast<const char*>(p1), static_cast<std::size_t>(n1));
-    auto b = std::string_view(static_cast<const char*>(p2), static_cast<std::size_t>(n2));
-    while (!a.empty() && a.back() == ' ') a.remove_suffix(1);
-    while (!b.empty() && b.back() == ' ') b.remove_suffix(1);
-    std::size_t i = 0;
-    const std::size_t n = std::min(a.size(), b.size());
-    for (; i < n; ++i) {
-        auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 0x80 || cb >= 0x80) break;
-        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca + 32);
-        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb + 32);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    if (i == n && i == a.size() && i == b.size()) return 0;
-    if (i == n && (i == a.size() || i == b.size())) return a.size() < b.size() ? -1 : 1;
-    return text::compareNoCase(a.substr(i), b.substr(i));
+    return collate(std::string_view(static_cast<const char*>(p1), static_cast<std::size_t>(n1)),
+                   std::string_view(static_cast<const char*>(p2), static_cast<std::size_t>(n2)));
 }
 
 void raise(sqlite3_context* ctx, const EngineError& e) {
@@ -481,12 +468,9 @@ Cell cellOf(sqlite3_value* v) {
     }
 }
 
-bool likeMatch(const std::string& value, const std::string& pattern, char32_t escape) {
-    std::vector<char32_t> s, p;
-    for (std::size_t i = 0; i < value.size();) s.push_back(text::foldCase(text::nextCodePoint(value, i)));
-    for (std::size_t i = 0; i < pattern.size();) p.push_back(text::nextCodePoint(pattern, i));
-    // Trailing blanks of the value do not matter, as in comparisons.
-    while (!s.empty() && s.back() == U' ') s.pop_back();
+namespace {
+
+bool likeMatchCodePoints(const std::vector<char32_t>& s, const std::vector<char32_t>& p, char32_t escape) {
     // Iterative matcher with backtracking on the last '%'.
     std::size_t si = 0, pi = 0, starP = std::string::npos, starS = 0;
     auto matchOne = [&](std::size_t& pj, char32_t c) -> bool {
@@ -507,7 +491,7 @@ bool likeMatch(const std::string& value, const std::string& pattern, char32_t es
             std::size_t start = j;
             while (j < p.size() && (p[j] != U']' || j == start)) {
                 if (j + 2 < p.size() && p[j + 1] == U'-' && p[j + 2] != U']') {
-                    hit = hit || (c >= text::foldCase(p[j]) && c <= text::foldCase(p[j + 2]));
+                    hit = hit || (collateChars(p[j], c) <= 0 && collateChars(c, p[j + 2]) <= 0);
                     j += 3;
                 } else {
                     hit = hit || text::foldCase(p[j]) == c;
@@ -541,9 +525,21 @@ bool likeMatch(const std::string& value, const std::string& pattern, char32_t es
         si = ++starS;
     }
     while (pi < p.size() && p[pi] == U'%') ++pi;
-    // Trailing blanks of the pattern match the value's dropped blanks.
-    while (pi < p.size() && p[pi] == U' ') ++pi;
     return pi == p.size();
+}
+
+}  // namespace
+
+bool likeMatch(const std::string& value, const std::string& pattern, char32_t escape) {
+    std::vector<char32_t> s, p;
+    for (std::size_t i = 0; i < value.size();) s.push_back(text::foldCase(text::nextCodePoint(value, i)));
+    for (std::size_t i = 0; i < pattern.size();) p.push_back(text::nextCodePoint(pattern, i));
+    // The value's trailing blanks do not matter (a char column's padding), the pattern's do: the value
+    // matches with or without its trailing blanks, and a pattern's blanks need blanks in the value.
+    if (likeMatchCodePoints(s, p, escape)) return true;
+    if (s.empty() || s.back() != U' ') return false;
+    while (!s.empty() && s.back() == U' ') s.pop_back();
+    return likeMatchCodePoints(s, p, escape);
 }
 
 const Language* findLanguage(std::string_view name) {
