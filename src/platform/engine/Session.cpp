@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "SessionImpl.h"
+#include "exec/Keys.h"
 #include "platform/files/Files.h"
 #include "platform/text/Text.h"
 #include "sql/Parser.h"
@@ -162,6 +163,7 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
     if (!std::filesystem::is_regular_file(file, ec))
         throw EngineError(5120, "Unable to open the physical file \"" + file.string() + "\" of database '" + name +
                                     "'. The file does not exist.");
+    storage::upgradeCollationOrder(file.string());
     makeRoom();
     Attached a;
     a.handle.alias = "d" + std::to_string(dbid);
@@ -302,9 +304,55 @@ void Session::Impl::catalogChanged(const DatabaseHandle& handle) {
     if (it != attached_.end()) refresh(it->second);
 }
 
-EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage) {
+namespace {
+const std::string kStorageDuplicate = "UNIQUE constraint failed: ";
+}  // namespace
+
+bool Session::Impl::isStorageDuplicate(const EngineError& e) {
+    return e.number() == 2627 && std::string_view(e.what()).substr(0, kStorageDuplicate.size()) == kStorageDuplicate;
+}
+
+std::optional<std::string> Session::Impl::probeDuplicate(const std::string& statement, const TableHandle& target,
+                                                        const std::vector<int>& columnIds, bool updates) {
+    const std::string probe = "temp.\"vopa_probe\"";
+    const std::string rows = target.storageName();
+    const std::size_t at = statement.find(rows);
+    if (at == std::string::npos) return std::nullopt;
+    try {
+        db->exec("DROP TABLE IF EXISTS " + probe);
+        db->exec("CREATE TEMP TABLE \"vopa_probe\" AS SELECT * FROM " + rows + (updates ? "" : " WHERE 0"));
+        std::string again = statement;
+        again.replace(at, rows.size(), probe);
+        db->exec(again);
+        std::string columns, grouping;
+        for (int id : columnIds) {
+            const storage::ColumnInfo* c = target.table->columnById(id);
+            if (!c) return std::nullopt;
+            columns += (columns.empty() ? "" : ", ") + c->storageName();
+            grouping += (grouping.empty() ? "" : ", ") + c->storageName() +
+                        (c->type.storage() == Storage::Text ? " COLLATE VOPA_CI" : "");
+        }
+        const std::string source = updates ? "SELECT " + columns + " FROM " + probe
+                                           : "SELECT " + columns + " FROM " + probe + " UNION ALL SELECT " + columns +
+                                                 " FROM " + rows;
+        std::optional<std::string> value;
+        {
+            storage::Statement q = db->prepare("SELECT " + columns + " FROM (" + source + ") GROUP BY " + grouping +
+                                               " HAVING count(*) > 1 LIMIT 1");
+            if (q.step()) value = exec::keyValueText(q, *target.table, columnIds);
+        }
+        db->exec("DROP TABLE " + probe);
+        return value;
+    } catch (const std::exception&) {
+        // The value only completes the message; the savepoint being rolled back removes the copy.
+        return std::nullopt;
+    }
+}
+
+EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage, const std::string* statement,
+                                             const TableHandle* target, bool updates) {
     // SQLite says "UNIQUE constraint failed: t100003.c1, t100003.c2": find the key over those columns.
-    const std::string prefix = "UNIQUE constraint failed: ";
+    const std::string& prefix = kStorageDuplicate;
     std::vector<int> columnIds;
     std::int64_t objectId = 0;
     if (storageMessage.rfind(prefix, 0) == 0) {
@@ -325,13 +373,18 @@ EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage) 
     for (auto& [dbid, a] : attached_) {
         const storage::TableInfo* t = a.handle.catalog ? a.handle.catalog->findById(objectId) : nullptr;
         if (!t) continue;
+        std::optional<std::string> duplicateKeyValue;
+        if (statement && target && target->table->objectId == objectId && target->db.dbid == dbid)
+            duplicateKeyValue = probeDuplicate(*statement, *target, columnIds, updates);
         for (const storage::IndexInfo& i : t->indexes)
             if (i.unique && i.columnIds == columnIds) {
-                if (i.primaryKey)
-                    return EngineError(2627, "Violation of PRIMARY KEY constraint '" + i.name +
-                                                 "'. Cannot insert duplicate key in object 'dbo." + t->name + "'.");
+                const std::string value = duplicateKeyValue ? " The duplicate key value is (" + *duplicateKeyValue + ")." : "";
+                if (i.primaryKey || i.uniqueConstraint)
+                    return EngineError(2627, std::string("Violation of ") + (i.primaryKey ? "PRIMARY KEY" : "UNIQUE KEY") +
+                                                 " constraint '" + i.name + "'. Cannot insert duplicate key in object 'dbo." +
+                                                 t->name + "'." + value);
                 return EngineError(2601, "Cannot insert duplicate key row in object 'dbo." + t->name +
-                                             "' with unique index '" + i.name + "'.");
+                                             "' with unique index '" + i.name + "'." + value);
             }
     }
     return EngineError(2627, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.");
@@ -356,12 +409,13 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         try {
             run(*statement, batch, out);
         } catch (const EngineError& e) {
-            out.error = e.number() == 2627 ? duplicateKeyError(e.what()) : e;
+            out.error = isStorageDuplicate(e) ? duplicateKeyError(e.what()) : e;
             // The deadlock victim's whole transaction is rolled back, as on the server.
             if (e.number() == 1205) abandonTransaction();
         } catch (const std::exception& e) {
             out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
         }
+        if (out.error) addFollowingErrors(out);
         try {
             dropCatalogViews();
         } catch (const EngineError&) {
@@ -371,7 +425,24 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
     return outcomes;
 }
 
+void Session::Impl::addFollowingErrors(StatementOutcome& out) {
+    switch (out.error->number()) {
+        case err::NotNullViolation:
+        case 2627:
+        case 2601:
+        case err::StringTruncation:
+            out.followingErrors.emplace_back(3621, "The statement has been terminated.", 0, 0);
+            break;
+        default:
+            if (constraintRefused)
+                out.followingErrors.emplace_back(1750, "Could not create constraint or index. See previous errors.", 16, 0);
+            break;
+    }
+    constraintRefused = false;
+}
+
 void Session::Impl::run(const sql::Statement& st, std::string_view batch, StatementOutcome& out) {
+    constraintRefused = false;
     functions.clear();
     functions.now = nowMillis();
     const DateOrderScope dates(dateOrder);

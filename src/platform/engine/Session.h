@@ -47,6 +47,9 @@ struct StatementOutcome {
     std::int64_t rowsAffected = -1;        // INSERT/UPDATE/DELETE; -1 for other statements
     std::vector<std::string> messages;     // informational messages (e.g. sp_configure's)
     std::optional<EngineError> error;
+    // What the server sends after the error: "The statement has been terminated." (3621, severity 0,
+    // printed as plain text) and errors that follow the first (1750 after a refused key or index).
+    std::vector<EngineError> followingErrors;
 };
 
 struct ConnectOptions {

@@ -61,8 +61,19 @@ public:
     void dropCatalogViews();
     std::vector<std::shared_ptr<storage::TableInfo>> catalogViewTables;  // filled for the running statement
 
-    // The server's error for a row that a key or unique index refuses, from SQLite's message.
-    EngineError duplicateKeyError(const std::string& storageMessage);
+    // The server's error for a row that a key or unique index refuses, from SQLite's message. Given the
+    // refused statement and its target table, the statement runs again into a copy of the table that has
+    // no keys, inside the failing statement's savepoint, to find the duplicate value the message names.
+    EngineError duplicateKeyError(const std::string& storageMessage, const std::string* statement = nullptr,
+                                  const TableHandle* target = nullptr, bool updates = false);
+    std::optional<std::string> probeDuplicate(const std::string& statement, const TableHandle& target,
+                                              const std::vector<int>& columnIds, bool updates);
+    // Set when a key or index that a CREATE TABLE or ALTER TABLE declares is refused (the server then
+    // adds 1750).
+    bool constraintRefused = false;
+    void addFollowingErrors(StatementOutcome& out);
+    // SQLite's own report of a refused duplicate (not yet one of the server's messages).
+    static bool isStorageDuplicate(const EngineError& e);
 
     // Re-reads the catalog of a database after this session changed it, and tells other sessions.
     void catalogChanged(const DatabaseHandle& db);
@@ -102,13 +113,14 @@ public:
         try {
             atomically(std::forward<F>(body));
         } catch (const EngineError& e) {
-            if (e.number() == 2627) throw duplicateKeyError(e.what());
+            if (isStorageDuplicate(e)) throw duplicateKeyError(e.what());
             throw;
         }
     }
 
     // Runs a translated statement that changes rows, atomically, and counts the rows it changed.
-    void runChanging(const std::string& sqliteStatement, StatementOutcome& out);
+    // An UPDATE names its target, so that a refused duplicate can be reported with its value.
+    void runChanging(const std::string& sqliteStatement, StatementOutcome& out, const TableHandle* updated = nullptr);
 
     // Runs a compiled SELECT and collects its rows as values of the given types.
     ResultSet collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,

@@ -235,7 +235,12 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     }
     atomically([&] {
         startIdentity(*this, slot, t);
-        db->exec(statement);
+        try {
+            db->exec(statement);
+        } catch (const EngineError& e) {
+            if (isStorageDuplicate(e)) throw duplicateKeyError(e.what(), &statement, &t, false);
+            throw;
+        }
         out.rowsAffected = db->changes();
         if (slot >= 0 && functions.identities[static_cast<std::size_t>(slot)].used) {
             std::int64_t last = functions.identities[static_cast<std::size_t>(slot)].last;
@@ -274,7 +279,7 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
     }
     std::string statement = "UPDATE " + t.storageName() + " AS " + alias + " SET " + sets;
     if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
-    runChanging(statement, out);
+    runChanging(statement, out, &t);
 }
 
 void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& out) {
@@ -288,9 +293,14 @@ void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& 
     runChanging(statement, out);
 }
 
-void Session::Impl::runChanging(const std::string& sqliteStatement, StatementOutcome& out) {
+void Session::Impl::runChanging(const std::string& sqliteStatement, StatementOutcome& out, const TableHandle* updated) {
     atomically([&] {
-        db->exec(sqliteStatement);
+        try {
+            db->exec(sqliteStatement);
+        } catch (const EngineError& e) {
+            if (updated && isStorageDuplicate(e)) throw duplicateKeyError(e.what(), &sqliteStatement, updated, true);
+            throw;
+        }
         out.rowsAffected = db->changes();
     });
 }

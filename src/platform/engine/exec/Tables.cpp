@@ -66,6 +66,22 @@ storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& d
     return c;
 }
 
+// A key declared by CREATE TABLE or ALTER TABLE ADD CONSTRAINT; when it cannot be made, the server
+// follows the error with 1750.
+void addDeclaredConstraint(Session::Impl& session, const TableHandle& t, const sql::TableConstraint& k) {
+    try {
+        exec::addConstraint(session, t, k);
+    } catch (const EngineError& e) {
+        switch (e.number()) {
+            case 8111: case 1505: case err::ObjectExists: case 1779: case 1911: case 1919: case 1902:
+                session.constraintRefused = true;
+                break;
+            default: break;
+        }
+        throw;
+    }
+}
+
 }  // namespace
 
 void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, StatementOutcome&) {
@@ -76,6 +92,17 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
     if (tableName.size() > 0 && tableName[0] == '#') notSupported("temporary tables");
     storage::TableInfo info;
     info.name = tableName;
+    // A primary key declared in CREATE TABLE makes its columns NOT NULL unless they say NULL
+    // themselves; an explicit NULL is refused (8111) as in ALTER TABLE.
+    auto inPrimaryKey = [&](const sql::ColumnDef& def) {
+        for (const sql::TableConstraint& k : def.constraints)
+            if (k.kind == sql::TableConstraint::Kind::PrimaryKey) return true;
+        for (const sql::TableConstraint& k : s.constraints)
+            if (k.kind == sql::TableConstraint::Kind::PrimaryKey)
+                for (const sql::IndexColumn& ic : k.columns)
+                    if (text::equalsNoCase(ic.name, def.name)) return true;
+        return false;
+    };
     int position = 0;
     for (const sql::ColumnDef& def : s.columns) {
         ++position;
@@ -85,6 +112,7 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
                                                             def.name + "' in table '" + tableName +
                                                             "' is specified more than once.");
         storage::ColumnInfo c = defineColumn(*this, def, position, position, tableName);
+        if (!def.nullable && inPrimaryKey(def)) c.nullable = false;
         if (c.identity && info.identityColumn())
             throw EngineError(2744, "Multiple identity columns specified for table '" + tableName +
                                         "'. Only one identity column per table is allowed.");
@@ -105,12 +133,14 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
                 withColumn.clustered = k.clustered;
                 withColumn.columns = {sql::IndexColumn{def.name, false}};
                 withColumn.indexOptions = k.indexOptions;
-                exec::addConstraint(*this, t, withColumn);
+                addDeclaredConstraint(*this, t, withColumn);
+                catalogChanged(t.db);
                 t = TableHandle{database(databaseName), nullptr};
                 t.table = t.db.catalog->find(tableName);
             }
         for (const sql::TableConstraint& k : s.constraints) {
-            exec::addConstraint(*this, t, k);
+            addDeclaredConstraint(*this, t, k);
+            catalogChanged(t.db);
             t = TableHandle{database(databaseName), nullptr};
             t.table = t.db.catalog->find(tableName);
         }
@@ -179,7 +209,7 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
         case Action::AddConstraints:
             atomically([&] {
                 for (const sql::TableConstraint& k : s.constraints) {
-                    exec::addConstraint(*this, table(s.table), k);
+                    addDeclaredConstraint(*this, table(s.table), k);
                     catalogChanged(t.db);
                 }
             });
