@@ -402,6 +402,14 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         outcomes.back().error = e;
         return outcomes;
     }
+    // The server compiles the whole batch first: a column that an existing table lacks ends the batch
+    // before anything runs, while a table that does not exist yet is looked up only when its statement
+    // runs. Compilation stops at the first statement that changes the tables or the database in use,
+    // as the later statements are compiled against what those leave behind.
+    if (std::optional<StatementOutcome> refused = compileBatch(statements)) {
+        outcomes.push_back(std::move(*refused));
+        return outcomes;
+    }
     for (const sql::StatementPtr& statement : statements) {
         outcomes.emplace_back();
         StatementOutcome& out = outcomes.back();
@@ -423,6 +431,75 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         if (out.error && abortsBatch(out.error->number())) break;
     }
     return outcomes;
+}
+
+namespace {
+
+// Statements that change what later statements of the batch compile against.
+bool changesNames(const sql::Statement& st) {
+    using K = sql::StatementKind;
+    switch (st.kind) {
+        case K::Select: return !static_cast<const sql::SelectStatement&>(st).select.into.empty();
+        case K::Insert: case K::Update: case K::Delete: case K::SetOption: case K::SetIdentityInsert:
+        case K::Transaction: case K::Reconfigure:
+            return false;
+        case K::If: {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            return (s.then && changesNames(*s.then)) || (s.otherwise && changesNames(*s.otherwise));
+        }
+        case K::Block:
+            for (const sql::StatementPtr& inner : static_cast<const sql::BlockStatement&>(st).statements)
+                if (changesNames(*inner)) return true;
+            return false;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sql::StatementPtr>& statements) {
+    std::vector<const sql::Statement*> pending;
+    for (const sql::StatementPtr& st : statements) pending.push_back(st.get());
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const sql::Statement& st = *pending[i];
+        if (changesNames(st)) {
+            if (st.kind != sql::StatementKind::If && st.kind != sql::StatementKind::Block) break;
+        }
+        if (st.kind == sql::StatementKind::If) {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            if (changesNames(st)) break;
+            if (s.then) pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(i) + 1, s.then.get());
+            if (s.otherwise) pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(i) + (s.then ? 2 : 1), s.otherwise.get());
+        }
+        if (st.kind == sql::StatementKind::Block) {
+            if (changesNames(st)) break;
+            const auto& inner = static_cast<const sql::BlockStatement&>(st).statements;
+            std::size_t at = i + 1;
+            for (const sql::StatementPtr& x : inner) pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(at++), x.get());
+        }
+        try {
+            functions.clear();
+            unpinAll();
+            compileNames(st);
+        } catch (const EngineError& e) {
+            if (e.number() == err::InvalidColumn) {
+                StatementOutcome out;
+                out.offset = st.offset;
+                out.error = e;
+                try {
+                    dropCatalogViews();
+                } catch (const EngineError&) {
+                }
+                return out;
+            }
+        } catch (const std::exception&) {
+        }
+        try {
+            dropCatalogViews();
+        } catch (const EngineError&) {
+        }
+    }
+    return std::nullopt;
 }
 
 void Session::Impl::addFollowingErrors(StatementOutcome& out) {
@@ -517,6 +594,14 @@ std::int64_t Session::Impl::currentIdentity(const TableHandle& t) {
         if (id->increment > 0 ? extreme > current : extreme < current) current = extreme;
     }
     storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, current);
+    return current;
+}
+
+std::int64_t Session::Impl::identCurrent(const TableHandle& t) {
+    const std::int64_t current = currentIdentity(t);
+    const storage::ColumnInfo* id = t.table->identityColumn();
+    // Before the first value is handed out, the server answers the seed.
+    if (id && !storage::identityState(*db, t.db.alias, t.table->objectId).current) return id->seed;
     return current;
 }
 

@@ -68,6 +68,10 @@ public:
                                   const TableHandle* target = nullptr, bool updates = false);
     std::optional<std::string> probeDuplicate(const std::string& statement, const TableHandle& target,
                                               const std::vector<int>& columnIds, bool updates);
+    // Compiles a statement without running it, so that a column missing from an existing table (207) is
+    // found before any statement of the batch runs; other errors are left for the statement's turn.
+    void compileNames(const sql::Statement& st);
+    std::optional<StatementOutcome> compileBatch(const std::vector<sql::StatementPtr>& statements);
     // Set when a key or index that a CREATE TABLE or ALTER TABLE declares is refused (the server then
     // adds 1750).
     bool constraintRefused = false;
@@ -130,6 +134,8 @@ public:
     // past the largest value in the column first: that scan is done once, when a value is needed,
     // not by every copy.
     std::int64_t currentIdentity(const TableHandle& t);
+    // IDENT_CURRENT: the last value handed out, or the seed when none has been.
+    std::int64_t identCurrent(const TableHandle& t);
     // @@IDENTITY: the last identity value this session inserted.
     std::optional<std::int64_t> lastInsertedIdentity();
 

@@ -136,6 +136,56 @@ bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, cons
 
 }  // namespace
 
+void Session::Impl::compileNames(const sql::Statement& st) {
+    using K = sql::StatementKind;
+    translate::Compiler compiler(*this);
+    translate::Scope none;
+    switch (st.kind) {
+        case K::Select: {
+            const auto& s = static_cast<const sql::SelectStatement&>(st);
+            compiler.select(s.select, nullptr, false, true);
+            return;
+        }
+        case K::Insert: {
+            const auto& s = static_cast<const sql::InsertStatement&>(st);
+            TableHandle t = writableTable(*this, s.table);
+            for (const std::string& name : s.columns)
+                if (!t.table->findColumn(name)) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
+            for (const auto& row : s.rows)
+                for (const sql::ExprPtr& v : row) compiler.expr(*v, none);
+            if (s.select) compiler.select(*s.select, nullptr);
+            return;
+        }
+        case K::Update: {
+            const auto& s = static_cast<const sql::UpdateStatement&>(st);
+            if (!s.from.empty()) return;
+            TableHandle t = writableTable(*this, s.table);
+            const translate::Scope scope = targetScope(compiler, t);
+            for (const sql::Assignment& a : s.assignments) {
+                if (!t.table->findColumn(a.column.last()))
+                    throw EngineError(err::InvalidColumn, "Invalid column name '" + a.column.last() + "'.");
+                compiler.expr(*a.value, scope);
+            }
+            if (s.where) compiler.expr(*s.where, scope);
+            return;
+        }
+        case K::Delete: {
+            const auto& s = static_cast<const sql::DeleteStatement&>(st);
+            if (!s.from.empty()) return;
+            TableHandle t = writableTable(*this, s.table);
+            const translate::Scope scope = targetScope(compiler, t);
+            if (s.where) compiler.expr(*s.where, scope);
+            return;
+        }
+        case K::If: {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            if (s.condition) compiler.expr(*s.condition, none);
+            return;
+        }
+        default: return;
+    }
+}
+
 void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& out) {
     TableHandle t = writableTable(*this, s.table);
     const storage::ColumnInfo* identity = t.table->identityColumn();

@@ -282,8 +282,7 @@ void Session::Impl::execTruncate(const sql::TruncateStatement& s, StatementOutco
         throw EngineError(4708, "Could not truncate object '" + t.table->name + "' because it is not a table.");
     atomically([&] {
         db->exec("DELETE FROM " + t.storageName());
-        if (const storage::ColumnInfo* id = t.table->identityColumn())
-            storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, id->seed - id->increment);
+        if (t.table->identityColumn()) storage::resetIdentity(*db, t.db.alias, t.table->objectId);
     });
 }
 

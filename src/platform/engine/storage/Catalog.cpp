@@ -333,10 +333,7 @@ void createTable(Connection& db, const std::string& schema, const TableInfo& tab
                                "(object_id, name, type, identity_current, created) VALUES (?1, ?2, ?3, ?4, "
                                "strftime('%s','now'))");
     put.bind(1, table.objectId).bind(2, table.name).bind(3, std::string(1, typeCode(table.type)));
-    if (const ColumnInfo* id = table.identityColumn())
-        put.bind(4, id->seed - id->increment);
-    else
-        put.bindNull(4);
+    put.bindNull(4);  // no identity value handed out yet
     put.run();
     std::string ddl = "CREATE TABLE " + qualified(schema, table.storageName()) + "(";
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
@@ -431,6 +428,12 @@ void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t 
     Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
                                " SET identity_current = ?2, identity_unsettled = 0 WHERE object_id = ?1");
     put.bind(1, objectId).bind(2, value).run();
+}
+
+void resetIdentity(Connection& db, const std::string& schema, std::int64_t objectId) {
+    Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
+                               " SET identity_current = NULL, identity_unsettled = 0 WHERE object_id = ?1");
+    put.bind(1, objectId).run();
 }
 
 void unsettleIdentity(Connection& db, const std::string& schema, std::int64_t objectId) {

@@ -127,6 +127,8 @@ struct IdentityState {
 IdentityState identityState(Connection& db, const std::string& schema, std::int64_t objectId);
 // Sets the current value (and settles it).
 void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t objectId, std::int64_t value);
+// No identity value handed out yet (a new table, or after TRUNCATE TABLE): the next is the seed.
+void resetIdentity(Connection& db, const std::string& schema, std::int64_t objectId);
 // Notes that explicit identity values were written.
 void unsettleIdentity(Connection& db, const std::string& schema, std::int64_t objectId);
 

@@ -228,6 +228,8 @@ Compiled Compiler::column(const Expr& e, const Scope& scope) {
         }
         if (!found) continue;
         Compiled r;
+        r.tableAlias = found->alias;
+        r.outerReference = sc != &scope;
         if (foundColumn) {
             r.sql = storage::quoteIdentifier(found->sqlAlias) + "." + foundColumn->storageName();
             r.type = foundColumn->type;
@@ -543,7 +545,7 @@ Compiled Compiler::inList(const Expr& e, const Scope& scope) {
     SqlType t = x.type;
     for (std::size_t i = 1; i < e.args.size(); ++i) {
         items.push_back(expr(*e.args[i], scope));
-        t = commonType(Compiled{std::string(), t, false, true, std::nullopt, 0, false}, items.back());
+        t = commonType(Compiled{std::string(), t, false, true, std::nullopt, 0, false, std::string(), false}, items.back());
     }
     std::string lhs = convert(x, t, ConversionMode::Explicit);
     if (isCharacter(t)) lhs += " COLLATE VOPA_CI";

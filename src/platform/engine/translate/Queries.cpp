@@ -1,5 +1,6 @@
 // Queries: FROM clauses, scopes and SELECT.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -169,7 +170,77 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
     }
     if (s.having) text += " HAVING " + expr(*s.having, scope).sql;
     out.sql = text;
+    out.grouped = aggregate || !s.groupBy.empty() || s.having;
+    if (out.grouped) {
+        for (const sql::ExprPtr& g : s.groupBy) out.groupKeys.push_back(expr(*g, scope).sql);
+        for (const sql::SelectItem& item : s.items) {
+            if (item.expr->kind == Expr::Kind::Star) {
+                // Every column the star stands for must be grouped.
+                for (const ScopeTable& t : scope.tables) {
+                    const std::vector<std::string>& q = item.expr->name.parts;
+                    if (!q.empty() && !text::equalsNoCase(q.back(), t.alias)) continue;
+                    std::vector<std::string> names;
+                    if (t.base && t.base->table->type != storage::TableInfo::Type::View)
+                        for (const storage::ColumnInfo& c : t.base->table->columns) names.push_back(c.name);
+                    else
+                        for (const ResultColumn& c : t.columns) names.push_back(c.name);
+                    for (const std::string& n : names) {
+                        Expr column;
+                        column.kind = Expr::Kind::Column;
+                        column.name.parts = {t.alias, n};
+                        requireGrouped(column, scope, out.groupKeys, "select list");
+                    }
+                }
+                continue;
+            }
+            requireGrouped(*item.expr, scope, out.groupKeys, "select list");
+        }
+        if (s.having) requireGrouped(*s.having, scope, out.groupKeys, "HAVING clause");
+    }
     return out;
+}
+
+namespace {
+
+bool isAggregateName(const std::string& name) {
+    static const char* kAggregates[] = {"COUNT", "COUNT_BIG", "SUM", "AVG", "MIN", "MAX", "STDEV", "STDEVP",
+                                        "VAR", "VARP", "CHECKSUM_AGG", "GROUPING", "STRING_AGG"};
+    for (const char* a : kAggregates)
+        if (text::equalsNoCase(name, a)) return true;
+    return false;
+}
+
+}  // namespace
+
+void Compiler::requireGrouped(const Expr& e, const Scope& scope, const std::vector<std::string>& keys,
+                              const char* clause) {
+    switch (e.kind) {
+        case Expr::Kind::Literal:
+        case Expr::Kind::Variable:
+        case Expr::Kind::Star:
+        case Expr::Kind::Subquery:
+        case Expr::Kind::Exists:
+            return;
+        case Expr::Kind::Function:
+            if (isAggregateName(e.name.last())) return;
+            break;
+        default: break;
+    }
+    const Compiled c = expr(e, scope);
+    if (std::find(keys.begin(), keys.end(), c.sql) != keys.end()) return;
+    if (e.kind == Expr::Kind::Column) {
+        if (c.outerReference) return;
+        throw EngineError(8120, "Column '" + c.tableAlias + "." + e.name.last() + "' is invalid in the " + clause +
+                                    " because it is not contained in either an aggregate function or the GROUP BY clause.");
+    }
+    for (const sql::ExprPtr& a : e.args)
+        if (a) requireGrouped(*a, scope, keys, clause);
+    if (e.caseOperand) requireGrouped(*e.caseOperand, scope, keys, clause);
+    for (const auto& [when, then] : e.whens) {
+        if (when) requireGrouped(*when, scope, keys, clause);
+        if (then) requireGrouped(*then, scope, keys, clause);
+    }
+    if (e.elseExpr) requireGrouped(*e.elseExpr, scope, keys, clause);
 }
 
 CompiledSelect Compiler::setOperation(const sql::SelectStmt& s, CompiledSelect first, const Scope* outer) {
@@ -290,6 +361,13 @@ std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, cons
                                        "UNION, INTERSECT or EXCEPT operator.");
             } else {
                 Compiled c = expr(*o.expr, scope);
+                if (out.grouped) {
+                    requireGrouped(*o.expr, scope, out.groupKeys, "ORDER BY clause");
+                } else if (c.aggregate) {
+                    // An aggregate in ORDER BY groups the whole query: its select list must be grouped.
+                    for (const sql::SelectItem& item : s.items)
+                        requireGrouped(*item.expr, scope, {}, "select list");
+                }
                 key = c.sql;
                 character = isCharacter(c.type);
             }
