@@ -8,6 +8,7 @@
 
 #include <chrono>
 
+#include "Convert.h"
 #include "SessionImpl.h"
 #include "exec/Keys.h"
 #include "platform/files/Files.h"
@@ -33,9 +34,11 @@ std::int64_t nowMillis() {
     std::time_t t = static_cast<std::time_t>(ms / 1000);
     std::tm local{};
     localtime_r(&t, &local);
-    return DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                               local.tm_sec, static_cast<int>(ms % 1000))
-        .millis;
+    // GETDATE() is a datetime: on its grid of 1/300 s.
+    return roundDate(DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                         local.tm_min, local.tm_sec, static_cast<int>(ms % 1000))
+                         .millis,
+                     BaseType::DateTime);
 }
 
 std::uint64_t fileIdentity(const std::filesystem::path& file) {

@@ -2,7 +2,7 @@
 // One connection to the embedded SQL Server engine: it executes T-SQL batches with the server's
 // semantics over SQLite files and reads and writes single rows for recordsets.
 //
-// Every database of the instance is attached to one SQLite connection on demand (at most ten at a
+// Every database of the instance is attached to one SQLite connection on demand (at most nine at a
 // time; the least recently used ones are detached). Each statement runs atomically: a failing
 // statement leaves nothing behind, and the batch goes on or stops as the server's error class says.
 

@@ -421,7 +421,7 @@ void sumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
     ++state->count;
 }
 
-template <BaseType Result, bool Average>
+template <BaseType Result, bool Average, int ExtraScale = 0>
 void sumFinal(sqlite3_context* ctx) {
     auto* state = static_cast<SumState*>(sqlite3_aggregate_context(ctx, 0));
     if (!state || state->count == 0) return sqlite3_result_null(ctx);
@@ -434,8 +434,11 @@ void sumFinal(sqlite3_context* ctx) {
         if (!Average) return sqlite3_result_int64(ctx, sum);
         // Integers truncate; money and decimals round to their scale.
         if (type.isInteger()) return sqlite3_result_int64(ctx, sum / state->count);
-        Int128 q = total / state->count, r = total % state->count;
-        sqlite3_result_int64(ctx, checked::within(checked::roundQuotient(q, r, state->count, total < 0), range));
+        // An average of a decimal has at least six decimals: the sum is scaled up first (exact in 128 bits).
+        Int128 scaled = total;
+        for (int i = 0; i < ExtraScale; ++i) scaled *= 10;
+        Int128 q = scaled / state->count, r = scaled % state->count;
+        sqlite3_result_int64(ctx, checked::within(checked::roundQuotient(q, r, state->count, scaled < 0), range));
     } catch (const EngineError& e) {
         raise(ctx, e);
     }
@@ -621,6 +624,12 @@ void registerFunctions(sqlite3* db, FunctionContext* context) {
         {"vopa_sum_bigint", sumFinal<BaseType::BigInt, false>}, {"vopa_avg_bigint", sumFinal<BaseType::BigInt, true>},
         {"vopa_sum_money", sumFinal<BaseType::Money, false>},   {"vopa_avg_money", sumFinal<BaseType::Money, true>},
         {"vopa_sum_numeric", sumFinal<BaseType::Decimal, false>}, {"vopa_avg_numeric", sumFinal<BaseType::Decimal, true>},
+        {"vopa_avg_numeric_up1", sumFinal<BaseType::Decimal, true, 1>},
+        {"vopa_avg_numeric_up2", sumFinal<BaseType::Decimal, true, 2>},
+        {"vopa_avg_numeric_up3", sumFinal<BaseType::Decimal, true, 3>},
+        {"vopa_avg_numeric_up4", sumFinal<BaseType::Decimal, true, 4>},
+        {"vopa_avg_numeric_up5", sumFinal<BaseType::Decimal, true, 5>},
+        {"vopa_avg_numeric_up6", sumFinal<BaseType::Decimal, true, 6>},
     };
     for (const Aggregate& a : aggregates)
         sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, context, nullptr, sumStep, a.final,

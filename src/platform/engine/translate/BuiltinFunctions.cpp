@@ -91,8 +91,12 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             throw EngineError(8117, "Operand data type " + t.name() + " is invalid for " + text::toLower(name) +
                                         " operator.");
         if (t.isInteger() && t.base != BaseType::BigInt) t = SqlType::of(BaseType::Int);
-        if (t.storage() == Storage::Scaled && t.base != BaseType::Money && t.base != BaseType::SmallMoney)
-            t = SqlType::decimal(38, t.scale);
+        // SUM of decimal(p, s) is decimal(38, s), AVG decimal(38, max(s, 6)).
+        int extraScale = 0;
+        if (t.storage() == Storage::Scaled && t.base != BaseType::Money && t.base != BaseType::SmallMoney) {
+            if (name == "AVG" && t.scale < 6) extraScale = 6 - t.scale;
+            t = SqlType::decimal(38, t.scale + extraScale);
+        }
         if (t.base == BaseType::SmallMoney) t = SqlType::of(BaseType::Money);
         if (t.base == BaseType::Real) t = SqlType::of(BaseType::Float);
         if (t.storage() == Storage::Real)
@@ -101,7 +105,8 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         const char* kind = t.base == BaseType::Int ? "int" : t.base == BaseType::BigInt ? "bigint"
                            : t.base == BaseType::Money                                  ? "money"
                                                                                          : "numeric";
-        return typed(std::string(name == "SUM" ? "vopa_sum_" : "vopa_avg_") + kind + "(" + inner + ")", t, true);
+        const std::string up = extraScale ? "_up" + std::to_string(extraScale) : "";
+        return typed(std::string(name == "SUM" ? "vopa_sum_" : "vopa_avg_") + kind + up + "(" + inner + ")", t, true);
     }
     if (name == "ISNULL") {
         requireArgs(2, 2);

@@ -424,11 +424,10 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
         int p = std::max(da.precision - da.scale, db.precision - db.scale) + s + 1;
         r.type = SqlType::decimal(std::min(38, p), s);
     } else if (op == "*") {
-        int s = std::min(kMaxComputedScale, da.scale + db.scale);
-        r.type = SqlType::decimal(std::min(38, da.precision + db.precision + 1), s);
+        r.type = fittedDecimal(da.precision + db.precision + 1, da.scale + db.scale);
     } else if (op == "/") {
-        int s = std::min(kMaxComputedScale, std::max(6, da.scale + db.precision + 1));
-        r.type = SqlType::decimal(std::min(38, da.precision - da.scale + db.scale + s), s);
+        const int s = std::max(6, da.scale + db.precision + 1);
+        r.type = fittedDecimal(da.precision - da.scale + db.scale + s, s);
     } else {
         r.type = SqlType::decimal(std::max(da.precision, db.precision), std::max(da.scale, db.scale));
     }
