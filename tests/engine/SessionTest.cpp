@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/engine/Session.h"
 #include "support/TempDrive.h"
 
@@ -94,6 +97,41 @@ TEST(Session, RowOperationsFollowTheColumnRules) {
     s.deleteRow("R", "t", row);
     EXPECT_EQ(scalar(s, "SELECT count(*) FROM R.dbo.t"), "0");
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"q", Value::dbl(1)}}); }), 16934) << "a row deleted meanwhile";
+}
+
+}  // namespace
+
+namespace {
+
+// The data file of a database made by a session that is gone again.
+std::filesystem::path databaseFile(const std::string& name) {
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    s.execute("CREATE DATABASE " + name);
+    return s.instance().dataFolder / (name + ".mdf");
+}
+
+TEST(Session, AnEmptyDataFileIsNoDatabase) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path file = databaseFile("Vuoto");
+    ASSERT_TRUE(std::filesystem::exists(file));
+    std::filesystem::resize_file(file, 0);
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Vuoto.dbo.sysobjects"), 5172);
+    EXPECT_EQ(errorOf(s, "USE Vuoto"), 5172);
+}
+
+TEST(Session, AFileThatIsNoDatabaseIsReportedAsDamaged) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path file = databaseFile("Rotto");
+    ASSERT_TRUE(std::filesystem::exists(file));
+    std::filesystem::remove(file.string() + "-wal");
+    std::filesystem::remove(file.string() + "-shm");
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << std::string(8192, 'x');
+    }
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Rotto.dbo.sysobjects"), 824);
 }
 
 }  // namespace

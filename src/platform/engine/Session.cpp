@@ -166,6 +166,10 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
     if (!std::filesystem::is_regular_file(file, ec))
         throw EngineError(5120, "Unable to open the physical file \"" + file.string() + "\" of database '" + name +
                                     "'. The file does not exist.");
+    // An empty file would open as an empty SQLite database: it is no database of the server.
+    if (std::filesystem::file_size(file, ec) == 0 && !ec)
+        throw EngineError(5172, "The header for file '" + file.string() +
+                                    "' is not a valid database file header. The FILE SIZE property is incorrect.");
     storage::upgradeCollationOrder(file.string());
     makeRoom();
     Attached a;

@@ -222,6 +222,9 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     std::string statement = "INSERT INTO " + t.storageName() + "(" + columnList + ") ";
     switch (s.source) {
         case sql::InsertStatement::Source::Values: {
+            if (s.rows.size() > 1000)
+                throw EngineError(10738, "The number of row value expressions in the INSERT statement exceeds the "
+                                         "maximum allowed number of 1000 row values.");
             std::string rows;
             for (const auto& row : s.rows) {
                 if (s.columns.empty() && row.size() != targets.size())
@@ -323,12 +326,17 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
                                        "A column cannot be assigned more than one value in the same clause. Modify "
                                        "the clause to make sure that a column is updated only once.");
         if (c->identity) throw EngineError(8102, "Cannot update identity column '" + c->name + "'.");
+        if (translate::containsAggregate(*a.value))
+            throw EngineError(157, "An aggregate may not appear in the set list of an UPDATE statement.");
         assigned.push_back(c);
         sets += (sets.empty() ? "" : ", ") + c->storageName() + " = " +
                 compiler.store(compiler.expr(*a.value, scope), *c, t, true);
     }
     std::string statement = "UPDATE " + t.storageName() + " AS " + alias + " SET " + sets;
-    if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    if (s.where) {
+        if (translate::containsAggregate(*s.where)) throw translate::aggregateInWhere();
+        statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    }
     runChanging(statement, out, &t);
 }
 
@@ -339,7 +347,10 @@ void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& 
     translate::Compiler compiler(*this);
     const translate::Scope scope = targetScope(compiler, t);
     std::string statement = "DELETE FROM " + t.storageName() + " AS " + storage::quoteIdentifier(scope.tables[0].sqlAlias);
-    if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    if (s.where) {
+        if (translate::containsAggregate(*s.where)) throw translate::aggregateInWhere();
+        statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    }
     runChanging(statement, out);
 }
 

@@ -13,6 +13,8 @@ namespace {
     throw EngineError(err::NotSupported, "The embedded engine does not support " + what + ".");
 }
 
+constexpr std::size_t kMaxColumns = 1024;  // columns of one table, as on the server
+
 bool identityType(const SqlType& t) {
     return (t.isInteger() && t.base != BaseType::Bit) ||
            ((t.base == BaseType::Decimal || t.base == BaseType::Numeric) && t.scale == 0);
@@ -103,6 +105,9 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
                     if (text::equalsNoCase(ic.name, def.name)) return true;
         return false;
     };
+    if (s.columns.size() > kMaxColumns)
+        throw EngineError(1702, "CREATE TABLE failed because column '" + s.columns[kMaxColumns].name + "' in table '" +
+                                    tableName + "' exceeds the maximum of 1024 columns.");
     int position = 0;
     for (const sql::ColumnDef& def : s.columns) {
         ++position;
@@ -159,6 +164,9 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                 TableHandle current = t;
                 int nextId = current.table->nextColumnId();
                 for (const sql::ColumnDef& def : s.columns) {
+                    if (current.table->columns.size() >= kMaxColumns)
+                        throw EngineError(1702, "ALTER TABLE failed because column '" + def.name + "' in table '" +
+                                                    current.table->name + "' exceeds the maximum of 1024 columns.");
                     if (current.table->findColumn(def.name))
                         throw EngineError(err::DuplicateColumn,
                                           "Column names in each table must be unique. Column name '" + def.name +

@@ -108,6 +108,12 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_int(ctx, likeMatch(textOf(argv[0]), textOf(argv[1]), escape) ? 1 : 0);
 }
 
+void xorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]) ^ sqlite3_value_int64(argv[1]));
+}
+
 void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_int64(ctx, contextOf(ctx)->now); }
 
 constexpr const char* kEnglishMonths[] = {"January", "February", "March",     "April",   "May",      "June",
@@ -585,6 +591,7 @@ void registerFunctions(sqlite3* db, FunctionContext* context) {
         {"vopa_conv", 2, convFunction, false},
         {"vopa_identity", 1, identityFunction, false},
         {"vopa_like", 2, likeFunction, true},
+        {"vopa_xor", 2, xorFunction, true},
         {"vopa_like", 3, likeFunction, true},
         {"vopa_getdate", 0, getdateFunction, false},
         {"vopa_datepart", 2, datepartFunction, true},

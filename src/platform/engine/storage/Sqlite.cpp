@@ -139,6 +139,14 @@ void Connection::fail(int rc, std::string_view context) const {
     if (primary == SQLITE_FULL) throw EngineError(1105, "Could not allocate space: the disk is full. " + message);
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
         throw EngineError(824, "The database file is damaged or is not a database file: " + message);
+    if (primary == SQLITE_READONLY)
+        throw EngineError(3906, "Failed to update database because the database is read-only.");
+    // A statement too deep for SQLite's parser or expression tree: the server's own limit message.
+    if (message.find("parser stack overflow") != std::string::npos ||
+        message.find("Expression tree is too large") != std::string::npos ||
+        message.find("too many terms in compound SELECT") != std::string::npos)
+        throw EngineError(191, "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
+                               "down into smaller queries.");
     throw EngineError(50000, "Storage error: " + message);
 }
 

@@ -72,6 +72,11 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
     const SqlType textType = SqlType::nvarchar(SqlType::kMax);
     auto asText = [&](const Compiled& c) { return convert(c, textType, ConversionMode::Implicit); };
 
+    if (isAggregateName(name))
+        for (const sql::ExprPtr& a : e.args)
+            if (a && (containsAggregate(*a) || a->kind == Expr::Kind::Subquery))
+                throw EngineError(130, "Cannot perform an aggregate function on an expression containing an aggregate "
+                                       "or a subquery.");
     if (name == "COUNT" || name == "COUNT_BIG") {
         SqlType t = SqlType::of(name == "COUNT" ? BaseType::Int : BaseType::BigInt);
         if (e.starArgument || e.args.empty()) return typed("count(*)", t, true);
@@ -113,9 +118,12 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         Compiled a = arg(0), b = arg(1);
         SqlType t = a.isNull ? b.type : a.type;
         r.nullable = b.nullable;
-        return typed("ifnull(" + convert(a, t, ConversionMode::Implicit) + ", " +
-                         convert(b, t, ConversionMode::Explicit) + ")",
-                     t);
+        // ISNULL(ISNULL(x, y), z) is coalesce(x, y, z): nested replacements stay one level deep.
+        const bool nested = a.chainOp == "ISNULL" && a.type == t && a.sql == "coalesce(" + a.chain + ")";
+        const std::string first = nested ? a.chain : convert(a, t, ConversionMode::Implicit);
+        r.chainOp = "ISNULL";
+        r.chain = first + ", " + convert(b, t, ConversionMode::Explicit);
+        return typed("coalesce(" + r.chain + ")", t);
     }
     if (name == "COALESCE") {
         if (e.args.empty()) throw EngineError(174, "The coalesce function requires 2 argument(s).");

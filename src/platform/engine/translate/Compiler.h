@@ -25,6 +25,10 @@ struct Compiled {
     // enclosing query (an outer reference).
     std::string tableAlias;
     bool outerReference = false;
+    // A chain of one operator (AND, OR; ISNULL as "coalesce"): its operands joined without the outer
+    // parentheses, so that a long chain stays flat in SQLite text instead of nesting one level each.
+    std::string chainOp;
+    std::string chain;
 };
 
 // One table of a FROM clause as expressions see it.
@@ -103,6 +107,13 @@ private:
     // The comparison type of two operands (the one of higher precedence; NULL adopts the other).
     static SqlType commonType(const Compiled& a, const Compiled& b);
 };
+
+// 147: an aggregate in a WHERE clause (or in the WHERE of an UPDATE or DELETE).
+EngineError aggregateInWhere();
+
+// True when `e` calls an aggregate function outside any subquery of its own.
+bool isAggregateName(const std::string& name);
+bool containsAggregate(const sql::Expr& e);
 
 // True when values of `from` can be stored as `to` without any conversion or check.
 bool sameRepresentation(const SqlType& from, const SqlType& to);

@@ -13,6 +13,16 @@ namespace vopa::engine::translate {
 using namespace detail;
 using sql::Expr;
 
+namespace {
+
+Compiled typedOnly(const SqlType& t) {
+    Compiled c;
+    c.type = t;
+    return c;
+}
+
+}  // namespace
+
 Compiled Compiler::expr(const Expr& e, const Scope& scope) {
     switch (e.kind) {
         case Expr::Kind::Literal: return literalExpr(e);
@@ -298,7 +308,14 @@ Compiled Compiler::binary(const Expr& e, const Scope& scope) {
     if (op == "AND" || op == "OR") {
         Compiled a = expr(*e.args[0], scope), b = expr(*e.args[1], scope);
         Compiled r;
-        r.sql = "(" + a.sql + " " + op + " " + b.sql + ")";
+        // AND and OR are associative: a chain of one of them is written flat, each operand in its own
+        // parentheses, so that a hundred conditions do not nest a hundred levels deep.
+        r.chainOp = op;
+        auto operand = [&](const Compiled& c) {
+            return c.chainOp == op && c.sql == "(" + c.chain + ")" ? c.chain : c.sql;
+        };
+        r.chain = operand(a) + " " + op + " " + operand(b);
+        r.sql = "(" + r.chain + ")";
         r.type = SqlType::of(BaseType::Bit);
         return r;
     }
@@ -371,7 +388,8 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
     }
     if (op == "&" || op == "|" || op == "^") {
         r.type = a.type.precedence() >= b.type.precedence() ? a.type : b.type;
-        r.sql = "(" + a.sql + " " + op + " " + b.sql + ")";
+        // SQLite has no exclusive or: the engine's own function computes it.
+        r.sql = op == "^" ? "vopa_xor(" + a.sql + ", " + b.sql + ")" : "(" + a.sql + " " + op + " " + b.sql + ")";
         return r;
     }
     const bool real = a.type.storage() == Storage::Real || b.type.storage() == Storage::Real;
@@ -544,7 +562,7 @@ Compiled Compiler::inList(const Expr& e, const Scope& scope) {
     SqlType t = x.type;
     for (std::size_t i = 1; i < e.args.size(); ++i) {
         items.push_back(expr(*e.args[i], scope));
-        t = commonType(Compiled{std::string(), t, false, true, std::nullopt, 0, false, std::string(), false}, items.back());
+        t = commonType(typedOnly(t), items.back());
     }
     std::string lhs = convert(x, t, ConversionMode::Explicit);
     if (isCharacter(t)) lhs += " COLLATE VOPA_CI";

@@ -145,7 +145,7 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
             continue;
         }
         Compiled c = expr(*item.expr, scope);
-        aggregate = aggregate || c.aggregate;
+        aggregate = aggregate || c.aggregate || containsAggregate(*item.expr);
         std::string name = item.alias;
         if (name.empty() && item.expr->kind == Expr::Kind::Column) name = item.expr->name.last();
         addItem(c.isNull ? "NULL" : c.sql, {name, c.type, c.nullable || c.isNull, c.baseColumnId});
@@ -160,10 +160,16 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         if (withRowId) items += ", " + storage::quoteIdentifier(scope.tables[0].sqlAlias) + ".rowid AS \"__rowid\"";
     }
     std::string text = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "") + items + from;
-    if (s.where) text += " WHERE " + expr(*s.where, scope).sql;
+    if (s.where) {
+        if (containsAggregate(*s.where)) throw aggregateInWhere();
+        text += " WHERE " + expr(*s.where, scope).sql;
+    }
     if (!s.groupBy.empty()) {
         text += " GROUP BY ";
         for (std::size_t i = 0; i < s.groupBy.size(); ++i) {
+            if (containsAggregate(*s.groupBy[i]))
+                throw EngineError(144, "Cannot use an aggregate or a subquery in an expression used for the group by "
+                                       "list of a GROUP BY clause.");
             Compiled g = expr(*s.groupBy[i], scope);
             text += (i ? ", " : "") + g.sql + (isCharacter(g.type) ? " COLLATE VOPA_CI" : "");
         }
@@ -200,7 +206,10 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
     return out;
 }
 
-namespace {
+EngineError aggregateInWhere() {
+    return EngineError(147, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in "
+                            "a HAVING clause or a select list, and the column being aggregated is an outer reference.");
+}
 
 bool isAggregateName(const std::string& name) {
     static const char* kAggregates[] = {"COUNT", "COUNT_BIG", "SUM", "AVG", "MIN", "MAX", "STDEV", "STDEVP",
@@ -210,7 +219,15 @@ bool isAggregateName(const std::string& name) {
     return false;
 }
 
-}  // namespace
+bool containsAggregate(const Expr& e) {
+    if (e.kind == Expr::Kind::Function && e.name.parts.size() == 1 && isAggregateName(e.name.last())) return true;
+    for (const sql::ExprPtr& a : e.args)
+        if (a && containsAggregate(*a)) return true;
+    if (e.caseOperand && containsAggregate(*e.caseOperand)) return true;
+    for (const auto& [when, then] : e.whens)
+        if ((when && containsAggregate(*when)) || (then && containsAggregate(*then))) return true;
+    return e.elseExpr && containsAggregate(*e.elseExpr);
+}
 
 void Compiler::requireGrouped(const Expr& e, const Scope& scope, const std::vector<std::string>& keys,
                               const char* clause) {
@@ -363,7 +380,7 @@ std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, cons
                 Compiled c = expr(*o.expr, scope);
                 if (out.grouped) {
                     requireGrouped(*o.expr, scope, out.groupKeys, "ORDER BY clause");
-                } else if (c.aggregate) {
+                } else if (c.aggregate || containsAggregate(*o.expr)) {
                     // An aggregate in ORDER BY groups the whole query: its select list must be grouped.
                     for (const sql::SelectItem& item : s.items)
                         requireGrouped(*item.expr, scope, {}, "select list");
