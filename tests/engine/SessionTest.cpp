@@ -135,3 +135,55 @@ TEST(Session, AFileThatIsNoDatabaseIsReportedAsDamaged) {
 }
 
 }  // namespace
+
+namespace {
+
+std::filesystem::path mapped(const vopa::testing::TempDrive& drive, const std::string& relative) {
+    return drive.root() / relative;
+}
+
+TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
+    vopa::testing::TempDrive drive;
+    std::filesystem::path folder;
+    {
+        Session s(ConnectOptions{"(local)", "", "", ""});
+        s.execute("CREATE DATABASE Conti");
+        s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
+        s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
+        folder = s.instance().dataFolder;
+    }
+    for (const char* f : {"master.mdf", "master.mdf-wal", "master.mdf-shm"}) std::filesystem::remove(folder / f);
+    try {
+        Session lost(ConnectOptions{"(local)", "", "", ""});
+        ADD_FAILURE() << "an instance without its master started";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.number(), 17113);
+        EXPECT_NE(std::string(e.what()).find("master.mdf"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("Conti.mdf"), std::string::npos) << e.what();
+    }
+    // The administrator moves the file away, the instance starts, and the file is registered again.
+    std::filesystem::create_directories(mapped(drive, "salvati"));
+    std::filesystem::rename(folder / "Conti.mdf", mapped(drive, "salvati/Conti.mdf"));
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
+    EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
+    EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
+}
+
+TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
+    vopa::testing::TempDrive drive;
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    const std::filesystem::path folder = s.instance().dataFolder;
+    // A scratch file left by a process killed while it created the database.
+    { std::ofstream(folder / "Nuovo.mdf.new") << "partial"; }
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Nuovo"), 0);
+    EXPECT_FALSE(std::filesystem::exists(folder / "Nuovo.mdf.new"));
+    EXPECT_EQ(errorOf(s, "CREATE TABLE Nuovo.dbo.t (v int)"), 0);
+    // A registered database whose files are gone (a drop killed half-way) can be dropped and made again.
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
+    std::filesystem::remove(folder / "Perso.mdf");
+    EXPECT_EQ(errorOf(s, "DROP DATABASE Perso"), 0);
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
+}
+
+}  // namespace

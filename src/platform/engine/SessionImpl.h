@@ -72,6 +72,11 @@ public:
     // found before any statement of the batch runs; other errors are left for the statement's turn.
     void compileNames(const sql::Statement& st);
     std::optional<StatementOutcome> compileBatch(const std::vector<sql::StatementPtr>& statements);
+    // CREATE DATABASE ... FOR ATTACH: registers an existing data file of the engine under the name.
+    void attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
+                        const std::string& dataName, const std::string& logName);
+    // Removes a database's registration, ignoring errors (cleaning up after a failed CREATE DATABASE).
+    void unregisterQuietly(const std::string& name);
     // Set when a key or index that a CREATE TABLE or ALTER TABLE declares is refused (the server then
     // adds 1750).
     bool constraintRefused = false;
@@ -245,6 +250,9 @@ void Session::Impl::atomically(F&& body) {
     try {
         lockUsedDatabases();
         body();
+        // Inside BEGIN TRANSACTION the pages reach the file now, so a full disk fails this statement
+        // (which is then undone) rather than the COMMIT.
+        db->flushCache();
     } catch (...) {
         try {
             db->exec("ROLLBACK TO vopa_statement");

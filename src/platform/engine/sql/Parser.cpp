@@ -1655,7 +1655,10 @@ private:
         }
         if (acceptKw("COLLATE")) st->collation = name();
         if (atKw("WITH")) notSupported("database options (WITH) in CREATE DATABASE");
-        if (atKw("FOR")) notSupported("CREATE DATABASE ... FOR ATTACH");
+        if (acceptKw("FOR")) {
+            expectWord("ATTACH");
+            st->forAttach = true;
+        }
         if (atKw("AS")) notSupported("database snapshots");
         return st;
     }
