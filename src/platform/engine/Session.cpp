@@ -280,7 +280,9 @@ std::pair<std::string, std::string> Session::Impl::splitName(const sql::Qualifie
 }
 
 TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) {
-    auto [databaseName, tableName] = splitName(name);
+    const std::pair<std::string, std::string> names = splitName(name);
+    const std::string& databaseName = names.first;
+    const std::string& tableName = names.second;
     const std::string schemaName = name.parts.size() >= 2 ? name.parts[name.parts.size() - 2] : std::string();
     if (text::equalsNoCase(schemaName, "INFORMATION_SCHEMA") || text::equalsNoCase(schemaName, "sys"))
         if (std::optional<TableHandle> view = catalogView(name)) return *view;

@@ -87,7 +87,9 @@ void addDeclaredConstraint(Session::Impl& session, const TableHandle& t, const s
 }  // namespace
 
 void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, StatementOutcome&) {
-    auto [databaseName, tableName] = splitName(s.table);
+    const std::pair<std::string, std::string> names = splitName(s.table);
+    const std::string& databaseName = names.first;
+    const std::string& tableName = names.second;
     DatabaseHandle target = database(databaseName);
     if (target.catalog->find(tableName))
         throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.");
