@@ -333,20 +333,26 @@ std::optional<std::string> Session::Impl::probeDuplicate(const std::string& stat
         std::string again = statement;
         again.replace(at, rows.size(), probe);
         db->exec(again);
-        std::string columns, grouping;
+        std::string columns, grouping, newColumns, match;
         for (int id : columnIds) {
             const storage::ColumnInfo* c = target.table->columnById(id);
             if (!c) return std::nullopt;
+            const std::string collate = c->type.storage() == Storage::Text ? " COLLATE VOPA_CI" : "";
             columns += (columns.empty() ? "" : ", ") + c->storageName();
-            grouping += (grouping.empty() ? "" : ", ") + c->storageName() +
-                        (c->type.storage() == Storage::Text ? " COLLATE VOPA_CI" : "");
+            grouping += (grouping.empty() ? "" : ", ") + c->storageName() + collate;
+            newColumns += (newColumns.empty() ? "" : ", ") + std::string("p.") + c->storageName();
+            match += std::string(match.empty() ? "" : " AND ") + "o." + c->storageName() + " = p." + c->storageName() + collate;
         }
-        const std::string source = updates ? "SELECT " + columns + " FROM " + probe
-                                           : "SELECT " + columns + " FROM " + probe + " UNION ALL SELECT " + columns +
-                                                 " FROM " + rows;
+        // The value as the refused row has it: a new row that meets an existing one, else two new rows
+        // (or, for an UPDATE, two rows of the changed table) that meet each other.
         std::optional<std::string> value;
-        {
-            storage::Statement q = db->prepare("SELECT " + columns + " FROM (" + source + ") GROUP BY " + grouping +
+        if (!updates) {
+            storage::Statement q = db->prepare("SELECT " + newColumns + " FROM " + probe + " AS p WHERE EXISTS (SELECT 1 FROM " +
+                                               rows + " AS o WHERE " + match + ") LIMIT 1");
+            if (q.step()) value = exec::keyValueText(q, *target.table, columnIds);
+        }
+        if (!value) {
+            storage::Statement q = db->prepare("SELECT " + columns + " FROM " + probe + " GROUP BY " + grouping +
                                                " HAVING count(*) > 1 LIMIT 1");
             if (q.step()) value = exec::keyValueText(q, *target.table, columnIds);
         }
