@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sqlite3.h>
+
 #include "platform/engine/Session.h"
 #include "support/TempDrive.h"
 
@@ -184,6 +186,44 @@ TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
     std::filesystem::remove(folder / "Perso.mdf");
     EXPECT_EQ(errorOf(s, "DROP DATABASE Perso"), 0);
     EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+int reversedOrder(void*, int n1, const void* p1, int n2, const void* p2) {
+    const std::string a(static_cast<const char*>(p1), static_cast<std::size_t>(n1));
+    const std::string b(static_cast<const char*>(p2), static_cast<std::size_t>(n2));
+    return b.compare(a);
+}
+
+// A database whose text indexes were written under another order of the collation (an older version
+// of the engine) is re-indexed when it is attached, so that lookups through its keys find their rows.
+TEST(Session, IndexesOfAnOlderCollationOrderAreRebuilt) {
+    vopa::testing::TempDrive drive;
+    std::filesystem::path file;
+    {
+        Session s(ConnectOptions{"(local)", "", "", ""});
+        s.execute("CREATE DATABASE Vecchio");
+        s.execute("CREATE TABLE Vecchio.dbo.k (t nvarchar(20) NOT NULL PRIMARY KEY)");
+        for (const char* v : {"Zeta", "abaco", "Bianco", "cassa", "Dare", "erario", "Fondo"})
+            s.execute(std::string("INSERT INTO Vecchio.dbo.k VALUES (N'") + v + "')");
+        file = s.instance().dataFolder / "Vecchio.mdf";
+    }
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+        sqlite3_create_collation(raw, "VOPA_CI", SQLITE_UTF8, nullptr, reversedOrder);
+        ASSERT_EQ(sqlite3_exec(raw, "REINDEX VOPA_CI; DELETE FROM __vopa_info WHERE key = 'collation_order'", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    Session s(ConnectOptions{"(local)", "Vecchio", "", ""});
+    for (const char* v : {"ZETA", "Abaco", "bianco", "Cassa", "dare", "Erario", "fondo"})
+        EXPECT_EQ(scalar(s, std::string("SELECT COUNT(*) FROM k WHERE t = N'") + v + "'"), "1") << v;
+    EXPECT_EQ(errorOf(s, "INSERT INTO k VALUES (N'CASSA')"), 2627);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "Catalog.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <set>
 
 #include "Functions.h"
@@ -254,20 +256,38 @@ void markCollationOrder(Connection& db, const std::string& schema) {
 
 void upgradeCollationOrder(const std::string& file) {
     static std::mutex mutex;
-    static std::set<std::string> checked;
+    static std::set<std::string> checked;  // files (and their versions on disk) already current
     std::lock_guard<std::mutex> lock(mutex);
-    if (checked.count(file)) return;
-    Connection db(file, false);
+    struct stat st {};
+    const std::string key = ::stat(file.c_str(), &st) == 0
+                                ? file + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) +
+                                      "." + std::to_string(st.st_mtim.tv_nsec)
+                                : file;
+    if (checked.count(key)) return;
+    std::unique_ptr<Connection> opened;
+    try {
+        opened = std::make_unique<Connection>(file, false);
+    } catch (const EngineError&) {
+        // A file that cannot be opened for writing (read-only) keeps its indexes; attaching it reports
+        // whatever is wrong with it.
+        return;
+    }
+    Connection& db = *opened;
     registerCollation(db.handle());
     {
         // Read first: a current file needs no write lock.
         Statement q = db.prepare("SELECT value FROM main.__vopa_info WHERE key = 'collation_order'");
         if (q.step() && q.columnInt(0) == kCollationOrder) {
-            checked.insert(file);
+            checked.insert(key);
             return;
         }
     }
-    db.exec("BEGIN IMMEDIATE");
+    try {
+        db.exec("BEGIN IMMEDIATE");
+    } catch (const EngineError& e) {
+        if (e.number() == 3906) return;  // read-only: nothing can be rebuilt
+        throw;
+    }
     try {
         markCollationOrder(db, "main");
         db.exec("COMMIT");
@@ -275,7 +295,7 @@ void upgradeCollationOrder(const std::string& file) {
         db.exec("ROLLBACK");
         throw;
     }
-    checked.insert(file);
+    checked.insert(key);
 }
 
 std::int64_t nextObjectId(Connection& db, const std::string& schema) {
