@@ -378,6 +378,11 @@ std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, cons
                                        "UNION, INTERSECT or EXCEPT operator.");
             } else {
                 Compiled c = expr(*o.expr, scope);
+                // A constant (1 + 1) orders nothing, and SQLite would take a folded integer for a
+                // column position: refused as the server refuses it.
+                if (c.constant || c.isNull)
+                    throw EngineError(408, "A constant expression was encountered in the ORDER BY list, position " +
+                                               std::to_string(i + 1) + ".");
                 if (out.grouped) {
                     requireGrouped(*o.expr, scope, out.groupKeys, "ORDER BY clause");
                 } else if (c.aggregate || containsAggregate(*o.expr)) {
