@@ -107,6 +107,8 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
                     if (text::equalsNoCase(ic.name, def.name)) return true;
         return false;
     };
+    // Constraints alone make no table: the server wants at least one column definition.
+    if (s.columns.empty()) throw EngineError(err::SyntaxNear, "Incorrect syntax near ')'.");
     if (s.columns.size() > kMaxColumns)
         throw EngineError(1702, "CREATE TABLE failed because column '" + s.columns[kMaxColumns].name + "' in table '" +
                                     tableName + "' exceeds the maximum of 1024 columns.");
