@@ -19,3 +19,21 @@ ctest --preset debug -j "$jobs"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" -L 'unit|engine'
+
+# The engine's fuzzers, when clang is there: a short bounded run of each over the seed corpus (the
+# conformance files and the program's statement lists). A crash, a sanitizer report or an internal
+# failure of the engine fails the run.
+if command -v clang++ >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1; then
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs" --target fuzz_sql fuzz_batch
+  corpus=$(mktemp -d)
+  python3 tools/fuzz/seed_corpus.py . "$corpus/seeds" >/dev/null
+  for target in fuzz_sql fuzz_batch; do
+    mkdir -p "$corpus/$target"
+    VOPA_FUZZ_STRICT=1 "build/fuzz/tools/fuzz/$target" -max_total_time=30 -max_len=4096 -timeout=10 \
+      -print_final_stats=1 "$corpus/$target" "$corpus/seeds" 2>&1 | tail -n 12
+  done
+  rm -rf "$corpus"
+else
+  echo "clang++ or python3 not found: the fuzzers are not run"
+fi

@@ -2,19 +2,24 @@
 //
 //   # comment
 //   statement ok                 the statement (lines up to a blank line) succeeds
-//   statement error 2714         it fails with this error number
+//   statement error 2714         it fails with this error number; lines after "----", when given, are
+//                                the error's text and the messages that follow it, one per line
 //   statement affected 3         it succeeds and changes 3 rows
-//   query                        the rows it returns, one per line, values joined by "|"
-//   <sql>
+//   query                        the rows it returns, one per line, values joined by "|"; every row
+//   <sql>                        has as many values as the result has columns
 //   ----
 //   1|abc|NULL
+//   query 3                      the same, and the result has exactly 3 columns (also when it has no rows)
 //   connection NAME [DATABASE]   the following statements run on this connection (made on first use)
 //
 // A directive may end with "crlf": the statement's lines are then joined by CR LF instead of LF, as
 // the program sends them. A line "\" inside a statement stands for an empty line of the statement.
+//
+// An internal failure of the engine (error 50000) fails the test wherever it happens.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -109,14 +114,22 @@ TEST_P(Conformance, File) {
             continue;
         }
         const StatementOutcome* failed = nullptr;
-        for (const StatementOutcome& o : outcomes)
+        for (const StatementOutcome& o : outcomes) {
             if (o.error && !failed) failed = &o;
+            if (o.error && o.error->number() == 50000)
+                ADD_FAILURE() << where << ": internal error of the engine: " << o.error->what() << "\n" << text;
+        }
         if (kind == "statement" && arg == "error") {
             if (!failed) {
                 ADD_FAILURE() << where << ": expected error " << more << " but the statement succeeded\n" << text;
             } else {
                 EXPECT_EQ(std::to_string(failed->error->number()), more)
                     << where << ": " << failed->error->what() << "\n" << text;
+                if (!b.expected.empty()) {
+                    std::vector<std::string> messages{failed->error->what()};
+                    for (const EngineError& e : failed->followingErrors) messages.push_back(e.what());
+                    EXPECT_EQ(join(messages, "\n"), join(b.expected, "\n")) << where << "\n" << text;
+                }
             }
             continue;
         }
@@ -129,8 +142,10 @@ TEST_P(Conformance, File) {
             EXPECT_EQ(std::to_string(affected), more) << where << "\n" << text;
         } else if (kind == "query") {
             std::vector<std::string> actual;
+            const ResultSet* last = nullptr;
             for (const StatementOutcome& o : outcomes) {
                 if (!o.resultSet) continue;
+                last = &*o.resultSet;
                 for (const auto& row : o.resultSet->rows) {
                     std::string line;
                     for (std::size_t i = 0; i < row.size(); ++i)
@@ -139,6 +154,22 @@ TEST_P(Conformance, File) {
                 }
             }
             EXPECT_EQ(join(actual, "\n"), join(b.expected, "\n")) << where << "\n" << text;
+            if (!last) {
+                ADD_FAILURE() << where << ": the statement returned no result\n" << text;
+            } else if (!arg.empty() && arg != "crlf") {
+                EXPECT_EQ(std::to_string(last->columns.size()), arg) << where << ": number of columns\n" << text;
+            } else if (!b.expected.empty() && !last->rows.empty()) {
+                // The first expected row has one value per column (values that hold "|" themselves
+                // count as they show in the first row returned).
+                std::size_t bars = last->columns.size() - 1;
+                for (std::size_t i = 0; i < last->columns.size(); ++i) {
+                    const std::string v = displayText(last->rows[0][i], last->columns[i].type);
+                    bars += static_cast<std::size_t>(std::count(v.begin(), v.end(), '|'));
+                }
+                const std::string& line = b.expected[0];
+                EXPECT_EQ(static_cast<std::size_t>(std::count(line.begin(), line.end(), '|')), bars)
+                    << where << ": number of columns in '" << line << "'\n" << text;
+            }
         } else if (kind != "statement" || arg != "ok") {
             ADD_FAILURE() << where << ": unknown directive '" << b.directive << "'";
         }

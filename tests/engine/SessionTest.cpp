@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include <sqlite3.h>
+
 #include "platform/engine/Session.h"
 #include "support/TempDrive.h"
 
@@ -94,6 +99,131 @@ TEST(Session, RowOperationsFollowTheColumnRules) {
     s.deleteRow("R", "t", row);
     EXPECT_EQ(scalar(s, "SELECT count(*) FROM R.dbo.t"), "0");
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"q", Value::dbl(1)}}); }), 16934) << "a row deleted meanwhile";
+}
+
+}  // namespace
+
+namespace {
+
+// The data file of a database made by a session that is gone again.
+std::filesystem::path databaseFile(const std::string& name) {
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    s.execute("CREATE DATABASE " + name);
+    return s.instance().dataFolder / (name + ".mdf");
+}
+
+TEST(Session, AnEmptyDataFileIsNoDatabase) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path file = databaseFile("Vuoto");
+    ASSERT_TRUE(std::filesystem::exists(file));
+    std::filesystem::resize_file(file, 0);
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Vuoto.dbo.sysobjects"), 5172);
+    EXPECT_EQ(errorOf(s, "USE Vuoto"), 5172);
+}
+
+TEST(Session, AFileThatIsNoDatabaseIsReportedAsDamaged) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path file = databaseFile("Rotto");
+    ASSERT_TRUE(std::filesystem::exists(file));
+    std::filesystem::remove(file.string() + "-wal");
+    std::filesystem::remove(file.string() + "-shm");
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << std::string(8192, 'x');
+    }
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Rotto.dbo.sysobjects"), 824);
+}
+
+}  // namespace
+
+namespace {
+
+std::filesystem::path mapped(const vopa::testing::TempDrive& drive, const std::string& relative) {
+    return drive.root() / relative;
+}
+
+TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
+    vopa::testing::TempDrive drive;
+    std::filesystem::path folder;
+    {
+        Session s(ConnectOptions{"(local)", "", "", ""});
+        s.execute("CREATE DATABASE Conti");
+        s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
+        s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
+        folder = s.instance().dataFolder;
+    }
+    for (const char* f : {"master.mdf", "master.mdf-wal", "master.mdf-shm"}) std::filesystem::remove(folder / f);
+    try {
+        Session lost(ConnectOptions{"(local)", "", "", ""});
+        ADD_FAILURE() << "an instance without its master started";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.number(), 17113);
+        EXPECT_NE(std::string(e.what()).find("master.mdf"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("Conti.mdf"), std::string::npos) << e.what();
+    }
+    // The administrator moves the file away, the instance starts, and the file is registered again.
+    std::filesystem::create_directories(mapped(drive, "salvati"));
+    std::filesystem::rename(folder / "Conti.mdf", mapped(drive, "salvati/Conti.mdf"));
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
+    EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
+    EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
+}
+
+TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
+    vopa::testing::TempDrive drive;
+    Session s(ConnectOptions{"(local)", "", "", ""});
+    const std::filesystem::path folder = s.instance().dataFolder;
+    // A scratch file left by a process killed while it created the database.
+    { std::ofstream(folder / "Nuovo.mdf.new") << "partial"; }
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Nuovo"), 0);
+    EXPECT_FALSE(std::filesystem::exists(folder / "Nuovo.mdf.new"));
+    EXPECT_EQ(errorOf(s, "CREATE TABLE Nuovo.dbo.t (v int)"), 0);
+    // A registered database whose files are gone (a drop killed half-way) can be dropped and made again.
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
+    std::filesystem::remove(folder / "Perso.mdf");
+    EXPECT_EQ(errorOf(s, "DROP DATABASE Perso"), 0);
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+int reversedOrder(void*, int n1, const void* p1, int n2, const void* p2) {
+    const std::string a(static_cast<const char*>(p1), static_cast<std::size_t>(n1));
+    const std::string b(static_cast<const char*>(p2), static_cast<std::size_t>(n2));
+    return b.compare(a);
+}
+
+// A database whose text indexes were written under another order of the collation (an older version
+// of the engine) is re-indexed when it is attached, so that lookups through its keys find their rows.
+TEST(Session, IndexesOfAnOlderCollationOrderAreRebuilt) {
+    vopa::testing::TempDrive drive;
+    std::filesystem::path file;
+    {
+        Session s(ConnectOptions{"(local)", "", "", ""});
+        s.execute("CREATE DATABASE Vecchio");
+        s.execute("CREATE TABLE Vecchio.dbo.k (t nvarchar(20) NOT NULL PRIMARY KEY)");
+        for (const char* v : {"Zeta", "abaco", "Bianco", "cassa", "Dare", "erario", "Fondo"})
+            s.execute(std::string("INSERT INTO Vecchio.dbo.k VALUES (N'") + v + "')");
+        file = s.instance().dataFolder / "Vecchio.mdf";
+    }
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+        sqlite3_create_collation(raw, "VOPA_CI", SQLITE_UTF8, nullptr, reversedOrder);
+        ASSERT_EQ(sqlite3_exec(raw, "REINDEX VOPA_CI; DELETE FROM __vopa_info WHERE key = 'collation_order'", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    Session s(ConnectOptions{"(local)", "Vecchio", "", ""});
+    for (const char* v : {"ZETA", "Abaco", "bianco", "Cassa", "dare", "Erario", "fondo"})
+        EXPECT_EQ(scalar(s, std::string("SELECT COUNT(*) FROM k WHERE t = N'") + v + "'"), "1") << v;
+    EXPECT_EQ(errorOf(s, "INSERT INTO k VALUES (N'CASSA')"), 2627);
 }
 
 }  // namespace

@@ -140,6 +140,12 @@ bool runBatch(vopa::data::Connection& connection, const std::string& batch, cons
             std::cout << "Msg " << out.error->number() << ", Level " << out.error->severity() << ", State "
                       << out.error->state() << ", Server " << o.server << ", Line " << lineOf(batch, out.offset) << '\n'
                       << out.error->what() << '\n';
+            for (const vopa::engine::EngineError& e : out.followingErrors) {
+                if (e.severity() > 10)
+                    std::cout << "Msg " << e.number() << ", Level " << e.severity() << ", State " << e.state()
+                              << ", Server " << o.server << ", Line " << lineOf(batch, out.offset) << '\n';
+                std::cout << e.what() << '\n';
+            }
         }
     }
     std::cout.flush();

@@ -8,6 +8,7 @@
 #include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
 #include "platform/text/Text.h"
+#include "storage/Catalog.h"
 #include "storage/Functions.h"
 #include "storage/Master.h"
 #include "storage/Sqlite.h"
@@ -44,6 +45,24 @@ InstanceLocation locationOf(const std::string& instanceName) {
 void ensureMaster(const InstanceLocation& loc) {
     std::error_code ec;
     std::filesystem::create_directories(loc.dataFolder, ec);
+    // A master that is missing or empty while databases lie in the folder has been lost: an empty
+    // catalog in its place would hide every database, so the instance does not start.
+    const bool masterMissing = !std::filesystem::exists(loc.masterFile, ec) ||
+                               std::filesystem::file_size(loc.masterFile, ec) == 0;
+    if (masterMissing) {
+        std::string found;
+        for (const auto& entry : std::filesystem::directory_iterator(loc.dataFolder, ec)) {
+            const std::string file = entry.path().filename().string();
+            if (text::equalsNoCase(entry.path().extension().string(), ".mdf") && !text::equalsNoCase(file, "master.mdf"))
+                found += (found.empty() ? "" : ", ") + file;
+        }
+        if (!found.empty())
+            throw EngineError(17113, "The master database file '" + loc.dataFolderWindows + "\\master.mdf' is " +
+                                         (std::filesystem::exists(loc.masterFile, ec) ? "empty" : "missing") +
+                                         " while the instance's folder holds database files (" + found +
+                                         "). Restore master.mdf, or move the database files away and register them "
+                                         "again with CREATE DATABASE ... FOR ATTACH.");
+    }
     storage::Connection db(loc.masterFile.string(), true);
     storage::registerCollation(db.handle());
     db.execPrivileged("PRAGMA journal_mode=WAL");
@@ -51,6 +70,7 @@ void ensureMaster(const InstanceLocation& loc) {
     try {
         storage::Statement q = db.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_info'");
         if (!q.step()) storage::initialiseMaster(db, "main", loc.dataFolderWindows + "\\master.mdf");
+        storage::markCollationOrder(db, "main");
         db.exec("COMMIT");
     } catch (...) {
         db.exec("ROLLBACK");

@@ -8,7 +8,9 @@
 
 #include <chrono>
 
+#include "Convert.h"
 #include "SessionImpl.h"
+#include "exec/Keys.h"
 #include "platform/files/Files.h"
 #include "platform/text/Text.h"
 #include "sql/Parser.h"
@@ -32,9 +34,11 @@ std::int64_t nowMillis() {
     std::time_t t = static_cast<std::time_t>(ms / 1000);
     std::tm local{};
     localtime_r(&t, &local);
-    return DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                               local.tm_sec, static_cast<int>(ms % 1000))
-        .millis;
+    // GETDATE() is a datetime: on its grid of 1/300 s.
+    return roundDate(DateTime::fromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                         local.tm_min, local.tm_sec, static_cast<int>(ms % 1000))
+                         .millis,
+                     BaseType::DateTime);
 }
 
 std::uint64_t fileIdentity(const std::filesystem::path& file) {
@@ -162,6 +166,11 @@ DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name,
     if (!std::filesystem::is_regular_file(file, ec))
         throw EngineError(5120, "Unable to open the physical file \"" + file.string() + "\" of database '" + name +
                                     "'. The file does not exist.");
+    // An empty file would open as an empty SQLite database: it is no database of the server.
+    if (std::filesystem::file_size(file, ec) == 0 && !ec)
+        throw EngineError(5172, "The header for file '" + file.string() +
+                                    "' is not a valid database file header. The FILE SIZE property is incorrect.");
+    storage::upgradeCollationOrder(file.string());
     makeRoom();
     Attached a;
     a.handle.alias = "d" + std::to_string(dbid);
@@ -271,7 +280,9 @@ std::pair<std::string, std::string> Session::Impl::splitName(const sql::Qualifie
 }
 
 TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) {
-    auto [databaseName, tableName] = splitName(name);
+    const std::pair<std::string, std::string> names = splitName(name);
+    const std::string& databaseName = names.first;
+    const std::string& tableName = names.second;
     const std::string schemaName = name.parts.size() >= 2 ? name.parts[name.parts.size() - 2] : std::string();
     if (text::equalsNoCase(schemaName, "INFORMATION_SCHEMA") || text::equalsNoCase(schemaName, "sys"))
         if (std::optional<TableHandle> view = catalogView(name)) return *view;
@@ -302,9 +313,61 @@ void Session::Impl::catalogChanged(const DatabaseHandle& handle) {
     if (it != attached_.end()) refresh(it->second);
 }
 
-EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage) {
+namespace {
+const std::string kStorageDuplicate = "UNIQUE constraint failed: ";
+}  // namespace
+
+bool Session::Impl::isStorageDuplicate(const EngineError& e) {
+    return e.number() == 2627 && std::string_view(e.what()).substr(0, kStorageDuplicate.size()) == kStorageDuplicate;
+}
+
+std::optional<std::string> Session::Impl::probeDuplicate(const std::string& statement, const TableHandle& target,
+                                                        const std::vector<int>& columnIds, bool updates) {
+    const std::string probe = "temp.\"vopa_probe\"";
+    const std::string rows = target.storageName();
+    const std::size_t at = statement.find(rows);
+    if (at == std::string::npos) return std::nullopt;
+    try {
+        db->exec("DROP TABLE IF EXISTS " + probe);
+        db->exec("CREATE TEMP TABLE \"vopa_probe\" AS SELECT * FROM " + rows + (updates ? "" : " WHERE 0"));
+        std::string again = statement;
+        again.replace(at, rows.size(), probe);
+        db->exec(again);
+        std::string columns, grouping, newColumns, match;
+        for (int id : columnIds) {
+            const storage::ColumnInfo* c = target.table->columnById(id);
+            if (!c) return std::nullopt;
+            const std::string collate = c->type.storage() == Storage::Text ? " COLLATE VOPA_CI" : "";
+            columns += (columns.empty() ? "" : ", ") + c->storageName();
+            grouping += (grouping.empty() ? "" : ", ") + c->storageName() + collate;
+            newColumns += (newColumns.empty() ? "" : ", ") + std::string("p.") + c->storageName();
+            match += std::string(match.empty() ? "" : " AND ") + "o." + c->storageName() + " = p." + c->storageName() + collate;
+        }
+        // The value as the refused row has it: a new row that meets an existing one, else two new rows
+        // (or, for an UPDATE, two rows of the changed table) that meet each other.
+        std::optional<std::string> value;
+        if (!updates) {
+            storage::Statement q = db->prepare("SELECT " + newColumns + " FROM " + probe + " AS p WHERE EXISTS (SELECT 1 FROM " +
+                                               rows + " AS o WHERE " + match + ") LIMIT 1");
+            if (q.step()) value = exec::keyValueText(q, *target.table, columnIds);
+        }
+        if (!value) {
+            storage::Statement q = db->prepare("SELECT " + columns + " FROM " + probe + " GROUP BY " + grouping +
+                                               " HAVING count(*) > 1 LIMIT 1");
+            if (q.step()) value = exec::keyValueText(q, *target.table, columnIds);
+        }
+        db->exec("DROP TABLE " + probe);
+        return value;
+    } catch (const std::exception&) {
+        // The value only completes the message; the savepoint being rolled back removes the copy.
+        return std::nullopt;
+    }
+}
+
+EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage, const std::string* statement,
+                                             const TableHandle* target, bool updates) {
     // SQLite says "UNIQUE constraint failed: t100003.c1, t100003.c2": find the key over those columns.
-    const std::string prefix = "UNIQUE constraint failed: ";
+    const std::string& prefix = kStorageDuplicate;
     std::vector<int> columnIds;
     std::int64_t objectId = 0;
     if (storageMessage.rfind(prefix, 0) == 0) {
@@ -325,13 +388,18 @@ EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage) 
     for (auto& [dbid, a] : attached_) {
         const storage::TableInfo* t = a.handle.catalog ? a.handle.catalog->findById(objectId) : nullptr;
         if (!t) continue;
+        std::optional<std::string> duplicateKeyValue;
+        if (statement && target && target->table->objectId == objectId && target->db.dbid == dbid)
+            duplicateKeyValue = probeDuplicate(*statement, *target, columnIds, updates);
         for (const storage::IndexInfo& i : t->indexes)
             if (i.unique && i.columnIds == columnIds) {
-                if (i.primaryKey)
-                    return EngineError(2627, "Violation of PRIMARY KEY constraint '" + i.name +
-                                                 "'. Cannot insert duplicate key in object 'dbo." + t->name + "'.");
+                const std::string value = duplicateKeyValue ? " The duplicate key value is (" + *duplicateKeyValue + ")." : "";
+                if (i.primaryKey || i.uniqueConstraint)
+                    return EngineError(2627, std::string("Violation of ") + (i.primaryKey ? "PRIMARY KEY" : "UNIQUE KEY") +
+                                                 " constraint '" + i.name + "'. Cannot insert duplicate key in object 'dbo." +
+                                                 t->name + "'." + value);
                 return EngineError(2601, "Cannot insert duplicate key row in object 'dbo." + t->name +
-                                             "' with unique index '" + i.name + "'.");
+                                             "' with unique index '" + i.name + "'." + value);
             }
     }
     return EngineError(2627, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.");
@@ -349,6 +417,14 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         outcomes.back().error = e;
         return outcomes;
     }
+    // The server compiles the whole batch first: a column that an existing table lacks ends the batch
+    // before anything runs, while a table that does not exist yet is looked up only when its statement
+    // runs. Compilation stops at the first statement that changes the tables or the database in use,
+    // as the later statements are compiled against what those leave behind.
+    if (std::optional<StatementOutcome> refused = compileBatch(statements)) {
+        outcomes.push_back(std::move(*refused));
+        return outcomes;
+    }
     for (const sql::StatementPtr& statement : statements) {
         outcomes.emplace_back();
         StatementOutcome& out = outcomes.back();
@@ -356,12 +432,13 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         try {
             run(*statement, batch, out);
         } catch (const EngineError& e) {
-            out.error = e.number() == 2627 ? duplicateKeyError(e.what()) : e;
+            out.error = isStorageDuplicate(e) ? duplicateKeyError(e.what()) : e;
             // The deadlock victim's whole transaction is rolled back, as on the server.
             if (e.number() == 1205) abandonTransaction();
         } catch (const std::exception& e) {
             out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
         }
+        if (out.error) addFollowingErrors(out);
         try {
             dropCatalogViews();
         } catch (const EngineError&) {
@@ -371,7 +448,93 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
     return outcomes;
 }
 
+namespace {
+
+// Statements that change what later statements of the batch compile against.
+bool changesNames(const sql::Statement& st) {
+    using K = sql::StatementKind;
+    switch (st.kind) {
+        case K::Select: return !static_cast<const sql::SelectStatement&>(st).select.into.empty();
+        case K::Insert: case K::Update: case K::Delete: case K::SetOption: case K::SetIdentityInsert:
+        case K::Transaction: case K::Reconfigure:
+            return false;
+        case K::If: {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            return (s.then && changesNames(*s.then)) || (s.otherwise && changesNames(*s.otherwise));
+        }
+        case K::Block:
+            for (const sql::StatementPtr& inner : static_cast<const sql::BlockStatement&>(st).statements)
+                if (changesNames(*inner)) return true;
+            return false;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sql::StatementPtr>& statements) {
+    std::vector<const sql::Statement*> pending;
+    for (const sql::StatementPtr& st : statements) pending.push_back(st.get());
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const sql::Statement& st = *pending[i];
+        if (changesNames(st)) {
+            if (st.kind != sql::StatementKind::If && st.kind != sql::StatementKind::Block) break;
+        }
+        if (st.kind == sql::StatementKind::If) {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            if (changesNames(st)) break;
+            if (s.then) pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(i) + 1, s.then.get());
+            if (s.otherwise) pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(i) + (s.then ? 2 : 1), s.otherwise.get());
+        }
+        if (st.kind == sql::StatementKind::Block) {
+            if (changesNames(st)) break;
+            const auto& inner = static_cast<const sql::BlockStatement&>(st).statements;
+            std::size_t at = i + 1;
+            for (const sql::StatementPtr& x : inner) pending.insert(pending.begin() + static_cast<std::ptrdiff_t>(at++), x.get());
+        }
+        try {
+            functions.clear();
+            unpinAll();
+            compileNames(st);
+        } catch (const EngineError& e) {
+            if (e.number() == err::InvalidColumn) {
+                StatementOutcome out;
+                out.offset = st.offset;
+                out.error = e;
+                try {
+                    dropCatalogViews();
+                } catch (const EngineError&) {
+                }
+                return out;
+            }
+        } catch (const std::exception&) {
+        }
+        try {
+            dropCatalogViews();
+        } catch (const EngineError&) {
+        }
+    }
+    return std::nullopt;
+}
+
+void Session::Impl::addFollowingErrors(StatementOutcome& out) {
+    switch (out.error->number()) {
+        case err::NotNullViolation:
+        case 2627:
+        case 2601:
+        case err::StringTruncation:
+            out.followingErrors.emplace_back(3621, "The statement has been terminated.", 0, 0);
+            break;
+        default:
+            if (constraintRefused)
+                out.followingErrors.emplace_back(1750, "Could not create constraint or index. See previous errors.", 16, 0);
+            break;
+    }
+    constraintRefused = false;
+}
+
 void Session::Impl::run(const sql::Statement& st, std::string_view batch, StatementOutcome& out) {
+    constraintRefused = false;
     functions.clear();
     functions.now = nowMillis();
     const DateOrderScope dates(dateOrder);
@@ -446,6 +609,14 @@ std::int64_t Session::Impl::currentIdentity(const TableHandle& t) {
         if (id->increment > 0 ? extreme > current : extreme < current) current = extreme;
     }
     storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, current);
+    return current;
+}
+
+std::int64_t Session::Impl::identCurrent(const TableHandle& t) {
+    const std::int64_t current = currentIdentity(t);
+    const storage::ColumnInfo* id = t.table->identityColumn();
+    // Before the first value is handed out, the server answers the seed.
+    if (id && !storage::identityState(*db, t.db.alias, t.table->objectId).current) return id->seed;
     return current;
 }
 

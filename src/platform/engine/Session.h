@@ -2,7 +2,7 @@
 // One connection to the embedded SQL Server engine: it executes T-SQL batches with the server's
 // semantics over SQLite files and reads and writes single rows for recordsets.
 //
-// Every database of the instance is attached to one SQLite connection on demand (at most ten at a
+// Every database of the instance is attached to one SQLite connection on demand (at most nine at a
 // time; the least recently used ones are detached). Each statement runs atomically: a failing
 // statement leaves nothing behind, and the batch goes on or stops as the server's error class says.
 
@@ -47,6 +47,9 @@ struct StatementOutcome {
     std::int64_t rowsAffected = -1;        // INSERT/UPDATE/DELETE; -1 for other statements
     std::vector<std::string> messages;     // informational messages (e.g. sp_configure's)
     std::optional<EngineError> error;
+    // What the server sends after the error: "The statement has been terminated." (3621, severity 0,
+    // printed as plain text) and errors that follow the first (1750 after a refused key or index).
+    std::vector<EngineError> followingErrors;
 };
 
 struct ConnectOptions {

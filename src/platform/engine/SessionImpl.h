@@ -61,8 +61,28 @@ public:
     void dropCatalogViews();
     std::vector<std::shared_ptr<storage::TableInfo>> catalogViewTables;  // filled for the running statement
 
-    // The server's error for a row that a key or unique index refuses, from SQLite's message.
-    EngineError duplicateKeyError(const std::string& storageMessage);
+    // The server's error for a row that a key or unique index refuses, from SQLite's message. Given the
+    // refused statement and its target table, the statement runs again into a copy of the table that has
+    // no keys, inside the failing statement's savepoint, to find the duplicate value the message names.
+    EngineError duplicateKeyError(const std::string& storageMessage, const std::string* statement = nullptr,
+                                  const TableHandle* target = nullptr, bool updates = false);
+    std::optional<std::string> probeDuplicate(const std::string& statement, const TableHandle& target,
+                                              const std::vector<int>& columnIds, bool updates);
+    // Compiles a statement without running it, so that a column missing from an existing table (207) is
+    // found before any statement of the batch runs; other errors are left for the statement's turn.
+    void compileNames(const sql::Statement& st);
+    std::optional<StatementOutcome> compileBatch(const std::vector<sql::StatementPtr>& statements);
+    // CREATE DATABASE ... FOR ATTACH: registers an existing data file of the engine under the name.
+    void attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
+                        const std::string& dataName, const std::string& logName);
+    // Removes a database's registration, ignoring errors (cleaning up after a failed CREATE DATABASE).
+    void unregisterQuietly(const std::string& name);
+    // Set when a key or index that a CREATE TABLE or ALTER TABLE declares is refused (the server then
+    // adds 1750).
+    bool constraintRefused = false;
+    void addFollowingErrors(StatementOutcome& out);
+    // SQLite's own report of a refused duplicate (not yet one of the server's messages).
+    static bool isStorageDuplicate(const EngineError& e);
 
     // Re-reads the catalog of a database after this session changed it, and tells other sessions.
     void catalogChanged(const DatabaseHandle& db);
@@ -102,13 +122,14 @@ public:
         try {
             atomically(std::forward<F>(body));
         } catch (const EngineError& e) {
-            if (e.number() == 2627) throw duplicateKeyError(e.what());
+            if (isStorageDuplicate(e)) throw duplicateKeyError(e.what());
             throw;
         }
     }
 
     // Runs a translated statement that changes rows, atomically, and counts the rows it changed.
-    void runChanging(const std::string& sqliteStatement, StatementOutcome& out);
+    // An UPDATE names its target, so that a refused duplicate can be reported with its value.
+    void runChanging(const std::string& sqliteStatement, StatementOutcome& out, const TableHandle* updated = nullptr);
 
     // Runs a compiled SELECT and collects its rows as values of the given types.
     ResultSet collect(const std::string& sqliteSelect, const std::vector<ResultColumn>& columns,
@@ -118,6 +139,8 @@ public:
     // past the largest value in the column first: that scan is done once, when a value is needed,
     // not by every copy.
     std::int64_t currentIdentity(const TableHandle& t);
+    // IDENT_CURRENT: the last value handed out, or the seed when none has been.
+    std::int64_t identCurrent(const TableHandle& t);
     // @@IDENTITY: the last identity value this session inserted.
     std::optional<std::int64_t> lastInsertedIdentity();
 
@@ -227,6 +250,9 @@ void Session::Impl::atomically(F&& body) {
     try {
         lockUsedDatabases();
         body();
+        // Inside BEGIN TRANSACTION the pages reach the file now, so a full disk fails this statement
+        // (which is then undone) rather than the COMMIT.
+        db->flushCache();
     } catch (...) {
         try {
             db->exec("ROLLBACK TO vopa_statement");

@@ -7,6 +7,9 @@ Answer ScriptedMessageService::show(const MessageBox& box) {
     MessageBox shown = box;
     if (shown.title.empty()) shown.title = standardTitle();
     boxes_.push_back(shown);
+    // An internal failure of the embedded engine is a fault of the program, never an expected message.
+    if (box.text.find("Internal error of the embedded engine") != std::string::npos)
+        faults_.push_back("the engine failed internally: \"" + box.text + "\"");
     if (box.buttons == Buttons::Ok) return Answer::Ok;
     if (answers_.empty()) {
         faults_.push_back("question \"" + box.text + "\" asked with no Yes/No answer queued");

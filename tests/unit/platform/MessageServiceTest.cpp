@@ -38,6 +38,16 @@ TEST(ScriptedMessages, ReportsScriptingFaults) {
     EXPECT_EQ(service.problems(), std::vector<std::string>{"1 queued answer(s) left unused"});
 }
 
+TEST(ScriptedMessages, AnInternalFailureOfTheEngineShownToTheUserIsAFault) {
+    ui::ScriptedMessageService service;
+    service.show({"Errore 208: Invalid object name 'x'.", "", ui::Buttons::Ok, ui::Icon::Exclamation});
+    EXPECT_TRUE(service.problems().empty());
+    service.show({"Errore 50000: Internal error of the embedded engine: no such column", "", ui::Buttons::Ok,
+                  ui::Icon::Exclamation});
+    ASSERT_EQ(service.problems().size(), 1u);
+    EXPECT_NE(service.problems()[0].find("no such column"), std::string::npos);
+}
+
 TEST(ScriptedMessages, EndOfProgramIsObservableAndStopsTheCaller) {
     ui::ScopedScriptedMessages script;
     bool continued = false;

@@ -162,7 +162,7 @@ std::vector<std::vector<Cell>> rowsOf(const ViewDefinition& view, const Database
             for (const storage::IndexInfo& i : t.indexes)
                 rows.push_back({number(t.objectId), text(i.name), number(i.clustered ? 1 : i.id), number(i.clustered ? 1 : 2),
                                 text(i.clustered ? "CLUSTERED" : "NONCLUSTERED"), number(i.unique), number(i.primaryKey),
-                                number(0), number(i.fillFactor)});
+                                number(i.uniqueConstraint), number(i.fillFactor)});
         }
     } else if (v == "tables") {
         for (const TableInfo& t : tables)
@@ -179,12 +179,13 @@ std::vector<std::vector<Cell>> rowsOf(const ViewDefinition& view, const Database
             else
                 rows.push_back({text(t.name), number(t.objectId), number(0), number(1), text(code), text(desc)});
             for (const storage::IndexInfo& i : t.indexes)
-                if (i.primaryKey) {
+                if (i.primaryKey || i.uniqueConstraint) {
+                    const char* kind = i.primaryKey ? "PK" : "UQ";
                     if (old)
-                        rows.push_back({text(i.name), number(t.objectId * 1000 + i.id), text("PK"), text("K ")});
+                        rows.push_back({text(i.name), number(t.objectId * 1000 + i.id), text(kind), text("K ")});
                     else
                         rows.push_back({text(i.name), number(t.objectId * 1000 + i.id), number(t.objectId), number(1),
-                                        text("PK"), text("PRIMARY_KEY_CONSTRAINT")});
+                                        text(kind), text(i.primaryKey ? "PRIMARY_KEY_CONSTRAINT" : "UNIQUE_CONSTRAINT")});
                 }
         }
     } else if (v == "databases") {

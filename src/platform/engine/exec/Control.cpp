@@ -1,6 +1,8 @@
 // Transactions, SET statements, USE and the system procedures the program calls.
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/engine/SessionImpl.h"
 #include "platform/engine/storage/Master.h"
@@ -10,6 +12,26 @@
 
 namespace vopa::engine {
 namespace {
+
+// System procedures of SQL Server (lower case, sorted). One the engine does not run is refused as not
+// supported; any other name is unknown to the server too (2812).
+constexpr std::string_view kServerProcedures[] = {
+    "sp_addextendedproperty", "sp_addlinkedserver", "sp_addlogin", "sp_addrole", "sp_addrolemember", "sp_addserver",
+    "sp_addtype", "sp_adduser", "sp_attach_db", "sp_attach_single_file_db", "sp_autostats", "sp_bindefault",
+    "sp_bindrule", "sp_changedbowner", "sp_changeobjectowner", "sp_columns", "sp_configure", "sp_createstats",
+    "sp_cycle_errorlog", "sp_databases", "sp_dboption", "sp_defaultdb", "sp_defaultlanguage", "sp_depends",
+    "sp_describe_first_result_set", "sp_detach_db", "sp_dropextendedproperty", "sp_droplogin", "sp_droprole",
+    "sp_droprolemember", "sp_dropserver", "sp_droptype", "sp_dropuser", "sp_executesql", "sp_fkeys",
+    "sp_getapplock", "sp_grantdbaccess", "sp_grantlogin", "sp_help", "sp_helpconstraint", "sp_helpdb",
+    "sp_helpfile", "sp_helpindex", "sp_helplogins", "sp_helprole", "sp_helprolemember", "sp_helpserver",
+    "sp_helptext", "sp_helpuser", "sp_indexoption", "sp_lock", "sp_monitor", "sp_msforeachdb", "sp_msforeachtable",
+    "sp_oacreate", "sp_oamethod", "sp_password", "sp_pkeys", "sp_procoption", "sp_readerrorlog", "sp_recompile",
+    "sp_refreshview", "sp_releaseapplock", "sp_rename", "sp_renamedb", "sp_revokedbaccess", "sp_send_dbmail",
+    "sp_server_info", "sp_set_session_context", "sp_setapprole", "sp_settriggerorder", "sp_spaceused",
+    "sp_special_columns", "sp_sproc_columns", "sp_statistics", "sp_stored_procedures", "sp_tableoption",
+    "sp_tables", "sp_updatestats", "sp_who", "sp_who2", "xp_cmdshell", "xp_fileexist", "xp_fixeddrives",
+    "xp_logininfo", "xp_msver", "xp_regread",
+};
 
 // The procedure argument as a constant text (N'x', 'x', a name or a number).
 std::string argumentText(Session::Impl& session, const sql::ExecArgument& a) {
@@ -163,6 +185,9 @@ void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome
         }
         return;
     }
+    const std::string lower = text::toLower(s.procedure.last());
+    if (std::binary_search(std::begin(kServerProcedures), std::end(kServerProcedures), std::string_view(lower)))
+        throw EngineError(err::NotSupported, "The embedded engine does not support the procedure " + s.procedure.last() + ".");
     throw EngineError(err::UnknownProcedure, "Could not find stored procedure '" + s.procedure.last() + "'.");
 }
 

@@ -6,6 +6,7 @@
 #include "platform/files/Files.h"
 #include "platform/text/Text.h"
 #include "platform/engine/storage/Functions.h"
+#include "platform/engine/storage/Catalog.h"
 #include "platform/engine/storage/Master.h"
 
 namespace vopa::engine {
@@ -56,6 +57,11 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
     const std::string logName = s.logFiles.empty() || s.logFiles[0].name.empty() ? s.name + "_log" : s.logFiles[0].name;
 
     const fs::path data = files::mapPath(dataFile), log = files::mapPath(logFile);
+    if (s.forAttach) return attachExisting(s.name, dataFile, logFile, dataName, logName);
+    // One file cannot be both: the server creates the data file and then finds the log file taken.
+    if (text::equalsNoCase(data.lexically_normal().string(), log.lexically_normal().string()))
+        throw EngineError(5170, "Cannot create file '" + logFile +
+                                    "' because it already exists. Change the file path or the file name, and retry the operation.");
     for (const auto& [windows, mapped] : {std::pair{dataFile, data}, std::pair{logFile, log}}) {
         std::error_code ec;
         if (!fs::is_directory(mapped.parent_path(), ec))
@@ -65,25 +71,84 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
             throw EngineError(5170, "Cannot create file '" + windows +
                                         "' because it already exists. Change the file path or the file name, and retry the operation.");
     }
+    // The file is made under a name of its own, registered, and only then given its name: a crash before
+    // the registration leaves only that scratch file (removed by the next attempt), a crash after it a
+    // registered database whose DROP DATABASE succeeds. No file ever sits unregistered under the name.
+    const fs::path scratch = data.string() + ".new";
+    removeDatabaseFiles(scratch, fs::path());
+    bool registered = false;
     try {
         {
-            storage::Connection created(data.string(), true);
+            storage::Connection created(scratch.string(), true);
             storage::registerCollation(created.handle());
             created.execPrivileged("PRAGMA journal_mode=WAL");
             created.exec("BEGIN");
             storage::initialiseDatabase(created, "main", s.name);
             created.exec("COMMIT");
         }
-        files::writeTextFile(logFile, "");
         database("master");  // the list of databases is written under master's write lock
         atomically([&] { storage::registerDatabase(*db, "d1", {0, s.name, dataFile, logFile}, dataName, logName); });
+        registered = true;
+        std::error_code ec;
+        fs::rename(scratch, data, ec);
+        if (ec) throw files::FileError(5, "cannot rename '" + scratch.string() + "': " + ec.message());
+        files::writeTextFile(logFile, "");
     } catch (const files::FileError& e) {
+        if (registered) unregisterQuietly(s.name);
+        removeDatabaseFiles(scratch, fs::path());
         removeDatabaseFiles(data, log);
         throw EngineError(5123, "CREATE FILE encountered operating system error while attempting to open or create the "
                                 "physical file '" + logFile + "': " + e.what());
     } catch (...) {
+        if (registered) unregisterQuietly(s.name);
+        removeDatabaseFiles(scratch, fs::path());
         removeDatabaseFiles(data, log);
         throw;
+    }
+}
+
+void Session::Impl::attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
+                                   const std::string& dataName, const std::string& logName) {
+    const fs::path data = files::mapPath(dataFile);
+    std::error_code ec;
+    if (!fs::is_regular_file(data, ec))
+        throw EngineError(5120, "Unable to open the physical file \"" + dataFile +
+                                    "\". Operating system error 2: \"2(The system cannot find the file specified.)\".");
+    database("master");
+    for (const storage::DatabaseEntry& other : storage::listDatabases(*db, "d1"))
+        if (text::equalsNoCase(files::mapPath(other.dataFile).lexically_normal().string(), data.lexically_normal().string()))
+            throw EngineError(1834, "The file '" + dataFile + "' cannot be overwritten.  It is being used by database '" +
+                                        other.name + "'.");
+    if (fs::file_size(data, ec) == 0 && !ec)
+        throw EngineError(5172, "The header for file '" + dataFile +
+                                    "' is not a valid database file header. The FILE SIZE property is incorrect.");
+    {
+        // The file must be a database of this engine; it takes the name it is attached under.
+        storage::Connection file(data.string(), false);
+        storage::registerCollation(file.handle());
+        file.exec("BEGIN IMMEDIATE");
+        try {
+            storage::Statement q = file.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_objects'");
+            if (!q.step())
+                throw EngineError(5172, "The header for file '" + dataFile + "' is not a valid database file header.");
+            storage::Statement put = file.prepare("INSERT OR REPLACE INTO __vopa_info(key, value) VALUES ('name', ?1)");
+            put.bind(1, name).run();
+            storage::markCollationOrder(file, "main");
+            file.exec("COMMIT");
+        } catch (...) {
+            file.exec("ROLLBACK");
+            throw;
+        }
+    }
+    atomically([&] { storage::registerDatabase(*db, "d1", {0, name, dataFile, logFile}, dataName, logName); });
+    if (!fs::exists(files::mapPath(logFile), ec)) files::writeTextFile(logFile, "");
+}
+
+void Session::Impl::unregisterQuietly(const std::string& name) {
+    try {
+        if (std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", name))
+            atomically([&] { storage::unregisterDatabase(*db, "d1", entry->dbid); });
+    } catch (const std::exception&) {
     }
 }
 
@@ -104,10 +169,20 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
         if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(files::mapPath(entry->dataFile)))
             throw EngineError(3702, "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
         detachDatabase(entry->dbid);
+        // The files go first, the registration last: a crash in between leaves a registered database
+        // without files, which a second DROP DATABASE removes; a file that cannot be deleted keeps the
+        // database registered and is reported.
+        const fs::path data = files::mapPath(entry->dataFile);
+        for (const fs::path& p : {data, fs::path(data.string() + "-wal"), fs::path(data.string() + "-shm"),
+                                  entry->logFile.empty() ? fs::path() : files::mapPath(entry->logFile)}) {
+            std::error_code ec;
+            if (!p.empty() && !fs::remove(p, ec) && ec)
+                throw EngineError(5025, "The file '" + p.string() + "' of database '" + entry->name +
+                                            "' cannot be deleted (" + ec.message() +
+                                            "). The database stays registered; remove the cause and drop it again.");
+        }
         database("master");
         atomically([&] { storage::unregisterDatabase(*db, "d1", entry->dbid); });
-        removeDatabaseFiles(files::mapPath(entry->dataFile),
-                            entry->logFile.empty() ? fs::path() : files::mapPath(entry->logFile));
     }
 }
 

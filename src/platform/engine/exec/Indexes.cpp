@@ -38,7 +38,9 @@ void Session::Impl::execDropIndex(const sql::DropIndexStatement& s, StatementOut
 }
 
 void Session::Impl::execCreateView(const sql::CreateViewStatement& s, std::string_view, StatementOutcome&) {
-    auto [databaseName, viewName] = splitName(s.view);
+    const std::pair<std::string, std::string> names = splitName(s.view);
+    const std::string& databaseName = names.first;
+    const std::string& viewName = names.second;
     if (!databaseName.empty() && !text::equalsNoCase(databaseName, currentDatabase))
         throw EngineError(166, "'CREATE VIEW' does not allow specifying the database name as a prefix to the object name.");
     DatabaseHandle target = database(databaseName);

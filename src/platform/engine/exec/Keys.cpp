@@ -11,7 +11,7 @@ bool constraintNameTaken(const DatabaseHandle& db, const std::string& name) {
     for (const storage::TableInfo& t : db.catalog->tables()) {
         if (text::equalsNoCase(t.name, name)) return true;
         for (const storage::IndexInfo& i : t.indexes)
-            if (i.primaryKey && text::equalsNoCase(i.name, name)) return true;
+            if ((i.primaryKey || i.uniqueConstraint) && text::equalsNoCase(i.name, name)) return true;
         for (const storage::ColumnInfo& c : t.columns)
             if (!c.defaultName.empty() && text::equalsNoCase(c.defaultName, name)) return true;
     }
@@ -24,9 +24,15 @@ std::string duplicateValue(Session::Impl& session, const TableHandle& t, const s
     storage::Statement q = session.db->prepare("SELECT " + cols + " FROM " + t.storageName() + " GROUP BY " + cols +
                                                " HAVING count(*) > 1 LIMIT 1");
     if (!q.step()) return {};
+    return keyValueText(q, *t.table, columnIds);
+}
+
+}  // namespace
+
+std::string keyValueText(storage::Statement& q, const storage::TableInfo& table, const std::vector<int>& columnIds) {
     std::string value;
     for (std::size_t i = 0; i < columnIds.size(); ++i) {
-        const storage::ColumnInfo* c = t.table->columnById(columnIds[i]);
+        const storage::ColumnInfo* c = table.columnById(columnIds[i]);
         Cell cell;
         switch (q.columnType(static_cast<int>(i))) {
             case 1: cell = Cell::integer(q.columnInt(static_cast<int>(i))); break;
@@ -39,14 +45,13 @@ std::string duplicateValue(Session::Impl& session, const TableHandle& t, const s
     return value.empty() ? std::string("<NULL>") : value;
 }
 
-}  // namespace
-
 void createIndex(Session::Impl& session, const TableHandle& t, const IndexRequest& request) {
     storage::IndexInfo index;
     index.id = t.table->nextIndexId();
     index.name = request.name;
     index.unique = request.unique || request.primaryKey;
     index.primaryKey = request.primaryKey;
+    index.uniqueConstraint = request.uniqueConstraint;
     index.clustered = request.clustered;
     index.fillFactor = request.fillFactor;
     if (request.clustered)
@@ -99,6 +104,7 @@ void addConstraint(Session::Impl& session, const TableHandle& t, const sql::Tabl
             r.name = name;
             r.unique = true;
             r.primaryKey = primary;
+            r.uniqueConstraint = !primary;
             r.clustered = k.clustered.value_or(primary);
             r.fillFactor = k.indexOptions.fillFactor.value_or(0);
             r.columns = k.columns;
@@ -136,7 +142,7 @@ void addConstraint(Session::Impl& session, const TableHandle& t, const sql::Tabl
 }
 
 void dropConstraint(Session::Impl& session, const TableHandle& t, const std::string& name) {
-    if (const storage::IndexInfo* i = t.table->findIndex(name); i && i->primaryKey) {
+    if (const storage::IndexInfo* i = t.table->findIndex(name); i && (i->primaryKey || i->uniqueConstraint)) {
         storage::dropIndex(*session.db, t.db.alias, *t.table, *i);
         return;
     }

@@ -9,7 +9,9 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
     if (!s.select.into.empty()) {
         // SELECT ... INTO: a new table with the query's columns, then its rows.
         translate::Compiler compiler(*this);
-        auto [databaseName, tableName] = splitName(s.select.into);
+        const std::pair<std::string, std::string> names = splitName(s.select.into);
+        const std::string& databaseName = names.first;
+        const std::string& tableName = names.second;
         if (table(s.select.into, false).table)
             throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.");
         translate::CompiledSelect compiled = compiler.select(s.select, nullptr, false, true);

@@ -136,6 +136,56 @@ bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, cons
 
 }  // namespace
 
+void Session::Impl::compileNames(const sql::Statement& st) {
+    using K = sql::StatementKind;
+    translate::Compiler compiler(*this);
+    translate::Scope none;
+    switch (st.kind) {
+        case K::Select: {
+            const auto& s = static_cast<const sql::SelectStatement&>(st);
+            compiler.select(s.select, nullptr, false, true);
+            return;
+        }
+        case K::Insert: {
+            const auto& s = static_cast<const sql::InsertStatement&>(st);
+            TableHandle t = writableTable(*this, s.table);
+            for (const std::string& name : s.columns)
+                if (!t.table->findColumn(name)) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
+            for (const auto& row : s.rows)
+                for (const sql::ExprPtr& v : row) compiler.expr(*v, none);
+            if (s.select) compiler.select(*s.select, nullptr);
+            return;
+        }
+        case K::Update: {
+            const auto& s = static_cast<const sql::UpdateStatement&>(st);
+            if (!s.from.empty()) return;
+            TableHandle t = writableTable(*this, s.table);
+            const translate::Scope scope = targetScope(compiler, t);
+            for (const sql::Assignment& a : s.assignments) {
+                if (!t.table->findColumn(a.column.last()))
+                    throw EngineError(err::InvalidColumn, "Invalid column name '" + a.column.last() + "'.");
+                compiler.expr(*a.value, scope);
+            }
+            if (s.where) compiler.expr(*s.where, scope);
+            return;
+        }
+        case K::Delete: {
+            const auto& s = static_cast<const sql::DeleteStatement&>(st);
+            if (!s.from.empty()) return;
+            TableHandle t = writableTable(*this, s.table);
+            const translate::Scope scope = targetScope(compiler, t);
+            if (s.where) compiler.expr(*s.where, scope);
+            return;
+        }
+        case K::If: {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            if (s.condition) compiler.expr(*s.condition, none);
+            return;
+        }
+        default: return;
+    }
+}
+
 void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& out) {
     TableHandle t = writableTable(*this, s.table);
     const storage::ColumnInfo* identity = t.table->identityColumn();
@@ -172,6 +222,9 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     std::string statement = "INSERT INTO " + t.storageName() + "(" + columnList + ") ";
     switch (s.source) {
         case sql::InsertStatement::Source::Values: {
+            if (s.rows.size() > 1000)
+                throw EngineError(10738, "The number of row value expressions in the INSERT statement exceeds the "
+                                         "maximum allowed number of 1000 row values.");
             std::string rows;
             for (const auto& row : s.rows) {
                 if (s.columns.empty() && row.size() != targets.size())
@@ -235,7 +288,12 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     }
     atomically([&] {
         startIdentity(*this, slot, t);
-        db->exec(statement);
+        try {
+            db->exec(statement);
+        } catch (const EngineError& e) {
+            if (isStorageDuplicate(e)) throw duplicateKeyError(e.what(), &statement, &t, false);
+            throw;
+        }
         out.rowsAffected = db->changes();
         if (slot >= 0 && functions.identities[static_cast<std::size_t>(slot)].used) {
             std::int64_t last = functions.identities[static_cast<std::size_t>(slot)].last;
@@ -268,13 +326,18 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
                                        "A column cannot be assigned more than one value in the same clause. Modify "
                                        "the clause to make sure that a column is updated only once.");
         if (c->identity) throw EngineError(8102, "Cannot update identity column '" + c->name + "'.");
+        if (translate::containsAggregate(*a.value))
+            throw EngineError(157, "An aggregate may not appear in the set list of an UPDATE statement.");
         assigned.push_back(c);
         sets += (sets.empty() ? "" : ", ") + c->storageName() + " = " +
                 compiler.store(compiler.expr(*a.value, scope), *c, t, true);
     }
     std::string statement = "UPDATE " + t.storageName() + " AS " + alias + " SET " + sets;
-    if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
-    runChanging(statement, out);
+    if (s.where) {
+        if (translate::containsAggregate(*s.where)) throw translate::aggregateInWhere();
+        statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    }
+    runChanging(statement, out, &t);
 }
 
 void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& out) {
@@ -284,13 +347,21 @@ void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& 
     translate::Compiler compiler(*this);
     const translate::Scope scope = targetScope(compiler, t);
     std::string statement = "DELETE FROM " + t.storageName() + " AS " + storage::quoteIdentifier(scope.tables[0].sqlAlias);
-    if (s.where) statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    if (s.where) {
+        if (translate::containsAggregate(*s.where)) throw translate::aggregateInWhere();
+        statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+    }
     runChanging(statement, out);
 }
 
-void Session::Impl::runChanging(const std::string& sqliteStatement, StatementOutcome& out) {
+void Session::Impl::runChanging(const std::string& sqliteStatement, StatementOutcome& out, const TableHandle* updated) {
     atomically([&] {
-        db->exec(sqliteStatement);
+        try {
+            db->exec(sqliteStatement);
+        } catch (const EngineError& e) {
+            if (updated && isStorageDuplicate(e)) throw duplicateKeyError(e.what(), &sqliteStatement, updated, true);
+            throw;
+        }
         out.rowsAffected = db->changes();
     });
 }

@@ -13,6 +13,8 @@ namespace {
     throw EngineError(err::NotSupported, "The embedded engine does not support " + what + ".");
 }
 
+constexpr std::size_t kMaxColumns = 1024;  // columns of one table, as on the server
+
 bool identityType(const SqlType& t) {
     return (t.isInteger() && t.base != BaseType::Bit) ||
            ((t.base == BaseType::Decimal || t.base == BaseType::Numeric) && t.scale == 0);
@@ -66,16 +68,50 @@ storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& d
     return c;
 }
 
+// A key declared by CREATE TABLE or ALTER TABLE ADD CONSTRAINT; when it cannot be made, the server
+// follows the error with 1750.
+void addDeclaredConstraint(Session::Impl& session, const TableHandle& t, const sql::TableConstraint& k) {
+    try {
+        exec::addConstraint(session, t, k);
+    } catch (const EngineError& e) {
+        switch (e.number()) {
+            case 8111: case 1505: case err::ObjectExists: case 1779: case 1911: case 1919: case 1902:
+                session.constraintRefused = true;
+                break;
+            default: break;
+        }
+        throw;
+    }
+}
+
 }  // namespace
 
 void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, StatementOutcome&) {
-    auto [databaseName, tableName] = splitName(s.table);
+    const std::pair<std::string, std::string> names = splitName(s.table);
+    const std::string& databaseName = names.first;
+    const std::string& tableName = names.second;
     DatabaseHandle target = database(databaseName);
     if (target.catalog->find(tableName))
         throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.");
     if (tableName.size() > 0 && tableName[0] == '#') notSupported("temporary tables");
     storage::TableInfo info;
     info.name = tableName;
+    // A primary key declared in CREATE TABLE makes its columns NOT NULL unless they say NULL
+    // themselves; an explicit NULL is refused (8111) as in ALTER TABLE.
+    auto inPrimaryKey = [&](const sql::ColumnDef& def) {
+        for (const sql::TableConstraint& k : def.constraints)
+            if (k.kind == sql::TableConstraint::Kind::PrimaryKey) return true;
+        for (const sql::TableConstraint& k : s.constraints)
+            if (k.kind == sql::TableConstraint::Kind::PrimaryKey)
+                for (const sql::IndexColumn& ic : k.columns)
+                    if (text::equalsNoCase(ic.name, def.name)) return true;
+        return false;
+    };
+    // Constraints alone make no table: the server wants at least one column definition.
+    if (s.columns.empty()) throw EngineError(err::SyntaxNear, "Incorrect syntax near ')'.");
+    if (s.columns.size() > kMaxColumns)
+        throw EngineError(1702, "CREATE TABLE failed because column '" + s.columns[kMaxColumns].name + "' in table '" +
+                                    tableName + "' exceeds the maximum of 1024 columns.");
     int position = 0;
     for (const sql::ColumnDef& def : s.columns) {
         ++position;
@@ -85,6 +121,7 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
                                                             def.name + "' in table '" + tableName +
                                                             "' is specified more than once.");
         storage::ColumnInfo c = defineColumn(*this, def, position, position, tableName);
+        if (!def.nullable && inPrimaryKey(def)) c.nullable = false;
         if (c.identity && info.identityColumn())
             throw EngineError(2744, "Multiple identity columns specified for table '" + tableName +
                                         "'. Only one identity column per table is allowed.");
@@ -105,12 +142,14 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
                 withColumn.clustered = k.clustered;
                 withColumn.columns = {sql::IndexColumn{def.name, false}};
                 withColumn.indexOptions = k.indexOptions;
-                exec::addConstraint(*this, t, withColumn);
+                addDeclaredConstraint(*this, t, withColumn);
+                catalogChanged(t.db);
                 t = TableHandle{database(databaseName), nullptr};
                 t.table = t.db.catalog->find(tableName);
             }
         for (const sql::TableConstraint& k : s.constraints) {
-            exec::addConstraint(*this, t, k);
+            addDeclaredConstraint(*this, t, k);
+            catalogChanged(t.db);
             t = TableHandle{database(databaseName), nullptr};
             t.table = t.db.catalog->find(tableName);
         }
@@ -129,6 +168,9 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                 TableHandle current = t;
                 int nextId = current.table->nextColumnId();
                 for (const sql::ColumnDef& def : s.columns) {
+                    if (current.table->columns.size() >= kMaxColumns)
+                        throw EngineError(1702, "ALTER TABLE failed because column '" + def.name + "' in table '" +
+                                                    current.table->name + "' exceeds the maximum of 1024 columns.");
                     if (current.table->findColumn(def.name))
                         throw EngineError(err::DuplicateColumn,
                                           "Column names in each table must be unique. Column name '" + def.name +
@@ -179,7 +221,7 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
         case Action::AddConstraints:
             atomically([&] {
                 for (const sql::TableConstraint& k : s.constraints) {
-                    exec::addConstraint(*this, table(s.table), k);
+                    addDeclaredConstraint(*this, table(s.table), k);
                     catalogChanged(t.db);
                 }
             });
@@ -252,8 +294,7 @@ void Session::Impl::execTruncate(const sql::TruncateStatement& s, StatementOutco
         throw EngineError(4708, "Could not truncate object '" + t.table->name + "' because it is not a table.");
     atomically([&] {
         db->exec("DELETE FROM " + t.storageName());
-        if (const storage::ColumnInfo* id = t.table->identityColumn())
-            storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, id->seed - id->increment);
+        if (t.table->identityColumn()) storage::resetIdentity(*db, t.db.alias, t.table->objectId);
     });
 }
 

@@ -321,6 +321,7 @@ struct CreateDatabaseStatement : Statement {
     std::vector<DatabaseFile> dataFiles;  // ON (...) [, (...)]; PRIMARY accepted
     std::vector<DatabaseFile> logFiles;   // LOG ON (...)
     std::string collation;
+    bool forAttach = false;               // FOR ATTACH: register the existing files
 };
 
 struct DropDatabaseStatement : Statement {

@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <array>
 
+#include "platform/text/Text.h"
+
 namespace vopa::engine::sql {
 namespace {
 
 // SQL Server's messages for text that cannot be split into tokens.
 constexpr int kUnclosedQuotation = 105;  // Unclosed quotation mark after the character string '%s'.
 constexpr int kMissingEndComment = 113;  // Missing end comment mark '*/'.
+constexpr std::size_t kMaxNameLength = 128;
 
 // The reserved words of Transact-SQL, sorted for binary search. A reserved word can be used as a name
 // only when it is bracketed or double-quoted.
@@ -160,6 +163,16 @@ private:
         return false;
     }
 
+    // Names have at most 128 characters (103).
+    bool nameLengthOk(std::size_t start, const std::string& name) {
+        if (text::lengthInChars(name) <= kMaxNameLength) return true;
+        std::size_t cut = 0;
+        for (std::size_t n = 0; n < kMaxNameLength; ++n) text::nextCodePoint(name, cut);
+        error(start, 103, "The identifier that starts with '" + name.substr(0, cut) +
+                              "' is too long. Maximum length is 128.");
+        return false;
+    }
+
     bool next() {
         std::size_t start = i_;
         unsigned char c = at(i_);
@@ -169,6 +182,13 @@ private:
         if (c == '[' || c == '"') {
             ++i_;
             if (!readQuoted(start, c == '[' ? ']' : '"', value)) return false;
+            if (value.empty()) {
+                error(start, 1038, "An object or column name is missing or empty. For SELECT INTO statements, verify "
+                                   "each column has a name. For other statements, look for empty alias names. "
+                                   "Aliases defined as \"\" or [] are not allowed. Change the alias to a valid name.");
+                return false;
+            }
+            if (!nameLengthOk(start, value)) return false;
             push(TokenKind::QuotedIdentifier, start, std::move(value));
         } else if (c == '\'' || ((c == 'N' || c == 'n') && c1 == '\'')) {
             bool national = c != '\'';
@@ -205,6 +225,7 @@ private:
             ++i_;
             while (i_ < s_.size() && isIdentPart(at(i_))) ++i_;
             std::string word(s_.substr(start, i_ - start));
+            if (!nameLengthOk(start, word)) return false;
             std::string upper = asciiUpper(word);
             bool reserved = isReservedWord(upper);
             push(reserved ? TokenKind::Keyword : TokenKind::Identifier, start, std::move(word));

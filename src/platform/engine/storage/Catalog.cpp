@@ -1,7 +1,12 @@
 #include "Catalog.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <set>
 
+#include "Functions.h"
 #include "Sqlite.h"
 #include "platform/engine/EngineError.h"
 #include "platform/text/Text.h"
@@ -127,6 +132,7 @@ IndexInfo readIndex(Statement& indexes) {
     i.id = static_cast<int>(indexes.columnInt(1));
     i.name = indexes.columnText(2);
     i.unique = indexes.columnInt(3) != 0;
+    i.uniqueConstraint = indexes.columnInt(3) == 2;
     i.primaryKey = indexes.columnInt(4) != 0;
     i.clustered = indexes.columnInt(5) != 0;
     i.fillFactor = static_cast<int>(indexes.columnInt(6));
@@ -219,6 +225,77 @@ void initialiseDatabase(Connection& db, const std::string& schema, const std::st
     for (const char* table : tables) db.exec("CREATE TABLE " + s + table);
     Statement put = db.prepare("INSERT INTO " + s + "__vopa_info(key, value) VALUES ('name', ?1)");
     put.bind(1, databaseName).run();
+    markCollationOrder(db, schema);
+}
+
+namespace {
+
+// The order of the collation the indexes of a file were built with; raised whenever that order changes.
+constexpr std::int64_t kCollationOrder = 2;
+
+}  // namespace
+
+void markCollationOrder(Connection& db, const std::string& schema) {
+    std::int64_t order = 0;
+    {
+        Statement q = db.prepare("SELECT value FROM " + qualified(schema, "__vopa_info") + " WHERE key = 'collation_order'");
+        if (q.step()) order = q.columnInt(0);
+    }
+    if (order == kCollationOrder) return;
+    std::vector<std::string> tables;
+    {
+        Statement q = db.prepare("SELECT name FROM " + qualified(schema, "sqlite_master") + " WHERE type = 'table'");
+        while (q.step()) tables.push_back(q.columnText(0));
+    }
+    for (const std::string& table : tables)
+        if (table.rfind("sqlite_", 0) != 0) db.exec("REINDEX " + qualified(schema, table));
+    Statement put = db.prepare("INSERT OR REPLACE INTO " + qualified(schema, "__vopa_info") +
+                               "(key, value) VALUES ('collation_order', ?1)");
+    put.bind(1, kCollationOrder).run();
+}
+
+void upgradeCollationOrder(const std::string& file) {
+    static std::mutex mutex;
+    static std::set<std::string> checked;  // files (and their versions on disk) already current
+    std::lock_guard<std::mutex> lock(mutex);
+    struct stat st {};
+    const std::string key = ::stat(file.c_str(), &st) == 0
+                                ? file + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) +
+                                      "." + std::to_string(st.st_mtim.tv_nsec)
+                                : file;
+    if (checked.count(key)) return;
+    std::unique_ptr<Connection> opened;
+    try {
+        opened = std::make_unique<Connection>(file, false);
+    } catch (const EngineError&) {
+        // A file that cannot be opened for writing (read-only) keeps its indexes; attaching it reports
+        // whatever is wrong with it.
+        return;
+    }
+    Connection& db = *opened;
+    registerCollation(db.handle());
+    {
+        // Read first: a current file needs no write lock.
+        Statement q = db.prepare("SELECT value FROM main.__vopa_info WHERE key = 'collation_order'");
+        if (q.step() && q.columnInt(0) == kCollationOrder) {
+            checked.insert(key);
+            return;
+        }
+    }
+    try {
+        db.exec("BEGIN IMMEDIATE");
+    } catch (const EngineError& e) {
+        if (e.number() == 3906) return;  // read-only: nothing can be rebuilt
+        throw;
+    }
+    try {
+        markCollationOrder(db, "main");
+        db.exec("COMMIT");
+    } catch (...) {
+        db.exec("ROLLBACK");
+        throw;
+    }
+    checked.insert(key);
 }
 
 std::int64_t nextObjectId(Connection& db, const std::string& schema) {
@@ -276,10 +353,7 @@ void createTable(Connection& db, const std::string& schema, const TableInfo& tab
                                "(object_id, name, type, identity_current, created) VALUES (?1, ?2, ?3, ?4, "
                                "strftime('%s','now'))");
     put.bind(1, table.objectId).bind(2, table.name).bind(3, std::string(1, typeCode(table.type)));
-    if (const ColumnInfo* id = table.identityColumn())
-        put.bind(4, id->seed - id->increment);
-    else
-        put.bindNull(4);
+    put.bindNull(4);  // no identity value handed out yet
     put.run();
     std::string ddl = "CREATE TABLE " + qualified(schema, table.storageName()) + "(";
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
@@ -334,7 +408,7 @@ void addIndex(Connection& db, const std::string& schema, const TableInfo& table,
     put.bind(1, table.objectId)
         .bind(2, static_cast<std::int64_t>(index.id))
         .bind(3, index.name)
-        .bind(4, static_cast<std::int64_t>(index.unique))
+        .bind(4, static_cast<std::int64_t>(index.uniqueConstraint ? 2 : index.unique ? 1 : 0))
         .bind(5, static_cast<std::int64_t>(index.primaryKey))
         .bind(6, static_cast<std::int64_t>(index.clustered))
         .bind(7, static_cast<std::int64_t>(index.fillFactor))
@@ -374,6 +448,12 @@ void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t 
     Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
                                " SET identity_current = ?2, identity_unsettled = 0 WHERE object_id = ?1");
     put.bind(1, objectId).bind(2, value).run();
+}
+
+void resetIdentity(Connection& db, const std::string& schema, std::int64_t objectId) {
+    Statement put = db.prepare("UPDATE " + qualified(schema, "__vopa_objects") +
+                               " SET identity_current = NULL, identity_unsettled = 0 WHERE object_id = ?1");
+    put.bind(1, objectId).run();
 }
 
 void unsettleIdentity(Connection& db, const std::string& schema, std::int64_t objectId) {

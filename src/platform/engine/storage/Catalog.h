@@ -38,6 +38,7 @@ struct IndexInfo {
     std::string name;
     bool unique = false;
     bool primaryKey = false;
+    bool uniqueConstraint = false;  // a UNIQUE constraint (stored as is_unique = 2), not a plain unique index
     bool clustered = false;
     int fillFactor = 0;
     std::vector<int> columnIds;
@@ -92,6 +93,13 @@ private:
 // Lays out the catalog tables in a new, empty database file.
 void initialiseDatabase(Connection& db, const std::string& schema, const std::string& databaseName);
 
+// SQLite indexes over text keep the collation's order in the file. A file whose indexes were written
+// under an earlier order of the collation has them rebuilt: `markCollationOrder` inside the caller's
+// write transaction (new files and master), `upgradeCollationOrder` on a file about to be attached
+// (once per file and process, with a connection of its own).
+void markCollationOrder(Connection& db, const std::string& schema);
+void upgradeCollationOrder(const std::string& file);
+
 std::int64_t nextObjectId(Connection& db, const std::string& schema);
 // Records the table and creates its row table (the SQLite table with one column per column).
 void createTable(Connection& db, const std::string& schema, const TableInfo& table);
@@ -119,6 +127,8 @@ struct IdentityState {
 IdentityState identityState(Connection& db, const std::string& schema, std::int64_t objectId);
 // Sets the current value (and settles it).
 void setIdentityCurrent(Connection& db, const std::string& schema, std::int64_t objectId, std::int64_t value);
+// No identity value handed out yet (a new table, or after TRUNCATE TABLE): the next is the seed.
+void resetIdentity(Connection& db, const std::string& schema, std::int64_t objectId);
 // Notes that explicit identity values were written.
 void unsettleIdentity(Connection& db, const std::string& schema, std::int64_t objectId);
 

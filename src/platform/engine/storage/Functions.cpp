@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 
+#include "Collation.h"
 #include "Sqlite.h"
 #include "platform/engine/Checked.h"
 #include "platform/engine/EngineError.h"
@@ -21,22 +22,8 @@ constexpr std::int64_t kMillisPerDay = 86'400'000;
 enum DatePart { Year, Quarter, Month, DayOfYear, Day, Week, Weekday, Hour, Minute, Second, Millisecond };
 
 int collateNoCase(void*, int n1, const void* p1, int n2, const void* p2) {
-    auto a = std::string_view(static_cast<const char*>(p1), static_cast<std::size_t>(n1));
-    auto b = std::string_view(static_cast<const char*>(p2), static_cast<std::size_t>(n2));
-    while (!a.empty() && a.back() == ' ') a.remove_suffix(1);
-    while (!b.empty() && b.back() == ' ') b.remove_suffix(1);
-    std::size_t i = 0;
-    const std::size_t n = std::min(a.size(), b.size());
-    for (; i < n; ++i) {
-        auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 0x80 || cb >= 0x80) break;
-        if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca + 32);
-        if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb + 32);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    if (i == n && i == a.size() && i == b.size()) return 0;
-    if (i == n && (i == a.size() || i == b.size())) return a.size() < b.size() ? -1 : 1;
-    return text::compareNoCase(a.substr(i), b.substr(i));
+    return collate(std::string_view(static_cast<const char*>(p1), static_cast<std::size_t>(n1)),
+                   std::string_view(static_cast<const char*>(p2), static_cast<std::size_t>(n2)));
 }
 
 void raise(sqlite3_context* ctx, const EngineError& e) {
@@ -119,6 +106,12 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         if (!e.empty()) escape = text::nextCodePoint(e, pos);
     }
     sqlite3_result_int(ctx, likeMatch(textOf(argv[0]), textOf(argv[1]), escape) ? 1 : 0);
+}
+
+void xorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+        return sqlite3_result_null(ctx);
+    sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]) ^ sqlite3_value_int64(argv[1]));
 }
 
 void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_int64(ctx, contextOf(ctx)->now); }
@@ -434,7 +427,7 @@ void sumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
     ++state->count;
 }
 
-template <BaseType Result, bool Average>
+template <BaseType Result, bool Average, int ExtraScale = 0>
 void sumFinal(sqlite3_context* ctx) {
     auto* state = static_cast<SumState*>(sqlite3_aggregate_context(ctx, 0));
     if (!state || state->count == 0) return sqlite3_result_null(ctx);
@@ -447,8 +440,11 @@ void sumFinal(sqlite3_context* ctx) {
         if (!Average) return sqlite3_result_int64(ctx, sum);
         // Integers truncate; money and decimals round to their scale.
         if (type.isInteger()) return sqlite3_result_int64(ctx, sum / state->count);
-        Int128 q = total / state->count, r = total % state->count;
-        sqlite3_result_int64(ctx, checked::within(checked::roundQuotient(q, r, state->count, total < 0), range));
+        // An average of a decimal has at least six decimals: the sum is scaled up first (exact in 128 bits).
+        Int128 scaled = total;
+        for (int i = 0; i < ExtraScale; ++i) scaled *= 10;
+        Int128 q = scaled / state->count, r = scaled % state->count;
+        sqlite3_result_int64(ctx, checked::within(checked::roundQuotient(q, r, state->count, scaled < 0), range));
     } catch (const EngineError& e) {
         raise(ctx, e);
     }
@@ -481,12 +477,9 @@ Cell cellOf(sqlite3_value* v) {
     }
 }
 
-bool likeMatch(const std::string& value, const std::string& pattern, char32_t escape) {
-    std::vector<char32_t> s, p;
-    for (std::size_t i = 0; i < value.size();) s.push_back(text::foldCase(text::nextCodePoint(value, i)));
-    for (std::size_t i = 0; i < pattern.size();) p.push_back(text::nextCodePoint(pattern, i));
-    // Trailing blanks of the value do not matter, as in comparisons.
-    while (!s.empty() && s.back() == U' ') s.pop_back();
+namespace {
+
+bool likeMatchCodePoints(const std::vector<char32_t>& s, const std::vector<char32_t>& p, char32_t escape) {
     // Iterative matcher with backtracking on the last '%'.
     std::size_t si = 0, pi = 0, starP = std::string::npos, starS = 0;
     auto matchOne = [&](std::size_t& pj, char32_t c) -> bool {
@@ -507,7 +500,7 @@ bool likeMatch(const std::string& value, const std::string& pattern, char32_t es
             std::size_t start = j;
             while (j < p.size() && (p[j] != U']' || j == start)) {
                 if (j + 2 < p.size() && p[j + 1] == U'-' && p[j + 2] != U']') {
-                    hit = hit || (c >= text::foldCase(p[j]) && c <= text::foldCase(p[j + 2]));
+                    hit = hit || (collateChars(p[j], c) <= 0 && collateChars(c, p[j + 2]) <= 0);
                     j += 3;
                 } else {
                     hit = hit || text::foldCase(p[j]) == c;
@@ -541,9 +534,21 @@ bool likeMatch(const std::string& value, const std::string& pattern, char32_t es
         si = ++starS;
     }
     while (pi < p.size() && p[pi] == U'%') ++pi;
-    // Trailing blanks of the pattern match the value's dropped blanks.
-    while (pi < p.size() && p[pi] == U' ') ++pi;
     return pi == p.size();
+}
+
+}  // namespace
+
+bool likeMatch(const std::string& value, const std::string& pattern, char32_t escape) {
+    std::vector<char32_t> s, p;
+    for (std::size_t i = 0; i < value.size();) s.push_back(text::foldCase(text::nextCodePoint(value, i)));
+    for (std::size_t i = 0; i < pattern.size();) p.push_back(text::nextCodePoint(pattern, i));
+    // The value's trailing blanks do not matter (a char column's padding), the pattern's do: the value
+    // matches with or without its trailing blanks, and a pattern's blanks need blanks in the value.
+    if (likeMatchCodePoints(s, p, escape)) return true;
+    if (s.empty() || s.back() != U' ') return false;
+    while (!s.empty() && s.back() == U' ') s.pop_back();
+    return likeMatchCodePoints(s, p, escape);
 }
 
 const Language* findLanguage(std::string_view name) {
@@ -586,6 +591,7 @@ void registerFunctions(sqlite3* db, FunctionContext* context) {
         {"vopa_conv", 2, convFunction, false},
         {"vopa_identity", 1, identityFunction, false},
         {"vopa_like", 2, likeFunction, true},
+        {"vopa_xor", 2, xorFunction, true},
         {"vopa_like", 3, likeFunction, true},
         {"vopa_getdate", 0, getdateFunction, false},
         {"vopa_datepart", 2, datepartFunction, true},
@@ -625,6 +631,12 @@ void registerFunctions(sqlite3* db, FunctionContext* context) {
         {"vopa_sum_bigint", sumFinal<BaseType::BigInt, false>}, {"vopa_avg_bigint", sumFinal<BaseType::BigInt, true>},
         {"vopa_sum_money", sumFinal<BaseType::Money, false>},   {"vopa_avg_money", sumFinal<BaseType::Money, true>},
         {"vopa_sum_numeric", sumFinal<BaseType::Decimal, false>}, {"vopa_avg_numeric", sumFinal<BaseType::Decimal, true>},
+        {"vopa_avg_numeric_up1", sumFinal<BaseType::Decimal, true, 1>},
+        {"vopa_avg_numeric_up2", sumFinal<BaseType::Decimal, true, 2>},
+        {"vopa_avg_numeric_up3", sumFinal<BaseType::Decimal, true, 3>},
+        {"vopa_avg_numeric_up4", sumFinal<BaseType::Decimal, true, 4>},
+        {"vopa_avg_numeric_up5", sumFinal<BaseType::Decimal, true, 5>},
+        {"vopa_avg_numeric_up6", sumFinal<BaseType::Decimal, true, 6>},
     };
     for (const Aggregate& a : aggregates)
         sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, context, nullptr, sumStep, a.final,

@@ -1,5 +1,7 @@
 #include "Sqlite.h"
 
+#include <cerrno>
+
 #include <sqlite3.h>
 
 #include <unistd.h>
@@ -121,6 +123,17 @@ Statement Connection::prepareStatement(std::string_view sql, bool privileged) {
 }
 
 std::int64_t Connection::changes() const { return sqlite3_changes64(db_); }
+
+void Connection::flushCache() {
+    errno = 0;
+    const int rc = sqlite3_db_cacheflush(db_);
+    if (rc == SQLITE_OK || (rc & 0xFF) == SQLITE_BUSY) return;
+    // The flush does not record the system error with the connection: errno tells a full disk.
+    const int os = errno;
+    if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && (os == ENOSPC || os == EFBIG || os == EDQUOT)))
+        throw EngineError(1105, "Could not allocate space: the disk is full.");
+    fail(rc, sqlite3_errstr(rc));
+}
 std::int64_t Connection::lastInsertRowId() const { return sqlite3_last_insert_rowid(db_); }
 bool Connection::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
@@ -136,9 +149,21 @@ void Connection::fail(int rc, std::string_view context) const {
     std::string message = context.empty() ? std::string(sqlite3_errmsg(db_)) : std::string(context);
     if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
         throw EngineError(2627, message);  // the session names the key (see Session's duplicateKeyError)
+    if (primary == SQLITE_IOERR) {
+        const int os = sqlite3_system_errno(db_);
+        if (os == ENOSPC || os == EFBIG || os == EDQUOT) primary = SQLITE_FULL;
+    }
     if (primary == SQLITE_FULL) throw EngineError(1105, "Could not allocate space: the disk is full. " + message);
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
         throw EngineError(824, "The database file is damaged or is not a database file: " + message);
+    if (primary == SQLITE_READONLY)
+        throw EngineError(3906, "Failed to update database because the database is read-only.");
+    // A statement too deep for SQLite's parser or expression tree: the server's own limit message.
+    if (message.find("parser stack overflow") != std::string::npos ||
+        message.find("Expression tree is too large") != std::string::npos ||
+        message.find("too many terms in compound SELECT") != std::string::npos)
+        throw EngineError(191, "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
+                               "down into smaller queries.");
     throw EngineError(50000, "Storage error: " + message);
 }
 

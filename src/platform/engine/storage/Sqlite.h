@@ -46,6 +46,9 @@ public:
     void setHoldingLocks(bool holding) { holdingLocks_ = holding; }
     bool holdingLocks() const { return holdingLocks_; }
     std::int64_t changes() const;
+    // Writes the transaction's changed pages to the file now (not only at COMMIT), so that a full disk
+    // is reported by the statement that filled it (1105).
+    void flushCache();
     std::int64_t lastInsertRowId() const;
     bool inTransaction() const;
     bool privileged() const { return privileged_; }

@@ -1,5 +1,6 @@
 // The built-in functions the engine knows, each translated to SQLite or to one of its own.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -12,6 +13,46 @@ namespace vopa::engine::translate {
 
 using namespace detail;
 using sql::Expr;
+
+namespace {
+
+// Built-in functions of SQL Server (upper case, sorted). A name among them that the engine does not
+// translate is refused as not supported; any other name is unknown to the server too (195).
+constexpr std::string_view kServerFunctions[] = {
+    "ABS", "ACOS", "APPROX_COUNT_DISTINCT", "APP_NAME", "ASCII", "ASIN", "ATAN", "ATN2", "AVG", "BINARY_CHECKSUM",
+    "CAST", "CEILING", "CHAR", "CHARINDEX", "CHECKSUM", "CHECKSUM_AGG", "CHOOSE", "COALESCE", "COLUMNPROPERTY",
+    "COL_LENGTH", "COL_NAME", "COMPRESS", "CONCAT", "CONCAT_WS", "CONNECTIONPROPERTY", "CONTEXT_INFO", "CONVERT",
+    "COS", "COT", "COUNT", "COUNT_BIG", "CUME_DIST", "CURRENT_REQUEST_ID", "CURRENT_TIMESTAMP",
+    "CURRENT_TRANSACTION_ID", "CURRENT_USER", "CURSOR_STATUS", "DATABASEPROPERTY", "DATABASEPROPERTYEX",
+    "DATALENGTH", "DATEADD", "DATEDIFF", "DATEDIFF_BIG", "DATEFROMPARTS", "DATENAME", "DATEPART",
+    "DATETIME2FROMPARTS", "DATETIMEFROMPARTS", "DATETIMEOFFSETFROMPARTS", "DATETRUNC", "DATE_BUCKET", "DAY",
+    "DB_ID", "DB_NAME", "DECOMPRESS", "DEGREES", "DENSE_RANK", "DIFFERENCE", "EOMONTH", "ERROR_LINE",
+    "ERROR_MESSAGE", "ERROR_NUMBER", "ERROR_PROCEDURE", "ERROR_SEVERITY", "ERROR_STATE", "EXP", "FILEGROUPPROPERTY",
+    "FILEGROUP_ID", "FILEGROUP_NAME", "FILEPROPERTY", "FILE_ID", "FILE_IDEX", "FILE_NAME", "FIRST_VALUE", "FLOOR",
+    "FORMAT", "FORMATMESSAGE", "FULLTEXTCATALOGPROPERTY", "FULLTEXTSERVICEPROPERTY", "GETANSINULL", "GETDATE",
+    "GETUTCDATE", "GREATEST", "GROUPING", "GROUPING_ID", "HASHBYTES", "HAS_DBACCESS", "HAS_PERMS_BY_NAME",
+    "HOST_ID", "HOST_NAME", "IDENTITY", "IDENT_CURRENT", "IDENT_INCR", "IDENT_SEED", "IIF", "INDEXKEY_PROPERTY",
+    "INDEXPROPERTY", "INDEX_COL", "ISDATE", "ISJSON", "ISNULL", "ISNUMERIC", "IS_MEMBER", "IS_ROLEMEMBER",
+    "IS_SRVROLEMEMBER", "JSON_MODIFY", "JSON_QUERY", "JSON_VALUE", "LAG", "LAST_VALUE", "LEAD", "LEAST", "LEFT",
+    "LEN", "LOG", "LOG10", "LOWER", "LTRIM", "MAX", "MIN", "MIN_ACTIVE_ROWVERSION", "MONTH", "NCHAR", "NEWID",
+    "NEWSEQUENTIALID", "NTILE", "NULLIF", "OBJECTPROPERTY", "OBJECTPROPERTYEX", "OBJECT_DEFINITION", "OBJECT_ID",
+    "OBJECT_NAME", "OBJECT_SCHEMA_NAME", "ORIGINAL_LOGIN", "PARSE", "PARSENAME", "PATINDEX", "PERCENTILE_CONT",
+    "PERCENTILE_DISC", "PERCENT_RANK", "PERMISSIONS", "PI", "POWER", "PWDCOMPARE", "PWDENCRYPT", "QUOTENAME",
+    "RADIANS", "RAND", "RANK", "REPLACE", "REPLICATE", "REVERSE", "RIGHT", "ROUND", "ROWCOUNT_BIG", "ROW_NUMBER",
+    "RTRIM", "SCHEMA_ID", "SCHEMA_NAME", "SCOPE_IDENTITY", "SERVERPROPERTY", "SESSIONPROPERTY", "SESSION_USER",
+    "SIGN", "SIN", "SMALLDATETIMEFROMPARTS", "SOUNDEX", "SPACE", "SQRT", "SQUARE", "STATS_DATE", "STDEV", "STDEVP",
+    "STR", "STRING_AGG", "STRING_ESCAPE", "STRING_SPLIT", "STUFF", "SUBSTRING", "SUM", "SUSER_ID", "SUSER_NAME",
+    "SUSER_SID", "SUSER_SNAME", "SWITCHOFFSET", "SYSDATETIME", "SYSDATETIMEOFFSET", "SYSTEM_USER", "SYSUTCDATETIME",
+    "TAN", "TEXTPTR", "TEXTVALID", "TIMEFROMPARTS", "TODATETIMEOFFSET", "TRANSLATE", "TRIM", "TRY_CAST",
+    "TRY_CONVERT", "TRY_PARSE", "TYPEPROPERTY", "TYPE_ID", "TYPE_NAME", "UNICODE", "UPPER", "USER", "USER_ID",
+    "USER_NAME", "VAR", "VARP", "XACT_STATE", "YEAR",
+};
+
+bool isServerFunction(const std::string& upperName) {
+    return std::binary_search(std::begin(kServerFunctions), std::end(kServerFunctions), std::string_view(upperName));
+}
+
+}  // namespace
 
 Compiled Compiler::function(const Expr& e, const Scope& scope) {
     const std::string name = upper(e.name.last());
@@ -31,6 +72,11 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
     const SqlType textType = SqlType::nvarchar(SqlType::kMax);
     auto asText = [&](const Compiled& c) { return convert(c, textType, ConversionMode::Implicit); };
 
+    if (isAggregateName(name))
+        for (const sql::ExprPtr& a : e.args)
+            if (a && (containsAggregate(*a) || a->kind == Expr::Kind::Subquery))
+                throw EngineError(130, "Cannot perform an aggregate function on an expression containing an aggregate "
+                                       "or a subquery.");
     if (name == "COUNT" || name == "COUNT_BIG") {
         SqlType t = SqlType::of(name == "COUNT" ? BaseType::Int : BaseType::BigInt);
         if (e.starArgument || e.args.empty()) return typed("count(*)", t, true);
@@ -50,8 +96,12 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             throw EngineError(8117, "Operand data type " + t.name() + " is invalid for " + text::toLower(name) +
                                         " operator.");
         if (t.isInteger() && t.base != BaseType::BigInt) t = SqlType::of(BaseType::Int);
-        if (t.storage() == Storage::Scaled && t.base != BaseType::Money && t.base != BaseType::SmallMoney)
-            t = SqlType::decimal(38, t.scale);
+        // SUM of decimal(p, s) is decimal(38, s), AVG decimal(38, max(s, 6)).
+        int extraScale = 0;
+        if (t.storage() == Storage::Scaled && t.base != BaseType::Money && t.base != BaseType::SmallMoney) {
+            if (name == "AVG" && t.scale < 6) extraScale = 6 - t.scale;
+            t = SqlType::decimal(38, t.scale + extraScale);
+        }
         if (t.base == BaseType::SmallMoney) t = SqlType::of(BaseType::Money);
         if (t.base == BaseType::Real) t = SqlType::of(BaseType::Float);
         if (t.storage() == Storage::Real)
@@ -60,16 +110,20 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         const char* kind = t.base == BaseType::Int ? "int" : t.base == BaseType::BigInt ? "bigint"
                            : t.base == BaseType::Money                                  ? "money"
                                                                                          : "numeric";
-        return typed(std::string(name == "SUM" ? "vopa_sum_" : "vopa_avg_") + kind + "(" + inner + ")", t, true);
+        const std::string up = extraScale ? "_up" + std::to_string(extraScale) : "";
+        return typed(std::string(name == "SUM" ? "vopa_sum_" : "vopa_avg_") + kind + up + "(" + inner + ")", t, true);
     }
     if (name == "ISNULL") {
         requireArgs(2, 2);
         Compiled a = arg(0), b = arg(1);
         SqlType t = a.isNull ? b.type : a.type;
         r.nullable = b.nullable;
-        return typed("ifnull(" + convert(a, t, ConversionMode::Implicit) + ", " +
-                         convert(b, t, ConversionMode::Explicit) + ")",
-                     t);
+        // ISNULL(ISNULL(x, y), z) is coalesce(x, y, z): nested replacements stay one level deep.
+        const bool nested = a.chainOp == "ISNULL" && a.type == t && a.sql == "coalesce(" + a.chain + ")";
+        const std::string first = nested ? a.chain : convert(a, t, ConversionMode::Implicit);
+        r.chainOp = "ISNULL";
+        r.chain = first + ", " + convert(b, t, ConversionMode::Explicit);
+        return typed("coalesce(" + r.chain + ")", t);
     }
     if (name == "COALESCE") {
         if (e.args.empty()) throw EngineError(174, "The coalesce function requires 2 argument(s).");
@@ -238,7 +292,7 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
             qn.parts.push_back(t.constant->s);
             TableHandle th = s_.table(qn, false);
             known = th.table && th.table->identityColumn();
-            value = known ? s_.currentIdentity(th) : 0;
+            value = known ? s_.identCurrent(th) : 0;
         }
         r.type = SqlType::decimal(38, 0);
         if (!known) return typed("NULL", r.type);
@@ -256,12 +310,37 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         if (parsed && parsed->kind == Expr::Kind::Column) qn = parsed->name;
         TableHandle th = qn.empty() ? TableHandle{} : s_.table(qn, false);
         r.type = SqlType::of(BaseType::Int);
-        if (!th.table) {
+        // The object's type code, as sys.objects shows it: U, V, S, PK, UQ.
+        std::string code;
+        std::int64_t id = 0;
+        if (th.table) {
+            id = th.table->objectId;
+            code = th.table->type == storage::TableInfo::Type::View     ? "V"
+                   : th.table->type == storage::TableInfo::Type::System ? "S"
+                                                                        : "U";
+        } else if (!qn.empty() && qn.parts.size() <= 2) {
+            // Key constraints are objects of their own.
+            for (const storage::TableInfo& owner : s_.database("").catalog->tables())
+                for (const storage::IndexInfo& i : owner.indexes)
+                    if ((i.primaryKey || i.uniqueConstraint) && text::equalsNoCase(i.name, qn.last())) {
+                        id = owner.objectId * 1000 + i.id;
+                        code = i.primaryKey ? "PK" : "UQ";
+                    }
+        }
+        if (id != 0 && e.args.size() == 2) {
+            Compiled wanted = arg(1);
+            if (!wanted.constant || wanted.constant->kind != Cell::Kind::Text)
+                notSupported("OBJECT_ID with a computed object type");
+            std::string w = upper(wanted.constant->s);
+            while (!w.empty() && w.back() == ' ') w.pop_back();
+            if (w != code) id = 0;
+        }
+        if (id == 0) {
             r.isNull = true;
             return typed("NULL", r.type);
         }
-        r.constant = Cell::integer(th.table->objectId);
-        return typed(std::to_string(th.table->objectId), r.type);
+        r.constant = Cell::integer(id);
+        return typed(std::to_string(id), r.type);
     }
     if (name == "COLUMNPROPERTY") {
         requireArgs(3, 3);
@@ -283,6 +362,8 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         r.constant = Cell::integer(v);
         return typed(std::to_string(v), r.type);
     }
+    if (isServerFunction(name))
+        throw EngineError(err::NotSupported, "The embedded engine does not support the function " + name + ".");
     throw EngineError(err::UnknownFunction, "'" + e.name.last() + "' is not a recognized built-in function name.");
 }
 }  // namespace vopa::engine::translate

@@ -21,6 +21,14 @@ struct Compiled {
     std::optional<Cell> constant;  // known at compile time
     int baseColumnId = 0;          // a plain column of a base table
     bool aggregate = false;
+    // A column: the table that holds it, as the statement names it, and whether it belongs to an
+    // enclosing query (an outer reference).
+    std::string tableAlias;
+    bool outerReference = false;
+    // A chain of one operator (AND, OR; ISNULL as "coalesce"): its operands joined without the outer
+    // parentheses, so that a long chain stays flat in SQLite text instead of nesting one level each.
+    std::string chainOp;
+    std::string chain;
 };
 
 // One table of a FROM clause as expressions see it.
@@ -43,6 +51,10 @@ struct CompiledSelect {
     std::optional<TableHandle> singleBase;  // rows straight from one base table (rowid as "__rowid" when asked)
     bool plain = false;  // moreover no WHERE, ORDER BY or TOP: every row of that table
     std::vector<bool> untyped;  // per column: the NULL literal, which adopts the type it meets
+    // A grouped query (GROUP BY, or an aggregate in its select list or HAVING): the SQL of its grouping
+    // expressions, which alone (with aggregates) may appear in its select list, HAVING and ORDER BY.
+    bool grouped = false;
+    std::vector<std::string> groupKeys;
 };
 
 class Compiler {
@@ -77,6 +89,9 @@ private:
     CompiledSelect setOperation(const sql::SelectStmt& s, CompiledSelect first, const Scope* outer);
     std::string orderBy(const sql::SelectStmt& s, const Scope& scope, const CompiledSelect& out);
     std::string topLimit(const sql::SelectStmt& s, const Scope& scope);
+    // 8120 unless every column of `e` of this query is inside an aggregate or a grouping expression.
+    void requireGrouped(const sql::Expr& e, const Scope& scope, const std::vector<std::string>& keys,
+                        const char* clause);
     Compiled literalExpr(const sql::Expr& e);
     Compiled column(const sql::Expr& e, const Scope& scope);
     Compiled unary(const sql::Expr& e, const Scope& scope);
@@ -92,6 +107,13 @@ private:
     // The comparison type of two operands (the one of higher precedence; NULL adopts the other).
     static SqlType commonType(const Compiled& a, const Compiled& b);
 };
+
+// 147: an aggregate in a WHERE clause (or in the WHERE of an UPDATE or DELETE).
+EngineError aggregateInWhere();
+
+// True when `e` calls an aggregate function outside any subquery of its own.
+bool isAggregateName(const std::string& name);
+bool containsAggregate(const sql::Expr& e);
 
 // True when values of `from` can be stored as `to` without any conversion or check.
 bool sameRepresentation(const SqlType& from, const SqlType& to);

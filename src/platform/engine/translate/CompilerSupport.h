@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers the translator's files share.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -59,5 +60,18 @@ inline SqlType asDecimal(const SqlType& t) {
 // Products and quotients keep at most six decimals (the server keeps more), so that their values keep a
 // range of +-9.2e12 within 64 bits.
 inline constexpr int kMaxComputedScale = 6;
+
+// The result type of a decimal product or quotient: the server's precision p and scale s, where a
+// precision beyond 38 takes digits from the scale (not below 6). The engine's values have 18 digits
+// (64 bits), so beyond 18 the scale gives way in the same manner: the result keeps the server's scale
+// whenever p <= 18, and at least min(s, 6) decimals otherwise.
+inline SqlType fittedDecimal(int p, int s) {
+    if (p > 38) {
+        s = std::max(s - (p - 38), std::min(s, 6));
+        p = 38;
+    }
+    if (p > 18) s = std::max(s - (p - 18), std::min(s, kMaxComputedScale));
+    return SqlType::decimal(p, s);
+}
 
 }  // namespace vopa::engine::translate::detail

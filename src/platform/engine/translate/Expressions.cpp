@@ -13,6 +13,16 @@ namespace vopa::engine::translate {
 using namespace detail;
 using sql::Expr;
 
+namespace {
+
+Compiled typedOnly(const SqlType& t) {
+    Compiled c;
+    c.type = t;
+    return c;
+}
+
+}  // namespace
+
 Compiled Compiler::expr(const Expr& e, const Scope& scope) {
     switch (e.kind) {
         case Expr::Kind::Literal: return literalExpr(e);
@@ -228,6 +238,8 @@ Compiled Compiler::column(const Expr& e, const Scope& scope) {
         }
         if (!found) continue;
         Compiled r;
+        r.tableAlias = found->alias;
+        r.outerReference = sc != &scope;
         if (foundColumn) {
             r.sql = storage::quoteIdentifier(found->sqlAlias) + "." + foundColumn->storageName();
             r.type = foundColumn->type;
@@ -296,7 +308,14 @@ Compiled Compiler::binary(const Expr& e, const Scope& scope) {
     if (op == "AND" || op == "OR") {
         Compiled a = expr(*e.args[0], scope), b = expr(*e.args[1], scope);
         Compiled r;
-        r.sql = "(" + a.sql + " " + op + " " + b.sql + ")";
+        // AND and OR are associative: a chain of one of them is written flat, each operand in its own
+        // parentheses, so that a hundred conditions do not nest a hundred levels deep.
+        r.chainOp = op;
+        auto operand = [&](const Compiled& c) {
+            return c.chainOp == op && c.sql == "(" + c.chain + ")" ? c.chain : c.sql;
+        };
+        r.chain = operand(a) + " " + op + " " + operand(b);
+        r.sql = "(" + r.chain + ")";
         r.type = SqlType::of(BaseType::Bit);
         return r;
     }
@@ -369,7 +388,8 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
     }
     if (op == "&" || op == "|" || op == "^") {
         r.type = a.type.precedence() >= b.type.precedence() ? a.type : b.type;
-        r.sql = "(" + a.sql + " " + op + " " + b.sql + ")";
+        // SQLite has no exclusive or: the engine's own function computes it.
+        r.sql = op == "^" ? "vopa_xor(" + a.sql + ", " + b.sql + ")" : "(" + a.sql + " " + op + " " + b.sql + ")";
         return r;
     }
     const bool real = a.type.storage() == Storage::Real || b.type.storage() == Storage::Real;
@@ -422,11 +442,10 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
         int p = std::max(da.precision - da.scale, db.precision - db.scale) + s + 1;
         r.type = SqlType::decimal(std::min(38, p), s);
     } else if (op == "*") {
-        int s = std::min(kMaxComputedScale, da.scale + db.scale);
-        r.type = SqlType::decimal(std::min(38, da.precision + db.precision + 1), s);
+        r.type = fittedDecimal(da.precision + db.precision + 1, da.scale + db.scale);
     } else if (op == "/") {
-        int s = std::min(kMaxComputedScale, std::max(6, da.scale + db.precision + 1));
-        r.type = SqlType::decimal(std::min(38, da.precision - da.scale + db.scale + s), s);
+        const int s = std::max(6, da.scale + db.precision + 1);
+        r.type = fittedDecimal(da.precision - da.scale + db.scale + s, s);
     } else {
         r.type = SqlType::decimal(std::max(da.precision, db.precision), std::max(da.scale, db.scale));
     }
@@ -543,7 +562,7 @@ Compiled Compiler::inList(const Expr& e, const Scope& scope) {
     SqlType t = x.type;
     for (std::size_t i = 1; i < e.args.size(); ++i) {
         items.push_back(expr(*e.args[i], scope));
-        t = commonType(Compiled{std::string(), t, false, true, std::nullopt, 0, false}, items.back());
+        t = commonType(typedOnly(t), items.back());
     }
     std::string lhs = convert(x, t, ConversionMode::Explicit);
     if (isCharacter(t)) lhs += " COLLATE VOPA_CI";

@@ -1,5 +1,6 @@
 // Queries: FROM clauses, scopes and SELECT.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -144,7 +145,7 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
             continue;
         }
         Compiled c = expr(*item.expr, scope);
-        aggregate = aggregate || c.aggregate;
+        aggregate = aggregate || c.aggregate || containsAggregate(*item.expr);
         std::string name = item.alias;
         if (name.empty() && item.expr->kind == Expr::Kind::Column) name = item.expr->name.last();
         addItem(c.isNull ? "NULL" : c.sql, {name, c.type, c.nullable || c.isNull, c.baseColumnId});
@@ -159,17 +160,104 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         if (withRowId) items += ", " + storage::quoteIdentifier(scope.tables[0].sqlAlias) + ".rowid AS \"__rowid\"";
     }
     std::string text = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "") + items + from;
-    if (s.where) text += " WHERE " + expr(*s.where, scope).sql;
+    if (s.where) {
+        if (containsAggregate(*s.where)) throw aggregateInWhere();
+        text += " WHERE " + expr(*s.where, scope).sql;
+    }
     if (!s.groupBy.empty()) {
         text += " GROUP BY ";
         for (std::size_t i = 0; i < s.groupBy.size(); ++i) {
+            if (containsAggregate(*s.groupBy[i]))
+                throw EngineError(144, "Cannot use an aggregate or a subquery in an expression used for the group by "
+                                       "list of a GROUP BY clause.");
             Compiled g = expr(*s.groupBy[i], scope);
             text += (i ? ", " : "") + g.sql + (isCharacter(g.type) ? " COLLATE VOPA_CI" : "");
         }
     }
     if (s.having) text += " HAVING " + expr(*s.having, scope).sql;
     out.sql = text;
+    out.grouped = aggregate || !s.groupBy.empty() || s.having;
+    if (out.grouped) {
+        for (const sql::ExprPtr& g : s.groupBy) out.groupKeys.push_back(expr(*g, scope).sql);
+        for (const sql::SelectItem& item : s.items) {
+            if (item.expr->kind == Expr::Kind::Star) {
+                // Every column the star stands for must be grouped.
+                for (const ScopeTable& t : scope.tables) {
+                    const std::vector<std::string>& q = item.expr->name.parts;
+                    if (!q.empty() && !text::equalsNoCase(q.back(), t.alias)) continue;
+                    std::vector<std::string> names;
+                    if (t.base && t.base->table->type != storage::TableInfo::Type::View)
+                        for (const storage::ColumnInfo& c : t.base->table->columns) names.push_back(c.name);
+                    else
+                        for (const ResultColumn& c : t.columns) names.push_back(c.name);
+                    for (const std::string& n : names) {
+                        Expr column;
+                        column.kind = Expr::Kind::Column;
+                        column.name.parts = {t.alias, n};
+                        requireGrouped(column, scope, out.groupKeys, "select list");
+                    }
+                }
+                continue;
+            }
+            requireGrouped(*item.expr, scope, out.groupKeys, "select list");
+        }
+        if (s.having) requireGrouped(*s.having, scope, out.groupKeys, "HAVING clause");
+    }
     return out;
+}
+
+EngineError aggregateInWhere() {
+    return EngineError(147, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in "
+                            "a HAVING clause or a select list, and the column being aggregated is an outer reference.");
+}
+
+bool isAggregateName(const std::string& name) {
+    static const char* kAggregates[] = {"COUNT", "COUNT_BIG", "SUM", "AVG", "MIN", "MAX", "STDEV", "STDEVP",
+                                        "VAR", "VARP", "CHECKSUM_AGG", "GROUPING", "STRING_AGG"};
+    for (const char* a : kAggregates)
+        if (text::equalsNoCase(name, a)) return true;
+    return false;
+}
+
+bool containsAggregate(const Expr& e) {
+    if (e.kind == Expr::Kind::Function && e.name.parts.size() == 1 && isAggregateName(e.name.last())) return true;
+    for (const sql::ExprPtr& a : e.args)
+        if (a && containsAggregate(*a)) return true;
+    if (e.caseOperand && containsAggregate(*e.caseOperand)) return true;
+    for (const auto& [when, then] : e.whens)
+        if ((when && containsAggregate(*when)) || (then && containsAggregate(*then))) return true;
+    return e.elseExpr && containsAggregate(*e.elseExpr);
+}
+
+void Compiler::requireGrouped(const Expr& e, const Scope& scope, const std::vector<std::string>& keys,
+                              const char* clause) {
+    switch (e.kind) {
+        case Expr::Kind::Literal:
+        case Expr::Kind::Variable:
+        case Expr::Kind::Star:
+        case Expr::Kind::Subquery:
+        case Expr::Kind::Exists:
+            return;
+        case Expr::Kind::Function:
+            if (isAggregateName(e.name.last())) return;
+            break;
+        default: break;
+    }
+    const Compiled c = expr(e, scope);
+    if (std::find(keys.begin(), keys.end(), c.sql) != keys.end()) return;
+    if (e.kind == Expr::Kind::Column) {
+        if (c.outerReference) return;
+        throw EngineError(8120, "Column '" + c.tableAlias + "." + e.name.last() + "' is invalid in the " + clause +
+                                    " because it is not contained in either an aggregate function or the GROUP BY clause.");
+    }
+    for (const sql::ExprPtr& a : e.args)
+        if (a) requireGrouped(*a, scope, keys, clause);
+    if (e.caseOperand) requireGrouped(*e.caseOperand, scope, keys, clause);
+    for (const auto& [when, then] : e.whens) {
+        if (when) requireGrouped(*when, scope, keys, clause);
+        if (then) requireGrouped(*then, scope, keys, clause);
+    }
+    if (e.elseExpr) requireGrouped(*e.elseExpr, scope, keys, clause);
 }
 
 CompiledSelect Compiler::setOperation(const sql::SelectStmt& s, CompiledSelect first, const Scope* outer) {
@@ -290,6 +378,18 @@ std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, cons
                                        "UNION, INTERSECT or EXCEPT operator.");
             } else {
                 Compiled c = expr(*o.expr, scope);
+                // A constant (1 + 1) orders nothing, and SQLite would take a folded integer for a
+                // column position: refused as the server refuses it.
+                if (c.constant || c.isNull)
+                    throw EngineError(408, "A constant expression was encountered in the ORDER BY list, position " +
+                                               std::to_string(i + 1) + ".");
+                if (out.grouped) {
+                    requireGrouped(*o.expr, scope, out.groupKeys, "ORDER BY clause");
+                } else if (c.aggregate || containsAggregate(*o.expr)) {
+                    // An aggregate in ORDER BY groups the whole query: its select list must be grouped.
+                    for (const sql::SelectItem& item : s.items)
+                        requireGrouped(*item.expr, scope, {}, "select list");
+                }
                 key = c.sql;
                 character = isCharacter(c.type);
             }
