@@ -261,20 +261,35 @@ void refreshProjects(state::GlobalState& g) {
     reopen(g.ServerConnection, trainingCopyString(g));
     data::Recordset& training = g.SharedRecordset;
     data::Recordset& company = g.SharedRecordsets[1];
-    if (training.isOpen()) training.close();
-    training.open("progetti", g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
-    for (; !training.eof(); training.moveNext()) {
-        const Value id = training.field("id");
-        if (company.isOpen()) company.close();
-        company.open("select * from progetti where id = " + id.toString(), g.SharedConnection, data::CursorType::Keyset,
-                     data::LockType::Pessimistic);
-        if (!company.eof()) {
-            for (const char* field : kProjectFields) training.setField(field, company.field(field));
-            training.update();
+    // Whatever happens, the two recordsets are closed and the copy connection is back on the server, so
+    // that a failure here leaves no row locked for the statements that follow.
+    auto cleanUp = [&] {
+        for (data::Recordset* rs : {&company, &training})
+            if (rs->isOpen()) ignoreErrors([&] {
+                rs->cancelUpdate();
+                rs->close();
+            });
+    };
+    try {
+        if (training.isOpen()) training.close();
+        training.open("progetti", g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+        for (; !training.eof(); training.moveNext()) {
+            const Value id = training.field("id");
+            if (company.isOpen()) company.close();
+            company.open("select * from progetti where id = " + id.toString(), g.SharedConnection,
+                         data::CursorType::Keyset, data::LockType::Pessimistic);
+            if (!company.eof()) {
+                for (const char* field : kProjectFields) training.setField(field, company.field(field));
+                training.update();
+            }
+            company.close();
         }
-        company.close();
+    } catch (...) {
+        cleanUp();
+        ignoreErrors([&] { reopen(g.ServerConnection, copyString(g)); });
+        throw;
     }
-    training.close();
+    cleanUp();
     reopen(g.ServerConnection, copyString(g));
 }
 

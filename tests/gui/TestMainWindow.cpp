@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 
@@ -97,10 +98,11 @@ private slots:
         int highest = 0;
         QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
         QStringList statuses;
-        auto* status = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
+        QPointer<QLabel> status = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
         QTimer sampler;
         QObject::connect(&sampler, &QTimer::timeout, [&] {
-            if (statuses.isEmpty() || statuses.back() != status->text()) statuses << status->text();
+            // The window goes away when the build ends.
+            if (status && (statuses.isEmpty() || statuses.back() != status->text())) statuses << status->text();
         });
         sampler.start(5);
         QSignalSpy finished(window, &vopa::app::BuildWindow::buildFinished);
@@ -109,6 +111,7 @@ private slots:
         QVERIFY(window->building());
         QVERIFY(!ProgramFixture::control<QPushButton>("creadblocale", "Command4")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 240000);
+        sampler.stop();
         QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::build::BuildOutcome::Completed));
         QCOMPARE(highest, maximum);
         // The window told what it was doing while it ran.
