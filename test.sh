@@ -23,7 +23,12 @@ ctest --preset asan -j "$jobs" -L 'unit|engine'
 # The engine's fuzzers, when clang is there: a short bounded run of each over the seed corpus (the
 # conformance files and the program's statement lists). A crash, a sanitizer report or an internal
 # failure of the engine fails the run.
-if command -v clang++ >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1; then
+# clang needs its fuzzer runtime (libclang-rt-*-dev), which a machine may lack even when clang is there.
+fuzzer_runtime() {
+  echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+    clang++ -fsanitize=fuzzer -x c++ - -o /dev/null >/dev/null 2>&1
+}
+if command -v clang++ >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1 && fuzzer_runtime; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs" --target fuzz_sql fuzz_batch
   corpus=$(mktemp -d)
@@ -35,5 +40,5 @@ if command -v clang++ >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1; the
   done
   rm -rf "$corpus"
 else
-  echo "clang++ or python3 not found: the fuzzers are not run"
+  echo "clang++ with its fuzzer runtime, or python3, not found: the fuzzers are not run"
 fi
