@@ -118,10 +118,18 @@ std::string Decimal::toString() const {
 double Decimal::toDouble() const { return std::strtod(toString().c_str(), nullptr); }
 
 Decimal Decimal::rescaled(int newScale) const {
-    if (newScale >= scale) return {mantissa * pow10(newScale - scale), newScale};
+    if (newScale >= scale) {
+        // Beyond 128 bits the value saturates (never wraps), so comparisons keep their sign and order.
+        Int128 v = 0;
+        if (newScale - scale > 38 || __builtin_mul_overflow(mantissa, pow10(newScale - scale), &v))
+            v = mantissa < 0 ? std::numeric_limits<Int128>::min() : std::numeric_limits<Int128>::max();
+        return {v, newScale};
+    }
+    if (scale - newScale > 38) return {0, newScale};  // below half a unit of the new scale
     Int128 divisor = pow10(scale - newScale);
     Int128 q = mantissa / divisor, r = mantissa % divisor;
-    if ((r < 0 ? -r : r) * 2 >= divisor) q += mantissa < 0 ? -1 : 1;
+    const Int128 ar = r < 0 ? -r : r;
+    if (ar >= divisor - ar) q += mantissa < 0 ? -1 : 1;  // half away from zero, without doubling r
     return {q, newScale};
 }
 

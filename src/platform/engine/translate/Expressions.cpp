@@ -158,11 +158,17 @@ Compiled Compiler::literalExpr(const Expr& e) {
         case Expr::LiteralKind::Decimal:
         case Expr::LiteralKind::Money: {
             Decimal d;
-            if (!Decimal::parse(e.text, d)) throw EngineError(err::SyntaxNear, "Incorrect syntax near '" + e.text + "'.");
+            if (!Decimal::parse(e.text, d) || d.scale > 38)
+                throw EngineError(1007, "The number '" + e.text +
+                                            "' is out of the range for numeric representation (maximum precision 38).");
             if (e.literalKind == Expr::LiteralKind::Money) {
-                Decimal m = d.rescaled(4);
+                // Four decimals, within the money range (8115 beyond it).
                 r.type = SqlType::of(BaseType::Money);
-                r.constant = Cell::integer(static_cast<std::int64_t>(m.mantissa));
+                const checked::NumericRange range = checked::rangeOf(r.type);
+                std::optional<Int128> m = d.scale <= 4 ? checked::scaleUp(d.mantissa, 4 - d.scale)
+                                                       : std::optional<Int128>(d.rescaled(4).mantissa);
+                if (!m) checked::overflow(range.typeName);
+                r.constant = Cell::integer(checked::within(*m, range));
                 break;
             }
             int digits = static_cast<int>(Decimal{d.mantissa < 0 ? -d.mantissa : d.mantissa, 0}.toString().size());
