@@ -540,8 +540,8 @@ const std::vector<CompanyProfile>& demoCompanies() {
     return companies;
 }
 
-const std::vector<UserSpec>& demoUsers() {
-    static const std::vector<UserSpec> users = {
+const std::vector<DemoUserProfile>& demoUsers() {
+    static const std::vector<DemoUserProfile> users = {
         {"amministratore", "demo2024", "administrator: every right", true, false, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
         {"operatore", "", "operator without a password: the first sign-in sets it", false, false,
          {0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1}},
@@ -659,7 +659,7 @@ private:
                                   "A_Personale, A_ArchivioStoria, A_PFinanza, A_Synchro, A_EmettiPagamenti, A_Progetta, "
                                   "Disabilita",
                                   kUserRows);
-            for (const UserSpec& u : demoUsers()) {
+            for (const DemoUserProfile& u : demoUsers()) {
                 std::string row = lit(u.name) + "," + (u.password.empty() ? "NULL" : lit(u.password));
                 for (int right : u.rights) row += "," + num(right);
                 row += u.disabled ? ",1" : ",0";

@@ -126,7 +126,7 @@ struct CompanyProfile {
 const std::vector<CompanyProfile>& demoCompanies();
 
 // A user of the demo companies' user table.
-struct UserSpec {
+struct DemoUserProfile {
     std::string name;
     std::string password;  // empty: no password yet (stored as NULL)
     std::string role;
@@ -136,7 +136,7 @@ struct UserSpec {
     // A_Synchro, A_EmettiPagamenti, A_Progetta
     std::vector<int> rights;
 };
-const std::vector<UserSpec>& demoUsers();
+const std::vector<DemoUserProfile>& demoUsers();
 
 // Fills an empty company database (the base schema in place, `connection` open on it) with the rows of
 // `plan`, drawn from `seed`. Creates the budget tables of the projects and the funder accounts tables.

@@ -187,7 +187,7 @@ DemoInstallation createDemoInstallation(const DemoOptions& options) {
     }
 
     DemoInstallation result;
-    for (const UserSpec& spec : demoUsers()) result.users.push_back({spec.name, spec.password, spec.role});
+    for (const DemoUserProfile& user : demoUsers()) result.users.push_back({user.name, user.password, user.role});
 
     // The first company is the larger one.
     const std::vector<CompanyProfile>& companies = demoCompanies();

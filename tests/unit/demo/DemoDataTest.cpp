@@ -180,7 +180,7 @@ TEST(DemoUsers, NamesAndPasswordsSurviveTheSignInNormalisation) {
     // be typed exactly as printed. Password column: nvarchar(12); user name: nvarchar(25).
     const std::string allowed = "abcdefghijklmnopqrstuvwxyz0123456789";
     int administrators = 0, withoutPassword = 0, disabled = 0;
-    for (const UserSpec& u : demoUsers()) {
+    for (const DemoUserProfile& u : demoUsers()) {
         SCOPED_TRACE(u.name);
         EXPECT_EQ(u.name.find_first_not_of(allowed), std::string::npos);
         EXPECT_EQ(u.password.find_first_not_of(allowed), std::string::npos);
