@@ -50,9 +50,7 @@ BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent
     setWindowTitle("Qen - Halvorix Software Solutions");
     setMinimumWidth(460);
     auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel("Crea DataBase Training", this);
-    title->setObjectName("Label21");
-    title->setStyleSheet("font-size: 16pt; font-weight: bold; color: #1f4e79;");
+    auto* title = titleLabel(this, "Crea DataBase Training", 16);
     layout->addWidget(title);
 
     animation_ = new ui::AnimationControl(this);

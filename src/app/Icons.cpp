@@ -1,5 +1,6 @@
 #include "Icons.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -105,3 +106,14 @@ QIcon build() {
 }
 
 }  // namespace vopa::app::icons
+
+namespace vopa::app {
+
+QLabel* titleLabel(QWidget* parent, const QString& text, int pointSize) {
+    auto* title = new QLabel(text, parent);
+    title->setObjectName("Label21");
+    title->setStyleSheet(QString("font-size: %1pt; font-weight: bold; color: #1f4e79;").arg(pointSize));
+    return title;
+}
+
+}  // namespace vopa::app

@@ -3,6 +3,9 @@
 
 #include <QIcon>
 
+class QLabel;
+class QWidget;
+
 namespace vopa::app::icons {
 
 QIcon switchCompany();  // two buildings and an arrow between them
@@ -12,3 +15,10 @@ QIcon close();          // a cross in a circle
 QIcon build();          // a database cylinder with a plus
 
 }  // namespace vopa::app::icons
+
+namespace vopa::app {
+
+// The bold blue title a window carries (`Label21` in each window that has one).
+QLabel* titleLabel(QWidget* parent, const QString& text, int pointSize = 18);
+
+}  // namespace vopa::app

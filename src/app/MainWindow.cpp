@@ -37,9 +37,7 @@ MainWindow::MainWindow(QWidget* parent) : ProgramWindow("avvio_1", parent) {
     setMinimumWidth(520);
     auto* layout = new QVBoxLayout(this);
 
-    auto* title = new QLabel("Start Menu", this);
-    title->setObjectName("Label21");
-    title->setStyleSheet("font-size: 18pt; font-weight: bold; color: #1f4e79;");
+    auto* title = titleLabel(this, "Start Menu");
     layout->addWidget(title);
 
     auto* frame = new QGroupBox("Gestione sedi", this);

@@ -25,9 +25,7 @@ SignInWindow::SignInWindow(QWidget* parent) : ProgramWindow("About", parent), pr
     setWindowTitle(QString::fromStdString(sys::productName()));
     setMinimumWidth(380);
     auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel("Login", this);
-    title->setObjectName("Label21");
-    title->setStyleSheet("font-size: 18pt; font-weight: bold; color: #1f4e79;");
+    auto* title = titleLabel(this, "Login");
     layout->addWidget(title);
 
     auto* form = new QFormLayout;

@@ -8,13 +8,10 @@ namespace vopa::company {
 std::string readLanguage(state::GlobalState& g) {
     std::string code = "IT";
     util::ignoreErrors([&] {
-        if (!config::openScratchDatabase(g)) return;
-        g.SqlText = "Create table LinguaClient (id int null, Lingua Nvarchar(2) Null )";
-        util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+        if (!config::openScratchRow("Create table LinguaClient (id int null, Lingua Nvarchar(2) Null )",
+                                    "select * from LinguaClient where id = 1", g))
+            return;
         data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
-        rs.open("select * from LinguaClient where id = 1", g.ServerConnection, data::CursorType::Keyset,
-                data::LockType::Pessimistic);
         if (rs.eof()) {
             rs.addNew();
             rs.setField("id", Value::longInt(1));

@@ -62,13 +62,10 @@ double versionMarkOf(const std::string& programName) {
 double versionRecord(double value, state::GlobalState& g) {
     double result = value;
     util::ignoreErrors([&] {
-        if (!config::openScratchDatabase(g)) return;
-        g.SqlText = "Create table Version (id int null, Version int not null default 1 )";
-        util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+        if (!config::openScratchRow("Create table Version (id int null, Version int not null default 1 )",
+                                    "select * from Version where id = 1", g))
+            return;
         data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
-        rs.open("select * from Version where id = 1", g.ServerConnection, data::CursorType::Keyset,
-                data::LockType::Pessimistic);
         if (rs.eof()) {
             rs.addNew();
             rs.setField("id", Value::longInt(1));

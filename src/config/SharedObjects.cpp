@@ -136,4 +136,14 @@ bool openScratchDatabase(state::GlobalState& g) {
     return false;
 }
 
+bool openScratchRow(const std::string& createStatement, const std::string& query, state::GlobalState& g) {
+    if (!openScratchDatabase(g)) return false;
+    g.SqlText = createStatement;
+    util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+    data::Recordset& rs = g.SharedRecordset;
+    if (rs.isOpen()) rs.close();
+    rs.open(query, g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+    return true;
+}
+
 }  // namespace vopa::config

@@ -34,4 +34,11 @@ void createScratchDatabase(state::GlobalState& g = state::globals());
 // cannot be opened. False when the local server does not answer or the database stays unreachable.
 bool openScratchDatabase(state::GlobalState& g = state::globals());
 
+// The scratch database's one-row tables (language, version): opens the scratch database, makes the
+// table with `createStatement` when missing (the failure of an existing one is skipped), and opens
+// SharedRecordset on `query` (keyset, pessimistic). False when the scratch database cannot be reached;
+// other failures pass on.
+bool openScratchRow(const std::string& createStatement, const std::string& query,
+                    state::GlobalState& g = state::globals());
+
 }  // namespace vopa::config
