@@ -41,24 +41,17 @@ struct ColumnShape {
     bool identity = false;
 };
 
-// The columns of every table of a database (or of one table), read in one query: the catalog views
+// The columns of every table of a database, read in one query: the catalog views
 // list a whole database each time they are named, so they are read once per copy, not once per table.
 using TableColumns = std::map<std::string, std::vector<ColumnShape>>;  // by lower-case table name
 
-TableColumns columnsOf(state::GlobalState& g, const std::string& database, const std::string& onlyTable = {}) {
-    const std::string only = onlyTable.empty() ? std::string() : " WHERE %s = N'" + onlyTable + "'";
-    auto where = [&](const char* column) {
-        std::string w = only;
-        if (const auto at = w.find("%s"); at != std::string::npos) w.replace(at, 2, column);
-        return w;
-    };
+TableColumns columnsOf(state::GlobalState& g, const std::string& database) {
     // Identity columns, by table, in a query of their own (one pass over the catalog, not one per column).
     std::map<std::string, std::string> identities;
     {
         data::Recordset rs;
         rs.open("SELECT o.name, c.name FROM [" + database + "].sys.columns c JOIN [" + database +
-                    "].sys.objects o ON o.object_id = c.object_id" + where("o.name") +
-                    (only.empty() ? " WHERE" : " AND") + " c.is_identity = 1",
+                    "].sys.objects o ON o.object_id = c.object_id WHERE c.is_identity = 1",
                 g.ServerConnection, data::CursorType::Keyset, data::LockType::ReadOnly);
         for (; !rs.eof(); rs.moveNext())
             identities[text::toLower(rs.field(0).toString())] = text::toLower(rs.field(1).toString());
@@ -66,8 +59,7 @@ TableColumns columnsOf(state::GlobalState& g, const std::string& database, const
     TableColumns tables;
     data::Recordset rs;
     rs.open("SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE "
-            "FROM [" + database + "].INFORMATION_SCHEMA.COLUMNS" + where("TABLE_NAME") +
-                " ORDER BY TABLE_NAME, ORDINAL_POSITION",
+            "FROM [" + database + "].INFORMATION_SCHEMA.COLUMNS ORDER BY TABLE_NAME, ORDINAL_POSITION",
             g.ServerConnection, data::CursorType::Keyset, data::LockType::ReadOnly);
     for (; !rs.eof(); rs.moveNext()) {
         ColumnShape c;
@@ -110,10 +102,9 @@ const std::vector<ColumnShape>& prepareTarget(state::GlobalState& g, const Catal
         g.SqlText = "SELECT * INTO [" + trainingName + "].[dbo].[" + e.table + "] FROM [" + g.CompanyDatabaseName +
                     "].[dbo].[" + e.table + "] WHERE 1 = 0";
         g.ServerConnection.execute(g.SqlText);
-        TableColumns made = columnsOf(g, trainingName, e.table);
-        return training[key] = made[key];
+        // SELECT INTO gives the new table the company table's columns, identity included.
+        return training[key] = source->second;
     }
-    bool changed = false;
     for (const std::string& column : e.insertColumns) {
         if (findColumn(target->second, column) || source == company.end()) continue;
         const ColumnShape* wanted = findColumn(source->second, column);
@@ -121,11 +112,7 @@ const std::vector<ColumnShape>& prepareTarget(state::GlobalState& g, const Catal
         g.SqlText = "ALTER TABLE [" + trainingName + "].[dbo].[" + e.table + "] ADD [" + wanted->name + "] " +
                     wanted->type + " NULL";
         g.ServerConnection.execute(g.SqlText);
-        changed = true;
-    }
-    if (changed) {
-        TableColumns again = columnsOf(g, trainingName, e.table);
-        target->second = again[key];
+        target->second.push_back({wanted->name, wanted->type, false});
     }
     return target->second;
 }

@@ -208,6 +208,9 @@ DemoInstallation createDemoInstallation(const DemoOptions& options) {
         say("Filling " + company.databaseName + " with about " + std::to_string(plannedTotal(plan)) + " rows");
         step("filling the database " + company.databaseName,
              [&] { fillCompany(g.SharedConnection, company, plan, options.seed, options.progress); });
+        // A company database in use has its keys and indexes: the program gives them at every build.
+        say("Keys and indexes of " + company.databaseName);
+        step("giving " + company.databaseName + " its keys and indexes", [&] { schema::runIndexPass(g); });
         result.companies.push_back({company.registryId, company.name, company.databaseName});
     }
     for (const std::string& text : kept.texts) say("message of the schema procedures: " + text);

@@ -194,6 +194,23 @@ std::vector<std::vector<Cell>> rowsOf(const ViewDefinition& view, const Database
     return rows;
 }
 
+void putRows(storage::Statement& put, const std::vector<std::vector<Cell>>& rows) {
+    for (const auto& row : rows) {
+        put.reset();
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const Cell& c = row[i];
+            int index = static_cast<int>(i + 1);
+            switch (c.kind) {
+                case Cell::Kind::Null: put.bindNull(index); break;
+                case Cell::Kind::Integer: put.bind(index, c.i); break;
+                case Cell::Kind::Real: put.bind(index, c.r); break;
+                default: put.bind(index, std::string_view(c.s)); break;
+            }
+        }
+        put.run();
+    }
+}
+
 }  // namespace
 
 std::optional<TableHandle> Session::Impl::catalogView(const sql::QualifiedName& name) {
@@ -252,20 +269,20 @@ std::optional<TableHandle> Session::Impl::catalogView(const sql::QualifiedName& 
     }
     db->exec(ddl + ")");
     storage::Statement put = db->prepare("INSERT INTO " + table + " VALUES (" + params + ")");
-    for (const auto& row : rows) {
-        put.reset();
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const Cell& c = row[i];
-            int index = static_cast<int>(i + 1);
-            switch (c.kind) {
-                case Cell::Kind::Null: put.bindNull(index); break;
-                case Cell::Kind::Integer: put.bind(index, c.i); break;
-                case Cell::Kind::Real: put.bind(index, c.r); break;
-                default: put.bind(index, std::string_view(c.s)); break;
-            }
+    // One savepoint around the rows: a view lists a whole database (thousands of rows for its columns),
+    // and a commit per row would cost far more than reading it.
+    db->exec("SAVEPOINT vopa_view");
+    try {
+        putRows(put, rows);
+    } catch (...) {
+        try {
+            db->exec("ROLLBACK TO vopa_view");
+            db->exec("RELEASE vopa_view");
+        } catch (...) {
         }
-        put.run();
+        throw;
     }
+    db->exec("RELEASE vopa_view");
     catalogViewTables.push_back(info);
     TableHandle handle;
     handle.db = source;

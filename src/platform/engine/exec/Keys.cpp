@@ -18,10 +18,20 @@ bool constraintNameTaken(const DatabaseHandle& db, const std::string& name) {
     return false;
 }
 
-std::string duplicateValue(Session::Impl& session, const TableHandle& t, const std::vector<int>& columnIds) {
-    std::string cols;
-    for (int id : columnIds) cols += (cols.empty() ? "" : ", ") + std::string("c") + std::to_string(id);
-    storage::Statement q = session.db->prepare("SELECT " + cols + " FROM " + t.storageName() + " GROUP BY " + cols +
+// A key value two rows share; with `onlyWithNull`, only among rows whose key has a NULL (SQLite's unique
+// index lets those repeat, the server counts NULLs as equal). Empty when there is none.
+std::string duplicateValue(Session::Impl& session, const TableHandle& t, const std::vector<int>& columnIds,
+                           bool onlyWithNull = false) {
+    std::string cols, nulls;
+    for (int id : columnIds) {
+        const std::string c = "c" + std::to_string(id);
+        cols += (cols.empty() ? "" : ", ") + c;
+        const storage::ColumnInfo* info = t.table->columnById(id);
+        if (!info || info->nullable) nulls += (nulls.empty() ? "" : " OR ") + c + " IS NULL";
+    }
+    if (onlyWithNull && nulls.empty()) return {};
+    storage::Statement q = session.db->prepare("SELECT " + cols + " FROM " + t.storageName() +
+                                               (onlyWithNull ? " WHERE " + nulls : std::string()) + " GROUP BY " + cols +
                                                " HAVING count(*) > 1 LIMIT 1");
     if (!q.step()) return {};
     return keyValueText(q, *t.table, columnIds);
@@ -69,14 +79,25 @@ void createIndex(Session::Impl& session, const TableHandle& t, const IndexReques
         index.columnIds.push_back(c->id);
         index.descending.push_back(ic.descending);
     }
-    if (index.unique) {
-        std::string dup = duplicateValue(session, t, index.columnIds);
-        if (!dup.empty())
-            throw EngineError(1505, "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for "
-                                    "the object name 'dbo." + t.table->name + "' and the index name '" + request.name +
-                                        "'. The duplicate key value is (" + dup + ").");
+    if (!index.unique) {
+        storage::addIndex(*session.db, t.db.alias, *t.table, index);
+        return;
     }
-    storage::addIndex(*session.db, t.db.alias, *t.table, index);
+    const auto refuse = [&](const std::string& dup) {
+        return EngineError(1505, "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for "
+                                 "the object name 'dbo." + t.table->name + "' and the index name '" + request.name +
+                                     "'. The duplicate key value is (" + dup + ").");
+    };
+    // The index is built first and the duplicate looked for only when it is refused: on a large table
+    // a search beforehand would cost as much as the index itself.
+    try {
+        storage::addIndex(*session.db, t.db.alias, *t.table, index);
+    } catch (const EngineError& e) {
+        if (!Session::Impl::isStorageDuplicate(e)) throw;
+        const std::string dup = duplicateValue(session, t, index.columnIds);
+        throw refuse(dup.empty() ? std::string("<NULL>") : dup);
+    }
+    if (const std::string dup = duplicateValue(session, t, index.columnIds, true); !dup.empty()) throw refuse(dup);
 }
 
 void addConstraint(Session::Impl& session, const TableHandle& t, const sql::TableConstraint& k) {

@@ -20,10 +20,16 @@
 namespace vopa::engine::storage {
 namespace {
 
-// VOPA_ENGINE_TRACE=1 prints every SQLite statement the engine runs, for debugging translations.
+// VOPA_ENGINE_TRACE=1 prints every SQLite statement the engine prepares, for debugging translations,
+// with the milliseconds since the previous one (which is how long the previous one took, roughly).
 void trace(std::string_view sql) {
     static const bool enabled = std::getenv("VOPA_ENGINE_TRACE") != nullptr;
-    if (enabled) std::fprintf(stderr, "sqlite> %.*s\n", static_cast<int>(sql.size()), sql.data());
+    if (!enabled) return;
+    static thread_local auto previous = std::chrono::steady_clock::now();
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - previous).count();
+    previous = now;
+    std::fprintf(stderr, "sqlite> [+%lld ms] %.*s\n", static_cast<long long>(ms), static_cast<int>(sql.size()), sql.data());
 }
 
 int authorize(void* user, int action, const char* a, const char* b, const char*, const char*) {
@@ -69,6 +75,9 @@ Connection::Connection(const std::string& path, bool create) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_set_authorizer(db_, authorize, this);
+    // Catalog views and duplicate probes live in temporary tables: keep them (and their journal) in
+    // memory rather than in files under /var/tmp.
+    execPrivileged("PRAGMA temp_store = MEMORY");
 }
 
 int Connection::busyHandler(void* self, int attempt) {
