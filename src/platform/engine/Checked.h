@@ -35,7 +35,7 @@ struct NumericRange {
 
 // decimal(p, s) stored as value * 10^s: |stored| < 10^p, and within 64 bits.
 inline NumericRange decimalRange(int precision) {
-    if (precision >= 19) return {std::numeric_limits<std::int64_t>::min() + 1, std::numeric_limits<std::int64_t>::max(), "numeric"};
+    if (precision >= 19) return {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), "numeric"};
     std::int64_t limit = 1;
     for (int i = 0; i < precision; ++i) limit *= 10;
     return {-(limit - 1), limit - 1, "numeric"};

@@ -65,21 +65,10 @@ std::int64_t checkedInteger(std::int64_t v, const SqlType& from, const SqlType& 
     return v;
 }
 
-// Checks that a scaled value fits the target's precision (money: its fixed range).
+// Checks that a scaled value fits the target's range: money and smallmoney reach one ten-thousandth
+// further below zero than above it, decimal(p, s) stays below 10^p and within the 64 bits it is stored in.
 std::int64_t checkedScaled(Int128 scaled, const SqlType& from, const SqlType& to) {
-    Int128 limit;
-    if (to.base == BaseType::SmallMoney)
-        limit = static_cast<Int128>(214748'3647);
-    else if (to.base == BaseType::Money)
-        limit = static_cast<Int128>(std::numeric_limits<std::int64_t>::max());
-    else {
-        limit = 1;
-        for (int i = 0; i < to.precision; ++i) limit *= 10;
-        limit -= 1;
-    }
-    Int128 magnitude = scaled < 0 ? -scaled : scaled;
-    if (magnitude > limit || magnitude > static_cast<Int128>(std::numeric_limits<std::int64_t>::max()))
-        overflow(sourceName(from), to);
+    if (!checked::rangeOf(to).contains(scaled)) overflow(sourceName(from), to);
     return static_cast<std::int64_t>(scaled);
 }
 

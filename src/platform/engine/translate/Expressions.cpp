@@ -271,8 +271,23 @@ Compiled Compiler::column(const Expr& e, const Scope& scope) {
 }
 
 Compiled Compiler::unary(const Expr& e, const Scope& scope) {
-    Compiled x = expr(*e.args[0], scope);
     const std::string op = upper(e.op);
+    // The lowest value of the 64 bits exact numbers are kept in (money's -922337203685477.5808, bigint's
+    // -9223372036854775808) is written as a minus before a number one beyond them: the two are read as one
+    // negative literal, so that it stays exact instead of becoming a float that no longer fits.
+    const Expr& operand = *e.args[0];
+    if (op == "-" && operand.kind == Expr::Kind::Literal &&
+        (operand.literalKind == Expr::LiteralKind::Integer || operand.literalKind == Expr::LiteralKind::Decimal)) {
+        Decimal d;
+        if (Decimal::parse(operand.text, d) && d.mantissa == -static_cast<Int128>(std::numeric_limits<std::int64_t>::min())) {
+            Expr negative;
+            negative.offset = operand.offset;
+            negative.literalKind = operand.literalKind;
+            negative.text = "-" + operand.text;
+            return literalExpr(negative);
+        }
+    }
+    Compiled x = expr(*e.args[0], scope);
     Compiled r = x;
     r.constant.reset();
     r.baseColumnId = 0;
