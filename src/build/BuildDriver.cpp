@@ -131,6 +131,14 @@ BuildResult Build::run() {
         finish();
         return {BuildOutcome::Declined, true, {}, {}};
     }
+    // A build earlier in this session left SharedConnection on the training database: the upgrades
+    // belong on the company database, and the training database must be free to be dropped.
+    if (g_.SharedConnection.isOpen() && g_.SharedConnection.connectionString() == trainingString(g_)) {
+        closeQuietly(g_.SharedConnection);
+        ignoreErrors([&] {
+            g_.SharedConnection.open(config::companyConnection(config::readServerAddress(g_), g_.CompanyDatabaseName));
+        });
+    }
     observer_.animation(true);
     upgradeCompany();
     g_.ServerConnectionString = serverString(g_);

@@ -62,7 +62,12 @@ void runSchemaStep(state::GlobalState& g) {
 void runIndexPass(state::GlobalState& g) {
     for (const IndexStatement& s : indexPass()) {
         g.SqlText = s.text;
-        util::ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+        const bool done = util::ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+        // A script that begins a transaction and fails before its Commit would leave it open: the rest of
+        // the pass would run inside it (and be undone when the connection closes), and its locks would
+        // keep every other connection out of the database.
+        if (!done && s.kind == "script")
+            util::ignoreErrors([&] { g.SharedConnection.execute("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"); });
     }
 }
 

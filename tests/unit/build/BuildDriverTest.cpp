@@ -129,6 +129,17 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     EXPECT_NE(report.find("Creazione tabelle"), std::string::npos);
     EXPECT_NE(report.find("Verifica delle righe"), std::string::npos);
     EXPECT_EQ(r.summary.tables, 242);
+
+    // Again in the same session, straight after: the company database is upgraded and the training
+    // database the last build left SharedConnection on is dropped and made again.
+    SmallInstallation::run("VoPaDatiTraining", "CREATE TABLE avanzo (x int)");
+    SmallInstallation::run("VoPaDatiAlfa", "DROP TABLE ProgettiSedi");
+    f.messages->queueAnswer(ui::Answer::Yes);
+    r = build::runBuild(f.observer, options, f.g);
+    EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiTraining", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'avanzo'"), 0);
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiAlfa", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'ProgettiSedi'"), 1);
+    EXPECT_EQ(f.g.SharedConnection.execute("SELECT DB_NAME()")->field(0).toString(), "VoPaDatiTraining");
 }
 
 TEST(BuildDriver, AnUnreachableServerReachesTheFirstHandlerAfterOneMessage) {
