@@ -6,7 +6,7 @@
 // file. Prints seconds, the ratio build / backup, the rows the build copied per second and the build's
 // peak resident memory.
 //
-// Usage: bench-build [--rows N]... [--work DIR] [--keep]   (default sizes 1000000 and 10000000)
+// Usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse]   (default sizes 1000000 and 10000000)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -29,13 +29,14 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char* const kUsage =
-    "usage: bench-build [--rows N]... [--work DIR] [--keep]\n"
+    "usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse]\n"
     "\n"
     "Measures the headless training build on demo companies of about N rows (default 1000000 and\n"
     "10000000) against `sqlite3 COMPANY \".backup COPY\"` of the same company file.\n"
     "  --rows N    a company size to measure (repeatable)\n"
     "  --work DIR  where the demo drives are made (default $TMPDIR/vopa-bench-build)\n"
     "  --keep      keep the demo drives afterwards\n"
+    "  --reuse     measure on a demo drive a previous --keep run left (it is not made again)\n"
     "Needs vopa-demo beside this program, vopa-training in ../src and the sqlite3 shell on the PATH.\n";
 
 // The demo gives its first company three fifths of the rows it is asked for.
@@ -133,6 +134,7 @@ int main(int argc, char** argv) {
     std::vector<long long> sizes;
     fs::path work = fs::temp_directory_path() / "vopa-bench-build";
     bool keep = false;
+    bool reuse = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rows" && i + 1 < argc) {
@@ -141,6 +143,8 @@ int main(int argc, char** argv) {
             work = argv[++i];
         } else if (arg == "--keep") {
             keep = true;
+        } else if (arg == "--reuse") {
+            reuse = true;
         } else {
             std::cout << kUsage;
             return arg == "--help" || arg == "-h" ? 0 : 1;
@@ -161,16 +165,20 @@ int main(int argc, char** argv) {
                 "rows/s", "peak MB");
     for (const long long size : sizes) {
         const fs::path drive = work / ("drive-" + std::to_string(size));
-        fs::remove_all(drive);
-        fs::create_directories(drive);
-        const long long demoRows = static_cast<long long>(static_cast<double>(size) / kFirstCompanyShare);
-        std::cerr << "bench-build: making a demo installation of " << demoRows << " rows in " << drive << "\n";
-        const Run made = run({demo, "--rows", std::to_string(demoRows), "--force"}, drive);
-        if (made.status != 0) {
-            std::cerr << "bench-build: vopa-demo failed\n";
-            return 1;
+        const bool made = reuse && fs::exists(drive / "vopa" / "Sedi");
+        if (!made) {
+            fs::remove_all(drive);
+            fs::create_directories(drive);
+            const long long demoRows = static_cast<long long>(static_cast<double>(size) / kFirstCompanyShare);
+            std::cerr << "bench-build: making a demo installation of " << demoRows << " rows in " << drive << "\n";
+            const Run demoRun = run({demo, "--rows", std::to_string(demoRows), "--force"}, drive);
+            if (demoRun.status != 0) {
+                std::cerr << "bench-build: vopa-demo failed\n";
+                return 1;
+            }
+            std::cerr << "bench-build: demo made in " << demoRun.seconds << " s\n";
         }
-        std::cerr << "bench-build: demo made in " << made.seconds << " s; building\n";
+        std::cerr << "bench-build: building\n";
         const Run build = run({program, "--build", "--user", "amministratore", "--password", "demo2024", "--yes",
                                "--company", "1"},
                               drive);
