@@ -9,6 +9,7 @@
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"
 #include "support/ScriptedMessages.h"
+#include "support/RowTexts.h"
 #include "support/TempDrive.h"
 #include "util/Helpers.h"
 
@@ -18,18 +19,7 @@ namespace {
 
 const std::string kServer = "Driver=SQL Server;Server=(local);UID=;PWD=;";
 
-std::vector<std::string> rows(data::Connection& c, const std::string& query) {
-    std::vector<std::string> out;
-    std::shared_ptr<data::Recordset> rs = c.execute(query);
-    if (!rs->isOpen()) return out;
-    for (rs->moveFirst(); !rs->eof(); rs->moveNext()) {
-        std::string line;
-        for (int i = 0; i < rs->fieldCount(); ++i)
-            line += (i ? "|" : "") + engine::displayText(rs->field(i), rs->rows().columns[static_cast<std::size_t>(i)].type);
-        out.push_back(line);
-    }
-    return out;
-}
+std::vector<std::string> rows(data::Connection& c, const std::string& query) { return vopa::testing::rowTexts(c, query); }
 
 class SchemaSteps : public ::testing::Test {
 protected:

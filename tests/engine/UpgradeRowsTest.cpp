@@ -12,6 +12,7 @@
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"
 #include "support/ScriptedMessages.h"
+#include "support/RowTexts.h"
 #include "support/TempDrive.h"
 
 using namespace vopa;
@@ -23,18 +24,7 @@ const std::string kLocal = "Driver=SQL Server;Server=(local);ID utente=;Password
 
 using Rows = std::vector<std::string>;
 
-Rows rows(data::Connection& c, const std::string& query) {
-    Rows out;
-    std::shared_ptr<data::Recordset> rs = c.execute(query);
-    if (!rs->isOpen()) return out;
-    for (rs->moveFirst(); !rs->eof(); rs->moveNext()) {
-        std::string line;
-        for (int i = 0; i < rs->fieldCount(); ++i)
-            line += (i ? "|" : "") + engine::displayText(rs->field(i), rs->rows().columns[static_cast<std::size_t>(i)].type);
-        out.push_back(line);
-    }
-    return out;
-}
+Rows rows(data::Connection& c, const std::string& query) { return vopa::testing::rowTexts(c, query); }
 
 enum class Db { Company, Scratch };
 

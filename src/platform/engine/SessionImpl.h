@@ -246,22 +246,13 @@ void Session::Impl::atomically(F&& body) {
         releaseLocks();
         return;
     }
-    db->exec("SAVEPOINT vopa_statement");
-    try {
+    db->inSavepoint("vopa_statement", [&] {
         lockUsedDatabases();
         body();
         // Inside BEGIN TRANSACTION the pages reach the file now, so a full disk fails this statement
         // (which is then undone) rather than the COMMIT.
         db->flushCache();
-    } catch (...) {
-        try {
-            db->exec("ROLLBACK TO vopa_statement");
-            db->exec("RELEASE vopa_statement");
-        } catch (...) {
-        }
-        throw;
-    }
-    db->exec("RELEASE vopa_statement");
+    });
 }
 
 }  // namespace vopa::engine

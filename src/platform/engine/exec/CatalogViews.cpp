@@ -271,18 +271,7 @@ std::optional<TableHandle> Session::Impl::catalogView(const sql::QualifiedName& 
     storage::Statement put = db->prepare("INSERT INTO " + table + " VALUES (" + params + ")");
     // One savepoint around the rows: a view lists a whole database (thousands of rows for its columns),
     // and a commit per row would cost far more than reading it.
-    db->exec("SAVEPOINT vopa_view");
-    try {
-        putRows(put, rows);
-    } catch (...) {
-        try {
-            db->exec("ROLLBACK TO vopa_view");
-            db->exec("RELEASE vopa_view");
-        } catch (...) {
-        }
-        throw;
-    }
-    db->exec("RELEASE vopa_view");
+    db->inSavepoint("vopa_view", [&] { putRows(put, rows); });
     catalogViewTables.push_back(info);
     TableHandle handle;
     handle.db = source;

@@ -46,6 +46,22 @@ public:
     void setHoldingLocks(bool holding) { holdingLocks_ = holding; }
     bool holdingLocks() const { return holdingLocks_; }
     std::int64_t changes() const;
+    // Runs `body` inside the savepoint `name`: kept when it returns, rolled back when it throws.
+    template <typename F>
+    void inSavepoint(const std::string& name, F&& body) {
+        exec("SAVEPOINT " + name);
+        try {
+            body();
+        } catch (...) {
+            try {
+                exec("ROLLBACK TO " + name);
+                exec("RELEASE " + name);
+            } catch (...) {
+            }
+            throw;
+        }
+        exec("RELEASE " + name);
+    }
     // Writes the transaction's changed pages to the file now (not only at COMMIT), so that a full disk
     // is reported by the statement that filled it (1105).
     void flushCache();
