@@ -191,6 +191,8 @@ int main(int argc, char** argv) {
         const long long rows = companyRows(report);
         const fs::path companyFile = drive / "vopa" / "Sedi" / (database + ".mdf");
         const fs::path backupFile = drive / "backup.mdf";
+        // Into a new file, as a first copy is: over an old one sqlite3 would journal every page it replaces.
+        fs::remove(backupFile);
         std::cerr << "bench-build: backing up " << companyFile << "\n";
         const Run backup = run({"/bin/sh", "-c", "exec sqlite3 \"$0\" \".backup '$1'\"", companyFile.string(),
                                 backupFile.string()},

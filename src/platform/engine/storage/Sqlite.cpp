@@ -75,9 +75,6 @@ Connection::Connection(const std::string& path, bool create) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_set_authorizer(db_, authorize, this);
-    // Catalog views and duplicate probes live in temporary tables: keep them (and their journal) in
-    // memory rather than in files under /var/tmp.
-    execPrivileged("PRAGMA temp_store = MEMORY");
 }
 
 int Connection::busyHandler(void* self, int attempt) {
