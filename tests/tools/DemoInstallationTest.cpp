@@ -16,6 +16,7 @@
 #include "platform/engine/Display.h"
 #include "platform/text/Text.h"
 #include "schema/StatementLists.h"
+#include "support/RowTexts.h"
 #include "support/TempDrive.h"
 
 using namespace vopa;
@@ -26,19 +27,7 @@ namespace {
 
 const std::string kServer = "Driver=SQL Server;Server=(local);UID=;PWD=;";
 
-std::vector<std::string> rows(data::Connection& c, const std::string& query) {
-    std::vector<std::string> out;
-    std::shared_ptr<data::Recordset> rs = c.execute(query);
-    if (!rs->isOpen()) return out;
-    for (rs->moveFirst(); !rs->eof(); rs->moveNext()) {
-        std::string line;
-        for (int i = 0; i < rs->fieldCount(); ++i)
-            line += (i ? "|" : "") +
-                    engine::displayText(rs->field(i), rs->rows().columns[static_cast<std::size_t>(i)].type);
-        out.push_back(line);
-    }
-    return out;
-}
+std::vector<std::string> rows(data::Connection& c, const std::string& query) { return vopa::testing::rowTexts(c, query); }
 
 std::string one(data::Connection& c, const std::string& query) {
     const std::vector<std::string> r = rows(c, query);
