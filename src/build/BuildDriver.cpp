@@ -135,9 +135,7 @@ BuildResult Build::run() {
     // belong on the company database, and the training database must be free to be dropped.
     if (g_.SharedConnection.isOpen() && g_.SharedConnection.connectionString() == trainingString(g_)) {
         closeQuietly(g_.SharedConnection);
-        ignoreErrors([&] {
-            g_.SharedConnection.open(config::companyConnection(config::readServerAddress(g_), g_.CompanyDatabaseName));
-        });
+        config::openSharedOnCompany(g_);
     }
     observer_.animation(true);
     upgradeCompany();

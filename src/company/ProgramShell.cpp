@@ -28,9 +28,7 @@ void prepareStartup(state::GlobalState& g) {
     g.CompanyId = g.CompanyIdParam = terminalLookup(g);
     double id = g.CompanyId;
     openCompany(id, g);
-    ignoreErrors([&] {
-        g.SharedConnection.open(config::companyConnection(config::readServerAddress(g), g.CompanyDatabaseName));
-    });
+    config::openSharedOnCompany(g);
     identifyOffice(g);
     config::resetSharedObjects(g);
     config::resetSharedObjects(g);

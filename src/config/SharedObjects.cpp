@@ -24,6 +24,10 @@ void closeQuietly(data::Connection& c) {
 
 }  // namespace
 
+void openSharedOnCompany(state::GlobalState& g) {
+    util::ignoreErrors([&] { g.SharedConnection.open(companyConnection(readServerAddress(g), g.CompanyDatabaseName)); });
+}
+
 void resetSharedObjects(state::GlobalState& g) {
     for (data::Recordset& rs : g.SharedRecordsets)
         if (rs.isOpen())

@@ -15,6 +15,10 @@ namespace vopa::config {
 // RegistryConnection are left as they are.
 void resetSharedObjects(state::GlobalState& g = state::globals());
 
+// Opens SharedConnection on the open company's database of the server (its address read afresh); a
+// failure is silent.
+void openSharedOnCompany(state::GlobalState& g = state::globals());
+
 // The folder for a new database's files, with its trailing backslash: the company's configured folder
 // (DataFileFolder, read afresh by `readDataFileFolder` when given), else the folder of the first
 // "vopadati..." database of the server, else "C:\Vopa\Sedi\". Shows "Errore sql" when that database

@@ -85,9 +85,7 @@ void SignInProcedure::load() {
     g_.CompanyId = company::terminalLookup(g_);
     double id = g_.CompanyId;
     company::openCompany(id, g_);
-    ignoreErrors([&] {
-        g_.SharedConnection.open(config::companyConnection(config::readServerAddress(g_), g_.CompanyDatabaseName));
-    });
+    config::openSharedOnCompany(g_);
     company::identifyOffice(g_);
     config::resetSharedObjects(g_);
     boxes.passwordVisible = true;
