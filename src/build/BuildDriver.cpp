@@ -45,7 +45,7 @@ const char* const kInlineStatements[] = {
 std::string oldDatabaseFolder(state::GlobalState& g, const std::string& name) {
     data::Recordset& rs = g.SharedRecordset;
     if (rs.isOpen()) ignoreErrors([&] { rs.close(); });
-    rs.open("SELECT * FROM master.dbo.sysdatabases WHERE name = N'" + name + "'", g.ServerConnection,
+    rs.open("SELECT * FROM master.dbo.sysdatabases WHERE name = " + util::unicodeLiteral(name), g.ServerConnection,
             data::CursorType::Keyset, data::LockType::ReadOnly);
     std::string folder;
     if (!rs.eof()) {
@@ -93,8 +93,7 @@ void Build::upgradeCompany() {
 void Build::recreateTrainingDatabase(const std::string& name) {
     step("Eliminazione database training");
     const std::string folder = oldDatabaseFolder(g_, name);
-    g_.SqlText = "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'" + name +
-                 "') DROP DATABASE [" + name + "]";
+    g_.SqlText = config::dropDatabaseStatement(name);
     g_.ServerConnection.execute(g_.SqlText);
     // Files the server left behind with the database; with no folder the names are relative ones.
     for (const char* extension : {".mdf", ".ldf"}) {
@@ -205,9 +204,11 @@ bool officeAllowsBuild(state::GlobalState& g) {
     return false;
 }
 
-std::string serverString(const state::GlobalState& g) { return "Driver=SQL Server;Server=" + g.ServerName + ";UID=;PWD=;"; }
+std::string serverString(const state::GlobalState& g) { return config::serverConnection(g.ServerName); }
 
-std::string trainingString(const state::GlobalState& g) { return serverString(g) + "database=" + kTraining + ";"; }
+std::string trainingString(const state::GlobalState& g) {
+    return config::databaseOnServerConnection(g.ServerName, kTraining);
+}
 
 void registerTrainingDatabase(state::GlobalState& g) {
     data::Connection registry;
@@ -221,7 +222,7 @@ void registerTrainingDatabase(state::GlobalState& g) {
     ignoreErrors([&] { user = config::readServerUser(g); });
     ignoreErrors([&] { password = config::readServerPassword(g); });
     ignoreErrors([&] {
-        g.SqlText = " select * from link_programma where dbname like '" + kTraining + "'";
+        g.SqlText = " select * from link_programma where dbname like " + util::likeLiteral(kTraining);
         data::Recordset& rs = g.SharedRecordset;
         if (rs.isOpen()) rs.close();
         rs.open(g.SqlText, registry, data::CursorType::Keyset, data::LockType::Pessimistic);

@@ -11,6 +11,7 @@
 #include "platform/text/Text.h"
 #include "transfer/Catalogue.h"
 #include "util/ErrorModes.h"
+#include "util/Helpers.h"
 
 namespace vopa::build {
 namespace {
@@ -20,18 +21,31 @@ const char* const kReportFolder = "C:\\Vopa\\Log";
 long long rowsOf(data::Connection& server, const std::string& database, const std::string& table) {
     long long rows = -1;
     util::ignoreErrors([&] {
-        auto rs = server.execute("SELECT COUNT(*) FROM [" + database + "].[dbo].[" + table + "]");
+        auto rs = server.execute("SELECT COUNT(*) FROM " + util::identifier(database) + ".[dbo]." + util::identifier(table));
         if (rs && rs->isOpen() && !rs->eof()) rows = static_cast<long long>(rs->field(0).toDouble());
     });
     return rows;
 }
 
+// The names of the tables of `database`, in lower case.
+std::set<std::string> tablesOf(data::Connection& server, const std::string& database) {
+    std::set<std::string> names;
+    util::ignoreErrors([&] {
+        auto rs = server.execute("SELECT TABLE_NAME FROM " + util::identifier(database) +
+                                 ".INFORMATION_SCHEMA.TABLES WHERE TABLE_TYPE = 'BASE TABLE'");
+        for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) names.insert(text::toLower(rs->field(0).toString()));
+    });
+    return names;
+}
+
 // The budget and funder accounts tables of the company: one per project (Type or Type_Number) and one
-// per funder type other than "ong" (Type + "Conti").
+// per funder type other than "ong" (Type + "Conti"). The names come from the company's data, so only
+// those the company database really holds are kept.
 std::vector<std::string> rowByRowTables(data::Connection& server, const std::string& company) {
     std::set<std::string> names;
     util::ignoreErrors([&] {
-        auto rs = server.execute("SELECT LTRIM(RTRIM(Type)), LTRIM(RTRIM(Number)) FROM [" + company + "].[dbo].[progetti]");
+        auto rs = server.execute("SELECT LTRIM(RTRIM(Type)), LTRIM(RTRIM(Number)) FROM " + util::identifier(company) +
+                                 ".[dbo].[progetti]");
         for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) {
             const std::string type = rs->field(0).toString(), number = rs->field(1).toString();
             if (type.empty()) continue;
@@ -39,13 +53,17 @@ std::vector<std::string> rowByRowTables(data::Connection& server, const std::str
         }
     });
     util::ignoreErrors([&] {
-        auto rs = server.execute("SELECT DISTINCT Type FROM [" + company + "].[dbo].[finanziatore]");
+        auto rs = server.execute("SELECT DISTINCT Type FROM " + util::identifier(company) + ".[dbo].[finanziatore]");
         for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) {
             const std::string type = rs->field(0).toString();
             if (!type.empty() && text::toLower(type) != "ong") names.insert(type + "Conti");
         }
     });
-    return {names.begin(), names.end()};
+    const std::set<std::string> existing = tablesOf(server, company);
+    std::vector<std::string> tables;
+    for (const std::string& name : names)
+        if (existing.count(text::toLower(name)) != 0) tables.push_back(name);
+    return tables;
 }
 
 std::string timestamp(const char* format) {

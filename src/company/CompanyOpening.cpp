@@ -57,7 +57,7 @@ const char* const kDeleteUnnamedTerminals =
     "delete from link_programmaTerminale where nometerminale = N'' or nometerminale is null";
 
 std::string terminalRowQuery(const std::string& computer) {
-    return "Select * from link_programmaTerminale" + std::string(" where  ") + " Nometerminale = '" + computer + "'";
+    return "Select * from link_programmaTerminale" + std::string(" where  ") + " Nometerminale = " + util::literal(computer);
 }
 
 // The terminal row of this computer: its Ultimo is taken when it exists; otherwise a row pointing at
@@ -112,8 +112,8 @@ bool lastCompanyOfTerminal(state::GlobalState& g, const std::string& terminalQue
 double terminalLookup(state::GlobalState& g) {
     double result = 0;
     if (!lastCompanyOfTerminal(g,
-                               "Select * from link_programmaTerminale" + std::string(" where  ") + " Nometerminale like '" +
-                                   terminalName(g) + "'",
+                               "Select * from link_programmaTerminale" + std::string(" where  ") + " Nometerminale like " +
+                                   util::likeLiteral(terminalName(g)),
                                "Select * from link_programma " + std::string(" order by dbname  "), result))
         return 0;
     g.CompanyId = result;
@@ -125,7 +125,7 @@ double fullTerminalLookup(state::GlobalState& g) {
     double result = 0;
     if (!lastCompanyOfTerminal(g,
                                "Select * from link_programmaterminale where not nometerminale = N''" +
-                                   std::string(" and  ") + " nometerminale = '" + terminalName(g) + "'",
+                                   std::string(" and  ") + " nometerminale = " + util::literal(terminalName(g)),
                                "Select * from link_programma  order by id", result))
         return 0;
     bool registered = false;
@@ -154,7 +154,7 @@ double fallbackLookup(state::GlobalState& g) {
             if (!rs.eof()) name = rs.field("NAME").toString();
         }
         openRegistry(g);
-        firstRegistryRow(g, "Select * from link_programma where  dbname='" + name + "'",
+        firstRegistryRow(g, "Select * from link_programma where  dbname=" + util::literal(name),
                          [&](data::Recordset& rs) { result = rs.field("id").toDouble(); });
     });
     return static_cast<double>(static_cast<long long>(result));
@@ -166,7 +166,7 @@ bool databaseExists(state::GlobalState& g) {
         data::Connection server;
         server.open(config::readServerAddress(g));
         data::Recordset rs;
-        rs.open("SELECT name FROM master.dbo.sysdatabases WHERE name = N'" + g.CompanyDatabaseName + "'", server,
+        rs.open("SELECT name FROM master.dbo.sysdatabases WHERE name = " + util::unicodeLiteral(g.CompanyDatabaseName), server,
                 CursorType::Keyset, LockType::ReadOnly);
         exists = !rs.eof();
     });
@@ -179,7 +179,7 @@ void readDataFileFolder(state::GlobalState& g) {
         data::Connection own;
         own.open(config::registryConnection(config::readServerAddress(g)));
         data::Recordset rs;
-        rs.open("Select * from link_programma where dbname like '" + g.CompanyDatabaseName + "'", own,
+        rs.open("Select * from link_programma where dbname like " + util::likeLiteral(g.CompanyDatabaseName), own,
                 CursorType::Keyset, LockType::Optimistic);
         if (!rs.eof() && !isEmpty(rs.field("IndirizzoMdf"))) g.DataFileFolder = rs.field("IndirizzoMdf").toString();
     });
@@ -253,10 +253,10 @@ void openCompany(double& companyId, state::GlobalState& g) {
             openRegistry(g);
             executeOn(g.RegistryConnection, g,
                       "update link_programmaTerminale set ultimo = 0" + std::string(" where  ") +
-                          " nometerminale = '" + computer + "'");
+                          " nometerminale = " + util::literal(computer));
             executeOn(g.RegistryConnection, g,
                       "update link_programmaTerminale set ultimo = " + util::numberText(g.CompanyId) + " where  " +
-                          " nometerminale = '" + computer + "'");
+                          " nometerminale = " + util::literal(computer));
             recordTerminal(g, computer);
         }
 
@@ -276,7 +276,7 @@ void openCompany(double& companyId, state::GlobalState& g) {
                              if (databaseNamed) {
                                  executeOn(g.RegistryConnection, g,
                                            "update link_programmaTerminale set ultimo = " + util::numberText(g.CompanyId) +
-                                               " where  " + " nometerminale = '" + computer + "'");
+                                               " where  " + " nometerminale = " + util::literal(computer));
                                  for (const char* folder : {"C:\\", "C:\\Vopa", kFilesFolder})
                                      ignoreErrors([&] { files::setCurrentFolder(folder); });
                                  g.FilesFolder = kFilesFolder;
@@ -307,6 +307,9 @@ void openCompany(double& companyId, state::GlobalState& g) {
             recover();
             continue;
         }
+        // The company's data source for the suite's other programs; a later registration by the company
+        // window uses the same name.
+        g.DataSourceName = "Qen_server";
         registerCompanyDataSources(g);
         openRegistry(g);
         executeOn(g.RegistryConnection, g, kDeleteUnnamedTerminals);

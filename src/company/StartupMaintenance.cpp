@@ -52,7 +52,7 @@ std::string workTableStatement(const std::string& prefix, const std::string& com
                                  ", Badge nvarchar(20) null"
                            : "ComodoAutoNumberSedeCp int null, ComodoAutoNumberSede int null, IdSedeCompetenza int null, "
                              "idsedelocale int null, IdSedeAmm int not null default " + office + ", Badge nvarchar(20) null";
-    return "CREATE TABLE [" + prefix + computerName + "] (" + kWorkTableColumns + tail + ") ";
+    return "CREATE TABLE " + util::identifier(prefix + computerName) + " (" + kWorkTableColumns + tail + ") ";
 }
 
 double versionMarkOf(const std::string& programName) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "config/ConnectionStrings.h"
 #include "config/ConfigFiles.h"
 #include "platform/text/Text.h"
 #include "util/ErrorModes.h"
@@ -34,7 +35,7 @@ bool tableOrLink(const data::TableEntry& t) { return t.type == "TABLE" || t.type
 
 bool tableExists(const std::string& name, state::GlobalState& g) {
     g.LinkQueryText = name;
-    return anyTable([&] { return config::readServerAddress(g) + "database=" + g.CompanyDatabaseName; },
+    return anyTable([&] { return config::readServerAddress(g) + "database=" + config::connectionValue(g.CompanyDatabaseName); },
                     [&](const data::TableEntry& t) { return tableOrLink(t) && text::toLower(t.name) == text::toLower(name); });
 }
 

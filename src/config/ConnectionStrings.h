@@ -12,6 +12,10 @@ inline constexpr std::string_view kRegistryDatabase = "vopadatiazienda";
 inline constexpr std::string_view kScratchDatabase = "VoPaDatiTemp";
 inline constexpr std::string_view kTrainingDatabase = "VoPaDatiTraining";
 
+// A value as a connection text carries it: unchanged when plain, else in braces with "}" doubled, so
+// that a name read from data (a database, a server) cannot end its item and add keys of its own.
+std::string connectionValue(std::string_view value);
+
 // server address + "DATABase=" + database (the reset routine's form adds a closing ";")
 std::string companyConnection(std::string_view serverAddress, std::string_view databaseName);
 std::string companyConnectionClosed(std::string_view serverAddress, std::string_view databaseName);
@@ -19,6 +23,12 @@ std::string companyConnectionClosed(std::string_view serverAddress, std::string_
 std::string registryConnection(std::string_view serverAddress);
 // local connection + "DATABase=VoPaDatiTemp"
 std::string scratchConnection(std::string_view localConnection);
+// "Driver=SQL Server;Server=" + server name + ";UID=;PWD=;": the server with no database named
+std::string serverConnection(std::string_view serverName);
+// server string + "database=" + database + ";"
+std::string databaseOnServerConnection(std::string_view serverName, std::string_view databaseName);
+// "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'<name>') DROP DATABASE [<name>]"
+std::string dropDatabaseStatement(std::string_view databaseName);
 // "Driver=SQL Server;Server=" + computer + "\sqlexpress;ID utente=;Password=;"
 std::string defaultLocalConnection(std::string_view computerName);
 // "Driver=SQL Server;Server=" + computer + ";ID utente=;Password=;"

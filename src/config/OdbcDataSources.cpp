@@ -68,6 +68,12 @@ void writeProfileEntry(UWORD mode, const std::string& name,
                 "SQLWritePrivateProfileString");
 }
 
+bool hasControlCharacter(const std::string& value) {
+    for (unsigned char c : value)
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string driverNameFor(std::int32_t driverKind) {
@@ -127,6 +133,10 @@ std::int32_t registerDataSource(std::uint16_t request, std::int32_t driverKind, 
         const std::string db = text::toWindows1252(database);
         const std::string desc = text::toWindows1252(description);
         const std::string srv = text::toWindows1252(server);
+        // odbc.ini is a line-oriented file: a line break in a value read from the registry would start
+        // a section or a Driver= line of its own, so a value with a control character is refused.
+        for (const std::string* value : std::initializer_list<const std::string*>{&name, &db, &desc, &srv})
+            if (hasControlCharacter(*value)) throw InstallerRefused("control character in a data-source attribute");
         const std::string driver = driverNameFor(driverKind);
         const std::string attributes = installerAttributeList(name, db, desc, srv);
 

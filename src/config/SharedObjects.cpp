@@ -98,7 +98,7 @@ std::string serverDataFolder() {
 
 void createScratchDatabase(state::GlobalState& g) {
     closeQuietly(g.ServerConnection);
-    g.ServerConnection.open("Driver=SQL Server;Server=" + g.ServerName + ";UID=;PWD=;");
+    g.ServerConnection.open(serverConnection(g.ServerName));
     g.SqlText = "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'VoPaDatiTemp') DROP DATABASE [VoPaDatiTemp]";
     g.ServerConnection.execute(g.SqlText);
 
@@ -115,9 +115,10 @@ void createScratchDatabase(state::GlobalState& g) {
         util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
     };
     run("sp_configure 'query timeout',0");
-    run("CREATE DATABASE [VoPaDatiTemp]  ON (NAME = N'VoPaDatiTemp_dat', FILENAME = N'" + serverFolder +
-        "VoPaDatiTemp.mdf' ,  FILEGROWTH = 10%) LOG ON (NAME = N'VoPaDatiTemp_log', FILENAME = N'" + dataFolder(g) +
-        "VoPaDatiTemp.ldf' , SIZE = 2, FILEGROWTH = 10%)");
+    run("CREATE DATABASE [VoPaDatiTemp]  ON (NAME = N'VoPaDatiTemp_dat', FILENAME = " +
+        util::unicodeLiteral(serverFolder + "VoPaDatiTemp.mdf") +
+        " ,  FILEGROWTH = 10%) LOG ON (NAME = N'VoPaDatiTemp_log', FILENAME = " +
+        util::unicodeLiteral(dataFolder(g) + "VoPaDatiTemp.ldf") + " , SIZE = 2, FILEGROWTH = 10%)");
     for (const std::string& option : databaseOptionStatements("VoPaDatiTemp", false)) run(option);
 }
 

@@ -20,8 +20,7 @@ std::vector<data::DataError> createDatabase(const std::string& name, state::Glob
 
     // Clean-up: the old database and its files. A failure ends the clean-up, not the creation.
     util::ignoreErrors([&] {
-        g.SqlText = "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'" + name +
-                    "') DROP DATABASE [" + name + "]";
+        g.SqlText = config::dropDatabaseStatement(name);
         g.ServerConnection.execute(g.SqlText);
         const std::string folder = config::dataFolder(g, readDataFileFolder);
         for (const char* suffix : {".mdf", ".ldf", "_dat.mdf", "_log.ldf"}) {
@@ -33,9 +32,10 @@ std::vector<data::DataError> createDatabase(const std::string& name, state::Glob
     util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
 
     const std::string folder = config::dataFolder(g, readDataFileFolder);
-    g.SqlText = "CREATE DATABASE [" + name + "]  ON (NAME = N'" + name + "_dat', FILENAME = N'" + folder + name +
-                ".mdf' , SIZE = 91, FILEGROWTH = 10%) LOG ON (NAME = N'" + name + "_log', FILENAME = N'" + folder +
-                name + ".ldf' , SIZE = 2, FILEGROWTH = 10%)";
+    g.SqlText = "CREATE DATABASE " + util::identifier(name) + "  ON (NAME = " + util::unicodeLiteral(name + "_dat") +
+                ", FILENAME = " + util::unicodeLiteral(folder + name + ".mdf") +
+                " , SIZE = 91, FILEGROWTH = 10%) LOG ON (NAME = " + util::unicodeLiteral(name + "_log") +
+                ", FILENAME = " + util::unicodeLiteral(folder + name + ".ldf") + " , SIZE = 2, FILEGROWTH = 10%)";
     g.ServerConnection.execute(g.SqlText);  // a failure here goes to the caller
 
     for (const std::string& option : config::databaseOptionStatements(name, true)) {
@@ -75,9 +75,11 @@ void createCompanyDatabase(const std::string& serverAddress, const std::string& 
                            const std::string& windowsFolder, state::GlobalState& g) {
     data::Connection server;
     server.open(serverAddress);
-    server.execute("CREATE DATABASE [" + databaseName + "]  ON (NAME = N'" + databaseName + "_dat', FILENAME = N'" +
-                   windowsFolder + databaseName + ".mdf') LOG ON (NAME = N'" + databaseName + "_log', FILENAME = N'" +
-                   windowsFolder + databaseName + ".ldf')");
+    server.execute("CREATE DATABASE " + util::identifier(databaseName) +
+                   "  ON (NAME = " + util::unicodeLiteral(databaseName + "_dat") +
+                   ", FILENAME = " + util::unicodeLiteral(windowsFolder + databaseName + ".mdf") +
+                   ") LOG ON (NAME = " + util::unicodeLiteral(databaseName + "_log") +
+                   ", FILENAME = " + util::unicodeLiteral(windowsFolder + databaseName + ".ldf") + ")");
     const std::string text = config::companyConnectionClosed(serverAddress, databaseName);
     data::Connection company;
     company.open(text);

@@ -39,7 +39,7 @@ std::string scratchTableStatement(const std::string& computerName) {
         " [QuotaDeduzione] float NULL,", " [TassoCambio] money NULL,", " [IdSedeCompetenza] int NULL,",
         " [Correzione] bit not NULL default 0,", " [idSedeAmm] int NULL,", " [idPagamento] int not NULL default 0",
     };
-    std::string s = "CREATE TABLE [TempLgg" + computerName + "] (";
+    std::string s = "CREATE TABLE " + util::identifier("TempLgg" + computerName) + " (";
     for (const char* c : columns) s += c;
     return s + " )";
 }
@@ -64,7 +64,7 @@ std::string readStoredPassword(const std::string& userName, state::GlobalState& 
     std::string stored;
     ignoreErrors([&] {
         data::Recordset rs;
-        rs.open("select * from abilitazioneaccessi where nomeutente like " + util::quoted(userName), g.SharedConnection,
+        rs.open("select * from abilitazioneaccessi where nomeutente like " + util::likeLiteral(userName), g.SharedConnection,
                 data::CursorType::Keyset, data::LockType::Pessimistic);
         if (!rs.eof() && !rs.field("paswutente").isNull()) stored = rs.field("paswutente").toString();
     });
@@ -164,7 +164,7 @@ SignInOutcome SignInProcedure::confirmationEntered() {
         return SignInOutcome::Stay;
     }
     g_.SignInSqlText = "select * from AbilitazioneAccessi" + std::string(" where ") + " NomeUtente = " +
-                       util::quoted(boxes.userName);
+                       util::literal(boxes.userName);
     data::Recordset& rs = g_.SharedRecordset;
     bool found = false;
     ignoreErrors([&] {
@@ -211,8 +211,8 @@ SignInProcedure::Rights SignInProcedure::loadRights(const std::string& name, con
     g_.SignInSqlText = "Select " + std::string(" idautonumber,") + " NomeUtente," + " Administrator," + " A_Inserisci," +
                        " A_Cancella," + " A_Iva," + " A_Bilancio," + " A_Personale," + " A_ArchivioStoria," +
                        " A_PFinanza," + " A_Synchro," + " A_EmettiPagamenti," + " A_Progetta," + " Disabilita" +
-                       " from " + " AbilitazioneAccessi" + " where " + " NomeUtente = " + util::quoted(name) + " and " +
-                       " PaswUtente = " + util::quoted(password);
+                       " from " + " AbilitazioneAccessi" + " where " + " NomeUtente = " + util::literal(name) + " and " +
+                       " PaswUtente = " + util::literal(password);
     config::resetSharedObjects(g_);
     bool found = false;
     ignoreErrors([&] {

@@ -3,6 +3,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "util/Helpers.h"
+
 namespace vopa::embedded {
 extern const char catalogueText[];
 }
@@ -93,29 +95,31 @@ const std::vector<CatalogueEntry>& catalogue() {
 }
 
 std::string sourceClause(std::string_view companyDatabase, std::string_view table) {
-    return std::string(kCrLf) + " from [" + std::string(companyDatabase) + "].[dbo].[" + std::string(table) + "]";
+    return std::string(kCrLf) + " from " + util::identifier(companyDatabase) + ".[dbo]." + util::identifier(table);
 }
 
 std::string identitySwitch(std::string_view table, bool on) {
-    return "set identity_insert  [VoPaDatiTraining].[dbo].[" + std::string(table) + (on ? "] ON" : "] OFF");
+    return "set identity_insert  [VoPaDatiTraining].[dbo]." + util::identifier(table) + (on ? " ON" : " OFF");
 }
 
 std::string copyStatement(const CatalogueEntry& entry, std::string_view companyDatabase) {
-    std::string s = "Insert into [VoPaDatiTraining].[dbo].[" + entry.table + "](";
+    const std::string target = "[VoPaDatiTraining].[dbo]." + util::identifier(entry.table);
+    std::string s = "Insert into " + target + "(";
     for (std::size_t i = 0; i < entry.insertColumns.size(); ++i)
-        s += std::string(kCrLf) + "   [" + entry.insertColumns[i] + "]" + (i + 1 < entry.insertColumns.size() ? "," : "");
+        s += std::string(kCrLf) + "   " + util::identifier(entry.insertColumns[i]) +
+             (i + 1 < entry.insertColumns.size() ? "," : "");
     s += std::string(kCrLf) + ") select";
     for (std::size_t i = 0; i < entry.selectItems.size(); ++i) {
-        const std::string item = entry.isConstant[i] ? entry.selectItems[i] : "[" + entry.selectItems[i] + "]";
+        const std::string item = entry.isConstant[i] ? entry.selectItems[i] : util::identifier(entry.selectItems[i]);
         s += std::string(kCrLf) + "   " + item + (i + 1 < entry.selectItems.size() ? "," : "");
     }
     s += std::string(kCrLf) + sourceClause(companyDatabase, entry.table);
     const std::string key = entry.guardKey();
     if (!key.empty()) {
-        const std::string target = "[VoPaDatiTraining].[dbo].[" + entry.table + "]";
-        s += std::string(kCrLf) + " where not exists(select" + kCrLf + "   [" + key + "]" + kCrLf + " from " + target +
-             kCrLf + " where " + target + ".[" + key + "]=" + kCrLf + " [" + std::string(companyDatabase) +
-             "].[dbo].[" + entry.table + "].[" + key + "])";
+        s += std::string(kCrLf) + " where not exists(select" + kCrLf + "   " + util::identifier(key) + kCrLf + " from " +
+             target + kCrLf + " where " + target + "." + util::identifier(key) + "=" + kCrLf + " " +
+             util::identifier(companyDatabase) + ".[dbo]." + util::identifier(entry.table) + "." +
+             util::identifier(key) + ")";
     }
     return s;
 }

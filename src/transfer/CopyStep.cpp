@@ -1,6 +1,7 @@
 #include "CopyStep.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 #include "config/ConfigFiles.h"
@@ -9,6 +10,7 @@
 #include "platform/text/Text.h"
 #include "platform/ui/MessageService.h"
 #include "util/ErrorModes.h"
+#include "util/Helpers.h"
 
 namespace vopa::transfer {
 namespace {
@@ -50,8 +52,8 @@ TableColumns columnsOf(state::GlobalState& g, const std::string& database) {
     std::map<std::string, std::string> identities;
     {
         data::Recordset rs;
-        rs.open("SELECT o.name, c.name FROM [" + database + "].sys.columns c JOIN [" + database +
-                    "].sys.objects o ON o.object_id = c.object_id WHERE c.is_identity = 1",
+        rs.open("SELECT o.name, c.name FROM " + util::identifier(database) + ".sys.columns c JOIN " +
+                    util::identifier(database) + ".sys.objects o ON o.object_id = c.object_id WHERE c.is_identity = 1",
                 g.ServerConnection, data::CursorType::Keyset, data::LockType::ReadOnly);
         for (; !rs.eof(); rs.moveNext())
             identities[text::toLower(rs.field(0).toString())] = text::toLower(rs.field(1).toString());
@@ -59,7 +61,7 @@ TableColumns columnsOf(state::GlobalState& g, const std::string& database) {
     TableColumns tables;
     data::Recordset rs;
     rs.open("SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE "
-            "FROM [" + database + "].INFORMATION_SCHEMA.COLUMNS ORDER BY TABLE_NAME, ORDINAL_POSITION",
+            "FROM " + util::identifier(database) + ".INFORMATION_SCHEMA.COLUMNS ORDER BY TABLE_NAME, ORDINAL_POSITION",
             g.ServerConnection, data::CursorType::Keyset, data::LockType::ReadOnly);
     for (; !rs.eof(); rs.moveNext()) {
         ColumnShape c;
@@ -81,6 +83,14 @@ TableColumns columnsOf(state::GlobalState& g, const std::string& database) {
     return tables;
 }
 
+// A type text as the catalog gives it: a type name and its length, precision or scale in parentheses.
+// Anything else is not pasted into a statement.
+bool plainTypeName(const std::string& type) {
+    for (unsigned char c : type)
+        if (!(std::isalnum(c) || c == '(' || c == ')' || c == ',' || c == ' ')) return false;
+    return !type.empty();
+}
+
 const ColumnShape* findColumn(const std::vector<ColumnShape>& columns, const std::string& name) {
     for (const ColumnShape& c : columns)
         if (text::equalsNoCase(c.name, name)) return &c;
@@ -99,8 +109,8 @@ const std::vector<ColumnShape>& prepareTarget(state::GlobalState& g, const Catal
     auto target = training.find(key);
     if (target == training.end()) {
         if (source == company.end()) return none;  // neither has it: the copy fails as it always has
-        g.SqlText = "SELECT * INTO [" + trainingName + "].[dbo].[" + e.table + "] FROM [" + g.CompanyDatabaseName +
-                    "].[dbo].[" + e.table + "] WHERE 1 = 0";
+        g.SqlText = "SELECT * INTO " + util::identifier(trainingName) + ".[dbo]." + util::identifier(e.table) + " FROM " +
+                    util::identifier(g.CompanyDatabaseName) + ".[dbo]." + util::identifier(e.table) + " WHERE 1 = 0";
         g.ServerConnection.execute(g.SqlText);
         // SELECT INTO gives the new table the company table's columns, identity included.
         return training[key] = source->second;
@@ -109,8 +119,9 @@ const std::vector<ColumnShape>& prepareTarget(state::GlobalState& g, const Catal
         if (findColumn(target->second, column) || source == company.end()) continue;
         const ColumnShape* wanted = findColumn(source->second, column);
         if (!wanted) continue;  // the company lacks it too: the copy fails as it always has
-        g.SqlText = "ALTER TABLE [" + trainingName + "].[dbo].[" + e.table + "] ADD [" + wanted->name + "] " +
-                    wanted->type + " NULL";
+        if (!plainTypeName(wanted->type)) continue;  // not a type this program makes: the copy fails as it would
+        g.SqlText = "ALTER TABLE " + util::identifier(trainingName) + ".[dbo]." + util::identifier(e.table) + " ADD " +
+                    util::identifier(wanted->name) + " " + wanted->type + " NULL";
         g.ServerConnection.execute(g.SqlText);
         target->second.push_back({wanted->name, wanted->type, false});
     }

@@ -50,13 +50,39 @@ std::string& sanitise(std::string& text) {
     return text;
 }
 
-std::string quoted(std::string_view text) {
-    std::string out = "'";
+namespace {
+
+std::string enclosed(std::string_view text, char open, char close) {
+    std::string out(1, open);
+    out.reserve(text.size() + 2);
     for (char c : text) {
-        if (c == '\'') out.push_back('\'');
         out.push_back(c);
+        if (c == close) out.push_back(close);
     }
-    return out + "'";
+    out.push_back(close);
+    return out;
+}
+
+}  // namespace
+
+std::string literal(std::string_view text) { return enclosed(text, '\'', '\''); }
+
+std::string unicodeLiteral(std::string_view text) { return "N" + literal(text); }
+
+std::string identifier(std::string_view name) { return enclosed(name, '[', ']'); }
+
+std::string likeLiteral(std::string_view text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '%' || c == '_' || c == '[') {
+            escaped += '[';
+            escaped += c;
+            escaped += ']';
+        } else {
+            escaped += c;
+        }
+    }
+    return literal(escaped);
 }
 
 std::string numberText(double value) { return Value::dbl(value).toString(); }

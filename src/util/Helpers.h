@@ -16,8 +16,19 @@ bool isEmptyValue(const Value& value);
 // Replaces blanks and the punctuation that names must not carry by "_", in place; returns the text.
 std::string& sanitise(std::string& text);
 
-// 'text' with embedded quotes doubled: a value typed by the operator enters a statement as data only.
-std::string quoted(std::string_view text);
+// The only two ways a value read from a database, a file, the command line or the operator enters a
+// statement: as a literal or as an identifier. Whatever the value holds, it stays data.
+
+// 'text' with embedded quotes doubled; unicodeLiteral gives N'text'.
+std::string literal(std::string_view text);
+std::string unicodeLiteral(std::string_view text);
+
+// [name] with embedded closing brackets doubled.
+std::string identifier(std::string_view name);
+
+// A literal for the right side of LIKE that matches `text` itself: the wildcards %, _ and [ are
+// bracketed so that a name holding them matches only itself.
+std::string likeLiteral(std::string_view text);
 
 // A number as statements carry it: plain decimal form, no exponent ("3", "2.5").
 std::string numberText(double value);

@@ -35,7 +35,6 @@ TEST(TrainingBuild, CopiesEveryCatalogueTableWithTheCompanysRows) {
     const demo::DemoInstallation demo = demo::createDemoInstallation(options);
     state::GlobalState g;
     g.ComputerName = "PC_UFFICIO";
-    g.DataSourceName = "Qen_server";
     double id = demo.companies.front().id;
     company::openCompany(id, g);
     g.CurrentOfficeNumber = 1;

@@ -115,7 +115,6 @@ struct DemoCompany {
         options.rows = 400;
         const demo::DemoInstallation installation = demo::createDemoInstallation(options);
         g.ComputerName = "PC_UFFICIO";
-        g.DataSourceName = "Qen_server";
         companyId = installation.companies.front().id;
         database = installation.companies.front().databaseName;
         connection.open(demo::kDemoServerAddress);

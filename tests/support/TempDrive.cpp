@@ -78,4 +78,38 @@ void TempDrive::writeLocalInstallation() const {
 
 bool TempDrive::exists(const std::string& relative) const { return fs::exists(files::mapPath("C:/" + relative)); }
 
+namespace {
+
+std::string trimmed(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> iniSections(const fs::path& file) {
+    std::vector<std::string> names;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        line = trimmed(line);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') names.push_back(line.substr(1, line.size() - 2));
+    }
+    return names;
+}
+
+std::map<std::string, std::string> iniSection(const fs::path& file, const std::string& name) {
+    std::map<std::string, std::string> pairs;
+    std::ifstream in(file);
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        line = trimmed(line);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']')
+            inside = line.substr(1, line.size() - 2) == name;
+        else if (const auto eq = line.find('='); inside && eq != std::string::npos)
+            pairs[trimmed(line.substr(0, eq))] = trimmed(line.substr(eq + 1));
+    }
+    return pairs;
+}
+
 }  // namespace vopa::testing

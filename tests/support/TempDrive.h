@@ -4,6 +4,7 @@
 // folder (ODBCINI = <root>/user-odbc.ini) and to a system file of the test process (odbcSystemFile()).
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,6 +30,8 @@ public:
     void writeLocalInstallation() const;
     // The system odbc.ini the program's system data sources go to (empty when the drive is made).
     const std::filesystem::path& odbcSystemFile() const { return odbcSystemFile_; }
+    // The user's odbc.ini the program's user data sources go to.
+    std::filesystem::path odbcUserFile() const { return root_ / "user-odbc.ini"; }
 
 private:
     std::filesystem::path root_;
@@ -37,5 +40,10 @@ private:
     std::vector<std::pair<std::string, std::string>> previousOdbc_;
     std::filesystem::path odbcSystemFile_;
 };
+
+// The "key=value" lines of section [name] of an odbc.ini, keys as written; empty when it is missing.
+std::map<std::string, std::string> iniSection(const std::filesystem::path& file, const std::string& name);
+// The names of the sections of an odbc.ini, in order.
+std::vector<std::string> iniSections(const std::filesystem::path& file);
 
 }  // namespace vopa::testing

@@ -1,5 +1,7 @@
 #include "ConnectionString.h"
 
+#include <algorithm>
+
 #include "platform/text/Text.h"
 
 namespace vopa::data {
@@ -28,9 +30,19 @@ ConnectionString::ConnectionString(const std::string& text) {
         while (valueStart < text.size() && text[valueStart] == ' ') ++valueStart;
         std::string value;
         if (valueStart < text.size() && text[valueStart] == '{') {
-            std::size_t close = text.find('}', valueStart);
-            value = text.substr(valueStart + 1, close == std::string::npos ? std::string::npos : close - valueStart - 1);
-            semi = text.find(';', close == std::string::npos ? text.size() : close);
+            // A braced value runs to the first "}" that is not doubled; inside it ";" is data.
+            std::size_t i = valueStart + 1;
+            for (; i < text.size(); ++i) {
+                if (text[i] != '}') {
+                    value.push_back(text[i]);
+                } else if (i + 1 < text.size() && text[i + 1] == '}') {
+                    value.push_back('}');
+                    ++i;
+                } else {
+                    break;
+                }
+            }
+            semi = text.find(';', std::min(i, text.size()));
         } else {
             semi = text.find(';', valueStart);
             value = trim(text.substr(valueStart, semi == std::string::npos ? std::string::npos : semi - valueStart));

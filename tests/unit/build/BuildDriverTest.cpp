@@ -34,7 +34,6 @@ struct Fixture {
 
     Fixture() {
         g.ComputerName = "PC_UFFICIO";
-        g.DataSourceName = "Qen_server";
         double id = 1;
         company::openCompany(id, g);
         g.CurrentOfficeNumber = 1;

@@ -32,7 +32,6 @@ struct Fixture {
     state::GlobalState g;
     explicit Fixture(const std::vector<SmallCompany>& companies = kTwoCompanies) : installation(companies) {
         g.ComputerName = "PC_UFFICIO";
-        g.DataSourceName = "Qen_server";
     }
     SmallInstallation installation;
 
@@ -80,6 +79,14 @@ TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
     EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "2");
     ASSERT_TRUE(f.g.SharedConnection.isOpen());
     EXPECT_EQ(f.g.SharedConnection.execute("SELECT DB_NAME()")->field(0).toString(), "VoPaDatiAlfa");
+    // The data sources of the suite's other programs: the company's under "Qen_server" (the program
+    // starts with no name of its own for it), the scratch and registry databases on the local server.
+    const auto user = f.drive.odbcUserFile();
+    EXPECT_EQ(vopa::testing::iniSections(user), (std::vector<std::string>{"Qen_server", "Qen_Temp", "Qen_Azienda"}));
+    EXPECT_EQ(vopa::testing::iniSection(user, "Qen_server")["Database"], "VoPaDatiAlfa");
+    EXPECT_EQ(vopa::testing::iniSection(user, "Qen_server")["Description"], "Dati Alfa Sud");
+    EXPECT_EQ(vopa::testing::iniSection(user, "Qen_Temp")["Database"], "VoPaDatiTemp");
+    EXPECT_EQ(vopa::testing::iniSection(user, "Qen_Azienda")["Database"], "VoPaDatiAzienda");
 
     // Another company moves the terminal row, without adding a second one.
     id = 1;
@@ -87,6 +94,7 @@ TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiZeta");
     EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "1");
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
+    EXPECT_EQ(vopa::testing::iniSection(user, "Qen_server")["Database"], "VoPaDatiZeta");
     EXPECT_TRUE(f.messages->boxes().empty());
 }
 

@@ -25,7 +25,6 @@ struct Fixture {
 
     Fixture() {
         g.ComputerName = "PC_UFFICIO";
-        g.DataSourceName = "Qen_server";
         for (const char* db : {"VoPaDatiAlfa", "VoPaDatiBeta"}) {
             installation.addUser(db, {"admin", std::string("segreta"), true});
             installation.addUser(db, {"nuovo", std::nullopt});
@@ -158,13 +157,13 @@ TEST(CompanySelection, ListsByNameSwitchesAtOnceAndRegistersOnClosing) {
     ASSERT_EQ(selection.companies().size(), 2u);
     EXPECT_EQ(selection.companies()[0].name, "Alfa");
     EXPECT_EQ(selection.preselectedName(), "Alfa");
-    EXPECT_EQ(f.g.DataSourceName, "Qen_Server");
     selection.openChosen();  // nothing chosen yet: still Alfa
     selection.choose(2);
     selection.openChosen();
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiBeta");
     EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAzienda", "SELECT Ultimo FROM link_programmaTerminale"), "2");
     selection.close();
+    EXPECT_EQ(vopa::testing::iniSection(f.drive.odbcUserFile(), "Qen_server")["Database"], "VoPaDatiBeta");
     // The next sign-in works on the new company's users.
     f.signIn.load();
     EXPECT_EQ(f.signIn.activate(), SignInOutcome::Stay);
