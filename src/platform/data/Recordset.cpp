@@ -13,7 +13,12 @@ bool isPlainName(const std::string& source) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
     while (!s.empty() && s.front() == ' ') s.erase(s.begin());
     if (s.empty()) return false;
-    if (s.front() == '[' && s.back() == ']') return s.find(']') == s.size() - 1;
+    if (s.front() == '[' && s.back() == ']' && s.size() >= 2) {
+        // One bracketed name: every "]" inside it is doubled.
+        for (std::size_t i = 1; i + 1 < s.size(); ++i)
+            if (s[i] == ']' && (i + 2 >= s.size() || s[++i] != ']')) return false;
+        return true;
+    }
     for (unsigned char c : s)
         if (std::isspace(c) || c == '(' || c == '\'' || c == ';') return false;
     return true;

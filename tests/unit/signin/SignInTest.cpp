@@ -135,6 +135,9 @@ TEST(SignIn, NamesReachTheDatabaseAsData) {
     // Quoted, a name with an apostrophe finds its own row and nothing else.
     EXPECT_EQ(signin::readStoredPassword("o'brien", f.g), "irlanda");
     EXPECT_EQ(signin::readStoredPassword("x' or '1'='1", f.g), "");
+    // The user look-up matches the name itself: wildcards in a typed name match no other user.
+    for (const char* name : {"adm%", "_dmin", "%", "[a]dmin"}) EXPECT_EQ(signin::readStoredPassword(name, f.g), "") << name;
+    EXPECT_EQ(signin::readStoredPassword("ADMIN", f.g), "segreta");
     EXPECT_EQ(f.signInWith("x' or '1'='1", "segreta"), SignInOutcome::Stay);
     EXPECT_EQ(f.g.UserRights[state::RightAdministrator], 0);
     EXPECT_EQ(f.signInWith("O'Brien", "irlanda"), SignInOutcome::Stay);  // typed, the name becomes o_brien

@@ -75,7 +75,7 @@ bool isTextColumn(const std::string& c) { return c == "Numeroconto" || c == "Nom
 void createCompanyBudgetTable(const std::string& name, int contoReportLength = 255) {
     std::vector<std::string> columns = budgetColumns();
     std::reverse(columns.begin(), columns.end());
-    std::string sql = "CREATE TABLE [" + name + "] (";
+    std::string sql = "CREATE TABLE " + util::identifier(name) + " (";
     for (const std::string& c : columns) {
         std::string type = "money";
         if (c == "ID" || c == "IDConto" || c == "IDValuta" || c == "IDTipoConto") type = "int";
@@ -93,7 +93,7 @@ void insertRow(const std::string& database, const std::string& table, const std:
         columns += (columns.empty() ? "" : ", ") + c;
         literals += (literals.empty() ? "" : ", ") + v;
     }
-    SmallInstallation::run(database, "INSERT INTO [" + table + "] (" + columns + ") VALUES (" + literals + ")");
+    SmallInstallation::run(database, "INSERT INTO " + util::identifier(table) + " (" + columns + ") VALUES (" + literals + ")");
 }
 
 // Every column of a budget row with a value of its own: no two columns (nor two rows) share one.
@@ -333,7 +333,7 @@ TEST_F(BudgetTables, ARowThatCannotBeSavedDoesNotStopTheOthers) {
 // Funder accounts.
 
 void createCompanyFunderTable(const std::string& name, int categoryLength = 20) {
-    SmallInstallation::run(kCompany, "CREATE TABLE [" + name + "] (id int NULL, category varchar(" +
+    SmallInstallation::run(kCompany, "CREATE TABLE " + util::identifier(name) + " (id int NULL, category varchar(" +
                                          std::to_string(categoryLength) +
                                          ") NULL, number varchar(20) NULL, budgetitem varchar(40) NULL, idtipoconto int "
                                          "NULL, idgruppovopa int NULL, description varchar(100) NULL, Seleziona bit NULL)");
@@ -508,3 +508,36 @@ TEST_F(FunderAccounts, ARowThatDoesNotFitIsLeftOutAndNoted) {
 }
 
 }  // namespace
+
+// Names people really give projects and funders (a quote, a bracket, guillemets, accents) reach their
+// tables as names: each table is made and filled, and a name cannot end a statement early.
+TEST_F(FunderAccounts, NamesWithQuotesBracketsAndAccentsReachTheirTables) {
+    const std::vector<std::string> types = {"L'Aquilone", "conti]x", "«Città» d'Àrte", "a';DROP TABLE x--"};
+    int id = 0;
+    for (const std::string& type : types) {
+        ++id;
+        addProject(id, util::literal(type), "''");
+        createCompanyBudgetTable(type);
+        insertRow(kCompany, type, {{"IDConto", std::to_string(id)}, {"Budgetapproved", "7"}});
+        addFunder(id, util::literal(type));
+        createCompanyFunderTable(type + "Conti");
+        addFunderAccount(type + "Conti", std::to_string(id), "'c'", "'1'");
+    }
+
+    transfer::runBudgetStep(g);
+    g.ServerConnection.open(g.ServerConnectionString);  // the budget step's reset closes it
+    transfer::runFunderAccountsStep(g, recording(100));
+
+    id = 0;
+    for (const std::string& type : types) {
+        ++id;
+        EXPECT_EQ(rowsOf(kTraining, "SELECT IDConto, Budgetapproved FROM " + util::identifier(type)),
+                  (std::vector<Row>{{{"idconto", std::to_string(id)}, {"budgetapproved", "7"}}}))
+            << type;
+        EXPECT_EQ(rowsOf(kTraining, "SELECT category FROM " + util::identifier(type + "Conti")),
+                  (std::vector<Row>{{{"category", "c"}}}))
+            << type;
+    }
+    EXPECT_EQ(SmallInstallation::count(kCompany, "SELECT * FROM finanziatore"), static_cast<int>(types.size()));
+    EXPECT_TRUE(messages->texts().empty()) << messages->texts().front();
+}
