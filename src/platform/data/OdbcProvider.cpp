@@ -86,7 +86,14 @@ std::string baseTableOf(const std::string& statement) {
     }
 }
 
-std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+std::string quoted(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out.push_back(c);
+        if (c == '"') out.push_back('"');
+    }
+    return out + "\"";
+}
 
 // The data layer's error for a driver failure: the driver's native number when it gives one.
 DataError fromOdbc(const odbc::OdbcError& e, int fallback = 50000) {
