@@ -112,20 +112,18 @@ Value accountValue(double account) { return Value::longInt(static_cast<std::int3
 }  // namespace
 
 std::int32_t accountGroup(state::GlobalState& g, double account) {
+    // No trap of its own: a failing lookup reaches the caller, whose assignment is then skipped instead
+    // of writing a group 0 that no account has.
     std::int32_t group = 0;
-    util::ignoreErrors([&] {
-        data::Connection own;
-        own.open(g.CompanyConnectionString);
-        Recordset rs;
-        rs.open("SELECT  IdGruppoVopa From conti where IdConto =" + number(std::lround(account)), own,
-                CursorType::Keyset, LockType::ReadOnly);
-        if (!rs.eof()) {
-            Value v = rs.field("IdGruppoVopa");
-            if (!util::isEmptyValue(v)) group = static_cast<std::int32_t>(v.toDouble());
-        }
-        rs.close();
-        own.close();
-    });
+    data::Connection own;
+    own.open(g.CompanyConnectionString);
+    Recordset rs;
+    rs.open("SELECT  IdGruppoVopa From conti where IdConto =" + number(std::lround(account)), own, CursorType::Keyset,
+            LockType::ReadOnly);
+    if (!rs.eof()) {
+        Value v = rs.field("IdGruppoVopa");
+        if (!util::isEmptyValue(v)) group = static_cast<std::int32_t>(v.toDouble());
+    }
     return group;
 }
 
@@ -183,7 +181,7 @@ void upgradeVatTables(state::GlobalState& g) {
                       setField(rs, "Description", Value::string("Iva Corrispettivi"));
                       setField(rs, "idconto", accountValue(salesAccount));
                       setField(rs, "idprogetto", Value::longInt(10000001));
-                      setField(rs, "idconto1", Value::longInt(accountGroup(g, salesAccount)));
+                      util::ignoreErrors([&] { rs.setField("idconto1", Value::longInt(accountGroup(g, salesAccount))); });
                       setField(rs, "Tasso", Value::longInt(1));
                       setField(rs, "IDPagamento", Value::longInt(1));
                       save(rs);
@@ -200,7 +198,7 @@ void upgradeTransferAccounts(state::GlobalState& g) {
         rs.addNew();
         setField(rs, "id", Value::longInt(7));
         setField(rs, "idconto", accountValue(account));
-        setField(rs, "idconto1", Value::longInt(accountGroup(g, account)));
+        util::ignoreErrors([&] { rs.setField("idconto1", Value::longInt(accountGroup(g, account))); });
         setField(rs, "Description", Value::string("F.di ai progetti - prestito a progetti"));
         save(rs);
     });

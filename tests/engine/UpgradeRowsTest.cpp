@@ -198,6 +198,19 @@ const std::vector<Variant> kVariants = {
       "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento FROM IvaTabellaContiUtili "
       "WHERE Description LIKE '%Corrispettivi%'",
       {"NULL|Iva Corrispettivi|3002|10000001|42|1.0000|1"}}},
+    // The account group cannot be looked up (no chart of accounts): the group is left unset, not 0.
+    {"TakingsRowWithoutGroup",
+     {"DROP TABLE conti", "DROP TABLE IvaTabellaContiUtili",
+      "CREATE TABLE [IvaTabellaContiUtili]([ID] [int] NULL,[Description] [nvarchar](50) NULL,[IDConto] [int] NULL,"
+      "[IdProgetto] [int] NULL,[ComodoAutoNumberSede] [int] NULL,[idSedeLocale] [int] NULL,[idconto1] [int] NULL,"
+      "[Tasso] [money] NULL,[idpagamento] [int] NULL)",
+      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
+      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)"},
+     schema::upgradeVatTables,
+     {"the takings row is added without a group", Db::Company,
+      "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento FROM IvaTabellaContiUtili "
+      "WHERE Description LIKE '%Corrispettivi%'",
+      {"NULL|Iva Corrispettivi|3002|10000001|NULL|1.0000|1"}}},
     // The server-address upgrade rewrites rows 1 and 2 in place and deletes nothing.
     {"ServerRowsRewrittenInPlace",
      {},
