@@ -22,8 +22,10 @@ namespace vopa::app {
 class BuildWindow::Observer final : public build::BuildObserver {
 public:
     explicit Observer(BuildWindow* window) : window_(window) {}
-    void stepStarted(const std::string& step) override {
-        post([w = window_, s = QString::fromStdString(step)] { w->showStep(s); });
+    void stepStarted(const std::string& step, int number, int count) override {
+        post([w = window_, s = QString("Passo %1 di %2 — %3").arg(number).arg(count).arg(QString::fromStdString(step))] {
+            w->showStep(s);
+        });
     }
     void progress(int value, int maximum) override {
         post([w = window_, value, maximum] {

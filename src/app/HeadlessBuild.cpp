@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "build/BuildDriver.h"
 #include "company/CompanyOpening.h"
@@ -42,9 +45,9 @@ const char* const kUsage =
 class TerminalObserver final : public build::BuildObserver {
 public:
     TerminalObserver() : terminal_(isatty(fileno(stderr)) != 0) {}
-    void stepStarted(const std::string& step) override {
+    void stepStarted(const std::string& step, int number, int count) override {
         endTableLine();
-        std::cerr << "== " << step << std::endl;
+        std::cerr << "== " << number << "/" << count << " " << step << std::endl;
     }
     void currentTable(const std::string& table, int index, int count) override {
         if (!terminal_) return;
@@ -67,6 +70,19 @@ private:
     bool terminal_;
     bool tableLine_ = false;
 };
+
+// A company id as the registry holds it: a whole number above 0, written in digits only.
+double companyId(const std::string& text) {
+    const bool digits = !text.empty() && text.size() <= 9 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stol(text) == 0) throw std::invalid_argument("--company needs a company id (a whole number above 0), not \"" + text + "\"");
+    return static_cast<double>(std::stol(text));
+}
+
+// Ctrl-C (or a service manager's SIGTERM) stops the build after the statement that is running; the
+// build then ends as an interrupted one, with its report.
+std::atomic<bool> stopRequested{false};
+extern "C" void requestStop(int) { stopRequested.store(true); }
 
 struct Arguments {
     std::string user, password;
@@ -102,7 +118,7 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
             } else if (a == "--yes") {
                 args.yes = true;
             } else if (a == "--company") {
-                args.company = std::stod(value());
+                args.company = companyId(value());
             } else {
                 throw std::invalid_argument("unknown option " + a);
             }
@@ -125,11 +141,34 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
         return 1;
     }
 
+    if (std::optional<std::string> problem = company::driveProblem()) {
+        std::cerr << "vopa-training: " << *problem << "\n";
+        return 1;
+    }
+
     // The start-up window's work, then the sign-in's, then the main window's: the same procedures.
     company::prepareStartup(g);
     if (args.company != 0) {
+        // The company asked for, or none: another company's data must never replace the training copy
+        // a nightly job expects.
+        const std::optional<std::string> database = company::registeredDatabase(args.company, g);
+        if (!database) {
+            std::cerr << "vopa-training: there is no company " << util::numberText(args.company)
+                      << " in the registry (link_programma)\n";
+            return 1;
+        }
+        g.CompanyDatabaseName = *database;
+        if (database->empty() || !company::databaseExists(g)) {
+            std::cerr << "vopa-training: the database " << *database << " of company " << util::numberText(args.company)
+                      << " is not on the server\n";
+            return 1;
+        }
         double id = args.company;
         company::openCompany(id, g);
+        if (g.CompanyId != args.company) {
+            std::cerr << "vopa-training: company " << util::numberText(args.company) << " could not be opened\n";
+            return 1;
+        }
     }
     company::runMaintenancePass(g);
     signin::SignInProcedure signIn(g);
@@ -158,14 +197,24 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
     std::cout << "company database: " << g.CompanyDatabaseName << std::endl;
 
     TerminalObserver observer;
-    const build::BuildResult result = build::runBuild(observer, {build::standardCopyStep()}, g);
-    if (!result.summary.reportFile.empty())
-        std::cout << result.summary.complete << " of " << result.summary.tables
-                  << " tables copied completely; report: " << result.summary.reportFile << " ("
+    build::BuildOptions options{build::standardCopyStep()};
+    options.stop = &stopRequested;
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    const build::BuildResult result = build::runBuild(observer, options, g);
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (result.copyEnded)
+        std::cout << result.summary.complete << " of " << result.summary.tables << " tables copied completely";
+    else
+        std::cout << "the build did not complete";
+    for (const std::string& failure : result.failures) std::cout << "; " << failure;
+    if (result.summary.written)
+        std::cout << "; report: " << result.summary.reportFile << " ("
                   << files::mapPath(result.summary.reportFile).string() << ")" << std::endl;
-    const bool complete = result.outcome == build::BuildOutcome::Completed && result.incompleteTables.empty() &&
-                          result.summary.complete == result.summary.tables;
-    return complete ? 0 : 1;
+    else
+        std::cout << "; the report could not be written: " << result.summary.writeError << std::endl;
+    return result.complete() ? 0 : 1;
 }
 
 }  // namespace vopa::app

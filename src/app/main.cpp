@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "HeadlessBuild.h"
 #include "StartupWindow.h"
 #include "Windows.h"
+#include "company/ProgramShell.h"
 #include "config/ConfigFiles.h"
 #include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
@@ -47,6 +49,8 @@ int main(int argc, char* argv[]) {
     vopa::util::sanitise(g.ComputerName);
     g.ProgramFolder = vopa::sys::programFolder();
 
+    if (std::optional<std::string> problem = vopa::company::driveProblem())
+        vopa::ui::messages().endProgramAfter(*problem);
     if (!vopa::files::fileExists(vopa::config::kServerAddressFile)) {
         vopa::ui::messages().endProgramAfter(
             "Nessuna installazione configurata: manca " + std::string(vopa::config::kServerAddressFile) + " (" +

@@ -1,11 +1,13 @@
 #include "BuildDriver.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "company/CompanyOpening.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
 #include "config/SharedObjects.h"
+#include "platform/data/Interruption.h"
 #include "platform/files/Files.h"
 #include "platform/text/Text.h"
 #include "platform/ui/MessageService.h"
@@ -59,13 +61,13 @@ std::string oldDatabaseFolder(state::GlobalState& g, const std::string& name) {
 
 class Build {
 public:
-    Build(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g)
-        : observer_(observer), options_(options), g_(g) {}
+    Build(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g, BuildResult& result)
+        : observer_(observer), options_(options), g_(g), result_(result) {}
 
-    BuildResult run();
+    void run();
 
 private:
-    void step(const std::string& name) { observer_.stepStarted(name); }
+    void step(const char* name) { observer_.stepStarted(name, stepNumber(name), kBuildStepCount); }
     void upgradeCompany();
     void recreateTrainingDatabase(const std::string& name);
     void finish();
@@ -73,7 +75,7 @@ private:
     BuildObserver& observer_;
     const BuildOptions& options_;
     state::GlobalState& g_;
-    std::vector<std::string> incomplete_;
+    BuildResult& result_;
 };
 
 void Build::upgradeCompany() {
@@ -110,7 +112,7 @@ void Build::recreateTrainingDatabase(const std::string& name) {
     schema::runSchemaStep(g_);
     closeQuietly(g_.ServerConnection);
     step("Copia tabelle");
-    if (options_.copy) options_.copy(g_, observer_, options_.progressMaximum, incomplete_);
+    if (options_.copy) options_.copy(g_, observer_, options_.progressMaximum, result_.incompleteTables);
 }
 
 void Build::finish() {
@@ -118,17 +120,19 @@ void Build::finish() {
     config::resetSharedObjects(g_);
 }
 
-BuildResult Build::run() {
+void Build::run() {
     // Building from the training database would drop the very database the rows are copied from.
     if (text::equalsNoCase(g_.CompanyDatabaseName, kTraining)) {
         ui::messages().message("Il database aperto è " + kTraining +
                                ": non si può creare il database di training da sé stesso.\n"
                                "Aprire l'azienda di cui fare la copia e ritentare.");
-        return {BuildOutcome::Refused, false, {}, {}};
+        result_ = {BuildOutcome::Refused, false};
+        return;
     }
     if (!ui::messages().ask("Sei sicuro di voler creare il DB?")) {
         finish();
-        return {BuildOutcome::Declined, true, {}, {}};
+        result_ = {BuildOutcome::Declined, true};
+        return;
     }
     // A build earlier in this session left SharedConnection on the training database: the upgrades
     // belong on the company database, and the training database must be free to be dropped.
@@ -148,39 +152,56 @@ BuildResult Build::run() {
         recreateTrainingDatabase(name);
     } catch (const std::runtime_error& e) {
         observer_.animation(false);
+        result_.failures.push_back(e.what());
         ui::messages().message(e.what());
         config::resetSharedObjects(g_);
-        return {BuildOutcome::Abandoned, false, incomplete_, {}};
+        result_.outcome = BuildOutcome::Abandoned;
+        result_.closeWindow = false;
+        return;
     }
+    result_.copyEnded = true;
 
     // Second handler: the failure is shown and the window closes.
     try {
         step("Registrazione azienda Training Sede");
         config::resetSharedObjects(g_);
-        registerTrainingDatabase(g_);
+        if (std::optional<std::string> failure = registerTrainingDatabase(g_)) {
+            result_.failures.push_back("Registrazione di Training Sede non riuscita: " + *failure);
+            observer_.note(result_.failures.back());
+        }
         config::resetSharedObjects(g_);
         closeQuietly(g_.SharedConnection);
         g_.SharedConnection.open(g_.ServerConnectionString);
         step("Indici database training");
         schema::runIndexPass(g_);
     } catch (const std::runtime_error& e) {
+        result_.failures.push_back(e.what());
         ui::messages().message(e.what());
         finish();
-        return {BuildOutcome::Abandoned, true, incomplete_, {}};
+        result_.outcome = BuildOutcome::Abandoned;
+        return;
     }
     observer_.progress(options_.progressMaximum, options_.progressMaximum);
     finish();
-    return {BuildOutcome::Completed, true, incomplete_, {}};
+    result_.outcome = BuildOutcome::Completed;
 }
 
 }  // namespace
 
 CopyStep standardCopyStep() {
     return [](state::GlobalState& g, BuildObserver& observer, int maximum, std::vector<std::string>& incomplete) {
+        // Tables are counted as the closing message counts them: the catalogue's, then the budget and
+        // funder accounts tables the company has.
+        int extra = 0;
+        ignoreErrors([&] { extra = static_cast<int>(budgetAndFunderTables(g, g.CompanyDatabaseName).size()); });
+        int catalogued = 0, rowByRowDone = 0;
         transfer::CopyReporter reporter;
         reporter.maximum = maximum;
         reporter.progress = [&](int value) { observer.progress(value, maximum); };
-        reporter.table = [&](const std::string& table, int index, int count) { observer.currentTable(table, index, count); };
+        reporter.table = [&](const std::string& table, int index, int count) {
+            catalogued = count;
+            observer.currentTable(table, index, count + extra);
+        };
         reporter.failure = [&](const std::string& table, const std::string& error) {
             observer.note("Copia non riuscita: " + table + ": " + error);
             if (std::find(incomplete.begin(), incomplete.end(), table) == incomplete.end()) incomplete.push_back(table);
@@ -188,7 +209,10 @@ CopyStep standardCopyStep() {
         transfer::Progress rowByRow;
         rowByRow.maximum = maximum;
         rowByRow.value = reporter.progress;
-        rowByRow.table = [&](const std::string& table) { observer.currentTable(table, 0, 0); };
+        rowByRow.table = [&](const std::string& table) {
+            const int total = catalogued + std::max(extra, rowByRowDone + 1);
+            observer.currentTable(table, catalogued + ++rowByRowDone, total);
+        };
         rowByRow.note = [&](const std::string& text) { observer.note(text); };
         transfer::FollowingSteps following;
         following.budget = [&](state::GlobalState& state) { transfer::runBudgetStep(state, rowByRow); };
@@ -210,9 +234,20 @@ std::string trainingString(const state::GlobalState& g) {
     return config::databaseOnServerConnection(g.ServerName, kTraining);
 }
 
-void registerTrainingDatabase(state::GlobalState& g) {
+std::optional<std::string> registerTrainingDatabase(state::GlobalState& g) {
+    // Each piece is skipped on failure, as the suite has always registered; the first failure is kept,
+    // and the row is read back, so that a registration that did not happen is not reported as done.
+    std::optional<std::string> failure;
+    auto attempt = [&](auto&& piece) {
+        try {
+            piece();
+        } catch (const std::runtime_error& e) {
+            if (util::isInternalError(e)) throw;
+            if (!failure) failure = e.what();
+        }
+    };
     data::Connection registry;
-    ignoreErrors([&] {
+    attempt([&] {
         // The registry is reached as every other registry lookup reaches it: the server address with
         // its database part.
         g.RegistryConnectionString = config::registryConnection(config::readServerAddress(g));
@@ -221,7 +256,7 @@ void registerTrainingDatabase(state::GlobalState& g) {
     std::string user, password;
     ignoreErrors([&] { user = config::readServerUser(g); });
     ignoreErrors([&] { password = config::readServerPassword(g); });
-    ignoreErrors([&] {
+    attempt([&] {
         g.SqlText = " select * from link_programma where dbname like " + util::likeLiteral(kTraining);
         data::Recordset& rs = g.SharedRecordset;
         if (rs.isOpen()) rs.close();
@@ -238,46 +273,95 @@ void registerTrainingDatabase(state::GlobalState& g) {
             {"nPassw", Value::string(password)},
             {"Ultimo", Value::integer(0)},
         };
-        for (const auto& [field, value] : fields) ignoreErrors([&] { rs.setField(field, value); });
+        for (const auto& [field, value] : fields) attempt([&] { rs.setField(field, value); });
         rs.update();
         rs.close();
     });
     config::resetSharedObjects(g);
+    bool registered = false;
+    attempt([&] {
+        data::Recordset rs;
+        rs.open("select NomeAzienda from link_programma where dbname = " + util::literal(kTraining), registry,
+                data::CursorType::Keyset, data::LockType::ReadOnly);
+        registered = !rs.eof() && rs.field("NomeAzienda").toString() == "Training Sede";
+    });
     closeQuietly(registry);
+    if (!registered && !failure) failure = "la riga di " + kTraining + " non è nel registro delle aziende";
+    return registered ? std::nullopt : failure;
 }
 
 BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g) {
     BuildRecorder recorder(observer);
     const std::string companyDatabase = g.CompanyDatabaseName;
     BuildResult result;
-    try {
-        result = Build(recorder, options, g).run();
-    } catch (const std::runtime_error& e) {
-        // Only a fault of our own gets here (every server refusal has its handler above): it is shown and
-        // ends the build instead of being skipped.
+    // Whatever fails or is stopped, the build ends here: nothing escapes to the window's thread or ends
+    // the program, and the report says what happened.
+    auto abandon = [&](const std::string& failure, const std::string& message) {
+        data::InterruptionPause cleanUp;
         recorder.animation(false);
-        recorder.note(e.what());
-        ui::messages().message(std::string("Errore interno, la creazione del database è interrotta: ") + e.what());
+        recorder.note(failure);
+        result.failures.push_back(failure);
+        ui::messages().message(message);
         util::ignoreErrors([&] { config::resetSharedObjects(g); });
-        result = {BuildOutcome::Abandoned, false, {}, {}};
+    };
+    try {
+        std::optional<data::InterruptionScope> interruption;
+        if (options.stop) interruption.emplace(*options.stop);
+        Build(recorder, options, g, result).run();
+    } catch (const data::Interrupted& e) {
+        abandon(e.what(), e.what());
+        result.outcome = BuildOutcome::Interrupted;
+        result.closeWindow = false;
+    } catch (const std::exception& e) {
+        // Only a fault of our own gets here (every server refusal has its handler above).
+        abandon(e.what(), std::string("Errore interno, la creazione del database è interrotta: ") + e.what());
+        result.outcome = BuildOutcome::Abandoned;
+        result.closeWindow = false;
     }
     recorder.finish();
     if (result.outcome == BuildOutcome::Declined || result.outcome == BuildOutcome::Refused) return result;
 
-    // Every build that ran leaves its report; a completed one says how complete the copy is.
-    recorder.stepStarted("Verifica della copia");
-    const std::vector<TableCheck> checks = verifyCopy(g, companyDatabase);
-    recorder.finish();
-    result.summary = writeBuildReport(recorder, result, checks, companyDatabase);
-    if (result.outcome == BuildOutcome::Completed) {
-        std::string text = "Database di training creato.\n" + summaryText(result.summary);
-        if (!result.incompleteTables.empty()) {
-            text += "\nTabelle non copiate completamente:";
-            for (const std::string& table : result.incompleteTables) text += "\n" + table;
+    // Every build that ran leaves its report. The rows are compared only when the copy ran to its end:
+    // before that the training database is the old one, or half of the new one.
+    std::vector<TableCheck> checks;
+    try {
+        data::InterruptionPause verification;
+        if (result.copyEnded) {
+            recorder.stepStarted("Verifica della copia", stepNumber("Verifica della copia"), kBuildStepCount);
+            checks = verifyCopy(g, companyDatabase);
+            recorder.finish();
         }
-        ui::messages().message(text);
+        // Only a table whose rows did not all arrive is incomplete, whatever failed on the way to it.
+        result.incompleteTables.clear();
+        for (const TableCheck& c : checks)
+            if (!c.matches()) result.incompleteTables.push_back(c.table);
+        result.summary = writeBuildReport(recorder, result, checks, companyDatabase);
+    } catch (const std::exception& e) {
+        result.failures.push_back(e.what());
     }
+    if (result.outcome == BuildOutcome::Completed) ui::messages().message(closingText(result));
     return result;
+}
+
+std::string closingText(const BuildResult& result) {
+    std::string text = "Database di training creato.\n" + summaryText(result.summary);
+    if (!result.incompleteTables.empty()) {
+        text += "\nTabelle non copiate completamente:";
+        for (const std::string& table : result.incompleteTables) text += "\n" + table;
+    }
+    for (const std::string& failure : result.failures) text += "\n" + failure;
+    return text;
+}
+
+bool BuildResult::complete() const {
+    return outcome == BuildOutcome::Completed && copyEnded && failures.empty() && incompleteTables.empty() &&
+           summary.written && summary.tables > 0 && summary.complete == summary.tables;
+}
+
+int stepNumber(const std::string& step) {
+    for (int i = 0; i < kBuildStepCount; ++i)
+        if (step == kBuildSteps[i]) return i + 1;
+    return 0;
 }
 
 }  // namespace vopa::build

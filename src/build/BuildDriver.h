@@ -4,7 +4,9 @@
 // it, the copy registered as the company "Training Sede", and its keys and indexes made. Every question
 // and message box goes through the message service; progress goes to a BuildObserver.
 
+#include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,26 @@ using CopyStep = std::function<void(state::GlobalState&, BuildObserver&, int pro
 struct BuildOptions {
     CopyStep copy;               // empty: nothing is copied
     int progressMaximum = 1200;  // the progress bar's maximum
+    // Set (from another thread or a signal handler) to stop the build after the statement that is
+    // running; null: the build cannot be stopped.
+    const std::atomic<bool>* stop = nullptr;
 };
+
+// The steps of a build, in order, as the observer and the report name them.
+inline constexpr int kBuildStepCount = 9;
+inline constexpr const char* kBuildSteps[kBuildStepCount] = {
+    "Aggiornamento database azienda", "Indici database azienda", "Eliminazione database training",
+    "Creazione database training",    "Creazione tabelle",       "Copia tabelle",
+    "Registrazione azienda Training Sede", "Indici database training", "Verifica della copia"};
+// 1-based position of `step` among them; 0 for another name.
+int stepNumber(const std::string& step);
 
 // Where a build's report went, and how many of its tables arrived complete.
 struct BuildSummary {
     std::string reportFile;  // as the program names it (C:\Vopa\Log\build-....txt)
-    int tables = 0;
+    bool written = false;    // false: the report could not be written, for `writeError`
+    std::string writeError;
+    int tables = 0;          // tables whose rows were compared (none when the copy did not end)
     int complete = 0;
 };
 
@@ -36,13 +52,19 @@ enum class BuildOutcome {
     Declined,   // the operator answered No
     Refused,    // the build may not run here (the training database is the open company)
     Abandoned,  // a step failed; the failure was shown
+    Interrupted,  // the operator stopped it
 };
 
 struct BuildResult {
     BuildOutcome outcome = BuildOutcome::Completed;
     bool closeWindow = true;  // false: the window stays open and idle, the operator may try again
-    std::vector<std::string> incompleteTables;  // tables whose copy failed (the build went on)
-    BuildSummary summary;                        // the report of a build that ran
+    std::vector<std::string> incompleteTables;  // tables whose rows did not all arrive
+    std::vector<std::string> failures;          // what ended the build or left it short (a registration)
+    bool copyEnded = false;                     // the copy step ran to its end
+    BuildSummary summary;                       // the report of a build that ran
+
+    // The build ran to its end, registered the copy, every table arrived whole and the report is written.
+    bool complete() const;
 };
 
 // The program's copy step: the catalogue's tables, then the budget and funder accounts tables. Tells
@@ -58,13 +80,16 @@ std::string serverString(const state::GlobalState& g);
 std::string trainingString(const state::GlobalState& g);
 
 // Registers the training database in link_programma of the registry (overwriting its row when there is
-// one). Every failure is skipped.
-void registerTrainingDatabase(state::GlobalState& g = state::globals());
+// one). Every failure is skipped; the result is the first of them when the row is not there afterwards.
+std::optional<std::string> registerTrainingDatabase(state::GlobalState& g = state::globals());
 
 // The whole build, from the confirmation question to the end: its report is written (see BuildReport.h)
 // and a completed build ends with a message saying how many tables arrived complete and where the
 // report is.
 BuildResult runBuild(BuildObserver& observer, const BuildOptions& options = {},
                      state::GlobalState& g = state::globals());
+
+// The message a completed build ends with: the summary, the incomplete tables, what went wrong.
+std::string closingText(const BuildResult& result);
 
 }  // namespace vopa::build

@@ -10,8 +10,13 @@ class BuildObserver {
 public:
     virtual ~BuildObserver() = default;
 
-    // A step of the build begins ("Aggiornamento database azienda", "Copia tabelle", ...).
-    virtual void stepStarted(const std::string& step) { (void)step; }
+    // A step of the build begins ("Aggiornamento database azienda", "Copia tabelle", ...): the
+    // `number`-th of `count`.
+    virtual void stepStarted(const std::string& step, int number, int count) {
+        (void)step;
+        (void)number;
+        (void)count;
+    }
     // The progress bar's new value, out of `maximum`.
     virtual void progress(int value, int maximum) {
         (void)value;

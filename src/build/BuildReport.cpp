@@ -1,6 +1,11 @@
 #include "BuildReport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <set>
@@ -79,11 +84,11 @@ std::string timestamp(const char* format) {
 
 BuildRecorder::BuildRecorder(BuildObserver& next) : next_(next) {}
 
-void BuildRecorder::stepStarted(const std::string& step) {
+void BuildRecorder::stepStarted(const std::string& step, int number, int count) {
     finish();
     steps_.push_back({step, 0});
     stepStart_ = std::chrono::steady_clock::now();
-    next_.stepStarted(step);
+    next_.stepStarted(step, number, count);
 }
 
 void BuildRecorder::note(const std::string& text) {
@@ -95,6 +100,12 @@ void BuildRecorder::finish() {
     if (steps_.empty() || steps_.back().seconds > 0) return;
     steps_.back().seconds =
         std::max(1e-6, std::chrono::duration<double>(std::chrono::steady_clock::now() - stepStart_).count());
+}
+
+std::vector<std::string> budgetAndFunderTables(state::GlobalState& g, const std::string& companyDatabase) {
+    data::Connection server;
+    server.open(config::readServerAddress(g));
+    return rowByRowTables(server, companyDatabase);
 }
 
 std::vector<TableCheck> verifyCopy(state::GlobalState& g, const std::string& companyDatabase) {
@@ -113,46 +124,96 @@ std::vector<TableCheck> verifyCopy(state::GlobalState& g, const std::string& com
     return checks;
 }
 
+namespace {
+
+// `text` followed by blanks up to `width` characters (not bytes: "ProgettiDettaglioAttività" is 25).
+std::string padded(const std::string& text, std::size_t width) {
+    const std::size_t length = text::lengthInChars(text);
+    return text + std::string(length < width ? width - length : 0, ' ');
+}
+
+std::string rightAligned(const std::string& text, std::size_t width) {
+    const std::size_t length = text::lengthInChars(text);
+    return std::string(length < width ? width - length : 0, ' ') + text;
+}
+
+// Creates the report file under a name no other build has taken (two builds in one second get
+// build-...-2.txt); returns its program name, or throws with the reason it could not be made.
+std::string createReportFile(const std::string& text) {
+    files::createFolder(kReportFolder);
+    const std::string stem = std::string(kReportFolder) + "\\build-" + timestamp("%Y%m%d-%H%M%S");
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        const std::string name = stem + (attempt == 1 ? "" : "-" + std::to_string(attempt)) + ".txt";
+        const std::string path = files::mapPath(name).string();
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            throw std::runtime_error(path + ": " + std::strerror(errno));
+        }
+        std::size_t written = 0;
+        while (written < text.size()) {
+            const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                const int error = errno;
+                ::close(fd);
+                throw std::runtime_error(path + ": " + std::strerror(error));
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        if (::close(fd) != 0) throw std::runtime_error(path + ": " + std::strerror(errno));
+        return name;
+    }
+    throw std::runtime_error(stem + ": troppi resoconti nello stesso secondo");
+}
+
+}  // namespace
+
 BuildSummary writeBuildReport(const BuildRecorder& recorder, const BuildResult& result,
                               const std::vector<TableCheck>& checks, const std::string& companyDatabase) {
     BuildSummary summary;
-    summary.reportFile = std::string(kReportFolder) + "\\build-" + timestamp("%Y%m%d-%H%M%S") + ".txt";
     summary.tables = static_cast<int>(checks.size());
     for (const TableCheck& c : checks) summary.complete += c.matches() ? 1 : 0;
 
-    static const char* const outcomes[] = {"completata", "annullata", "rifiutata", "interrotta"};
+    static const char* const outcomes[] = {"completata", "annullata", "rifiutata", "non riuscita", "interrotta"};
     std::string text = "Creazione di VoPaDatiTraining dal database " + companyDatabase + "\n";
     text += "Data: " + timestamp("%Y-%m-%d %H:%M:%S") + "\n";
-    text += std::string("Esito: ") + outcomes[static_cast<int>(result.outcome)] + "\n\nPassi:\n";
+    text += std::string("Esito: ") + outcomes[static_cast<int>(result.outcome)] + "\n";
+    for (const std::string& f : result.failures) text += "Errore: " + f + "\n";
+    text += "\nPassi:\n";
     for (const BuildRecorder::Step& s : recorder.steps()) {
-        char line[256];
-        std::snprintf(line, sizeof line, "  %-45s %9.2f s\n", s.name.c_str(), s.seconds);
-        text += line;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%9.2f s", s.seconds);
+        text += "  " + padded(s.name, 45) + " " + seconds + "\n";
     }
     text += "\nErrori (la creazione è andata avanti):\n";
     if (recorder.notes().empty()) text += "  nessuno\n";
     for (const std::string& n : recorder.notes()) text += "  " + n + "\n";
-    text += "\nVerifica delle righe (azienda / training):\n";
-    for (const TableCheck& c : checks) {
-        char line[256];
-        std::snprintf(line, sizeof line, "  %-40s %12lld %12lld  %s\n", c.table.c_str(), c.companyRows, c.trainingRows,
-                      c.matches() ? "ok" : "DIVERSO");
-        text += line;
+    if (result.copyEnded) {
+        text += "\nVerifica delle righe (azienda / training):\n";
+        for (const TableCheck& c : checks)
+            text += "  " + padded(c.table, 40) + " " + rightAligned(std::to_string(c.companyRows), 12) + " " +
+                    rightAligned(std::to_string(c.trainingRows), 12) + "  " + (c.matches() ? "ok" : "DIVERSO") + "\n";
+        text += "\n" + std::to_string(summary.complete) + " di " + std::to_string(summary.tables) +
+                " tabelle copiate completamente.\n";
+    } else {
+        text += "\nVerifica delle righe non eseguita: la copia non è arrivata alla fine.\n";
     }
-    text += "\n" + std::to_string(summary.complete) + " di " + std::to_string(summary.tables) +
-            " tabelle copiate completamente.\n";
     // The report is for the administrator's tools on this machine: UTF-8, unlike the suite's own files.
-    util::ignoreErrors([&] {
-        files::createFolder(kReportFolder);
-        std::ofstream out(files::mapPath(summary.reportFile), std::ios::binary | std::ios::trunc);
-        out << text;
-    });
+    try {
+        summary.reportFile = createReportFile(text);
+        summary.written = true;
+    } catch (const std::exception& e) {
+        summary.writeError = e.what();
+    }
     return summary;
 }
 
 std::string summaryText(const BuildSummary& summary) {
-    return std::to_string(summary.complete) + " di " + std::to_string(summary.tables) +
-           " tabelle copiate completamente. Resoconto: " + summary.reportFile;
+    const std::string copied =
+        std::to_string(summary.complete) + " di " + std::to_string(summary.tables) + " tabelle copiate completamente. ";
+    if (!summary.written) return copied + "Il resoconto non è stato scritto: " + summary.writeError;
+    return copied + "Resoconto: " + summary.reportFile;
 }
 
 }  // namespace vopa::build

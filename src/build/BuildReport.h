@@ -26,7 +26,7 @@ class BuildRecorder final : public BuildObserver {
 public:
     explicit BuildRecorder(BuildObserver& next);
 
-    void stepStarted(const std::string& step) override;
+    void stepStarted(const std::string& step, int number, int count) override;
     void progress(int value, int maximum) override { next_.progress(value, maximum); }
     void currentTable(const std::string& table, int index, int count) override {
         next_.currentTable(table, index, count);
@@ -50,6 +50,10 @@ private:
     std::vector<std::string> notes_;
     std::chrono::steady_clock::time_point stepStart_;
 };
+
+// The budget and funder accounts tables the company database holds (names made from its projects and
+// funders, kept only when the company has the table).
+std::vector<std::string> budgetAndFunderTables(state::GlobalState& g, const std::string& companyDatabase);
 
 // Counts the rows of every catalogued, budget and funder accounts table in both databases.
 std::vector<TableCheck> verifyCopy(state::GlobalState& g, const std::string& companyDatabase);

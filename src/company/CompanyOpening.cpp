@@ -197,6 +197,19 @@ void identifyOffice(state::GlobalState& g) {
     });
 }
 
+std::optional<std::string> registeredDatabase(double companyId, state::GlobalState& g) {
+    std::optional<std::string> database;
+    ignoreErrors([&] {
+        data::Connection registry;
+        registry.open(config::registryConnection(config::readServerAddress(g)));
+        data::Recordset rs;
+        rs.open("Select * from link_programma where id = " + util::numberText(companyId), registry,
+                CursorType::Keyset, LockType::ReadOnly);
+        if (!rs.eof()) database = isEmpty(rs.field("DBname")) ? std::string() : rs.field("DBname").toString();
+    });
+    return database;
+}
+
 void registerCompanyDataSources(state::GlobalState& g) {
     const std::string description = "Dati " + g.CompanyName;
     for (std::uint16_t request : {std::uint16_t{1}, std::uint16_t{2}})

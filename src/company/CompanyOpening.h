@@ -7,6 +7,9 @@
 // Fatal cases end the program through the message service ("Nessun database caricato", "Non è possibile
 // caricare il DataBase"); every other failing statement is skipped.
 
+#include <optional>
+#include <string>
+
 #include "state/GlobalState.h"
 
 namespace vopa::company {
@@ -35,6 +38,10 @@ void identifyOffice(state::GlobalState& g = state::globals());
 // Opens the company `companyId` (0: the one this computer used last) and writes back the identifier it
 // settles on. Leaves SharedConnection open on the company database.
 void openCompany(double& companyId, state::GlobalState& g = state::globals());
+
+// The DBname of company `companyId` in the registry ("" when its row names none); nothing when the
+// registry has no such company or cannot be read.
+std::optional<std::string> registeredDatabase(double companyId, state::GlobalState& g);
 
 // Registers the data sources of the current company: DataSourceName for the company database,
 // "Qen_Temp" and "Qen_Azienda" on the local server, each added and then configured.

@@ -1,10 +1,16 @@
 #include "ProgramShell.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
 #include "CompanyOpening.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
 #include "config/OdbcDataSources.h"
 #include "config/SharedObjects.h"
+#include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
@@ -21,6 +27,22 @@ void closeQuietly(data::Connection& c) {
 }
 
 }  // namespace
+
+std::optional<std::string> driveProblem() {
+    const std::filesystem::path root = files::driveRoot('C');
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec)) return std::nullopt;  // no installation: said elsewhere
+    std::vector<std::string> missing;
+    if (::access(root.c_str(), R_OK) != 0) missing.push_back("lettura");
+    if (::access(root.c_str(), W_OK) != 0) missing.push_back("scrittura");
+    if (::access(root.c_str(), X_OK) != 0) missing.push_back("accesso");
+    if (missing.empty()) return std::nullopt;
+    std::string permissions;
+    for (std::size_t i = 0; i < missing.size(); ++i)
+        permissions += (i == 0 ? "" : i + 1 == missing.size() ? " e " : ", ") + missing[i];
+    return "La cartella dell'unità C: " + root.string() + " non si può usare: manca il permesso di " + permissions +
+           " per questo utente. Correggere i permessi della cartella (o impostare VOPA_DRIVE_C su un'altra).";
+}
 
 void prepareStartup(state::GlobalState& g) {
     g.ComputerName = sys::computerName();

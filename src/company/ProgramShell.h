@@ -3,11 +3,16 @@
 // the start-up window's preparation and its dispatch to the sign-in, the main window's loading and its
 // maintenance statements, and the end of the program.
 
+#include <optional>
 #include <string>
 
 #include "state/GlobalState.h"
 
 namespace vopa::company {
+
+// What keeps the program from working on the drive C: a folder that exists but that this user may
+// not read, write or enter; names the folder and the permission. Nothing when the drive is usable.
+std::optional<std::string> driveProblem();
 
 // The start-up window's load: this computer's name, the company it used last opened, SharedConnection
 // on its database, the office.

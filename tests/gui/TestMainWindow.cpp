@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::build::BuildOutcome::Completed));
         QCOMPARE(highest, maximum);
         // The window told what it was doing while it ran.
-        QVERIFY2(statuses.contains("Creazione tabelle"), qPrintable(statuses.join(" / ")));
+        QVERIFY2(statuses.contains("Passo 5 di 9 — Creazione tabelle"), qPrintable(statuses.join(" / ")));
         QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
         QVERIFY(!ProgramFixture::window("creadblocale"));
         QCOMPARE(QString::fromStdString(vopa::testing::SmallInstallation::scalar(

@@ -4,6 +4,7 @@
 
 #include "ConnectionString.h"
 #include "EngineProvider.h"
+#include "Interruption.h"
 #include "OdbcProvider.h"
 #include "Recordset.h"
 #include "platform/jet/AccessFile.h"
@@ -72,6 +73,7 @@ void Connection::open(const std::string& connectionString, const std::string& us
                       int) {
     if (isOpen()) throw DataError(errors::ObjectOpen, "Operation is not allowed when the object is open.");
     if (!connectionString.empty()) connectionString_ = connectionString;
+    checkInterruption();
     provider_ = openProvider(connectionString_, user, password);
 }
 
@@ -88,6 +90,7 @@ Provider& Connection::provider() {
 }
 
 std::shared_ptr<Recordset> Connection::execute(const std::string& text, std::int64_t* recordsAffected, int) {
+    checkInterruption();
     Provider::BatchResult result = provider().execute(text);
     if (recordsAffected) *recordsAffected = result.recordsAffected;
     auto rs = std::make_shared<Recordset>();

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "Interruption.h"
 #include "platform/text/Text.h"
 
 namespace vopa::data {
@@ -56,6 +57,7 @@ Recordset::~Recordset() = default;
 void Recordset::open(const std::string& source, Connection& connection, CursorType, LockType lock, int) {
     if (open_) throw DataError(errors::ObjectOpen, "Operation is not allowed when the object is open.");
     std::string statement = isPlainName(source) ? "SELECT * FROM " + source : source;
+    checkInterruption();
     Provider::BatchResult result = connection.provider().execute(statement);
     lock_ = lock;
     connection_ = &connection;
@@ -247,6 +249,7 @@ void Recordset::addNew() {
 
 void Recordset::update() {
     requireUpdatable();
+    checkInterruption();
     Provider& provider = connection_->provider();
     if (adding_) {
         std::int64_t rowId = provider.insertRow(rows_, pending_);

@@ -38,7 +38,7 @@ Answer QtMessageService::show(const MessageBox& box) {
 
 void QtMessageService::endProgram(const MessageBox& box) {
     show(box);
-    std::exit(0);
+    std::exit(1);  // the program ends for a fault it has shown: a failure to whoever started it
 }
 
 }  // namespace vopa::ui

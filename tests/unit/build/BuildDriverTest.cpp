@@ -20,7 +20,7 @@ struct RecordingObserver : build::BuildObserver {
     std::vector<std::string> steps;
     std::vector<int> progressValues;
     std::vector<bool> animations;
-    void stepStarted(const std::string& step) override { steps.push_back(step); }
+    void stepStarted(const std::string& step, int, int) override { steps.push_back(step); }
     void progress(int value, int) override { progressValues.push_back(value); }
     void animation(bool running) override { animations.push_back(running); }
 };
