@@ -76,6 +76,7 @@ private:
     const BuildOptions& options_;
     state::GlobalState& g_;
     BuildResult& result_;
+    std::string openFailure_;
 };
 
 void Build::upgradeCompany() {
@@ -94,6 +95,8 @@ void Build::upgradeCompany() {
 
 void Build::recreateTrainingDatabase(const std::string& name) {
     step("Eliminazione database training");
+    // The server did not answer: its own words say more than "the connection is closed".
+    if (!g_.ServerConnection.isOpen() && !openFailure_.empty()) throw data::DataError(0, openFailure_);
     const std::string folder = oldDatabaseFolder(g_, name);
     g_.SqlText = config::dropDatabaseStatement(name);
     g_.ServerConnection.execute(g_.SqlText);
@@ -143,7 +146,12 @@ void Build::run() {
     observer_.animation(true);
     upgradeCompany();
     g_.ServerConnectionString = serverString(g_);
-    ignoreErrors([&] { g_.ServerConnection.open(g_.ServerConnectionString); });
+    try {
+        g_.ServerConnection.open(g_.ServerConnectionString);
+    } catch (const std::runtime_error& e) {
+        if (util::isInternalError(e)) throw;
+        openFailure_ = e.what();  // shown when the first server step finds the connection closed
+    }
     const std::string name = kTraining;
 
     // First handler: the failure is shown and the window stays open; what was dropped or half built

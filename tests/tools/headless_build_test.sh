@@ -21,6 +21,21 @@ grep -q "sign-in of amministratore failed" "$out" || fail "no sign-in failure me
 if "$program" --build --user stagista --password stage2023 --yes >"$out" 2>&1; then fail "a disabled user built"; fi
 if "$program" --build --user amministratore --password demo2024 >"$out" 2>&1; then fail "built without --yes"; fi
 
+# A company that is not the one asked for is never built: a wrong or unknown id fails before anything.
+for company in 99 nan -1 1.5 2junk ""; do
+  if "$program" --build --user amministratore --password demo2024 --yes --company "$company" >"$out" 2>&1; then
+    fail "--company '$company' built: $(cat "$out")"
+  fi
+  ! grep -q "^company database:" "$out" || fail "--company '$company' started a build: $(cat "$out")"
+done
+# A registered company whose database is gone is not replaced by another.
+VOPA_DRIVE_C="$VOPA_DRIVE_C" "$(dirname "$demo")/vopa-sqlcmd" -S "(local)" -d VoPaDatiAzienda \
+  -Q "SET IDENTITY_INSERT link_programma ON INSERT INTO link_programma (id, NomeAzienda, DBname) VALUES (7, N'Sparita', N'VoPaDatiSparita') SET IDENTITY_INSERT link_programma OFF" >/dev/null
+if "$program" --build --user amministratore --password demo2024 --yes --company 7 >"$out" 2>&1; then
+  fail "a company without its database built: $(cat "$out")"
+fi
+grep -q "VoPaDatiSparita" "$out" || fail "the missing database is not named: $(cat "$out")"
+
 "$program" --build --user amministratore --password demo2024 --yes >"$out" 2>&1 || fail "the build failed: $(cat "$out")"
 grep -q "^company database: VoPaDati" "$out" || fail "no company line: $(cat "$out")"
 report=$(sed -n 's/.*report: .* (\(.*\))$/\1/p' "$out")

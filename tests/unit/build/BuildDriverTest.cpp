@@ -3,7 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
 #include "build/BuildDriver.h"
+#include "build/BuildReport.h"
+#include "platform/text/Text.h"
 #include "company/CompanyOpening.h"
 #include "platform/files/Files.h"
 #include "platform/ui/ScriptedMessageService.h"
@@ -169,6 +177,143 @@ TEST(BuildDriver, AFailingCreationAbandonsTheBuildBeforeAnyTable) {
     EXPECT_FALSE(copied);
     EXPECT_FALSE(f.trainingExists());
     EXPECT_EQ(std::count(f.observer.steps.begin(), f.observer.steps.end(), "Creazione tabelle"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Builds that end short of a complete copy: none may report the old training database's rows as its
+// own, each says in its report what ended it, and none counts as complete.
+TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<data::Connection>()> arrange;  // returns what must stay open
+        BuildOutcome outcome;
+        const char* failure;   // in the report and the result
+        bool compared;         // the rows were compared
+    };
+    const std::vector<Case> cases = {
+        {"an unreachable server",
+         [] {
+             vopa::files::writeTextFile("C:\\vopa\\NomeServer.txt", "altroserver");
+             return nullptr;
+         },
+         BuildOutcome::Abandoned, "altroserver", false},
+        {"a training database in use",
+         [] {
+             auto other = std::make_shared<data::Connection>();
+             other->open("Driver=SQL Server;Server=(local);UID=;PWD=;database=VoPaDatiTraining;");
+             return other;
+         },
+         BuildOutcome::Abandoned, "in use", false},
+        {"a registry that refuses the training row",
+         [] {
+             SmallInstallation::run("VoPaDatiAzienda", "CREATE UNIQUE INDEX UnNome ON link_programma (NomeAzienda)\n"
+                                                       "UPDATE link_programma SET NomeAzienda = 'Training Sede'");
+             return nullptr;
+         },
+         BuildOutcome::Completed, "Registrazione di Training Sede non riuscita", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        // An old training database whose rows must not be taken for the new one's.
+        SmallInstallation::run("master", "CREATE DATABASE VoPaDatiTraining");
+        const auto held = c.arrange();
+        f.messages->queueAnswer(ui::Answer::Yes);
+        const build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+        EXPECT_EQ(r.outcome, c.outcome);
+        EXPECT_FALSE(r.complete());
+        ASSERT_FALSE(r.failures.empty());
+        EXPECT_TRUE(contains(r.failures.front(), c.failure)) << r.failures.front();
+        ASSERT_TRUE(r.summary.written) << r.summary.writeError;
+        const std::string report = f.drive.readRaw(r.summary.reportFile.substr(3));
+        EXPECT_TRUE(contains(report, "Errore: " + r.failures.front())) << report;
+        EXPECT_EQ(contains(report, "Verifica delle righe non eseguita"), !c.compared) << report;
+        EXPECT_EQ(r.summary.tables > 0, c.compared);
+        if (c.outcome == BuildOutcome::Completed)
+            EXPECT_TRUE(contains(f.messages->texts().back(), c.failure)) << f.messages->texts().back();
+    }
+}
+
+// Only a table whose rows are not all in the training database is named as incomplete: a failure on the
+// way to a table that then arrived whole does not make it so.
+TEST(BuildDriver, OnlyTablesWhoseRowsDidNotArriveAreIncomplete) {
+    Fixture f;
+    SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE UnMastro (idAutonumber int NULL, Mastro nvarchar(10) NULL, Descrizione nvarchar(50) NULL)\n"
+                                           "INSERT INTO UnMastro VALUES (1, 'A', 'a')\n"
+                                           "CREATE TABLE UnSottoMastro (x int NULL)");
+    build::BuildOptions options;
+    options.copy = [&](state::GlobalState&, build::BuildObserver& observer, int, std::vector<std::string>& incomplete) {
+        // UnSottoMastro failed once and was copied on a retry (both sides empty); UnMastro's row never came.
+        observer.note("Copia non riuscita: UnSottoMastro: primo tentativo");
+        incomplete.push_back("UnSottoMastro");
+    };
+    f.messages->queueAnswer(ui::Answer::Yes);
+    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    ASSERT_EQ(r.outcome, BuildOutcome::Completed);
+    EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnSottoMastro"), 0);
+    EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnMastro"), 1);
+    EXPECT_FALSE(contains(f.messages->texts().back(), "\nUnSottoMastro")) << f.messages->texts().back();
+    EXPECT_TRUE(contains(f.messages->texts().back(), "\nUnMastro")) << f.messages->texts().back();
+}
+
+// A stop request ends the build after the statement that was running: the report says so, the copy is
+// not registered, and the window stays for another try.
+TEST(BuildDriver, AStopRequestEndsTheBuildAndRegistersNothing) {
+    Fixture f;
+    std::atomic<bool> stop{false};
+    build::BuildOptions options;
+    options.stop = &stop;
+    options.copy = [&](state::GlobalState& g, build::BuildObserver&, int, std::vector<std::string>&) {
+        stop = true;
+        g.ServerConnection.execute("SELECT 1");  // the next statement is not sent
+        ADD_FAILURE() << "the copy went on after the stop request";
+    };
+    f.messages->queueAnswer(ui::Answer::Yes);
+    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    EXPECT_EQ(r.outcome, BuildOutcome::Interrupted);
+    EXPECT_FALSE(r.closeWindow);
+    EXPECT_FALSE(r.complete());
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 0);
+    ASSERT_TRUE(r.summary.written);
+    EXPECT_TRUE(contains(f.drive.readRaw(r.summary.reportFile.substr(3)), "Esito: interrotta"));
+    EXPECT_EQ(f.observer.animations.back(), false);
+}
+
+TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
+    vopa::testing::TempDrive drive;
+    RecordingObserver observer;
+    build::BuildRecorder recorder(observer);
+    build::BuildResult result;
+    result.copyEnded = true;
+    const std::vector<build::TableCheck> checks = {{"ProgettiDettaglioAttività", 12, 12}, {"conti", 13, 2}};
+    const build::BuildSummary first = build::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
+    const build::BuildSummary second = build::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
+    ASSERT_TRUE(first.written && second.written);
+    EXPECT_NE(first.reportFile, second.reportFile);  // in the same second
+    EXPECT_EQ(first.complete, 1);
+    // The counts stand in the same column, whatever the bytes of the name before them.
+    std::vector<std::size_t> columns;
+    const std::string report = drive.readRaw(first.reportFile.substr(3));
+    for (const char* name : {"ProgettiDettaglioAttività", "conti"}) {
+        const std::size_t line = report.find("  " + std::string(name));
+        const std::string text = report.substr(line, report.find('\n', line) - line);
+        columns.push_back(vopa::text::lengthInChars(text.substr(0, text.find_first_of("0123456789"))));
+    }
+    EXPECT_EQ(columns[0], columns[1]) << report;
+
+    // The log folder cannot be made: nothing is named as written, and the reason is given.
+    const std::filesystem::path folder = vopa::files::mapPath("C:\\Vopa\\Log");
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "a file where the folder should be";
+    const build::BuildSummary refused = build::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
+    EXPECT_FALSE(refused.written);
+    EXPECT_FALSE(refused.writeError.empty());
+    EXPECT_TRUE(contains(build::summaryText(refused), "Il resoconto non è stato scritto")) << build::summaryText(refused);
 }
 
 }  // namespace
