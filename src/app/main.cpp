@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HeadlessBuild.h"
+#include "ProgramApplication.h"
 #include "StartupWindow.h"
 #include "Windows.h"
 #include "company/ProgramShell.h"
@@ -40,7 +41,7 @@ int main(int argc, char* argv[]) {
                      "display: xvfb-run ./run.sh\n";
         return 2;
     }
-    QApplication application(argc, argv);
+    vopa::app::ProgramApplication application(argc, argv);
     vopa::ui::QtMessageService qtMessages;
     vopa::ui::installMessageService(&qtMessages);
 
