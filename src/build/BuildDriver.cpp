@@ -13,6 +13,7 @@
 #include "platform/ui/MessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/Upgrades.h"
+#include "BuildLock.h"
 #include "BuildReport.h"
 #include "transfer/BudgetTables.h"
 #include "transfer/CopyStep.h"
@@ -61,8 +62,9 @@ std::string oldDatabaseFolder(state::GlobalState& g, const std::string& name) {
 
 class Build {
 public:
-    Build(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g, BuildResult& result)
-        : observer_(observer), options_(options), g_(g), result_(result) {}
+    Build(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g, BuildResult& result,
+          BuildLock& lock)
+        : observer_(observer), options_(options), g_(g), result_(result), lock_(lock) {}
 
     void run();
 
@@ -76,6 +78,7 @@ private:
     const BuildOptions& options_;
     state::GlobalState& g_;
     BuildResult& result_;
+    BuildLock& lock_;
     std::string openFailure_;
 };
 
@@ -135,6 +138,13 @@ void Build::run() {
     if (!ui::messages().ask("Sei sicuro di voler creare il DB?")) {
         finish();
         result_ = {BuildOutcome::Declined, true};
+        return;
+    }
+    // Another build on this server (another desk, or this one twice) would drop the database this one
+    // fills: the second is refused before it changes anything.
+    if (std::optional<std::string> holder = lock_.acquire(g_)) {
+        ui::messages().message(*holder);
+        result_ = {BuildOutcome::Refused, false};
         return;
     }
     // A build earlier in this session left SharedConnection on the training database: the upgrades
@@ -312,10 +322,11 @@ BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state
         ui::messages().message(message);
         util::ignoreErrors([&] { config::resetSharedObjects(g); });
     };
+    BuildLock lock;
     try {
         std::optional<data::InterruptionScope> interruption;
         if (options.stop) interruption.emplace(*options.stop);
-        Build(recorder, options, g, result).run();
+        Build(recorder, options, g, result, lock).run();
     } catch (const data::Interrupted& e) {
         abandon(e.what(), e.what());
         result.outcome = BuildOutcome::Interrupted;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "build/BuildDriver.h"
+#include "build/BuildLock.h"
 #include "build/BuildReport.h"
 #include "platform/text/Text.h"
 #include "company/CompanyOpening.h"
@@ -314,6 +315,38 @@ TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
     EXPECT_FALSE(refused.written);
     EXPECT_FALSE(refused.writeError.empty());
     EXPECT_TRUE(contains(build::summaryText(refused), "Il resoconto non è stato scritto")) << build::summaryText(refused);
+}
+
+}  // namespace
+
+namespace {
+
+// A second build on the same server, from another desk or from this one twice, is refused before it
+// changes anything, naming the computer that builds; once the first ends, the next one builds.
+TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
+    Fixture f;
+    const int tables = f.companyTables();
+    build::BuildLock first;
+    state::GlobalState desk;
+    desk.ComputerName = "PC_SEGRETERIA";
+    ASSERT_EQ(first.acquire(desk), std::nullopt);
+    ASSERT_TRUE(first.held());
+
+    f.messages->queueAnswer(ui::Answer::Yes);
+    build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+    EXPECT_EQ(r.outcome, BuildOutcome::Refused);
+    EXPECT_FALSE(r.closeWindow);
+    ASSERT_EQ(f.messages->texts().size(), 2u);
+    EXPECT_TRUE(contains(f.messages->texts()[1], "PC_SEGRETERIA")) << f.messages->texts()[1];
+    EXPECT_FALSE(f.trainingExists());
+    EXPECT_EQ(f.companyTables(), tables);  // not even the upgrades ran
+
+    first.release();
+    f.messages->queueAnswer(ui::Answer::Yes);
+    r = build::runBuild(f.observer, {}, f.g);
+    EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
+    // The build let the lock go: another one may start.
+    EXPECT_EQ(first.acquire(desk), std::nullopt);
 }
 
 }  // namespace
