@@ -43,6 +43,12 @@ const Rows kAccounts = {
 };
 
 // The seeded company for the full upgrade run.
+// The VAT account table with the layout the upgrade creates (ID may be NULL).
+const char* const kVatAccountsAsUpgraded =
+    "CREATE TABLE [IvaTabellaContiUtili]([ID] [int] NULL,[Description] [nvarchar](50) NULL,[IDConto] [int] NULL,"
+    "[IdProgetto] [int] NULL,[ComodoAutoNumberSede] [int] NULL,[idSedeLocale] [int] NULL,[idconto1] [int] NULL,"
+    "[Tasso] [money] NULL,[idpagamento] [int] NULL)";
+
 const Rows kCompanySeed = {
     // Accounts 33-35 get 1 only where the account is empty (NULL or 0); 32 and 36 are outside the range.
     "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (32, NULL, NULL)",
@@ -188,9 +194,7 @@ const std::vector<Variant> kVariants = {
     // takings row: one is added.
     {"TakingsRowAdded",
      {"DROP TABLE IvaTabellaContiUtili",
-      "CREATE TABLE [IvaTabellaContiUtili]([ID] [int] NULL,[Description] [nvarchar](50) NULL,[IDConto] [int] NULL,"
-      "[IdProgetto] [int] NULL,[ComodoAutoNumberSede] [int] NULL,[idSedeLocale] [int] NULL,[idconto1] [int] NULL,"
-      "[Tasso] [money] NULL,[idpagamento] [int] NULL)",
+      kVatAccountsAsUpgraded,
       "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
       "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)"},
      schema::upgradeVatTables,
@@ -201,9 +205,7 @@ const std::vector<Variant> kVariants = {
     // The account group cannot be looked up (no chart of accounts): the group is left unset, not 0.
     {"TakingsRowWithoutGroup",
      {"DROP TABLE conti", "DROP TABLE IvaTabellaContiUtili",
-      "CREATE TABLE [IvaTabellaContiUtili]([ID] [int] NULL,[Description] [nvarchar](50) NULL,[IDConto] [int] NULL,"
-      "[IdProgetto] [int] NULL,[ComodoAutoNumberSede] [int] NULL,[idSedeLocale] [int] NULL,[idconto1] [int] NULL,"
-      "[Tasso] [money] NULL,[idpagamento] [int] NULL)",
+      kVatAccountsAsUpgraded,
       "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
       "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)"},
      schema::upgradeVatTables,
