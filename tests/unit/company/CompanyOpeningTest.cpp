@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <iterator>
 
 #include "company/CompanyOpening.h"
@@ -245,6 +249,31 @@ TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
     EXPECT_NE(system.find("[Qen_Server]"), std::string::npos) << system;
     EXPECT_NE(system.find("Dati Alfa Nuova"), std::string::npos) << system;
     EXPECT_NE(system.find("VoPaDatiAlfa"), std::string::npos) << system;
+}
+
+}  // namespace
+
+namespace {
+
+// A drive root this user may not write or read is named with the permission it lacks, instead of
+// looking like an installation without companies.
+TEST(ProgramShell, ADriveRootThatCannotBeUsedIsNamed) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root ignores the permissions";
+    vopa::testing::TempDrive drive;
+    EXPECT_EQ(company::driveProblem(), std::nullopt);
+    const struct {
+        std::filesystem::perms perms;
+        const char* missing;
+    } cases[] = {{std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec, "scrittura"},
+                 {std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec, "lettura"}};
+    for (const auto& c : cases) {
+        std::filesystem::permissions(drive.root(), c.perms);
+        const std::optional<std::string> problem = company::driveProblem();
+        std::filesystem::permissions(drive.root(), std::filesystem::perms::owner_all);
+        ASSERT_TRUE(problem.has_value()) << c.missing;
+        EXPECT_NE(problem->find(drive.root().string()), std::string::npos) << *problem;
+        EXPECT_NE(problem->find(c.missing), std::string::npos) << *problem;
+    }
 }
 
 }  // namespace
