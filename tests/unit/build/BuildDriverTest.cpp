@@ -350,3 +350,29 @@ TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The registry row of the copy takes the user and password of the server address, and a failure after
+// the copy (here the training database cannot be reopened) shows its box and closes the window.
+TEST(BuildDriver, TheRowCarriesTheAddressUserAndAFailureAfterTheCopyClosesTheWindow) {
+    Fixture f;
+    vopa::files::writeTextFile("C:\\vopa\\IndirizzoServer.txt", "Driver=SQL Server;Server=(local);UID=contabile;PWD=chiave;");
+    build::BuildOptions options;
+    options.copy = [](state::GlobalState& g, build::BuildObserver&, int, std::vector<std::string>&) {
+        g.ServerConnectionString = "Driver=SQL Server;Server=altroserver;UID=;PWD=;database=VoPaDatiTraining;";
+    };
+    f.messages->queueAnswer(ui::Answer::Yes);
+    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
+    EXPECT_TRUE(r.closeWindow);
+    EXPECT_FALSE(r.complete());
+    ASSERT_EQ(f.messages->texts().size(), 2u);  // the question and the failure, no closing summary
+    EXPECT_TRUE(contains(f.messages->texts()[1], "altroserver")) << f.messages->texts()[1];
+    EXPECT_EQ(f.observer.animations.back(), false);
+    EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAzienda", "SELECT DBname + '|' + nRoot + '|' + nPassw FROM link_programma "
+                                                           "WHERE NomeAzienda = 'Training Sede'"),
+              "VoPaDatiTraining|contabile|chiave");
+}
+
+}  // namespace
