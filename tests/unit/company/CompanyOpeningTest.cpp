@@ -277,3 +277,22 @@ TEST(ProgramShell, ADriveRootThatCannotBeUsedIsNamed) {
 }
 
 }  // namespace
+
+namespace {
+
+// A computer name with characters the sanitiser replaces is recorded, and found again, under its
+// sanitised form; its quote never reaches a statement as such.
+TEST(OpenCompany, AComputerNameIsRecordedInItsSanitisedForm) {
+    Fixture f;
+    f.g.ComputerName = "PC-Sala riunioni (O'Hara)";
+    double id = 1;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(f.terminalOf("PC_Sala_riunioni__O_Hara_"), "1");
+    EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
+    id = 0;
+    company::openCompany(id, f.g);
+    EXPECT_EQ(id, 1);  // the terminal's last company, found by the same name
+    EXPECT_TRUE(f.messages->boxes().empty());
+}
+
+}  // namespace
