@@ -271,16 +271,26 @@ void refreshProjects(state::GlobalState& g) {
     try {
         if (training.isOpen()) training.close();
         training.open("progetti", g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
-        for (; !training.eof(); training.moveNext()) {
-            const Value id = training.field("id");
-            if (company.isOpen()) company.close();
-            company.open("select * from progetti where id = " + id.toString(), g.SharedConnection,
-                         data::CursorType::Keyset, data::LockType::Pessimistic);
-            if (!company.eof()) {
-                for (const char* field : kProjectFields) training.setField(field, company.field(field));
-                training.update();
+        // Inside the walk every statement fails on its own, and the other projects are still refreshed: a
+        // field that cannot be assigned keeps its copied value, a project whose company row cannot be
+        // read or whose save is refused keeps its copied row.
+        while (!training.eof()) {
+            bool found = false;
+            ignoreErrors([&] {
+                if (company.isOpen()) company.close();
+                company.open("select * from progetti where id = " + training.field("id").toString(), g.SharedConnection,
+                             data::CursorType::Keyset, data::LockType::Pessimistic);
+                found = !company.eof();
+            });
+            if (found) {
+                for (const char* field : kProjectFields)
+                    ignoreErrors([&] { training.setField(field, company.field(field)); });
+                // A refused save is cancelled, so that the move to the next row does not send it again.
+                if (!ignoreErrors([&] { training.update(); })) ignoreErrors([&] { training.cancelUpdate(); });
             }
-            company.close();
+            ignoreErrors([&] { company.close(); });
+            // A row the recordset cannot leave would be met again and again: the walk ends there.
+            if (!ignoreErrors([&] { training.moveNext(); })) break;
         }
     } catch (...) {
         cleanUp();

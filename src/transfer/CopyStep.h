@@ -33,6 +33,9 @@ void runCopyStep(state::GlobalState& g, const std::vector<CatalogueEntry>& entri
                  const FollowingSteps& following = {});
 
 // The project refresh: every project row of the training database takes the company row's values again.
+// Each assignment, save and company-row look-up fails on its own and the other projects are still
+// refreshed; a failed move to the next row ends the walk. A failure to re-open the copy connection or
+// to open the training projects passes on.
 void refreshProjects(state::GlobalState& g);
 
 }  // namespace vopa::transfer
