@@ -278,7 +278,10 @@ void refreshProjects(state::GlobalState& g) {
             bool found = false;
             ignoreErrors([&] {
                 if (company.isOpen()) company.close();
-                company.open("select * from progetti where id = " + training.field("id").toString(), g.SharedConnection,
+                // The id enters the statement as a number; a project without one has no company row.
+                const Value id = training.field("id");
+                if (!id.isNumeric()) return;
+                company.open("select * from progetti where id = " + util::numberText(id.toDouble()), g.SharedConnection,
                              data::CursorType::Keyset, data::LockType::Pessimistic);
                 found = !company.eof();
             });
