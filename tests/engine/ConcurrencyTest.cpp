@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "platform/engine/Session.h"
+#include "platform/engine/storage/Functions.h"
+#include "platform/files/Files.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
@@ -235,6 +238,67 @@ TEST(Concurrency, ADatabaseInUseByAnotherSessionCannotBeDropped) {
     EXPECT_EQ(scalar(admin, "SELECT COUNT(*) FROM Occupato.dbo.t"), "1");
     EXPECT_EQ(errorOf(admin, "DROP DATABASE Occupato"), 0);
     EXPECT_EQ(errorOf(admin, "SELECT COUNT(*) FROM Occupato.dbo.t"), 911);
+}
+
+// A connection left idle while other sessions, in its own process and in others, open the database,
+// work and close it again: SQLite's locks on the file must stay the idle connection's. Were they lost,
+// another process closing its connection would take itself for the last one and delete the
+// write-ahead log under the idle connection, whose reads and commits would then go to a log nobody
+// else sees.
+TEST(Concurrency, AnIdleConnectionKeepsItsDatabaseWhileOthersComeAndGo) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path dataFile = vopa::files::mapPath("C:\\Vopa\\Sedi\\Contatti.mdf");
+    std::filesystem::create_directories(dataFile.parent_path());
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Contatti ON (NAME = N'Contatti', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.mdf') "
+                      "LOG ON (NAME = N'Contatti_log', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.ldf')");
+        setup.execute("CREATE TABLE Contatti.dbo.contatti (id int IDENTITY(1,1) NOT NULL PRIMARY KEY, nome nvarchar(20) NULL)");
+        setup.execute("INSERT INTO Contatti.dbo.contatti (nome) VALUES ('primo')");
+    }
+    // A session that opens the database, reads (and writes, when asked) and closes.
+    auto visit = [](bool writes) {
+        Session s(on("Contatti"));
+        if (scalar(s, "SELECT COUNT(*) FROM contatti") == "<none>") return 1;
+        return writes ? errorOf(s, "INSERT INTO contatti (nome) VALUES ('altro')") : 0;
+    };
+    Signal idleReady, othersDone;
+    pid_t keeper = spawn([&] {
+        Session idle(on("Contatti"));
+        if (scalar(idle, "SELECT COUNT(*) FROM contatti") != "1") return 1;
+        // Sessions of the same process come and go, as the program's connections do.
+        for (int i = 0; i < 3; ++i)
+            if (visit(false)) return 2;
+        idleReady.give();
+        othersDone.await();
+        if (scalar(idle, "SELECT COUNT(*) FROM contatti") != "10") return 3;
+        if (int e = errorOf(idle, "BEGIN TRANSACTION\nINSERT INTO contatti (nome) VALUES ('dopo')\nCOMMIT")) return e % 200 + 10;
+        return scalar(idle, "SELECT COUNT(*) FROM contatti") == "11" ? 0 : 4;
+    });
+    idleReady.await();
+    for (int p = 0; p < 3; ++p) {
+        pid_t other = spawn([&] {
+            for (int i = 0; i < 3; ++i)
+                if (int e = visit(true)) return e % 200 + 1;
+            return 0;
+        });
+        EXPECT_EQ(waitFor(other), 0);
+    }
+    othersDone.give();
+    EXPECT_EQ(waitFor(keeper), 0);
+
+    Session after(on("Contatti"));
+    EXPECT_EQ(scalar(after, "SELECT COUNT(*) FROM contatti"), "11");
+    EXPECT_EQ(scalar(after, "SELECT COUNT(*) FROM contatti WHERE nome = 'dopo'"), "1");
+    sqlite3* file = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(dataFile.c_str(), &file, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    storage::registerCollation(file);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(file, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK) << sqlite3_errmsg(file);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(file);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ InstanceLocation locationOf(const std::string& instanceName) {
     loc.dataFolderWindows = "C:\\Program Files\\Microsoft SQL Server\\MSSQL." + loc.instanceName + "\\MSSQL\\DATA";
     loc.dataFolder = files::mapPath(loc.dataFolderWindows);
     loc.masterFile = loc.dataFolder / "master.mdf";
+    loc.lockFile = loc.dataFolder / "sessions.lck";
     return loc;
 }
 

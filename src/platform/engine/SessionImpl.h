@@ -14,6 +14,7 @@
 #include "sql/Ast.h"
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
+#include "storage/LockFile.h"
 #include "storage/Sqlite.h"
 
 namespace vopa::engine {
@@ -183,8 +184,9 @@ public:
     void releaseLocks();
     // Ends the transaction that a deadlock chose as victim.
     void abandonTransaction();
-    // DROP DATABASE: true when no other session has the database as its current one.
-    bool databaseUnused(const std::filesystem::path& dataFile);
+    // DROP DATABASE: true when no other session (of this process or another) has the database as its
+    // current one.
+    bool databaseUnused(std::int64_t dbid);
 
     // Detaches a database from the session (a dropped one, or the least recently used one).
     void detachDatabase(std::int64_t dbid);
@@ -207,15 +209,14 @@ private:
     std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
     std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
     std::set<std::int64_t> writeLocked_;  // databases whose write lock the running transaction holds
-    // A shared lock (flock) on the data file of the current database, held while it is current: DROP
-    // DATABASE in any session or process sees that it is in use.
-    int currentDatabaseLock_ = -1;
-    std::filesystem::path currentDatabaseFile_;
+    // The session's locks in the instance's lock file. While a database is current the session holds
+    // a shared lock on the byte of its dbid, so DROP DATABASE in any session or process sees it in use.
+    storage::LockFile locks_;
+    std::int64_t currentDatabaseMark_ = 0;
 
 public:
-    // Makes `name` (attached, with data file `file`) the session's current database.
-    void setCurrentDatabase(const std::string& name, const std::filesystem::path& file);
-    ~Impl();
+    // Makes `name` (attached, with id `dbid`) the session's current database.
+    void setCurrentDatabase(const std::string& name, std::int64_t dbid);
 
 private:
 

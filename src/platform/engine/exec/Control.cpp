@@ -7,7 +7,6 @@
 #include "platform/engine/SessionImpl.h"
 #include "platform/engine/storage/Master.h"
 #include "platform/engine/translate/Compiler.h"
-#include "platform/files/Files.h"
 #include "platform/text/Text.h"
 
 namespace vopa::engine {
@@ -150,9 +149,7 @@ void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOut
 
 void Session::Impl::execUse(const sql::UseStatement& s, StatementOutcome&) {
     DatabaseHandle d = database(s.database);
-    std::optional<storage::DatabaseEntry> entry =
-        d.dbid == 1 ? std::nullopt : storage::findDatabase(*db, "d1", d.name);
-    setCurrentDatabase(d.name, entry ? files::mapPath(entry->dataFile) : std::filesystem::path());
+    setCurrentDatabase(d.name, d.dbid);
 }
 
 void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome& out) {

@@ -166,7 +166,7 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
                                         "', because it does not exist or you do not have permission.");
         }
         // In use: this session's current database, or another session's (in this or another process).
-        if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(files::mapPath(entry->dataFile)))
+        if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(entry->dbid))
             throw EngineError(3702, "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
         detachDatabase(entry->dbid);
         // The files go first, the registration last: a crash in between leaves a registered database
