@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -299,6 +300,91 @@ TEST(Concurrency, AnIdleConnectionKeepsItsDatabaseWhileOthersComeAndGo) {
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
     sqlite3_finalize(check);
     sqlite3_close(file);
+}
+
+// The build lock: an application lock owned by the session, taken as the program takes it.
+std::string takeBuildLock(Session& s) {
+    return scalar(s, "DECLARE @result int; EXEC @result = sp_getapplock @Resource = N'VoPaDatiTraining build', "
+                     "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; SELECT @result AS result");
+}
+
+TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE VoPaDatiAzienda");
+    }
+    Signal taken;
+    pid_t holder = spawn([&] {
+        Session s(on("VoPaDatiAzienda"));
+        if (takeBuildLock(s) != "0") return 1;
+        taken.give();
+        for (;;) pause();
+    });
+    taken.await();
+    Session other(on("VoPaDatiAzienda"));
+    EXPECT_EQ(takeBuildLock(other), "-1");
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(takeBuildLock(other), "0");
+
+    // Two sessions of one process exclude each other as two processes do; a session that ends leaves
+    // the lock free.
+    {
+        Session second(on("VoPaDatiAzienda"));
+        EXPECT_EQ(takeBuildLock(second), "-1");
+        EXPECT_EQ(errorOf(other, "EXEC sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'"), 0);
+        EXPECT_EQ(takeBuildLock(second), "0");
+        EXPECT_EQ(takeBuildLock(other), "-1");
+    }
+    EXPECT_EQ(takeBuildLock(other), "0");
+
+    // Releasing a lock not held is 1223, and the procedure's status -999; the batch goes on.
+    other.execute("EXEC sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'");
+    std::vector<StatementOutcome> out = other.executeBatch(
+        "DECLARE @r int = 5\nEXEC @r = sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'\n"
+        "SELECT @r");
+    ASSERT_EQ(out.size(), 3u);
+    ASSERT_TRUE(out[1].error);
+    EXPECT_EQ(out[1].error->number(), 1223);
+    ASSERT_TRUE(out[2].resultSet);
+    EXPECT_EQ(out[2].resultSet->rows[0][0].toString(), "-999");
+}
+
+// Two sessions that each hold one application lock and wait without a time-out for the other's:
+// neither waits for ever; one is the deadlock victim (-3) and lets its lock go, the other gets the
+// lock after waiting (1).
+TEST(Concurrency, CrossedApplicationLocksEndWithOneDeadlockVictim) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE VoPaDatiAzienda");
+    }
+    Signal firstHolds, secondHolds;
+    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                       const Signal& theirsTaken) {
+        Session s(on("VoPaDatiAzienda"));
+        auto take = [&](const std::string& resource) {
+            return scalar(s, "DECLARE @r int; EXEC @r = sp_getapplock @Resource = N'" + resource +
+                                 "', @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = -1; SELECT @r");
+        };
+        if (take(mine) != "0") return 1;
+        mineTaken.give();
+        theirsTaken.await();
+        const std::string got = take(theirs);
+        if (got == "-3") {
+            s.execute("EXEC sp_releaseapplock @Resource = N'" + mine + "', @LockOwner = 'Session'");
+            return 3;
+        }
+        return got == "1" ? 0 : 2;
+    };
+    const auto start = Clock::now();
+    pid_t a = spawn([&] { return crossing("uno", "due", firstHolds, secondHolds); });
+    pid_t b = spawn([&] { return crossing("due", "uno", secondHolds, firstHolds); });
+    const int ra = waitFor(a), rb = waitFor(b);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    // Both give up only when their waits end within a few milliseconds of each other.
+    EXPECT_TRUE((ra == 0 && rb == 3) || (ra == 3 && rb == 0) || (ra == 3 && rb == 3)) << ra << " " << rb;
 }
 
 }  // namespace

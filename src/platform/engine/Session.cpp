@@ -58,6 +58,7 @@ bool abortsBatch(int number) {
         case err::InvalidColumn:
         case 4104:
         case err::NotSupported:
+        case 137:
         case err::SyntaxNear:
         case err::SyntaxNearKeyword:
         case 1205:
@@ -409,10 +410,20 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         outcomes.back().error = e;
         return outcomes;
     }
-    // The server compiles the whole batch first: a column that an existing table lacks ends the batch
-    // before anything runs, while a table that does not exist yet is looked up only when its statement
-    // runs. Compilation stops at the first statement that changes the tables or the database in use,
-    // as the later statements are compiled against what those leave behind.
+    // Variables are declared for the whole batch before it runs: a name declared twice or of an unknown
+    // type stops it.
+    try {
+        declareBatchVariables(statements);
+    } catch (const EngineError& e) {
+        outcomes.emplace_back();
+        outcomes.back().error = e;
+        return outcomes;
+    }
+    // The server compiles the whole batch first: a column that an existing table lacks, or a variable
+    // not declared, ends the batch before anything runs, while a table that does not exist yet is
+    // looked up only when its statement runs. Compilation stops at the first statement that changes
+    // the tables or the database in use, as the later statements are compiled against what those
+    // leave behind.
     if (std::optional<StatementOutcome> refused = compileBatch(statements)) {
         outcomes.push_back(std::move(*refused));
         return outcomes;
@@ -448,7 +459,7 @@ bool changesNames(const sql::Statement& st) {
     switch (st.kind) {
         case K::Select: return !static_cast<const sql::SelectStatement&>(st).select.into.empty();
         case K::Insert: case K::Update: case K::Delete: case K::SetOption: case K::SetIdentityInsert:
-        case K::Transaction: case K::Reconfigure:
+        case K::Transaction: case K::Reconfigure: case K::Declare: case K::SetVariable:
             return false;
         case K::If: {
             const auto& s = static_cast<const sql::IfStatement&>(st);
@@ -489,7 +500,7 @@ std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sq
             unpinAll();
             compileNames(st);
         } catch (const EngineError& e) {
-            if (e.number() == err::InvalidColumn) {
+            if (e.number() == err::InvalidColumn || e.number() == 137) {
                 StatementOutcome out;
                 out.offset = st.offset;
                 out.error = e;
@@ -559,6 +570,8 @@ void Session::Impl::run(const sql::Statement& st, std::string_view batch, Statem
         case K::Execute: return execExecute(static_cast<const sql::ExecuteStatement&>(st), out);
         case K::Reconfigure: return;
         case K::Use: return execUse(static_cast<const sql::UseStatement&>(st), out);
+        case K::Declare: return execDeclare(static_cast<const sql::DeclareStatement&>(st), out);
+        case K::SetVariable: return execSetVariable(static_cast<const sql::SetVariableStatement&>(st), out);
     }
 }
 
