@@ -19,6 +19,7 @@ struct InstanceLocation {
     std::filesystem::path dataFolder;   // the same, mapped
     std::filesystem::path masterFile;
     std::filesystem::path lockFile;     // the sessions' locks (storage/LockFile.h)
+    std::filesystem::path databaseRecord;  // beside master: the databases it lists (storage/Master.h)
 };
 
 // Finds the instance a server name designates; throws EngineError 17 when there is none. The default

@@ -76,6 +76,9 @@ public:
     // CREATE DATABASE ... FOR ATTACH: registers an existing data file of the engine under the name.
     void attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
                         const std::string& dataName, const std::string& logName);
+    // Rewrites the record of master's databases kept beside it (inside the statement that changed the
+    // list, under master's write lock).
+    void recordDatabases();
     // Removes a database's registration, ignoring errors (cleaning up after a failed CREATE DATABASE).
     void unregisterQuietly(const std::string& name);
     // Set when a key or index that a CREATE TABLE or ALTER TABLE declares is refused (the server then
