@@ -55,6 +55,9 @@ struct CompiledSelect {
     // expressions, which alone (with aggregates) may appear in its select list, HAVING and ORDER BY.
     bool grouped = false;
     std::vector<std::string> groupKeys;
+    // HAVING without GROUP BY or aggregates in the select list: the rows are one group, made in a
+    // query of its own.
+    bool oneGroup = false;
 };
 
 class Compiler {

@@ -94,7 +94,12 @@ CompiledSelect Compiler::select(const sql::SelectStmt& s, const Scope* outer, bo
     scope.outer = outer;
     CompiledSelect out = selectTerm(s, scope, withRowId && !s.unionNext);
     if (s.unionNext) out = setOperation(s, std::move(out), outer);
-    if (!s.orderBy.empty()) out.sql += orderBy(s, scope, out);
+    if (!s.orderBy.empty()) {
+        // A single group is a single row: its order is checked but has nothing to sort (and its
+        // aggregates are those of the query inside).
+        const std::string order = orderBy(s, scope, out);
+        if (!(out.oneGroup && !s.unionNext)) out.sql += order;
+    }
     if (s.top && !s.unionNext) out.sql += topLimit(s, scope);
     return out;
 }
@@ -159,7 +164,12 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         out.plain = !s.where && s.orderBy.empty() && !s.top;
         if (withRowId) items += ", " + storage::quoteIdentifier(scope.tables[0].sqlAlias) + ".rowid AS \"__rowid\"";
     }
-    std::string text = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "") + items + from;
+    // HAVING without GROUP BY makes the whole result one group, which SQLite accepts only when the
+    // select list holds an aggregate: then one count(*) more makes it one (a single row, also over no
+    // rows), and a query around it leaves that column out again.
+    const bool oneGroup = s.having && s.groupBy.empty() && !aggregate;
+    std::string text = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "") + items +
+                       (oneGroup ? ", count(*) AS \"__group\"" : "") + from;
     if (s.where) {
         if (containsAggregate(*s.where)) throw aggregateInWhere();
         text += " WHERE " + expr(*s.where, scope).sql;
@@ -175,6 +185,13 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         }
     }
     if (s.having) text += " HAVING " + expr(*s.having, scope).sql;
+    if (oneGroup) {
+        std::string columns;
+        for (std::size_t i = 1; i <= out.columns.size(); ++i)
+            columns += (i > 1 ? ", " : "") + std::string("\"x") + std::to_string(i) + "\"";
+        text = "SELECT " + columns + " FROM (" + text + ")";
+        out.oneGroup = true;
+    }
     out.sql = text;
     out.grouped = aggregate || !s.groupBy.empty() || s.having;
     if (out.grouped) {
