@@ -180,6 +180,12 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
             if (containsAggregate(*s.groupBy[i]))
                 throw EngineError(144, "Cannot use an aggregate or a subquery in an expression used for the group by "
                                        "list of a GROUP BY clause.");
+            // A constant would also be taken by SQLite for a position in the select list.
+            int local = 0, outerColumns = 0;
+            countColumns(*s.groupBy[i], scope, local, outerColumns);
+            if (local == 0)
+                throw EngineError(164, "Each GROUP BY expression must contain at least one column that is not an outer "
+                                       "reference.", 15);
             Compiled g = expr(*s.groupBy[i], scope);
             text += (i ? ", " : "") + g.sql + (isCharacter(g.type) ? " COLLATE VOPA_CI" : "");
         }
@@ -221,6 +227,21 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         if (s.having) requireGrouped(*s.having, scope, out.groupKeys, "HAVING clause");
     }
     return out;
+}
+
+void Compiler::countColumns(const Expr& e, const Scope& scope, int& local, int& outer) {
+    if (e.kind == Expr::Kind::Column) {
+        (expr(e, scope).outerReference ? outer : local) += 1;
+        return;
+    }
+    for (const sql::ExprPtr& a : e.args)
+        if (a) countColumns(*a, scope, local, outer);
+    if (e.caseOperand) countColumns(*e.caseOperand, scope, local, outer);
+    for (const auto& [when, then] : e.whens) {
+        if (when) countColumns(*when, scope, local, outer);
+        if (then) countColumns(*then, scope, local, outer);
+    }
+    if (e.elseExpr) countColumns(*e.elseExpr, scope, local, outer);
 }
 
 EngineError aggregateInWhere() {
