@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <vector>
 
 #include "platform/engine/Session.h"
+#include "platform/engine/storage/Functions.h"
+#include "platform/files/Files.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
@@ -235,6 +239,152 @@ TEST(Concurrency, ADatabaseInUseByAnotherSessionCannotBeDropped) {
     EXPECT_EQ(scalar(admin, "SELECT COUNT(*) FROM Occupato.dbo.t"), "1");
     EXPECT_EQ(errorOf(admin, "DROP DATABASE Occupato"), 0);
     EXPECT_EQ(errorOf(admin, "SELECT COUNT(*) FROM Occupato.dbo.t"), 911);
+}
+
+// A connection left idle while other sessions, in its own process and in others, open the database,
+// work and close it again: SQLite's locks on the file must stay the idle connection's. Were they lost,
+// another process closing its connection would take itself for the last one and delete the
+// write-ahead log under the idle connection, whose reads and commits would then go to a log nobody
+// else sees.
+TEST(Concurrency, AnIdleConnectionKeepsItsDatabaseWhileOthersComeAndGo) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path dataFile = vopa::files::mapPath("C:\\Vopa\\Sedi\\Contatti.mdf");
+    std::filesystem::create_directories(dataFile.parent_path());
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE Contatti ON (NAME = N'Contatti', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.mdf') "
+                      "LOG ON (NAME = N'Contatti_log', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.ldf')");
+        setup.execute("CREATE TABLE Contatti.dbo.contatti (id int IDENTITY(1,1) NOT NULL PRIMARY KEY, nome nvarchar(20) NULL)");
+        setup.execute("INSERT INTO Contatti.dbo.contatti (nome) VALUES ('primo')");
+    }
+    // A session that opens the database, reads (and writes, when asked) and closes.
+    auto visit = [](bool writes) {
+        Session s(on("Contatti"));
+        if (scalar(s, "SELECT COUNT(*) FROM contatti") == "<none>") return 1;
+        return writes ? errorOf(s, "INSERT INTO contatti (nome) VALUES ('altro')") : 0;
+    };
+    Signal idleReady, othersDone;
+    pid_t keeper = spawn([&] {
+        Session idle(on("Contatti"));
+        if (scalar(idle, "SELECT COUNT(*) FROM contatti") != "1") return 1;
+        // Sessions of the same process come and go, as the program's connections do.
+        for (int i = 0; i < 3; ++i)
+            if (visit(false)) return 2;
+        idleReady.give();
+        othersDone.await();
+        if (scalar(idle, "SELECT COUNT(*) FROM contatti") != "10") return 3;
+        if (int e = errorOf(idle, "BEGIN TRANSACTION\nINSERT INTO contatti (nome) VALUES ('dopo')\nCOMMIT")) return e % 200 + 10;
+        return scalar(idle, "SELECT COUNT(*) FROM contatti") == "11" ? 0 : 4;
+    });
+    idleReady.await();
+    for (int p = 0; p < 3; ++p) {
+        pid_t other = spawn([&] {
+            for (int i = 0; i < 3; ++i)
+                if (int e = visit(true)) return e % 200 + 1;
+            return 0;
+        });
+        EXPECT_EQ(waitFor(other), 0);
+    }
+    othersDone.give();
+    EXPECT_EQ(waitFor(keeper), 0);
+
+    Session after(on("Contatti"));
+    EXPECT_EQ(scalar(after, "SELECT COUNT(*) FROM contatti"), "11");
+    EXPECT_EQ(scalar(after, "SELECT COUNT(*) FROM contatti WHERE nome = 'dopo'"), "1");
+    sqlite3* file = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(dataFile.c_str(), &file, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    storage::registerCollation(file);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(file, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK) << sqlite3_errmsg(file);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(file);
+}
+
+// The build lock: an application lock owned by the session, taken as the program takes it.
+std::string takeBuildLock(Session& s) {
+    return scalar(s, "DECLARE @result int; EXEC @result = sp_getapplock @Resource = N'VoPaDatiTraining build', "
+                     "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; SELECT @result AS result");
+}
+
+TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE VoPaDatiAzienda");
+    }
+    Signal taken;
+    pid_t holder = spawn([&] {
+        Session s(on("VoPaDatiAzienda"));
+        if (takeBuildLock(s) != "0") return 1;
+        taken.give();
+        for (;;) pause();
+    });
+    taken.await();
+    Session other(on("VoPaDatiAzienda"));
+    EXPECT_EQ(takeBuildLock(other), "-1");
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(takeBuildLock(other), "0");
+
+    // Two sessions of one process exclude each other as two processes do; a session that ends leaves
+    // the lock free.
+    {
+        Session second(on("VoPaDatiAzienda"));
+        EXPECT_EQ(takeBuildLock(second), "-1");
+        EXPECT_EQ(errorOf(other, "EXEC sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'"), 0);
+        EXPECT_EQ(takeBuildLock(second), "0");
+        EXPECT_EQ(takeBuildLock(other), "-1");
+    }
+    EXPECT_EQ(takeBuildLock(other), "0");
+
+    // Releasing a lock not held is 1223, and the procedure's status -999; the batch goes on.
+    other.execute("EXEC sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'");
+    std::vector<StatementOutcome> out = other.executeBatch(
+        "DECLARE @r int = 5\nEXEC @r = sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'\n"
+        "SELECT @r");
+    ASSERT_EQ(out.size(), 3u);
+    ASSERT_TRUE(out[1].error);
+    EXPECT_EQ(out[1].error->number(), 1223);
+    ASSERT_TRUE(out[2].resultSet);
+    EXPECT_EQ(out[2].resultSet->rows[0][0].toString(), "-999");
+}
+
+// Two sessions that each hold one application lock and wait without a time-out for the other's:
+// neither waits for ever; one is the deadlock victim (-3) and lets its lock go, the other gets the
+// lock after waiting (1).
+TEST(Concurrency, CrossedApplicationLocksEndWithOneDeadlockVictim) {
+    vopa::testing::TempDrive drive;
+    {
+        Session setup(on(""));
+        setup.execute("CREATE DATABASE VoPaDatiAzienda");
+    }
+    Signal firstHolds, secondHolds;
+    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                       const Signal& theirsTaken) {
+        Session s(on("VoPaDatiAzienda"));
+        auto take = [&](const std::string& resource) {
+            return scalar(s, "DECLARE @r int; EXEC @r = sp_getapplock @Resource = N'" + resource +
+                                 "', @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = -1; SELECT @r");
+        };
+        if (take(mine) != "0") return 1;
+        mineTaken.give();
+        theirsTaken.await();
+        const std::string got = take(theirs);
+        if (got == "-3") {
+            s.execute("EXEC sp_releaseapplock @Resource = N'" + mine + "', @LockOwner = 'Session'");
+            return 3;
+        }
+        return got == "1" ? 0 : 2;
+    };
+    const auto start = Clock::now();
+    pid_t a = spawn([&] { return crossing("uno", "due", firstHolds, secondHolds); });
+    pid_t b = spawn([&] { return crossing("due", "uno", secondHolds, firstHolds); });
+    const int ra = waitFor(a), rb = waitFor(b);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    // Both give up only when their waits end within a few milliseconds of each other.
+    EXPECT_TRUE((ra == 0 && rb == 3) || (ra == 3 && rb == 0) || (ra == 3 && rb == 3)) << ra << " " << rb;
 }
 
 }  // namespace

@@ -172,6 +172,56 @@ TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
     EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
 }
 
+// The program keeps its company databases in C:\Vopa\Sedi, outside the instance's folder: a master
+// that is lost or emptied must still stop the instance, naming them, rather than start it empty. An
+// instance made before the engine kept its record of databases learns them at its next start.
+TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
+    struct Case {
+        const char* name;
+        bool emptied;        // master.mdf cut to nothing rather than deleted
+        bool olderInstance;  // no record beside master until the instance starts once more
+    };
+    for (const Case& c : {Case{"deleted", false, false}, Case{"emptied", true, false}, Case{"older instance", true, true}}) {
+        SCOPED_TRACE(c.name);
+        vopa::testing::TempDrive drive;
+        std::filesystem::create_directories(mapped(drive, "Vopa/Sedi"));
+        InstanceLocation instance;
+        {
+            Session s(ConnectOptions{"(local)", "", "", ""});
+            instance = s.instance();
+            s.execute("CREATE DATABASE VoPaDatiAquilone ON (NAME = N'Aquilone_dat', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf') "
+                      "LOG ON (NAME = N'Aquilone_log', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.ldf')");
+            s.execute("CREATE DATABASE Chiusa ON (NAME = N'Chiusa', FILENAME = N'C:\\Vopa\\Sedi\\Chiusa.mdf') "
+                      "LOG ON (NAME = N'Chiusa_log', FILENAME = N'C:\\Vopa\\Sedi\\Chiusa.ldf')");
+            s.execute("DROP DATABASE Chiusa");
+        }
+        if (c.olderInstance) {
+            ASSERT_TRUE(std::filesystem::remove(instance.databaseRecord));
+            Session restart(ConnectOptions{"(local)", "", "", ""});
+        }
+        for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(instance.masterFile.string() + suffix);
+        if (c.emptied)
+            std::ofstream(instance.masterFile, std::ios::binary | std::ios::trunc).close();
+        else
+            std::filesystem::remove(instance.masterFile);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            try {
+                Session lost(ConnectOptions{"(local)", "", "", ""});
+                ADD_FAILURE() << "an instance whose master was lost started";
+            } catch (const EngineError& e) {
+                const std::string message = e.what();
+                EXPECT_EQ(e.number(), 17113);
+                EXPECT_NE(message.find("VoPaDatiAquilone (C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf)"), std::string::npos) << message;
+                EXPECT_EQ(message.find("Chiusa"), std::string::npos) << message;
+            }
+        }
+        // Once the file is moved away nothing is lost by starting with a new master.
+        std::filesystem::rename(mapped(drive, "Vopa/Sedi/VoPaDatiAquilone.mdf"), mapped(drive, "Aquilone.mdf"));
+        Session s(ConnectOptions{"(local)", "", "", ""});
+        EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases"), "1");
+    }
+}
+
 TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
     vopa::testing::TempDrive drive;
     Session s(ConnectOptions{"(local)", "", "", ""});

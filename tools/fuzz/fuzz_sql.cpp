@@ -1,5 +1,7 @@
 // libFuzzer target over the front of the engine: the lexer and the parser on any text, then the
-// translator on every statement that parses (compiled against the FUZZ database, never run).
+// translator on every statement that parses (compiled against the FUZZ database, never run). The
+// SQLite text of a query is also prepared, so that a translation SQLite refuses is found without
+// running anything. Error 50000 anywhere is a finding (see FuzzDrive.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include "FuzzDrive.h"
 #include "platform/engine/SessionImpl.h"
 #include "platform/engine/sql/Parser.h"
+#include "platform/engine/translate/Compiler.h"
 
 using namespace vopa;
 
@@ -37,11 +40,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const engine::EngineError&) {
         return 0;
     }
+    static fuzz::Findings findings;
     engine::Session::Impl& session = compilerSession();
+    try {
+        session.declareBatchVariables(statements);
+    } catch (const engine::EngineError& e) {
+        findings.check(e, text);
+    }
     for (const engine::sql::StatementPtr& st : statements) {
         try {
+            session.functions.clear();
+            session.unpinAll();
             session.compileNames(*st);
-        } catch (const engine::EngineError&) {
+            if (st->kind == engine::sql::StatementKind::Select) {
+                engine::translate::Compiler compiler(session);
+                const auto& select = static_cast<const engine::sql::SelectStatement&>(*st).select;
+                session.db->prepare(compiler.select(select, nullptr, false, true).sql);
+            }
+        } catch (const engine::EngineError& e) {
+            findings.check(e, text);
+        } catch (const std::exception& e) {
+            findings.check(engine::EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what()), text);
         }
         try {
             session.dropCatalogViews();

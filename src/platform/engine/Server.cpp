@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "EngineError.h"
 #include "platform/files/Files.h"
@@ -37,7 +39,31 @@ InstanceLocation locationOf(const std::string& instanceName) {
     loc.dataFolderWindows = "C:\\Program Files\\Microsoft SQL Server\\MSSQL." + loc.instanceName + "\\MSSQL\\DATA";
     loc.dataFolder = files::mapPath(loc.dataFolderWindows);
     loc.masterFile = loc.dataFolder / "master.mdf";
+    loc.lockFile = loc.dataFolder / "sessions.lck";
+    loc.databaseRecord = loc.dataFolder / "master-databases.txt";
     return loc;
+}
+
+// The databases a lost master leaves behind: those its record names whose data files are still
+// there (wherever they lie), and any other database file in the instance's folder.
+std::string databasesLeft(const InstanceLocation& loc) {
+    std::error_code ec;
+    std::string found;
+    std::vector<std::filesystem::path> named;
+    for (const storage::DatabaseEntry& d : storage::readDatabaseRecord(loc.databaseRecord)) {
+        const std::filesystem::path file = files::mapPath(d.dataFile).lexically_normal();
+        if (!std::filesystem::is_regular_file(file, ec)) continue;
+        named.push_back(file);
+        found += (found.empty() ? "" : ", ") + d.name + " (" + d.dataFile + ")";
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(loc.dataFolder, ec)) {
+        const std::string file = entry.path().filename().string();
+        if (!text::equalsNoCase(entry.path().extension().string(), ".mdf") || text::equalsNoCase(file, "master.mdf"))
+            continue;
+        if (std::find(named.begin(), named.end(), entry.path().lexically_normal()) != named.end()) continue;
+        found += (found.empty() ? "" : ", ") + file;
+    }
+    return found;
 }
 
 // Creates the master database of an instance unless it exists; safe against a second process doing
@@ -45,22 +71,17 @@ InstanceLocation locationOf(const std::string& instanceName) {
 void ensureMaster(const InstanceLocation& loc) {
     std::error_code ec;
     std::filesystem::create_directories(loc.dataFolder, ec);
-    // A master that is missing or empty while databases lie in the folder has been lost: an empty
-    // catalog in its place would hide every database, so the instance does not start.
+    // A master that is missing or empty while databases are left has been lost: an empty catalog in
+    // its place would hide every database, so the instance does not start.
     const bool masterMissing = !std::filesystem::exists(loc.masterFile, ec) ||
                                std::filesystem::file_size(loc.masterFile, ec) == 0;
     if (masterMissing) {
-        std::string found;
-        for (const auto& entry : std::filesystem::directory_iterator(loc.dataFolder, ec)) {
-            const std::string file = entry.path().filename().string();
-            if (text::equalsNoCase(entry.path().extension().string(), ".mdf") && !text::equalsNoCase(file, "master.mdf"))
-                found += (found.empty() ? "" : ", ") + file;
-        }
+        const std::string found = databasesLeft(loc);
         if (!found.empty())
             throw EngineError(17113, "The master database file '" + loc.dataFolderWindows + "\\master.mdf' is " +
                                          (std::filesystem::exists(loc.masterFile, ec) ? "empty" : "missing") +
-                                         " while the instance's folder holds database files (" + found +
-                                         "). Restore master.mdf, or move the database files away and register them "
+                                         " while databases it listed are still there: " + found +
+                                         ". Restore master.mdf, or move the database files away and register them "
                                          "again with CREATE DATABASE ... FOR ATTACH.");
     }
     storage::Connection db(loc.masterFile.string(), true);
@@ -69,8 +90,12 @@ void ensureMaster(const InstanceLocation& loc) {
     db.exec("BEGIN IMMEDIATE");
     try {
         storage::Statement q = db.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_info'");
-        if (!q.step()) storage::initialiseMaster(db, "main", loc.dataFolderWindows + "\\master.mdf");
+        const bool created = !q.step();
+        if (created) storage::initialiseMaster(db, "main", loc.dataFolderWindows + "\\master.mdf");
         storage::markCollationOrder(db, "main");
+        // Under master's write lock, as every change of the record is.
+        if (created || !std::filesystem::exists(loc.databaseRecord, ec))
+            storage::writeDatabaseRecord(loc.databaseRecord, storage::listDatabases(db, "main"));
         db.exec("COMMIT");
     } catch (...) {
         db.exec("ROLLBACK");

@@ -18,6 +18,8 @@ struct InstanceLocation {
     std::string dataFolderWindows;      // "C:\Program Files\Microsoft SQL Server\MSSQL.X\MSSQL\DATA"
     std::filesystem::path dataFolder;   // the same, mapped
     std::filesystem::path masterFile;
+    std::filesystem::path lockFile;     // the sessions' locks (storage/LockFile.h)
+    std::filesystem::path databaseRecord;  // beside master: the databases it lists (storage/Master.h)
 };
 
 // Finds the instance a server name designates; throws EngineError 17 when there is none. The default

@@ -1,12 +1,10 @@
 #include "Session.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "Convert.h"
 #include "SessionImpl.h"
@@ -18,7 +16,6 @@
 
 namespace vopa::engine {
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -61,6 +58,7 @@ bool abortsBatch(int number) {
         case err::InvalidColumn:
         case 4104:
         case err::NotSupported:
+        case 137:
         case err::SyntaxNear:
         case err::SyntaxNearKeyword:
         case 1205:
@@ -86,7 +84,8 @@ int ResultSet::columnIndex(std::string_view name) const {
 
 // ---- Impl: connection and databases -----------------------------------------------------------------
 
-Session::Impl::Impl(const ConnectOptions& options) : instance(locateInstance(options.server)), user(options.user) {
+Session::Impl::Impl(const ConnectOptions& options)
+    : instance(locateInstance(options.server)), user(options.user), locks_(instance.lockFile) {
     db = std::make_unique<storage::Connection>(":memory:", true);
     db->setLockTimeout(lockTimeout);
     storage::registerFunctions(db->handle(), &functions);
@@ -97,40 +96,34 @@ Session::Impl::Impl(const ConnectOptions& options) : instance(locateInstance(opt
         if (!entry)
             throw EngineError(err::LoginFailedDatabase,
                               "Cannot open database \"" + options.database + "\" requested by the login. The login failed.");
-        const fs::path file = files::mapPath(entry->dataFile);
-        attach(entry->dbid, entry->name, file);
-        setCurrentDatabase(entry->name, file);
+        attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
+        setCurrentDatabase(entry->name, entry->dbid);
     }
 }
 
-Session::Impl::~Impl() {
-    if (currentDatabaseLock_ >= 0) ::close(currentDatabaseLock_);
-}
-
-void Session::Impl::setCurrentDatabase(const std::string& name, const fs::path& file) {
+// The mark of the current database is a lock in the instance's lock file, never anything on the
+// database's own file (see LockFile.h).
+void Session::Impl::setCurrentDatabase(const std::string& name, std::int64_t dbid) {
     currentDatabase = name;
-    if (file == currentDatabaseFile_ && currentDatabaseLock_ >= 0) return;
-    if (currentDatabaseLock_ >= 0) ::close(currentDatabaseLock_);
-    currentDatabaseLock_ = -1;
-    currentDatabaseFile_.clear();
-    if (text::equalsNoCase(name, "master")) return;
-    // A lock of its own open file: two sessions of one process hold two locks, as two processes do.
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (::flock(fd, LOCK_SH) != 0) {
-        ::close(fd);
-        return;
+    if (dbid == currentDatabaseMark_) return;
+    if (currentDatabaseMark_ != 0) locks_.unlock(currentDatabaseMark_);
+    currentDatabaseMark_ = 0;
+    if (dbid == kMasterId || !locks_.isOpen()) return;
+    // A DROP DATABASE that looks whether the database is in use holds the byte for an instant.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (locks_.tryLock(dbid, storage::LockFile::Mode::Shared)) {
+            currentDatabaseMark_ = dbid;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    currentDatabaseLock_ = fd;
-    currentDatabaseFile_ = file;
 }
 
-bool Session::Impl::databaseUnused(const fs::path& dataFile) {
-    int fd = ::open(dataFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    const bool unused = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return unused;
+bool Session::Impl::databaseUnused(std::int64_t dbid) {
+    if (!locks_.isOpen()) return true;
+    if (dbid == currentDatabaseMark_ || !locks_.tryLock(dbid, storage::LockFile::Mode::Exclusive)) return false;
+    locks_.unlock(dbid);
+    return true;
 }
 
 void Session::Impl::lockForWriting(std::int64_t dbid) {
@@ -417,10 +410,20 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         outcomes.back().error = e;
         return outcomes;
     }
-    // The server compiles the whole batch first: a column that an existing table lacks ends the batch
-    // before anything runs, while a table that does not exist yet is looked up only when its statement
-    // runs. Compilation stops at the first statement that changes the tables or the database in use,
-    // as the later statements are compiled against what those leave behind.
+    // Variables are declared for the whole batch before it runs: a name declared twice or of an unknown
+    // type stops it.
+    try {
+        declareBatchVariables(statements);
+    } catch (const EngineError& e) {
+        outcomes.emplace_back();
+        outcomes.back().error = e;
+        return outcomes;
+    }
+    // The server compiles the whole batch first: a column that an existing table lacks, or a variable
+    // not declared, ends the batch before anything runs, while a table that does not exist yet is
+    // looked up only when its statement runs. Compilation stops at the first statement that changes
+    // the tables or the database in use, as the later statements are compiled against what those
+    // leave behind.
     if (std::optional<StatementOutcome> refused = compileBatch(statements)) {
         outcomes.push_back(std::move(*refused));
         return outcomes;
@@ -456,7 +459,7 @@ bool changesNames(const sql::Statement& st) {
     switch (st.kind) {
         case K::Select: return !static_cast<const sql::SelectStatement&>(st).select.into.empty();
         case K::Insert: case K::Update: case K::Delete: case K::SetOption: case K::SetIdentityInsert:
-        case K::Transaction: case K::Reconfigure:
+        case K::Transaction: case K::Reconfigure: case K::Declare: case K::SetVariable:
             return false;
         case K::If: {
             const auto& s = static_cast<const sql::IfStatement&>(st);
@@ -497,7 +500,7 @@ std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sq
             unpinAll();
             compileNames(st);
         } catch (const EngineError& e) {
-            if (e.number() == err::InvalidColumn) {
+            if (e.number() == err::InvalidColumn || e.number() == 137) {
                 StatementOutcome out;
                 out.offset = st.offset;
                 out.error = e;
@@ -567,6 +570,8 @@ void Session::Impl::run(const sql::Statement& st, std::string_view batch, Statem
         case K::Execute: return execExecute(static_cast<const sql::ExecuteStatement&>(st), out);
         case K::Reconfigure: return;
         case K::Use: return execUse(static_cast<const sql::UseStatement&>(st), out);
+        case K::Declare: return execDeclare(static_cast<const sql::DeclareStatement&>(st), out);
+        case K::SetVariable: return execSetVariable(static_cast<const sql::SetVariableStatement&>(st), out);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "sql/Ast.h"
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
+#include "storage/LockFile.h"
 #include "storage/Sqlite.h"
 
 namespace vopa::engine {
@@ -75,6 +76,9 @@ public:
     // CREATE DATABASE ... FOR ATTACH: registers an existing data file of the engine under the name.
     void attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
                         const std::string& dataName, const std::string& logName);
+    // Rewrites the record of master's databases kept beside it (inside the statement that changed the
+    // list, under master's write lock).
+    void recordDatabases();
     // Removes a database's registration, ignoring errors (cleaning up after a failed CREATE DATABASE).
     void unregisterQuietly(const std::string& name);
     // Set when a key or index that a CREATE TABLE or ALTER TABLE declares is refused (the server then
@@ -107,7 +111,29 @@ public:
     void execSetIdentityInsert(const sql::SetIdentityInsertStatement& s, StatementOutcome& out);
     void execSetOption(const sql::SetOptionStatement& s, StatementOutcome& out);
     void execExecute(const sql::ExecuteStatement& s, StatementOutcome& out);
+    // Runs a system procedure; returns its return status.
+    int runProcedure(const sql::ExecuteStatement& s, StatementOutcome& out);
     void execUse(const sql::UseStatement& s, StatementOutcome& out);
+    void execDeclare(const sql::DeclareStatement& s, StatementOutcome& out);
+    void execSetVariable(const sql::SetVariableStatement& s, StatementOutcome& out);
+
+    // ---- local variables (exec/Variables.cpp) ----
+    struct BatchVariable {
+        SqlType type;
+        std::size_t declaredAt = 0;  // offset of its DECLARE in the batch
+        Cell value;
+    };
+    // Declares every variable of the batch (NULL until assigned); throws 134 or 2715.
+    void declareBatchVariables(const std::vector<sql::StatementPtr>& statements);
+    // The variable a name written at `usedAt` designates; throws 137 when none is declared before it.
+    BatchVariable& variable(const std::string& name, std::size_t usedAt);
+    void assignVariable(BatchVariable& target, const sql::Expr& value);
+    void setVariable(BatchVariable& target, const Cell& value, const SqlType& type);
+
+    // ---- application locks (exec/AppLocks.cpp) ----
+    // sp_getapplock and sp_releaseapplock: their return status (errors are thrown as ProcedureError).
+    int getAppLock(const sql::ExecuteStatement& s);
+    int releaseAppLock(const sql::ExecuteStatement& s);
 
     // Evaluates a condition (IF) or a constant expression with no FROM clause.
     bool evaluateCondition(const sql::Expr& condition);
@@ -183,8 +209,9 @@ public:
     void releaseLocks();
     // Ends the transaction that a deadlock chose as victim.
     void abandonTransaction();
-    // DROP DATABASE: true when no other session has the database as its current one.
-    bool databaseUnused(const std::filesystem::path& dataFile);
+    // DROP DATABASE: true when no other session (of this process or another) has the database as its
+    // current one.
+    bool databaseUnused(std::int64_t dbid);
 
     // Detaches a database from the session (a dropped one, or the least recently used one).
     void detachDatabase(std::int64_t dbid);
@@ -207,21 +234,38 @@ private:
     std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
     std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
     std::set<std::int64_t> writeLocked_;  // databases whose write lock the running transaction holds
-    // A shared lock (flock) on the data file of the current database, held while it is current: DROP
-    // DATABASE in any session or process sees that it is in use.
-    int currentDatabaseLock_ = -1;
-    std::filesystem::path currentDatabaseFile_;
+    std::map<std::string, BatchVariable> variables_;  // by upper-case name
+    // The session's locks in the instance's lock file. While a database is current the session holds
+    // a shared lock on the byte of its dbid, so DROP DATABASE in any session or process sees it in use.
+    storage::LockFile locks_;
+    std::int64_t currentDatabaseMark_ = 0;
+    // Application locks the session holds (sp_getapplock), by database, principal and resource.
+    struct AppLock {
+        std::int64_t offset = 0;  // its two bytes in the lock file
+        int mode = 0;             // the strongest mode requested (see exec/AppLocks.cpp)
+        int count = 0;            // requests not yet released
+    };
+    std::map<std::string, AppLock> appLocks_;
 
 public:
-    // Makes `name` (attached, with data file `file`) the session's current database.
-    void setCurrentDatabase(const std::string& name, const std::filesystem::path& file);
-    ~Impl();
+    // Makes `name` (attached, with id `dbid`) the session's current database.
+    void setCurrentDatabase(const std::string& name, std::int64_t dbid);
 
 private:
 
     DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
     void refresh(Attached& a);
     void makeRoom();
+};
+
+// An error of a system procedure that also gives the procedure's return status (EXEC @status = ...).
+class ProcedureError : public EngineError {
+public:
+    ProcedureError(int status, int number, const std::string& message) : EngineError(number, message), status_(status) {}
+    int status() const { return status_; }
+
+private:
+    int status_;
 };
 
 template <typename F>

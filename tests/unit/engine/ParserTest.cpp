@@ -509,6 +509,22 @@ TEST(ParseSettings, SetExecAndTransactions) {
     EXPECT_EQ(render(*ex->arguments[1].value), "(- 1)");
     EXPECT_EQ(render(*ex->arguments[2].value), "'Clienti'");
     EXPECT_TRUE(only<ReconfigureStatement>("RECONFIGURE WITH OVERRIDE")->withOverride);
+    auto status = only<ExecuteStatement>("EXEC @result = sp_getapplock @Resource = N'x', @LockMode = 'Shared'");
+    EXPECT_EQ(status->statusVariable, "@result");
+    EXPECT_EQ(status->procedure.text(), "sp_getapplock");
+    ASSERT_EQ(status->arguments.size(), 2u);
+    EXPECT_EQ(status->arguments[1].name, "@LockMode");
+
+    auto declare = only<DeclareStatement>("DECLARE @a int, @b AS nvarchar(10) = N'x' + N'y'");
+    ASSERT_EQ(declare->variables.size(), 2u);
+    EXPECT_EQ(declare->variables[0].name, "@a");
+    EXPECT_FALSE(declare->variables[0].value);
+    EXPECT_EQ(declare->variables[1].type.name, "nvarchar");
+    EXPECT_EQ(declare->variables[1].type.length, 10);
+    EXPECT_EQ(render(*declare->variables[1].value), "(+ N'x' N'y')");
+    auto increment = only<SetVariableStatement>("SET @a += 2");
+    EXPECT_EQ(increment->name, "@a");
+    EXPECT_EQ(render(*increment->value), "(+ @a 2)");
 
     const std::pair<const char*, TransactionStatement::Action> txs[] = {
         {"BEGIN TRAN t1", TransactionStatement::Action::Begin},
@@ -537,7 +553,11 @@ TEST(ParseErrors, NameTheFirstTokenThatCannotContinue) {
         {"BEGIN END", 156, "Incorrect syntax near the keyword 'END'."},
         {"SELECT 1 CREATE VIEW v AS SELECT 1", 111, "'CREATE VIEW' must be the first statement in a query batch."},
         {"CREATE PROCEDURE p AS SELECT 1", err::NotSupported, "The embedded engine does not support CREATE PROCEDURE."},
-        {"DECLARE @x int", err::NotSupported, "The embedded engine does not support DECLARE."},
+        {"DECLARE @t TABLE (a int)", err::NotSupported, "The embedded engine does not support table variables."},
+        {"DECLARE c CURSOR FOR SELECT 1", err::NotSupported, "The embedded engine does not support cursors."},
+        {"DECLARE @@x int", 102, "Incorrect syntax near '@@x'."},
+        {"SET @@x = 1", 102, "Incorrect syntax near '@@x'."},
+        {"EXEC @r = @p", err::NotSupported, "The embedded engine does not support EXEC of a procedure named by a variable."},
         {"SELECT 1 WHILE 1 = 1 SELECT 2", err::NotSupported, "The embedded engine does not support WHILE."},
         {"SELECT ROW_NUMBER() OVER (ORDER BY a) FROM t", err::NotSupported,
          "The embedded engine does not support window functions (OVER)."},

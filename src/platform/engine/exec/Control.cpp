@@ -7,7 +7,6 @@
 #include "platform/engine/SessionImpl.h"
 #include "platform/engine/storage/Master.h"
 #include "platform/engine/translate/Compiler.h"
-#include "platform/files/Files.h"
 #include "platform/text/Text.h"
 
 namespace vopa::engine {
@@ -150,27 +149,39 @@ void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOut
 
 void Session::Impl::execUse(const sql::UseStatement& s, StatementOutcome&) {
     DatabaseHandle d = database(s.database);
-    std::optional<storage::DatabaseEntry> entry =
-        d.dbid == 1 ? std::nullopt : storage::findDatabase(*db, "d1", d.name);
-    setCurrentDatabase(d.name, entry ? files::mapPath(entry->dataFile) : std::filesystem::path());
+    setCurrentDatabase(d.name, d.dbid);
 }
 
 void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome& out) {
+    BatchVariable* status = s.statusVariable.empty() ? nullptr : &variable(s.statusVariable, s.statusVariableOffset);
+    int result = 0;
+    try {
+        result = runProcedure(s, out);
+    } catch (const ProcedureError& e) {
+        if (status) setVariable(*status, Cell::integer(e.status()), SqlType::of(BaseType::Int));
+        throw;
+    }
+    if (status) setVariable(*status, Cell::integer(result), SqlType::of(BaseType::Int));
+}
+
+int Session::Impl::runProcedure(const sql::ExecuteStatement& s, StatementOutcome& out) {
     const std::string name = text::toLower(s.procedure.last());
+    if (name == "sp_getapplock") return getAppLock(s);
+    if (name == "sp_releaseapplock") return releaseAppLock(s);
     if (name == "sp_configure") {
         if (s.arguments.size() > 1 && text::equalsNoCase(argumentText(*this, s.arguments[0]), "show advanced options"))
-            return;
-        if (s.arguments.empty()) return;
+            return 0;
+        if (s.arguments.empty()) return 0;
         std::string option = argumentText(*this, s.arguments[0]);
         if (!knownConfigurationOption(option))
             throw EngineError(15123, "The configuration option '" + option + "' does not exist, or it may be an advanced option.");
         if (s.arguments.size() > 1)
             out.messages.push_back("Configuration option '" + option + "' changed from 0 to " +
                                    argumentText(*this, s.arguments[1]) + ". Run the RECONFIGURE statement to install.");
-        return;
+        return 0;
     }
     if (name == "sp_dboption") {
-        if (s.arguments.empty()) return;
+        if (s.arguments.empty()) return 0;
         std::string databaseName = argumentText(*this, s.arguments[0]);
         bool exists = text::equalsNoCase(databaseName, "master") ||
                       storage::findDatabase(*db, "d1", databaseName).has_value();
@@ -183,10 +194,9 @@ void Session::Impl::execExecute(const sql::ExecuteStatement& s, StatementOutcome
             if (!knownDatabaseOption(option))
                 throw EngineError(15011, "Database option '" + option + "' does not exist. Specify a valid option name.");
         }
-        return;
+        return 0;
     }
-    const std::string lower = text::toLower(s.procedure.last());
-    if (std::binary_search(std::begin(kServerProcedures), std::end(kServerProcedures), std::string_view(lower)))
+    if (std::binary_search(std::begin(kServerProcedures), std::end(kServerProcedures), std::string_view(name)))
         throw EngineError(err::NotSupported, "The embedded engine does not support the procedure " + s.procedure.last() + ".");
     throw EngineError(err::UnknownProcedure, "Could not find stored procedure '" + s.procedure.last() + "'.");
 }

@@ -87,7 +87,10 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
             created.exec("COMMIT");
         }
         database("master");  // the list of databases is written under master's write lock
-        atomically([&] { storage::registerDatabase(*db, "d1", {0, s.name, dataFile, logFile}, dataName, logName); });
+        atomically([&] {
+            storage::registerDatabase(*db, "d1", {0, s.name, dataFile, logFile}, dataName, logName);
+            recordDatabases();
+        });
         registered = true;
         std::error_code ec;
         fs::rename(scratch, data, ec);
@@ -140,14 +143,24 @@ void Session::Impl::attachExisting(const std::string& name, const std::string& d
             throw;
         }
     }
-    atomically([&] { storage::registerDatabase(*db, "d1", {0, name, dataFile, logFile}, dataName, logName); });
+    atomically([&] {
+        storage::registerDatabase(*db, "d1", {0, name, dataFile, logFile}, dataName, logName);
+        recordDatabases();
+    });
     if (!fs::exists(files::mapPath(logFile), ec)) files::writeTextFile(logFile, "");
+}
+
+void Session::Impl::recordDatabases() {
+    storage::writeDatabaseRecord(instance.databaseRecord, storage::listDatabases(*db, "d1"));
 }
 
 void Session::Impl::unregisterQuietly(const std::string& name) {
     try {
         if (std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", name))
-            atomically([&] { storage::unregisterDatabase(*db, "d1", entry->dbid); });
+            atomically([&] {
+                storage::unregisterDatabase(*db, "d1", entry->dbid);
+                recordDatabases();
+            });
     } catch (const std::exception&) {
     }
 }
@@ -166,7 +179,7 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
                                         "', because it does not exist or you do not have permission.");
         }
         // In use: this session's current database, or another session's (in this or another process).
-        if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(files::mapPath(entry->dataFile)))
+        if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(entry->dbid))
             throw EngineError(3702, "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
         detachDatabase(entry->dbid);
         // The files go first, the registration last: a crash in between leaves a registered database
@@ -182,7 +195,10 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
                                             "). The database stays registered; remove the cause and drop it again.");
         }
         database("master");
-        atomically([&] { storage::unregisterDatabase(*db, "d1", entry->dbid); });
+        atomically([&] {
+            storage::unregisterDatabase(*db, "d1", entry->dbid);
+            recordDatabases();
+        });
     }
 }
 

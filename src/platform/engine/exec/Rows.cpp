@@ -182,6 +182,21 @@ void Session::Impl::compileNames(const sql::Statement& st) {
             if (s.condition) compiler.expr(*s.condition, none);
             return;
         }
+        case K::Declare:
+            for (const sql::DeclareStatement::Variable& v : static_cast<const sql::DeclareStatement&>(st).variables)
+                if (v.value) compiler.expr(*v.value, none);
+            return;
+        case K::SetVariable: {
+            const auto& s = static_cast<const sql::SetVariableStatement&>(st);
+            variable(s.name, s.nameOffset);
+            compiler.expr(*s.value, none);
+            return;
+        }
+        case K::Execute: {
+            const auto& s = static_cast<const sql::ExecuteStatement&>(st);
+            if (!s.statusVariable.empty()) variable(s.statusVariable, s.statusVariableOffset);
+            return;
+        }
         default: return;
     }
 }

@@ -235,6 +235,8 @@ enum class StatementKind {
     Reconfigure,
     Use,
     Truncate,
+    Declare,
+    SetVariable,
 };
 
 struct Statement {
@@ -397,11 +399,33 @@ struct ExecArgument {
     ExprPtr value;
 };
 
-// [EXEC[UTE]] procedure args: sp_configure 'query timeout', 0 / sp_dboption N'db', N'autoclose', N'true'
+// [EXEC[UTE]] [@status =] procedure args: sp_configure 'query timeout', 0 / sp_dboption N'db', N'autoclose', N'true'
 struct ExecuteStatement : Statement {
     ExecuteStatement() : Statement(StatementKind::Execute) {}
     QualifiedName procedure;
     std::vector<ExecArgument> arguments;
+    std::string statusVariable;  // EXEC @status = proc: the variable given the return status
+    std::size_t statusVariableOffset = 0;
+};
+
+// DECLARE @a int [= expr] [, @b nvarchar(10) ...]
+struct DeclareStatement : Statement {
+    DeclareStatement() : Statement(StatementKind::Declare) {}
+    struct Variable {
+        std::string name;  // with its @
+        std::size_t offset = 0;
+        TypeName type;
+        ExprPtr value;  // may be null
+    };
+    std::vector<Variable> variables;
+};
+
+// SET @a = expr (SET @a += expr is SET @a = @a + expr)
+struct SetVariableStatement : Statement {
+    SetVariableStatement() : Statement(StatementKind::SetVariable) {}
+    std::string name;
+    std::size_t nameOffset = 0;
+    ExprPtr value;
 };
 
 struct ReconfigureStatement : Statement {

@@ -128,9 +128,9 @@ StatementPtr Parser::keywordStatement(bool batchStart) {
     if (k == "EXEC" || k == "EXECUTE") return executeStatement();
     if (k == "RECONFIGURE") return reconfigureStatement();
     if (k == "USE") return useStatement();
+    if (k == "DECLARE") return declareStatement();
 
     if (k == "WITH") notSupported("common table expressions (WITH)");
-    if (k == "DECLARE") notSupported("DECLARE");
     if (k == "WHILE") notSupported("WHILE");
     if (k == "GOTO") notSupported("GOTO");
     if (k == "RETURN") notSupported("RETURN");

@@ -66,7 +66,7 @@ StatementPtr Parser::endTransaction(TransactionStatement::Action action) {
 StatementPtr Parser::setStatement() {
     advance();
     const Token& t = cur();
-    if (t.kind == TokenKind::Variable) notSupported("variables");
+    if (t.kind == TokenKind::Variable) return setVariable();
     if (acceptKw("IDENTITY_INSERT")) {
         auto st = std::make_unique<SetIdentityInsertStatement>();
         st->table = qualifiedName();
@@ -115,6 +115,54 @@ StatementPtr Parser::setStatement() {
     return st;
 }
 
+StatementPtr Parser::setVariable() {
+    auto st = std::make_unique<SetVariableStatement>();
+    const Token& v = advance();
+    if (v.text.rfind("@@", 0) == 0) fail(v);
+    st->name = v.text;
+    st->nameOffset = v.offset;
+    const Token& op = cur();
+    if (isOp(op, "=")) {
+        advance();
+        if (atKw("CURSOR")) notSupported("cursors");
+        st->value = expr();
+    } else if (isCompoundAssignment(op)) {
+        // @a += x is @a = @a + x.
+        advance();
+        auto self = makeExpr(Kind::Variable, v.offset);
+        self->text = v.text;
+        st->value = makeBinary(op.text.substr(0, 1), std::move(self), expr());
+    } else {
+        failHere();
+    }
+    return st;
+}
+
+StatementPtr Parser::declareStatement() {
+    auto st = std::make_unique<DeclareStatement>();
+    advance();
+    do {
+        const Token& v = cur();
+        if (v.kind != TokenKind::Variable) {
+            if (isName(v) && (isKw(peek(), "CURSOR") || isWord(peek(), "CURSOR") || isWord(peek(), "INSENSITIVE") ||
+                              isWord(peek(), "SCROLL")))
+                notSupported("cursors");
+            failHere();
+        }
+        if (v.text.rfind("@@", 0) == 0) fail(v);
+        DeclareStatement::Variable var;
+        var.name = advance().text;
+        var.offset = v.offset;
+        acceptKw("AS");
+        if (atKw("TABLE")) notSupported("table variables");
+        if (atKw("CURSOR")) notSupported("cursors");
+        var.type = typeName();
+        if (acceptOp("=")) var.value = expr();
+        st->variables.push_back(std::move(var));
+    } while (acceptOp(","));
+    return st;
+}
+
 std::string Parser::onOff() {
     if (!atKw("ON") && !atKw("OFF")) failHere();
     return advance().upper;
@@ -139,11 +187,16 @@ StatementPtr Parser::executeStatement() {
 
 StatementPtr Parser::executeBody() {
     if (atOp("(") || isString(cur())) notSupported("dynamic SQL (EXEC of a string)");
-    if (cur().kind == TokenKind::Variable) {
-        if (isOp(peek(), "=")) notSupported("procedure return codes (EXEC @rc = ...)");
-        notSupported("EXEC of a procedure named by a variable");
-    }
     auto st = std::make_unique<ExecuteStatement>();
+    if (cur().kind == TokenKind::Variable && isOp(peek(), "=")) {
+        const Token& v = advance();
+        if (v.text.rfind("@@", 0) == 0) fail(v);
+        st->statusVariable = v.text;
+        st->statusVariableOffset = v.offset;
+        advance();
+        if (atOp("(") || isString(cur())) notSupported("dynamic SQL (EXEC of a string)");
+    }
+    if (cur().kind == TokenKind::Variable) notSupported("EXEC of a procedure named by a variable");
     st->procedure = qualifiedName();
     if (atExecArgument()) {
         do {

@@ -418,6 +418,8 @@ private:
     // COMMIT [TRAN[SACTION] [name]] | COMMIT WORK, and the same for ROLLBACK.
     StatementPtr endTransaction(TransactionStatement::Action action);
     StatementPtr setStatement();
+    StatementPtr setVariable();
+    StatementPtr declareStatement();
     std::string onOff();
 
     // SET DATEFORMAT dmy, SET LANGUAGE 'italiano', SET DEADLOCK_PRIORITY -5: the value as written

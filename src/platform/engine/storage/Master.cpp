@@ -1,9 +1,16 @@
 #include "Master.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <fstream>
 
 #include "Catalog.h"
 #include "Sqlite.h"
+#include "platform/engine/EngineError.h"
 #include "platform/value/Value.h"
 
 namespace vopa::engine::storage {
@@ -80,7 +87,97 @@ std::string selectEntries(const std::string& schema) {
            " f WHERE f.c8 = d.c2 AND f.c1 = 2) FROM " + table(schema, kSysDatabases) + " d";
 }
 
+// Fields of the record: "%", tab and line ends written as %25, %09, %0D, %0A, so that any name fits
+// on its line.
+std::string escapeField(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '%': out += "%25"; break;
+            case '\t': out += "%09"; break;
+            case '\r': out += "%0D"; break;
+            case '\n': out += "%0A"; break;
+            default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string unescapeField(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            const std::string code = s.substr(i + 1, 2);
+            const char c = code == "25" ? '%' : code == "09" ? '\t' : code == "0D" ? '\r' : code == "0A" ? '\n' : '\0';
+            if (c != '\0') {
+                out.push_back(c);
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(s[i]);
+    }
+    return out;
+}
+
+[[noreturn]] void recordFailed(const std::filesystem::path& file, const char* action, int error) {
+    throw EngineError(3634, "The operating system returned the error '" + std::string(std::strerror(error)) +
+                                "' while attempting '" + action + "' on '" + file.string() + "'.");
+}
+
+constexpr const char* kRecordHeader = "# The databases of master.mdf (name, tab, data file), kept by the engine";
+
 }  // namespace
+
+void writeDatabaseRecord(const std::filesystem::path& file, const std::vector<DatabaseEntry>& databases) {
+    std::string text = std::string(kRecordHeader) + "\n";
+    for (const DatabaseEntry& d : databases)
+        if (d.dbid != 1) text += escapeField(d.name) + "\t" + escapeField(d.dataFile) + "\n";
+    // A name of this process's own: another process writes its own new file (under master's write
+    // lock, so never at the same time).
+    const std::filesystem::path temporary = file.string() + "." + std::to_string(::getpid()) + ".new";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) recordFailed(temporary, "open", errno);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            recordFailed(temporary, "write", error);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // On the disk before it takes the old record's place: a crash leaves the old record or the new one.
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        recordFailed(temporary, "write", error);
+    }
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        recordFailed(file, "rename", error);
+    }
+}
+
+std::vector<DatabaseEntry> readDatabaseRecord(const std::filesystem::path& file) {
+    std::vector<DatabaseEntry> databases;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        DatabaseEntry d;
+        d.name = unescapeField(line.substr(0, tab));
+        d.dataFile = unescapeField(line.substr(tab + 1));
+        databases.push_back(std::move(d));
+    }
+    return databases;
+}
 
 void initialiseMaster(Connection& db, const std::string& schema, const std::string& masterFileWindows) {
     initialiseDatabase(db, schema, "master");

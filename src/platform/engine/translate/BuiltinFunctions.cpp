@@ -72,11 +72,19 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
     const SqlType textType = SqlType::nvarchar(SqlType::kMax);
     auto asText = [&](const Compiled& c) { return convert(c, textType, ConversionMode::Implicit); };
 
-    if (isAggregateName(name))
-        for (const sql::ExprPtr& a : e.args)
+    if (isAggregateName(name)) {
+        int local = 0, outer = 0;
+        for (const sql::ExprPtr& a : e.args) {
             if (a && (containsAggregate(*a) || a->kind == Expr::Kind::Subquery))
                 throw EngineError(130, "Cannot perform an aggregate function on an expression containing an aggregate "
                                        "or a subquery.");
+            if (a) countColumns(*a, scope, local, outer);
+        }
+        // Over columns of an enclosing query only, the aggregate is that query's (the server counts
+        // it there), which SQLite cannot express.
+        if (outer > 0 && local == 0)
+            notSupported("an aggregate of an enclosing query's columns inside a subquery (" + e.name.last() + ")");
+    }
     if (name == "COUNT" || name == "COUNT_BIG") {
         SqlType t = SqlType::of(name == "COUNT" ? BaseType::Int : BaseType::BigInt);
         if (e.starArgument || e.args.empty()) return typed("count(*)", t, true);

@@ -55,6 +55,9 @@ struct CompiledSelect {
     // expressions, which alone (with aggregates) may appear in its select list, HAVING and ORDER BY.
     bool grouped = false;
     std::vector<std::string> groupKeys;
+    // HAVING without GROUP BY or aggregates in the select list: the rows are one group, made in a
+    // query of its own.
+    bool oneGroup = false;
 };
 
 class Compiler {
@@ -92,6 +95,9 @@ private:
     // 8120 unless every column of `e` of this query is inside an aggregate or a grouping expression.
     void requireGrouped(const sql::Expr& e, const Scope& scope, const std::vector<std::string>& keys,
                         const char* clause);
+    // Counts the columns `e` names outside its subqueries: those of this query and those of enclosing
+    // ones (outer references).
+    void countColumns(const sql::Expr& e, const Scope& scope, int& local, int& outer);
     Compiled literalExpr(const sql::Expr& e);
     Compiled column(const sql::Expr& e, const Scope& scope);
     Compiled unary(const sql::Expr& e, const Scope& scope);

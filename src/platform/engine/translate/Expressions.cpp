@@ -127,6 +127,18 @@ Compiled Compiler::expr(const Expr& e, const Scope& scope) {
                 r.sql = literal(*r.constant);
                 return r;
             }
+            if (name.rfind("@@", 0) != 0) {
+                const Session::Impl::BatchVariable& v = s_.variable(e.text, e.offset);
+                r.type = v.type;
+                if (v.value.isNull()) {
+                    r.sql = "NULL";
+                } else {
+                    r.constant = v.value;
+                    r.sql = literal(v.value);
+                    r.nullable = false;
+                }
+                return r;
+            }
             notSupported("variables (" + e.text + ")");
         }
     }

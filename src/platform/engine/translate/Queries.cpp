@@ -94,7 +94,12 @@ CompiledSelect Compiler::select(const sql::SelectStmt& s, const Scope* outer, bo
     scope.outer = outer;
     CompiledSelect out = selectTerm(s, scope, withRowId && !s.unionNext);
     if (s.unionNext) out = setOperation(s, std::move(out), outer);
-    if (!s.orderBy.empty()) out.sql += orderBy(s, scope, out);
+    if (!s.orderBy.empty()) {
+        // A single group is a single row: its order is checked but has nothing to sort (and its
+        // aggregates are those of the query inside).
+        const std::string order = orderBy(s, scope, out);
+        if (!(out.oneGroup && !s.unionNext)) out.sql += order;
+    }
     if (s.top && !s.unionNext) out.sql += topLimit(s, scope);
     return out;
 }
@@ -159,7 +164,12 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         out.plain = !s.where && s.orderBy.empty() && !s.top;
         if (withRowId) items += ", " + storage::quoteIdentifier(scope.tables[0].sqlAlias) + ".rowid AS \"__rowid\"";
     }
-    std::string text = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "") + items + from;
+    // HAVING without GROUP BY makes the whole result one group, which SQLite accepts only when the
+    // select list holds an aggregate: then one count(*) more makes it one (a single row, also over no
+    // rows), and a query around it leaves that column out again.
+    const bool oneGroup = s.having && s.groupBy.empty() && !aggregate;
+    std::string text = std::string("SELECT ") + (s.distinct ? "DISTINCT " : "") + items +
+                       (oneGroup ? ", count(*) AS \"__group\"" : "") + from;
     if (s.where) {
         if (containsAggregate(*s.where)) throw aggregateInWhere();
         text += " WHERE " + expr(*s.where, scope).sql;
@@ -170,11 +180,24 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
             if (containsAggregate(*s.groupBy[i]))
                 throw EngineError(144, "Cannot use an aggregate or a subquery in an expression used for the group by "
                                        "list of a GROUP BY clause.");
+            // A constant would also be taken by SQLite for a position in the select list.
+            int local = 0, outerColumns = 0;
+            countColumns(*s.groupBy[i], scope, local, outerColumns);
+            if (local == 0)
+                throw EngineError(164, "Each GROUP BY expression must contain at least one column that is not an outer "
+                                       "reference.", 15);
             Compiled g = expr(*s.groupBy[i], scope);
             text += (i ? ", " : "") + g.sql + (isCharacter(g.type) ? " COLLATE VOPA_CI" : "");
         }
     }
     if (s.having) text += " HAVING " + expr(*s.having, scope).sql;
+    if (oneGroup) {
+        std::string columns;
+        for (std::size_t i = 1; i <= out.columns.size(); ++i)
+            columns += (i > 1 ? ", " : "") + std::string("\"x") + std::to_string(i) + "\"";
+        text = "SELECT " + columns + " FROM (" + text + ")";
+        out.oneGroup = true;
+    }
     out.sql = text;
     out.grouped = aggregate || !s.groupBy.empty() || s.having;
     if (out.grouped) {
@@ -204,6 +227,21 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         if (s.having) requireGrouped(*s.having, scope, out.groupKeys, "HAVING clause");
     }
     return out;
+}
+
+void Compiler::countColumns(const Expr& e, const Scope& scope, int& local, int& outer) {
+    if (e.kind == Expr::Kind::Column) {
+        (expr(e, scope).outerReference ? outer : local) += 1;
+        return;
+    }
+    for (const sql::ExprPtr& a : e.args)
+        if (a) countColumns(*a, scope, local, outer);
+    if (e.caseOperand) countColumns(*e.caseOperand, scope, local, outer);
+    for (const auto& [when, then] : e.whens) {
+        if (when) countColumns(*when, scope, local, outer);
+        if (then) countColumns(*then, scope, local, outer);
+    }
+    if (e.elseExpr) countColumns(*e.elseExpr, scope, local, outer);
 }
 
 EngineError aggregateInWhere() {
