@@ -204,6 +204,10 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
     const build::BuildResult result = build::runBuild(observer, options, g);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    if (result.outcome == build::BuildOutcome::Declined || result.outcome == build::BuildOutcome::Refused) {
+        std::cout << "the build was not started" << std::endl;
+        return 1;
+    }
     if (result.copyEnded)
         std::cout << result.summary.complete << " of " << result.summary.tables << " tables copied completely";
     else

@@ -54,7 +54,8 @@ std::optional<std::string> BuildLock::acquire(state::GlobalState& g) {
     util::ignoreErrors([&] {
         auto rs = session_.execute("SELECT Computer, Dal FROM CreazioneTrainingInCorso");
         if (rs && rs->isOpen() && !rs->eof())
-            holder = " sul computer " + rs->field("Computer").toString() + " dal " + rs->field("Dal").toString();
+            holder = " sul computer " + rs->field("Computer").toString() + " dal " +
+                     rs->field("Dal").toString().substr(0, 16);  // to the minute
     });
     util::ignoreErrors([&] { session_.close(); });
     return "La creazione del database di training è già in corso" + (holder.empty() ? " su un altro computer" : holder) +
