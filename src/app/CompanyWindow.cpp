@@ -43,11 +43,7 @@ CompanyWindow::CompanyWindow(QWidget* parent) : ProgramWindow("Avvio_Azienda", p
     list_->installEventFilter(this);
     list_->lineEdit()->installEventFilter(this);
     connect(list_, qOverload<int>(&QComboBox::activated), this, &CompanyWindow::picked);
-    connect(close_, &QPushButton::clicked, this, [this] {
-        openPending();
-        selection_.close();
-        Windows::instance().unload(this);
-    });
+    connect(close_, &QPushButton::clicked, this, &CompanyWindow::closeRequested);
 }
 
 void CompanyWindow::load() {
@@ -61,6 +57,12 @@ void CompanyWindow::load() {
 void CompanyWindow::unloading() {
     if (Windows::instance().ending()) return;
     if (SignInWindow* signIn = Windows::instance().signIn()) signIn->show();
+}
+
+void CompanyWindow::closeRequested() {
+    openPending();
+    selection_.close();
+    Windows::instance().unload(this);
 }
 
 void CompanyWindow::picked(int index) {

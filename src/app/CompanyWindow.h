@@ -18,6 +18,8 @@ public:
 
     void load() override;
     void unloading() override;
+    // As cmdClose: the chosen company's data sources are registered and the sign-in comes back.
+    void closeRequested() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

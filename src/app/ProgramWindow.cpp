@@ -18,8 +18,11 @@ void ProgramWindow::showEvent(QShowEvent* event) {
 }
 
 void ProgramWindow::closeEvent(QCloseEvent* event) {
+    // The registry decides what goes and what stays: Qt's own close would leave the window loaded.
     event->ignore();
-    Windows::instance().unload(this);
+    closeRequested();
 }
+
+void ProgramWindow::closeRequested() { Windows::instance().unload(this); }
 
 }  // namespace vopa::app

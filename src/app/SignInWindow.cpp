@@ -66,7 +66,7 @@ SignInWindow::SignInWindow(QWidget* parent) : ProgramWindow("About", parent), pr
     layout->addLayout(bottom);
 
     for (QLineEdit* box : {userName_, password_, confirmation_}) box->installEventFilter(this);
-    connect(quit, &QPushButton::clicked, this, [] { Windows::instance().unloadAll(); });
+    connect(quit, &QPushButton::clicked, this, &SignInWindow::closeRequested);
 }
 
 void SignInWindow::load() {
@@ -75,6 +75,8 @@ void SignInWindow::load() {
 }
 
 void SignInWindow::unloading() { procedure_.unload(); }
+
+void SignInWindow::closeRequested() { Windows::instance().unloadAll(); }
 
 void SignInWindow::activated() { follow(procedure_.activate()); }
 

@@ -20,6 +20,8 @@ public:
 
     void load() override;
     void unloading() override;
+    // Closing the sign-in ends the program, as its exit button does.
+    void closeRequested() override;
 
 protected:
     void activated() override;

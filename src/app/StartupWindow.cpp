@@ -53,6 +53,8 @@ void StartupWindow::load() {
     showDatabase(QString::fromStdString(g.CompanyName));
 }
 
+void StartupWindow::closeRequested() { Windows::instance().unloadAll(); }
+
 void StartupWindow::showDatabase(const QString& companyName) {
     label1_->setText("DataBase :   " + companyName);
     repaint();

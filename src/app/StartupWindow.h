@@ -16,6 +16,8 @@ public:
     explicit StartupWindow(QWidget* parent = nullptr);
 
     void load() override;
+    // With nothing else on screen yet (or the sign-in hidden behind it), closing it ends the program.
+    void closeRequested() override;
     // Shows "DataBase :   " followed by the company name in Label1.
     void showDatabase(const QString& companyName);
 

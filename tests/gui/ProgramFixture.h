@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 #include <memory>
 
 #include "app/ProgramWindow.h"
+#include "app/StartupWindow.h"
 #include "app/Windows.h"
 #include <fstream>
 #include <iterator>
@@ -60,6 +62,21 @@ public:
         QVERIFY(edit);
         edit->setText(text);
         QTest::keyClick(edit, key);
+    }
+    static void click(const char* windowName, const char* button) {
+        auto* b = control<QPushButton>(windowName, button);
+        QVERIFY(b);
+        b->click();
+    }
+    // Starts the program when it is not running, signs in and waits for the main window.
+    static void signInAs(const char* user, const char* password) {
+        if (!visible("About")) {
+            app::Windows::instance().startup()->show();
+            QTRY_VERIFY(visible("About"));
+        }
+        type("txtUserName", user);
+        type("txtPassword", password);
+        QTRY_VERIFY(visible("avvio_1"));
     }
 
     TempDrive drive;
