@@ -31,6 +31,7 @@ private:
     signin::CompanySelection selection_;
     QComboBox* list_;
     QPushButton* close_;
+    bool chosen_ = false;   // the operator picked a company in the list
     bool pending_ = false;  // a company was picked and is not opened yet
 };
 

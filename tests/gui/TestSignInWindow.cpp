@@ -20,7 +20,73 @@ class TestSignInWindow : public QObject {
         QVERIFY(!ProgramFixture::visible("Avvio"));
     }
 
+    static QString focused() {
+        QWidget* w = QApplication::focusWidget();
+        return w ? w->objectName() : QString();
+    }
+    static QLineEdit* box(const char* name) { return ProgramFixture::control<QLineEdit>("About", name); }
+
+    struct FocusCase {
+        const char* name;
+        void (*keys)();
+        const char* focus;
+    };
+    static constexpr FocusCase kFocusCases[] = {
+        {"the start", [] {}, "txtUserName"},
+        {"a user name", [] { ProgramFixture::type("txtUserName", "admin"); }, "txtPassword"},
+        {"the password box without a name",
+         [] {
+             // The operator goes back, empties the name and clicks in the password box.
+             ProgramFixture::type("txtUserName", "admin");
+             box("txtUserName")->setFocus(Qt::MouseFocusReason);
+             box("txtUserName")->clear();
+             box("txtPassword")->setFocus(Qt::MouseFocusReason);
+         },
+         "txtUserName"},
+        {"a wrong password",
+         [] {
+             ProgramFixture::type("txtUserName", "admin");
+             ProgramFixture::type("txtPassword", "sbagliata");
+         },
+         "txtPassword"},
+        {"a user without a password",
+         [] {
+             ProgramFixture::type("txtUserName", "nuovo");
+             ProgramFixture::type("txtPassword", "nuova");
+         },
+         "txtPassword1"},
+        {"different confirmation",
+         [] {
+             ProgramFixture::type("txtUserName", "nuovo");
+             ProgramFixture::type("txtPassword", "nuova");
+             ProgramFixture::type("txtPassword1", "altra");
+         },
+         "txtPassword"},
+    };
+
 private slots:
+    void theFocusGoesWhereTheNextEntryIs_data() {
+        QTest::addColumn<int>("row");
+        for (int row = 0; row < int(std::size(kFocusCases)); ++row) QTest::newRow(kFocusCases[row].name) << row;
+    }
+
+    void theFocusGoesWhereTheNextEntryIs() {
+        QFETCH(int, row);
+        ProgramFixture f;
+        start();
+        kFocusCases[row].keys();
+        QTRY_COMPARE(focused(), QString(kFocusCases[row].focus));
+    }
+
+    void aBoxSelectsItsTextWhenItGetsTheFocus() {
+        ProgramFixture f;
+        start();
+        ProgramFixture::type("txtUserName", "admin");
+        QTRY_COMPARE(focused(), QString("txtPassword"));
+        box("txtUserName")->setFocus(Qt::OtherFocusReason);
+        QTRY_COMPARE(box("txtUserName")->selectedText(), QString("admin"));
+    }
+
     void aCorrectPasswordOpensTheMainWindow() {
         ProgramFixture f;
         start();
