@@ -78,7 +78,18 @@ void SignInWindow::unloading() { procedure_.unload(); }
 
 void SignInWindow::closeRequested() { Windows::instance().unloadAll(); }
 
-void SignInWindow::activated() { follow(procedure_.activate()); }
+void SignInWindow::showEvent(QShowEvent* event) {
+    // The window comes back after each company switch: its title says which company one signs in to.
+    const std::string& company = state::globals().CompanyName;
+    setWindowTitle(QString::fromStdString(company.empty() ? sys::productName() : sys::productName() + " - " + company));
+    ProgramWindow::showEvent(event);
+}
+
+void SignInWindow::activated() {
+    const SignInOutcome outcome = procedure_.activate();
+    showBoxes();
+    follow(outcome);
+}
 
 bool SignInWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
@@ -137,6 +148,11 @@ void SignInWindow::follow(SignInOutcome outcome) {
     switch (outcome) {
         case SignInOutcome::Stay: break;
         case SignInOutcome::ShowMainWindow:
+            // The window stays loaded behind the main window: the password does not stay in it.
+            procedure_.boxes.password.clear();
+            procedure_.boxes.confirmation.clear();
+            password_->clear();
+            confirmation_->clear();
             if (MainWindow* main = Windows::instance().main()) main->show();
             hide();
             break;

@@ -24,6 +24,7 @@ public:
     void closeRequested() override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void activated() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

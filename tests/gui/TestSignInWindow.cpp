@@ -1,5 +1,6 @@
 // The sign-in window driven as the operator uses it, from the start of the program.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -85,6 +86,28 @@ private slots:
         QTRY_COMPARE(focused(), QString("txtPassword"));
         box("txtUserName")->setFocus(Qt::OtherFocusReason);
         QTRY_COMPARE(box("txtUserName")->selectedText(), QString("admin"));
+    }
+
+    void afterACompanySwitchTheSignInIsEmptyAndNamesTheNewCompany() {
+        ProgramFixture f;
+        start();
+        QVERIFY2(ProgramFixture::window("About")->windowTitle().endsWith(" - Alfa Onlus"),
+                 qPrintable(ProgramFixture::window("About")->windowTitle()));
+        ProgramFixture::signInAs("admin", "segreta");
+        ProgramFixture::click("avvio_1", "Command15");
+        QTRY_VERIFY(ProgramFixture::visible("Avvio_Azienda"));
+        auto* list = ProgramFixture::control<QComboBox>("Avvio_Azienda", "DataAzienda");
+        emit list->activated(list->findText("Beta Sud"));
+        ProgramFixture::click("Avvio_Azienda", "cmdClose");
+        QTRY_VERIFY(ProgramFixture::visible("About"));
+        QVERIFY2(ProgramFixture::window("About")->windowTitle().endsWith(" - Beta Sud"),
+                 qPrintable(ProgramFixture::window("About")->windowTitle()));
+        QCOMPARE(box("txtPassword")->text(), QString());
+        QCOMPARE(box("txtPassword1")->text(), QString());
+        QTRY_COMPARE(box("txtUserName")->text(), QString());
+        QTRY_COMPARE(focused(), QString("txtUserName"));
+        ProgramFixture::signInAs("admin", "segreta");
+        QCOMPARE(QString::fromStdString(vopa::state::globals().CompanyName), QString("Beta Sud"));
     }
 
     void aCorrectPasswordOpensTheMainWindow() {
