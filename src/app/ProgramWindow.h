@@ -18,6 +18,8 @@ public:
     virtual void unloading() {}
     // The window is closed from the title bar: by default it unloads.
     virtual void closeRequested();
+    // Shown, but its activation has not run yet.
+    bool activationPending() const { return activationDue_; }
 
 protected:
     // Runs each time the window is shown, after it has been painted: activation work blocks the window's

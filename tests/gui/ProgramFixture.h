@@ -47,9 +47,10 @@ public:
     }
 
     static QWidget* window(const char* name) { return app::Windows::instance().loaded(name); }
+    // On screen and done with the work of its activation, as the operator finds it when it answers.
     static bool visible(const char* name) {
-        QWidget* w = window(name);
-        return w && w->isVisible();
+        app::ProgramWindow* w = app::Windows::instance().loaded(name);
+        return w && w->isVisible() && !w->activationPending();
     }
     template <typename W = QWidget>
     static W* control(const char* windowName, const char* controlName) {
