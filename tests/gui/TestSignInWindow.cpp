@@ -3,10 +3,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "ProgramFixture.h"
 #include "app/StartupWindow.h"
+#include "support/FakeSignInClock.h"
 
 using vopa::testing::ProgramFixture;
 
@@ -108,6 +110,44 @@ private slots:
         QTRY_COMPARE(focused(), QString("txtUserName"));
         ProgramFixture::signInAs("admin", "segreta");
         QCOMPARE(QString::fromStdString(vopa::state::globals().CompanyName), QString("Beta Sud"));
+    }
+
+    void repeatedWrongPasswordsDisableThePasswordBoxForTheWait() {
+        ProgramFixture f;
+        vopa::testing::FakeSignInClock clock;
+        start();
+        auto* wait = ProgramFixture::window("About")->findChild<QTimer*>("passwordWait");
+        QVERIFY(wait);
+        // The wait is over when the fake clock says so; the window's timer is hurried, not waited for.
+        auto passTime = [&](std::chrono::milliseconds by) {
+            clock.advance(by);
+            wait->start(0);
+        };
+        ProgramFixture::type("txtUserName", "admin");
+        for (int i = 0; i < 2; ++i) {
+            ProgramFixture::type("txtPassword", "sbagliata");
+            QVERIFY(box("txtPassword")->isEnabled());
+        }
+        ProgramFixture::type("txtPassword", "sbagliata");
+        QVERIFY(!box("txtPassword")->isEnabled());
+        QTRY_COMPARE(focused(), QString("txtUserName"));
+        passTime(std::chrono::milliseconds(999));
+        QTest::qWait(20);
+        QVERIFY(!box("txtPassword")->isEnabled());
+        passTime(std::chrono::milliseconds(1));
+        QTRY_VERIFY(box("txtPassword")->isEnabled());
+        QTRY_COMPARE(focused(), QString("txtPassword"));
+        // The next wrong one doubles the wait.
+        ProgramFixture::type("txtPassword", "sbagliata");
+        passTime(std::chrono::milliseconds(1000));
+        QTest::qWait(20);
+        QVERIFY(!box("txtPassword")->isEnabled());
+        passTime(std::chrono::milliseconds(1000));
+        QTRY_VERIFY(box("txtPassword")->isEnabled());
+        ProgramFixture::type("txtPassword", "segreta");
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QCOMPARE(f.messages.texts(), std::vector<std::string>(4, "Password errata, Riprova!!!"));
+        QCOMPARE(vopa::state::globals().AttemptCounter, 0.0);
     }
 
     void aCorrectPasswordOpensTheMainWindow() {
