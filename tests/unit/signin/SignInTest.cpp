@@ -97,8 +97,8 @@ TEST(WrongPasswordDelay, RunsBelongToOneUserAndEndWithTheRightPassword) {
     struct Step {
         const char* user;
         bool right;
-        long waitAfter;         // the wait the step leaves for its user
-        long waitOfOther;       // the wait left meanwhile for the other user
+        long waitAfter;    // the wait the step leaves for its user
+        long waitOfOther;  // the wait left meanwhile for the other user
     };
     // "anna" has three wrong passwords and a wait; "bruno"'s tries neither share nor shorten it.
     const Step steps[] = {
