@@ -1,6 +1,5 @@
 #include "BuildWindow.h"
 
-#include <QCloseEvent>
 #include <filesystem>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -85,9 +84,7 @@ BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent
     layout->addLayout(buttons);
 
     connect(build_, &QPushButton::clicked, this, &BuildWindow::startBuild);
-    connect(close_, &QPushButton::clicked, this, [this] {
-        if (!building()) Windows::instance().unload(this);
-    });
+    connect(close_, &QPushButton::clicked, this, &BuildWindow::closeRequested);
 }
 
 BuildWindow::~BuildWindow() {
@@ -100,13 +97,8 @@ void BuildWindow::activated() {
     if (!build::officeAllowsBuild(state::globals())) Windows::instance().unload(this);
 }
 
-void BuildWindow::closeEvent(QCloseEvent* event) {
-    // A build cannot be stopped half way: the window closes when it ends.
-    if (building()) {
-        event->ignore();
-        return;
-    }
-    ProgramWindow::closeEvent(event);
+void BuildWindow::closeRequested() {
+    if (!building()) Windows::instance().unload(this);
 }
 
 void BuildWindow::unloading() {

@@ -26,6 +26,8 @@ public:
     ~BuildWindow() override;
 
     void unloading() override;
+    // As Command4: back to the main window, unless a build is running (it cannot be stopped half way).
+    void closeRequested() override;
     bool building() const { return worker_ != nullptr; }
 
     // The copy step the build runs (the window's default copies nothing).
@@ -37,7 +39,6 @@ signals:
 
 protected:
     void activated() override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     class Observer;

@@ -43,11 +43,7 @@ CompanyWindow::CompanyWindow(QWidget* parent) : ProgramWindow("Avvio_Azienda", p
     list_->installEventFilter(this);
     list_->lineEdit()->installEventFilter(this);
     connect(list_, qOverload<int>(&QComboBox::activated), this, &CompanyWindow::picked);
-    connect(close_, &QPushButton::clicked, this, [this] {
-        openPending();
-        selection_.close();
-        Windows::instance().unload(this);
-    });
+    connect(close_, &QPushButton::clicked, this, &CompanyWindow::closeRequested);
 }
 
 void CompanyWindow::load() {
@@ -63,9 +59,16 @@ void CompanyWindow::unloading() {
     if (SignInWindow* signIn = Windows::instance().signIn()) signIn->show();
 }
 
+void CompanyWindow::closeRequested() {
+    openPending();
+    selection_.close();
+    Windows::instance().unload(this);
+}
+
 void CompanyWindow::picked(int index) {
     if (index < 0) return;
     selection_.choose(list_->itemData(index).toDouble());
+    chosen_ = true;
     pending_ = true;
     close_->setFocus();
     // Moving the focus away from the list opens the company; do it here too, as the focus may not move
@@ -81,13 +84,16 @@ void CompanyWindow::openPending() {
 
 bool CompanyWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
+        // Tab and Enter lead to the close button only once a company is chosen; before that they leave
+        // the focus in the list (the load's preselection is not a choice).
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Tab || key == Qt::Key_Return || key == Qt::Key_Enter) && state::globals().CompanyIdParam != 0) {
-            close_->setFocus();
+        if (key == Qt::Key_Tab || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (chosen_) close_->setFocus();
             return true;
         }
-    } else if (event->type() == QEvent::FocusIn && watched == list_->lineEdit()) {
-        list_->lineEdit()->selectAll();
+    } else if (event->type() == QEvent::FocusIn && watched == list_) {
+        // The list hands the focus on to its text box, which keeps its own selection: select after it.
+        QMetaObject::invokeMethod(list_->lineEdit(), &QLineEdit::selectAll, Qt::QueuedConnection);
     } else if (event->type() == QEvent::FocusOut && watched == list_) {
         openPending();
     }

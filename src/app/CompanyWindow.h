@@ -18,6 +18,8 @@ public:
 
     void load() override;
     void unloading() override;
+    // As cmdClose: the chosen company's data sources are registered and the sign-in comes back.
+    void closeRequested() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -29,6 +31,7 @@ private:
     signin::CompanySelection selection_;
     QComboBox* list_;
     QPushButton* close_;
+    bool chosen_ = false;   // the operator picked a company in the list
     bool pending_ = false;  // a company was picked and is not opened yet
 };
 

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 
 #include "build/BuildDriver.h"
 #include "company/CompanyOpening.h"
@@ -24,18 +26,23 @@ namespace vopa::app {
 namespace {
 
 const char* const kUsage =
-    "usage: vopa-training --build --user NAME --password PASS --yes [--company ID]\n"
+    "usage: vopa-training --build --user NAME [--password-stdin | --password PASS] --yes [--company ID]\n"
     "\n"
     "Builds the training database VoPaDatiTraining without windows, as \"Esporta\" does in the program:\n"
     "it opens the company (by default the one this computer used last), runs the start-up maintenance,\n"
-    "signs NAME in with PASS (the user needs the administrator right), and builds the copy.\n"
+    "signs NAME in with its password (the user needs the administrator right), and builds the copy.\n"
     "\n"
-    "  --build        run the headless build\n"
-    "  --user NAME    the operator (as typed at the sign-in)\n"
-    "  --password P   the operator's password\n"
-    "  --yes          answer Yes to the build's question (without it the build is not started)\n"
-    "  --company ID   the company's id in the registry (link_programma.id) instead of the last one used\n"
-    "  --help         this text\n"
+    "  --build           run the headless build\n"
+    "  --user NAME       the operator (as typed at the sign-in)\n"
+    "  --password-stdin  read the operator's password from the first line of standard input\n"
+    "  --password PASS   the operator's password on the command line, where every user of this machine\n"
+    "                    can read it (ps): prefer --password-stdin or VOPA_PASSWORD\n"
+    "  --yes             answer Yes to the build's question (without it the build is not started)\n"
+    "  --company ID      the company's id in the registry (link_programma.id) instead of the last one used\n"
+    "  --help            this text\n"
+    "\n"
+    "The password is taken from --password, else from standard input with --password-stdin, else from\n"
+    "the environment variable VOPA_PASSWORD.\n"
     "\n"
     "Messages go to standard error; a line per step shows the progress. The report of the build is\n"
     "written to C:\\Vopa\\Log on the drive VOPA_DRIVE_C. Exit status: 0 when the build completed with\n"
@@ -84,12 +91,6 @@ double companyId(const std::string& text) {
 std::atomic<bool> stopRequested{false};
 extern "C" void requestStop(int) { stopRequested.store(true); }
 
-struct Arguments {
-    std::string user, password;
-    bool yes = false;
-    double company = 0;
-};
-
 }  // namespace
 
 bool wantsHeadlessBuild(const std::vector<std::string>& arguments) {
@@ -98,38 +99,58 @@ bool wantsHeadlessBuild(const std::vector<std::string>& arguments) {
     return false;
 }
 
-int runHeadlessBuild(const std::vector<std::string>& arguments) {
-    Arguments args;
+HeadlessOptions readHeadlessOptions(const std::vector<std::string>& arguments, std::istream& input,
+                                    const char* environmentPassword) {
+    HeadlessOptions options;
+    std::optional<std::string> password;
+    bool passwordFromInput = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= arguments.size()) throw std::invalid_argument(a + " needs a value");
             return arguments[++i];
         };
-        try {
-            if (a == "--help" || a == "-h") {
-                std::cout << kUsage;
-                return 0;
-            } else if (a == "--build") {
-            } else if (a == "--user") {
-                args.user = value();
-            } else if (a == "--password") {
-                args.password = value();
-            } else if (a == "--yes") {
-                args.yes = true;
-            } else if (a == "--company") {
-                args.company = companyId(value());
-            } else {
-                throw std::invalid_argument("unknown option " + a);
-            }
-        } catch (const std::exception& e) {
-            std::cerr << "vopa-training: " << e.what() << "\n" << kUsage;
-            return 2;
+        if (a == "--help" || a == "-h") {
+            options.help = true;
+            return options;
+        } else if (a == "--build") {
+        } else if (a == "--user") {
+            options.user = value();
+        } else if (a == "--password") {
+            password = value();
+        } else if (a == "--password-stdin") {
+            passwordFromInput = true;
+        } else if (a == "--yes") {
+            options.yes = true;
+        } else if (a == "--company") {
+            options.company = companyId(value());
+        } else {
+            throw std::invalid_argument("unknown option " + a);
         }
     }
-    if (args.user.empty()) {
-        std::cerr << "vopa-training: --user is required\n" << kUsage;
+    if (options.user.empty()) throw std::invalid_argument("--user is required");
+    if (!password && passwordFromInput) {
+        std::string line;
+        if (!std::getline(input, line)) throw std::invalid_argument("--password-stdin: standard input is empty");
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        password = line;
+    }
+    if (!password && environmentPassword) password = environmentPassword;
+    options.password = password.value_or(std::string());
+    return options;
+}
+
+int runHeadlessBuild(const std::vector<std::string>& arguments) {
+    HeadlessOptions args;
+    try {
+        args = readHeadlessOptions(arguments, std::cin, std::getenv("VOPA_PASSWORD"));
+    } catch (const std::exception& e) {
+        std::cerr << "vopa-training: " << e.what() << "\n" << kUsage;
         return 2;
+    }
+    if (args.help) {
+        std::cout << kUsage;
+        return 0;
     }
     ui::ConsoleMessageService messages(std::cerr, args.yes ? ui::Answer::Yes : ui::Answer::No);
     ui::installMessageService(&messages);

@@ -1,12 +1,30 @@
 #pragma once
-// The training build without windows: `vopa-training --build --user NAME --password PASS --yes
-// [--company ID]` runs the start-up, the sign-in and the build procedures the windows run, with messages
-// on standard error and questions answered by the flags. For scheduled refreshes of the training copy.
+// The training build without windows: `vopa-training --build --user NAME [--password-stdin | --password
+// PASS] --yes [--company ID]` runs the start-up, the sign-in and the build procedures the windows run,
+// with messages on standard error and questions answered by the flags. For scheduled refreshes of the
+// training copy.
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
 namespace vopa::app {
+
+// What the headless build's command line asks for.
+struct HeadlessOptions {
+    bool help = false;
+    std::string user;
+    std::string password;
+    bool yes = false;
+    double company = 0;
+};
+
+// Reads the command line. The password is the one of --password; else, with --password-stdin, the first
+// line of `input` without its line ending; else `environmentPassword` (VOPA_PASSWORD, null when unset);
+// else empty. A password on the command line is readable by every user of the machine; the other two
+// are not. Throws std::invalid_argument for a wrong command line.
+HeadlessOptions readHeadlessOptions(const std::vector<std::string>& arguments, std::istream& input,
+                                    const char* environmentPassword);
 
 // True when the command line asks for the headless build (or its help).
 bool wantsHeadlessBuild(const std::vector<std::string>& arguments);

@@ -17,6 +17,8 @@ public:
 
     void load() override;
     void unloading() override;
+    // Closing the operator's home ends the program, as its door button does.
+    void closeRequested() override { endProgram(); }
 
 protected:
     void activated() override;

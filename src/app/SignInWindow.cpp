@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "Icons.h"
@@ -65,8 +66,13 @@ SignInWindow::SignInWindow(QWidget* parent) : ProgramWindow("About", parent), pr
     bottom->addWidget(quit);
     layout->addLayout(bottom);
 
+    passwordWait_ = new QTimer(this);
+    passwordWait_->setObjectName("passwordWait");
+    passwordWait_->setSingleShot(true);
+    connect(passwordWait_, &QTimer::timeout, this, &SignInWindow::passwordWaitOver);
+
     for (QLineEdit* box : {userName_, password_, confirmation_}) box->installEventFilter(this);
-    connect(quit, &QPushButton::clicked, this, [] { Windows::instance().unloadAll(); });
+    connect(quit, &QPushButton::clicked, this, &SignInWindow::closeRequested);
 }
 
 void SignInWindow::load() {
@@ -76,7 +82,20 @@ void SignInWindow::load() {
 
 void SignInWindow::unloading() { procedure_.unload(); }
 
-void SignInWindow::activated() { follow(procedure_.activate()); }
+void SignInWindow::closeRequested() { Windows::instance().unloadAll(); }
+
+void SignInWindow::showEvent(QShowEvent* event) {
+    // The window comes back after each company switch: its title says which company one signs in to.
+    const std::string& company = state::globals().CompanyName;
+    setWindowTitle(QString::fromStdString(company.empty() ? sys::productName() : sys::productName() + " - " + company));
+    ProgramWindow::showEvent(event);
+}
+
+void SignInWindow::activated() {
+    const SignInOutcome outcome = procedure_.activate();
+    showBoxes();
+    follow(outcome);
+}
 
 bool SignInWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
@@ -120,7 +139,12 @@ void SignInWindow::showBoxes() {
     userName_->setText(QString::fromStdString(boxes.userName));
     password_->setText(QString::fromStdString(boxes.password));
     confirmation_->setText(QString::fromStdString(boxes.confirmation));
-    password_->setEnabled(boxes.passwordEnabled);
+    // After repeated wrong passwords the box stays disabled for the wait the sign-in imposes; the window
+    // keeps painting and the name box stays usable meanwhile.
+    const std::chrono::milliseconds wait = procedure_.passwordWait();
+    const bool waiting = wait > std::chrono::milliseconds{0};
+    if (waiting) passwordWait_->start(wait);
+    password_->setEnabled(boxes.passwordEnabled && !waiting);
     password_->setVisible(boxes.passwordVisible);
     confirmation_->setEnabled(boxes.confirmationEnabled);
     confirmation_->setVisible(boxes.confirmationVisible);
@@ -128,13 +152,30 @@ void SignInWindow::showBoxes() {
     QLineEdit* focus = boxes.focus == SignInBoxes::Box::UserName   ? userName_
                        : boxes.focus == SignInBoxes::Box::Password ? password_
                                                                    : confirmation_;
+    if (focus == password_ && waiting) focus = userName_;
     if (focus->isEnabled()) focus->setFocus();
+}
+
+void SignInWindow::passwordWaitOver() {
+    const std::chrono::milliseconds wait = procedure_.passwordWait();
+    if (wait > std::chrono::milliseconds{0}) {
+        passwordWait_->start(wait);
+        return;
+    }
+    password_->setEnabled(procedure_.boxes.passwordEnabled);
+    if (password_->isEnabled() && password_->isVisible() && procedure_.boxes.focus == SignInBoxes::Box::Password)
+        password_->setFocus();
 }
 
 void SignInWindow::follow(SignInOutcome outcome) {
     switch (outcome) {
         case SignInOutcome::Stay: break;
         case SignInOutcome::ShowMainWindow:
+            // The window stays loaded behind the main window: the password does not stay in it.
+            procedure_.boxes.password.clear();
+            procedure_.boxes.confirmation.clear();
+            password_->clear();
+            confirmation_->clear();
             if (MainWindow* main = Windows::instance().main()) main->show();
             hide();
             break;

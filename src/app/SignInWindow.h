@@ -10,6 +10,7 @@
 
 class QLabel;
 class QLineEdit;
+class QTimer;
 
 namespace vopa::app {
 
@@ -20,8 +21,11 @@ public:
 
     void load() override;
     void unloading() override;
+    // Closing the sign-in ends the program, as its exit button does.
+    void closeRequested() override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void activated() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -29,6 +33,8 @@ private:
     // Reads the boxes into the procedure, runs `step`, shows the boxes again and goes where it says.
     void run(signin::SignInOutcome (signin::SignInProcedure::*step)());
     void showBoxes();
+    // The wait after wrong passwords is over: the password box is usable again.
+    void passwordWaitOver();
     void follow(signin::SignInOutcome outcome);
 
     signin::SignInProcedure procedure_;
@@ -36,6 +42,7 @@ private:
     QLineEdit* password_;
     QLineEdit* confirmation_;
     QLabel* passwordLabel_;
+    QTimer* passwordWait_;
 };
 
 }  // namespace vopa::app

@@ -47,11 +47,7 @@ StartupWindow::StartupWindow(QWidget* parent) : ProgramWindow("Avvio", parent) {
         layout->addWidget(w);
 }
 
-void StartupWindow::load() {
-    auto& g = state::globals();
-    company::prepareStartup(g);
-    showDatabase(QString::fromStdString(g.CompanyName));
-}
+void StartupWindow::closeRequested() { Windows::instance().unloadAll(); }
 
 void StartupWindow::showDatabase(const QString& companyName) {
     label1_->setText("DataBase :   " + companyName);
@@ -60,6 +56,11 @@ void StartupWindow::showDatabase(const QString& companyName) {
 
 void StartupWindow::activated() {
     auto& g = state::globals();
+    if (!companyOpened_) {
+        companyOpened_ = true;
+        company::prepareStartup(g);
+        showDatabase(QString::fromStdString(g.CompanyName));
+    }
     company::runMaintenancePass(g);
     const company::StartupDestination next = company::dispatchAfterStartup(g);
     if (next == company::StartupDestination::MainWindow) {

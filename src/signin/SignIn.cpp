@@ -125,7 +125,12 @@ SignInOutcome SignInProcedure::userNameEntered() {
     return SignInOutcome::Stay;
 }
 
+std::chrono::milliseconds SignInProcedure::passwordWait() const {
+    return wrongPasswords_.remaining(normalise(boxes.userName));
+}
+
 SignInOutcome SignInProcedure::passwordEntered() {
+    if (passwordWait() > std::chrono::milliseconds{0}) return SignInOutcome::Stay;
     boxes.password = normalise(boxes.password);
     const std::string& typed = boxes.password;
     const std::string& confirmation = boxes.confirmation;
@@ -144,8 +149,10 @@ SignInOutcome SignInProcedure::passwordEntered() {
     if (typed != stored) {
         ui::messages().message(kWrongPassword);
         resetBoxes();
+        wrongPasswords_.wrongPassword(normalise(boxes.userName));
         return SignInOutcome::Stay;
     }
+    wrongPasswords_.rightPassword(normalise(boxes.userName));
     SignInOutcome outcome = SignInOutcome::Stay;
     if (loadRights(boxes.userName, typed, outcome) == Rights::Granted) return SignInOutcome::ShowMainWindow;
     return outcome;

@@ -6,8 +6,10 @@
 // Names and passwords are normalised as typed (punctuation and blanks to "_", lower case, trimmed) and
 // reach the database as quoted values only.
 
+#include <chrono>
 #include <string>
 
+#include "WrongPasswordDelay.h"
 #include "state/GlobalState.h"
 
 namespace vopa::signin {
@@ -59,8 +61,11 @@ public:
     SignInOutcome activate();
     // Enter in the user-name box.
     SignInOutcome userNameEntered();
-    // Enter or Tab in the password box.
+    // Enter or Tab in the password box. While the user in the name box has a wait to sit out after
+    // wrong passwords, the entry is not looked at.
     SignInOutcome passwordEntered();
+    // What is left of that wait now; zero when the password may be tried.
+    std::chrono::milliseconds passwordWait() const;
     // Enter in the confirmation box (first password).
     SignInOutcome confirmationEntered();
     // Window unload.
@@ -76,6 +81,7 @@ private:
     void resetBoxes();
 
     state::GlobalState& g_;
+    WrongPasswordDelay wrongPasswords_;
 };
 
 }  // namespace vopa::signin

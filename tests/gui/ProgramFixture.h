@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 #include <memory>
 
 #include "app/ProgramWindow.h"
+#include "app/StartupWindow.h"
 #include "app/Windows.h"
 #include <fstream>
 #include <iterator>
@@ -45,9 +47,10 @@ public:
     }
 
     static QWidget* window(const char* name) { return app::Windows::instance().loaded(name); }
+    // On screen and done with the work of its activation, as the operator finds it when it answers.
     static bool visible(const char* name) {
-        QWidget* w = window(name);
-        return w && w->isVisible();
+        app::ProgramWindow* w = app::Windows::instance().loaded(name);
+        return w && w->isVisible() && !w->activationPending();
     }
     template <typename W = QWidget>
     static W* control(const char* windowName, const char* controlName) {
@@ -60,6 +63,21 @@ public:
         QVERIFY(edit);
         edit->setText(text);
         QTest::keyClick(edit, key);
+    }
+    static void click(const char* windowName, const char* button) {
+        auto* b = control<QPushButton>(windowName, button);
+        QVERIFY(b);
+        b->click();
+    }
+    // Starts the program when it is not running, signs in and waits for the main window.
+    static void signInAs(const char* user, const char* password) {
+        if (!visible("About")) {
+            app::Windows::instance().startup()->show();
+            QTRY_VERIFY(visible("About"));
+        }
+        type("txtUserName", user);
+        type("txtPassword", password);
+        QTRY_VERIFY(visible("avvio_1"));
     }
 
     TempDrive drive;

@@ -18,20 +18,8 @@ using vopa::testing::readFile;
 class TestMainWindow : public QObject {
     Q_OBJECT
 
-    static void signInAs(const char* user, const char* password) {
-        if (!ProgramFixture::visible("About")) {
-            vopa::app::Windows::instance().startup()->show();
-            QTRY_VERIFY(ProgramFixture::visible("About"));
-        }
-        ProgramFixture::type("txtUserName", user);
-        ProgramFixture::type("txtPassword", password);
-        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
-    }
-    static void click(const char* window, const char* button) {
-        auto* b = ProgramFixture::control<QPushButton>(window, button);
-        QVERIFY(b);
-        b->click();
-    }
+    static void signInAs(const char* user, const char* password) { ProgramFixture::signInAs(user, password); }
+    static void click(const char* window, const char* button) { ProgramFixture::click(window, button); }
 
 private slots:
     void switchingCompanyLeadsToTheSignInOfTheOtherCompany() {

@@ -1,11 +1,14 @@
 // The sign-in window driven as the operator uses it, from the start of the program.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "ProgramFixture.h"
 #include "app/StartupWindow.h"
+#include "support/FakeSignInClock.h"
 
 using vopa::testing::ProgramFixture;
 
@@ -20,7 +23,133 @@ class TestSignInWindow : public QObject {
         QVERIFY(!ProgramFixture::visible("Avvio"));
     }
 
+    static QString focused() {
+        QWidget* w = QApplication::focusWidget();
+        return w ? w->objectName() : QString();
+    }
+    static QLineEdit* box(const char* name) { return ProgramFixture::control<QLineEdit>("About", name); }
+
+    struct FocusCase {
+        const char* name;
+        void (*keys)();
+        const char* focus;
+    };
+    static constexpr FocusCase kFocusCases[] = {
+        {"the start", [] {}, "txtUserName"},
+        {"a user name", [] { ProgramFixture::type("txtUserName", "admin"); }, "txtPassword"},
+        {"the password box without a name",
+         [] {
+             // The operator goes back, empties the name and clicks in the password box.
+             ProgramFixture::type("txtUserName", "admin");
+             box("txtUserName")->setFocus(Qt::MouseFocusReason);
+             box("txtUserName")->clear();
+             box("txtPassword")->setFocus(Qt::MouseFocusReason);
+         },
+         "txtUserName"},
+        {"a wrong password",
+         [] {
+             ProgramFixture::type("txtUserName", "admin");
+             ProgramFixture::type("txtPassword", "sbagliata");
+         },
+         "txtPassword"},
+        {"a user without a password",
+         [] {
+             ProgramFixture::type("txtUserName", "nuovo");
+             ProgramFixture::type("txtPassword", "nuova");
+         },
+         "txtPassword1"},
+        {"different confirmation",
+         [] {
+             ProgramFixture::type("txtUserName", "nuovo");
+             ProgramFixture::type("txtPassword", "nuova");
+             ProgramFixture::type("txtPassword1", "altra");
+         },
+         "txtPassword"},
+    };
+
 private slots:
+    void theFocusGoesWhereTheNextEntryIs_data() {
+        QTest::addColumn<int>("row");
+        for (int row = 0; row < int(std::size(kFocusCases)); ++row) QTest::newRow(kFocusCases[row].name) << row;
+    }
+
+    void theFocusGoesWhereTheNextEntryIs() {
+        QFETCH(int, row);
+        ProgramFixture f;
+        start();
+        kFocusCases[row].keys();
+        QTRY_COMPARE(focused(), QString(kFocusCases[row].focus));
+    }
+
+    void aBoxSelectsItsTextWhenItGetsTheFocus() {
+        ProgramFixture f;
+        start();
+        ProgramFixture::type("txtUserName", "admin");
+        QTRY_COMPARE(focused(), QString("txtPassword"));
+        box("txtUserName")->setFocus(Qt::OtherFocusReason);
+        QTRY_COMPARE(box("txtUserName")->selectedText(), QString("admin"));
+    }
+
+    void afterACompanySwitchTheSignInIsEmptyAndNamesTheNewCompany() {
+        ProgramFixture f;
+        start();
+        QVERIFY2(ProgramFixture::window("About")->windowTitle().endsWith(" - Alfa Onlus"),
+                 qPrintable(ProgramFixture::window("About")->windowTitle()));
+        ProgramFixture::signInAs("admin", "segreta");
+        ProgramFixture::click("avvio_1", "Command15");
+        QTRY_VERIFY(ProgramFixture::visible("Avvio_Azienda"));
+        auto* list = ProgramFixture::control<QComboBox>("Avvio_Azienda", "DataAzienda");
+        emit list->activated(list->findText("Beta Sud"));
+        ProgramFixture::click("Avvio_Azienda", "cmdClose");
+        QTRY_VERIFY(ProgramFixture::visible("About"));
+        QVERIFY2(ProgramFixture::window("About")->windowTitle().endsWith(" - Beta Sud"),
+                 qPrintable(ProgramFixture::window("About")->windowTitle()));
+        QCOMPARE(box("txtPassword")->text(), QString());
+        QCOMPARE(box("txtPassword1")->text(), QString());
+        QTRY_COMPARE(box("txtUserName")->text(), QString());
+        QTRY_COMPARE(focused(), QString("txtUserName"));
+        ProgramFixture::signInAs("admin", "segreta");
+        QCOMPARE(QString::fromStdString(vopa::state::globals().CompanyName), QString("Beta Sud"));
+    }
+
+    void repeatedWrongPasswordsDisableThePasswordBoxForTheWait() {
+        ProgramFixture f;
+        vopa::testing::FakeSignInClock clock;
+        start();
+        auto* wait = ProgramFixture::window("About")->findChild<QTimer*>("passwordWait");
+        QVERIFY(wait);
+        // The wait is over when the fake clock says so; the window's timer is hurried, not waited for.
+        auto passTime = [&](std::chrono::milliseconds by) {
+            clock.advance(by);
+            wait->start(0);
+        };
+        ProgramFixture::type("txtUserName", "admin");
+        for (int i = 0; i < 2; ++i) {
+            ProgramFixture::type("txtPassword", "sbagliata");
+            QVERIFY(box("txtPassword")->isEnabled());
+        }
+        ProgramFixture::type("txtPassword", "sbagliata");
+        QVERIFY(!box("txtPassword")->isEnabled());
+        QTRY_COMPARE(focused(), QString("txtUserName"));
+        passTime(std::chrono::milliseconds(999));
+        QTest::qWait(20);
+        QVERIFY(!box("txtPassword")->isEnabled());
+        passTime(std::chrono::milliseconds(1));
+        QTRY_VERIFY(box("txtPassword")->isEnabled());
+        QTRY_COMPARE(focused(), QString("txtPassword"));
+        // The next wrong one doubles the wait.
+        ProgramFixture::type("txtPassword", "sbagliata");
+        passTime(std::chrono::milliseconds(1000));
+        QTest::qWait(20);
+        QVERIFY(!box("txtPassword")->isEnabled());
+        passTime(std::chrono::milliseconds(1000));
+        QTRY_VERIFY(box("txtPassword")->isEnabled());
+        ProgramFixture::type("txtPassword", "segreta");
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QCOMPARE(f.messages.texts(), std::vector<std::string>(4, "Password errata, Riprova!!!"));
+        QCOMPARE(vopa::state::globals().AttemptCounter, 0.0);
+    }
+
     void aCorrectPasswordOpensTheMainWindow() {
         ProgramFixture f;
         start();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The headless build on a demo installation: its exit status on a wrong password and on success, the
-# company line and the report it names.
+# ways it takes the password, the company line and the report it names.
 set -euo pipefail
 demo="$1"
 program="$2"
@@ -35,6 +35,21 @@ if "$program" --build --user amministratore --password demo2024 --yes --company 
   fail "a company without its database built: $(cat "$out")"
 fi
 grep -q "VoPaDatiSparita" "$out" || fail "the missing database is not named: $(cat "$out")"
+
+# The password kept off the command line: from standard input or from the environment (without --yes the
+# program signs in, names the company and stops at the build's question). --password comes first.
+signs_in() { grep -q "^company database: VoPaDati" "$out" || fail "$1 did not sign in: $(cat "$out")"; }
+printf 'demo2024\r\n' | "$program" --build --user amministratore --password-stdin >"$out" 2>&1 || true
+signs_in "--password-stdin"
+VOPA_PASSWORD=demo2024 "$program" --build --user amministratore </dev/null >"$out" 2>&1 || true
+signs_in "VOPA_PASSWORD"
+if printf 'demo2024\n' | VOPA_PASSWORD=demo2024 "$program" --build --user amministratore --password sbagliata \
+    --password-stdin --yes >"$out" 2>&1; then
+  fail "--password did not win: $(cat "$out")"
+fi
+grep -q "sign-in of amministratore failed" "$out" || fail "--password did not win: $(cat "$out")"
+"$program" --build --help | grep -q -- "--password-stdin" || fail "--help does not name --password-stdin"
+"$program" --build --help | grep -q "VOPA_PASSWORD" || fail "--help does not name VOPA_PASSWORD"
 
 "$program" --build --user amministratore --password demo2024 --yes >"$out" 2>&1 || fail "the build failed: $(cat "$out")"
 grep -q "^company database: VoPaDati" "$out" || fail "no company line: $(cat "$out")"

@@ -7,6 +7,7 @@
 #include "platform/ui/ScriptedMessageService.h"
 #include "signin/CompanySelection.h"
 #include "signin/SignIn.h"
+#include "support/FakeSignInClock.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"
 
@@ -67,11 +68,81 @@ TEST(SignIn, ACorrectPasswordLoadsTheRightsAndOpensTheMainWindow) {
 
 TEST(SignIn, AWrongPasswordIsNotCounted) {
     Fixture f;
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(f.signInWith("admin", "sbagliata"), SignInOutcome::Stay);
+    vopa::testing::FakeSignInClock clock;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(f.signInWith("admin", "sbagliata"), SignInOutcome::Stay);
+        clock.advance(std::chrono::seconds(30));  // past any wait
+    }
     EXPECT_EQ(f.g.AttemptCounter, 0);
     EXPECT_EQ(f.messages->texts(), std::vector<std::string>(5, "Password errata, Riprova!!!"));
     EXPECT_TRUE(f.signIn.boxes.password.empty());
     EXPECT_EQ(f.signIn.boxes.focus, signin::SignInBoxes::Box::Password);
+}
+
+TEST(WrongPasswordDelay, WaitsFromTheThirdWrongPasswordInARowDoublingUpToThirtySeconds) {
+    vopa::testing::FakeSignInClock clock;
+    signin::WrongPasswordDelay delay;
+    const long expected[] = {0, 0, 1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000, 30000, 30000};
+    for (std::size_t n = 0; n < std::size(expected); ++n) {
+        EXPECT_EQ(delay.wrongPassword("admin").count(), expected[n]) << "wrong password " << n + 1;
+        EXPECT_EQ(delay.remaining("admin").count(), expected[n]);
+        clock.advance(std::chrono::milliseconds(expected[n]));
+        EXPECT_EQ(delay.remaining("admin").count(), 0);
+    }
+}
+
+TEST(WrongPasswordDelay, RunsBelongToOneUserAndEndWithTheRightPassword) {
+    using std::chrono::milliseconds;
+    struct Step {
+        const char* user;
+        bool right;
+        long waitAfter;    // the wait the step leaves for its user
+        long waitOfOther;  // the wait left meanwhile for the other user
+    };
+    // "anna" has three wrong passwords and a wait; "bruno"'s tries neither share nor shorten it.
+    const Step steps[] = {
+        {"anna", false, 0, 0},    {"anna", false, 0, 0},     {"bruno", false, 0, 0},
+        {"anna", false, 1000, 0}, {"bruno", false, 0, 1000}, {"bruno", true, 0, 1000},
+        {"anna", true, 0, 0},     {"anna", false, 0, 0},     {"anna", false, 0, 0},
+        {"anna", false, 1000, 0},
+    };
+    vopa::testing::FakeSignInClock clock;
+    signin::WrongPasswordDelay delay;
+    for (const Step& step : steps) {
+        const std::string other = std::string(step.user) == "anna" ? "bruno" : "anna";
+        if (step.right)
+            delay.rightPassword(step.user);
+        else
+            delay.wrongPassword(step.user);
+        EXPECT_EQ(delay.remaining(step.user), milliseconds(step.waitAfter)) << step.user;
+        EXPECT_EQ(delay.remaining(other), milliseconds(step.waitOfOther)) << other;
+    }
+    clock.advance(milliseconds(400));
+    EXPECT_EQ(delay.remaining("anna"), milliseconds(600));
+}
+
+TEST(SignIn, AfterThreeWrongPasswordsTheNextTryWaitsAndChangesNothingElse) {
+    Fixture f;
+    vopa::testing::FakeSignInClock clock;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(f.signInWith("admin", "sbagliata"), SignInOutcome::Stay);
+    EXPECT_EQ(f.signIn.passwordWait(), std::chrono::seconds(1));
+    // The right password during the wait is not even looked at: no message, not signed in.
+    f.signIn.boxes.password = "segreta";
+    EXPECT_EQ(f.signIn.passwordEntered(), SignInOutcome::Stay);
+    EXPECT_EQ(f.messages->texts(), std::vector<std::string>(3, "Password errata, Riprova!!!"));
+    // Another user does not wait for this one.
+    f.signIn.boxes.userName = "bloccato";
+    EXPECT_EQ(f.signIn.passwordWait(), std::chrono::milliseconds(0));
+    clock.advance(std::chrono::milliseconds(999));
+    f.signIn.boxes.userName = "Admin";
+    EXPECT_EQ(f.signIn.passwordWait(), std::chrono::milliseconds(1));
+    clock.advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(f.signInWith("admin", "segreta"), SignInOutcome::ShowMainWindow);
+    EXPECT_EQ(f.g.AttemptCounter, 0);
+    EXPECT_EQ(f.messages->texts(), std::vector<std::string>(3, "Password errata, Riprova!!!"));
+    // The right password ended the run: the next wrong one costs nothing.
+    EXPECT_EQ(f.signInWith("admin", "sbagliata"), SignInOutcome::Stay);
+    EXPECT_EQ(f.signIn.passwordWait(), std::chrono::milliseconds(0));
 }
 
 TEST(SignIn, AFirstPasswordIsConfirmedStoredAndThenUsed) {
