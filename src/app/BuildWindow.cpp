@@ -98,7 +98,14 @@ void BuildWindow::activated() {
 }
 
 void BuildWindow::closeRequested() {
-    if (!building()) Windows::instance().unload(this);
+    if (!building()) {
+        Windows::instance().unload(this);
+        return;
+    }
+    if (stop_ || !ui::messages().ask("Interrompere la creazione del database di training?")) return;
+    stop_ = true;
+    closeAfterBuild_ = true;
+    status_->setText("Interruzione in corso...");
 }
 
 void BuildWindow::unloading() {
@@ -110,6 +117,9 @@ void BuildWindow::startBuild() {
     if (building()) return;
     build_->setEnabled(false);
     close_->setEnabled(false);
+    stop_ = false;
+    closeAfterBuild_ = false;
+    options_.stop = &stop_;
     worker_ = QThread::create([this] {
         const build::BuildResult result = build::runBuild(*observer_, options_, state::globals());
         QMetaObject::invokeMethod(this, [this, result] { buildEnded(result); }, Qt::QueuedConnection);
@@ -126,7 +136,7 @@ void BuildWindow::buildEnded(build::BuildResult result) {
     close_->setEnabled(true);
     status_->setText(result.outcome == build::BuildOutcome::Completed ? "Database di training creato." : QString());
     emit buildFinished(static_cast<int>(result.outcome));
-    if (result.closeWindow) Windows::instance().unload(this);
+    if (result.closeWindow || closeAfterBuild_) Windows::instance().unload(this);
 }
 
 void BuildWindow::showStep(const QString& step) {

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <atomic>
 // creadblocale: the window in which the training database is built. It may only be used from the head
 // office's database; while it is open the main window is hidden. The build runs on a worker thread, so
 // the window keeps repainting its progress bar, status line and animation.
@@ -26,7 +28,8 @@ public:
     ~BuildWindow() override;
 
     void unloading() override;
-    // As Command4: back to the main window, unless a build is running (it cannot be stopped half way).
+    // As Command4: back to the main window. During a build it asks whether to stop it; a stopped build
+    // ends after the statement that is running, and the window then closes.
     void closeRequested() override;
     bool building() const { return worker_ != nullptr; }
 
@@ -58,6 +61,8 @@ private:
     build::BuildOptions options_{build::standardCopyStep()};
     std::unique_ptr<Observer> observer_;
     QThread* worker_ = nullptr;
+    std::atomic<bool> stop_{false};
+    bool closeAfterBuild_ = false;
 };
 
 }  // namespace vopa::app

@@ -8,6 +8,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
+#include <atomic>
+
 #include "ProgramFixture.h"
 #include "app/BuildWindow.h"
 #include "app/StartupWindow.h"
@@ -109,6 +112,54 @@ private slots:
         QCOMPARE(QString::fromStdString(vopa::testing::SmallInstallation::scalar(
                      "VoPaDatiAzienda", "SELECT NomeAzienda FROM link_programma WHERE dbname = 'VoPaDatiTraining'")),
                  QString("Training Sede"));
+    }
+
+    // Closing the window during a build asks whether to stop it; Yes ends the build after the statement
+    // that runs, registers nothing, writes the report and closes the window. Without its clip the build
+    // goes on after a warning.
+    void closingDuringABuildStopsIt() {
+        ProgramFixture f;
+        signInAs("admin", "segreta");
+        click("avvio_1", "Command6");
+        QTRY_VERIFY(ProgramFixture::visible("creadblocale"));
+        auto* window = qobject_cast<vopa::app::BuildWindow*>(ProgramFixture::window("creadblocale"));
+        QVERIFY(window);
+        std::atomic<bool> copying{false};
+        std::atomic<bool> stopAsked{false};
+        std::atomic<int> statementsAfterStop{0};
+        window->setCopyStep([&](vopa::state::GlobalState&, vopa::build::BuildObserver&, int, std::vector<std::string>&) {
+            vopa::data::Connection server;
+            server.open("Driver=SQL Server;Server=(local);UID=;PWD=;");
+            copying = true;
+            for (int i = 0; i < 3000; ++i) {
+                server.execute("SELECT 1");
+                if (stopAsked) ++statementsAfterStop;
+                QThread::msleep(5);
+            }
+        });
+        QSignalSpy finished(window, &vopa::app::BuildWindow::buildFinished);
+        f.messages.queueAnswer(vopa::ui::Answer::Yes);  // the build's question
+        click("creadblocale", "Command1");
+        QTRY_VERIFY_WITH_TIMEOUT(copying.load(), 120000);
+        f.messages.queueAnswer(vopa::ui::Answer::Yes);  // "Interrompere ...?"
+        stopAsked = true;
+        window->close();
+        QVERIFY(window->isVisible() || finished.count() == 1);  // the close waits for the build to stop
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QVERIFY2(finished.at(0).at(0).toInt() == static_cast<int>(vopa::build::BuildOutcome::Interrupted),
+                 qPrintable(QString::fromStdString(f.messages.texts().back())));
+        QVERIFY(statementsAfterStop.load() <= 1);
+        QTRY_VERIFY(!ProgramFixture::window("creadblocale"));
+        QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QCOMPARE(vopa::testing::SmallInstallation::count(
+                     "VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"),
+                 0);
+        const std::vector<std::string> texts = f.messages.texts();
+        QVERIFY(std::find(texts.begin(), texts.end(), "Interrompere la creazione del database di training?") != texts.end());
+        bool warned = false;
+        for (const vopa::ui::MessageBox& box : f.messages.boxes())
+            warned = warned || (box.icon == vopa::ui::Icon::Exclamation && box.text.find("FILECOPY") != std::string::npos);
+        QVERIFY2(warned, "no warning for the missing clip");
     }
 
     void theEndOfTheProgramRegistersTheSystemDataSource() {
