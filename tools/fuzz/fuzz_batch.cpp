@@ -24,7 +24,7 @@ std::unique_ptr<engine::Session> freshDatabase() {
         master.executeBatch("CREATE DATABASE FUZZ");
     }
     auto session = std::make_unique<engine::Session>(engine::ConnectOptions{"(local)", "FUZZ", "", ""});
-    session->executeBatch(fuzz::kSetup);
+    fuzz::setUp(*session);
     return session;
 }
 

@@ -24,7 +24,7 @@ engine::Session::Impl& compilerSession() {
             master.executeBatch("CREATE DATABASE FUZZ");
         }
         engine::Session setup(engine::ConnectOptions{"(local)", "FUZZ", "", ""});
-        setup.executeBatch(fuzz::kSetup);
+        fuzz::setUp(setup);
         return new engine::Session::Impl(engine::ConnectOptions{"(local)", "FUZZ", "", ""});
     }();
     return *impl;

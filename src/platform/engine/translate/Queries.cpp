@@ -155,6 +155,11 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         if (name.empty() && item.expr->kind == Expr::Kind::Column) name = item.expr->name.last();
         addItem(c.isNull ? "NULL" : c.sql, {name, c.type, c.nullable || c.isNull, c.baseColumnId});
     }
+    // The server takes up to 4096 values in a select list, SQLite (as built) 2000.
+    if (out.columns.size() > 4096)
+        throw EngineError(1056, "The number of elements in the select list exceeds the maximum allowed number of "
+                                "4096 elements.");
+    if (out.columns.size() > 2000) notSupported("more than 2000 values in a select list");
     const bool single = s.from.size() == 1 && s.from[0]->kind == sql::TableRef::Kind::Table &&
                         scope.tables.size() == 1 && scope.tables[0].base &&
                         scope.tables[0].base->table->type != storage::TableInfo::Type::View && !aggregate &&
