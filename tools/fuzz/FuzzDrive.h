@@ -33,14 +33,17 @@ inline const std::filesystem::path& scratchDrive() {
 // stops the run instead.
 inline void setUp(engine::Session& session) {
     static const char* const kBatches[] = {
-        "CREATE TABLE conti (IdConto int IDENTITY(1,1) NOT NULL, Codice varchar(10) NULL, Descrizione nvarchar(50) NULL,"
-        " Importo money NULL, Data datetime NULL, Quota decimal(19,4) NULL, Attivo bit NOT NULL DEFAULT 1,"
+        "CREATE TABLE conti (IdConto int IDENTITY(1,1) NOT NULL, Codice varchar(10) NULL,"
+        " Descrizione nvarchar(50) NULL, Importo money NULL, Data datetime NULL, Quota decimal(19,4) NULL,"
+        " Attivo bit NOT NULL DEFAULT 1,"
         " CONSTRAINT PK_conti PRIMARY KEY (IdConto), CONSTRAINT UQ_conti_codice UNIQUE (Codice))\n"
         "CREATE TABLE righe (IdRiga int NOT NULL PRIMARY KEY, IdConto int NULL, Nota char(5) NULL, Valore float NULL,"
         " Piccolo tinyint NULL, Grande bigint NULL)\n"
         "CREATE INDEX IX_righe_conto ON righe (IdConto)\n"
-        "INSERT INTO conti (Codice, Descrizione, Importo, Data, Quota) VALUES ('A1', N'Cassa', 10.5, '20000101', 1.25)\n"
-        "INSERT INTO conti (Codice, Descrizione, Importo, Data, Quota) VALUES ('b2', N'Àbaco', -3, '2009-3-5', NULL)\n"
+        "INSERT INTO conti (Codice, Descrizione, Importo, Data, Quota)"
+        " VALUES ('A1', N'Cassa', 10.5, '20000101', 1.25)\n"
+        "INSERT INTO conti (Codice, Descrizione, Importo, Data, Quota)"
+        " VALUES ('b2', N'Àbaco', -3, '2009-3-5', NULL)\n"
         "INSERT INTO righe VALUES (1, 1, 'ab', 1.5, 255, 9223372036854775807)\n"
         "INSERT INTO righe VALUES (2, NULL, NULL, NULL, 0, -1)\n",
         "CREATE VIEW vista AS SELECT IdConto, Descrizione FROM conti",

@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const engine::EngineError& e) {
             findings.check(e, text);
         } catch (const std::exception& e) {
-            findings.check(engine::EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what()), text);
+            const std::string message = std::string("Internal error of the embedded engine: ") + e.what();
+            findings.check(engine::EngineError(50000, message), text);
         }
         try {
             session.dropCatalogViews();

@@ -261,7 +261,8 @@ private:
 // An error of a system procedure that also gives the procedure's return status (EXEC @status = ...).
 class ProcedureError : public EngineError {
 public:
-    ProcedureError(int status, int number, const std::string& message) : EngineError(number, message), status_(status) {}
+    ProcedureError(int status, int number, const std::string& message)
+        : EngineError(number, message), status_(status) {}
     int status() const { return status_; }
 
 private:

@@ -60,7 +60,8 @@ public:
                                                "value' has been used, all subsequent parameters must be passed in the "
                                                "form '@name = value'.", 15);
                 if (i >= names_.size())
-                    throw EngineError(8144, "Procedure or function " + procedure + " has too many arguments specified.");
+                    throw EngineError(8144,
+                                      "Procedure or function " + procedure + " has too many arguments specified.");
                 values_[i] = a.value.get();
                 continue;
             }
@@ -95,7 +96,8 @@ std::optional<Cell> argument(Session::Impl& session, const sql::Expr* e, const S
     translate::Scope none;
     translate::Compiled c = compiler.expr(*e, none);
     if (c.isNull || (!c.constant && c.sql == "NULL")) return std::nullopt;
-    if (!c.constant) throw EngineError(err::NotSupported, "The embedded engine does not support computed procedure arguments.");
+    if (!c.constant)
+        throw EngineError(err::NotSupported, "The embedded engine does not support computed procedure arguments.");
     const ConversionMode mode = type.isString() ? ConversionMode::Explicit : ConversionMode::Implicit;
     return convertCell(*c.constant, c.type, type, mode);
 }
@@ -107,12 +109,14 @@ std::optional<std::string> textArgument(Session::Impl& session, const sql::Expr*
 }
 
 [[noreturn]] void invalidParameter(const std::string& procedure) {
-    throw ProcedureError(-999, 15600, "An invalid parameter or option was specified for procedure '" + procedure + "'.");
+    throw ProcedureError(-999, 15600,
+                         "An invalid parameter or option was specified for procedure '" + procedure + "'.");
 }
 
 // @LockOwner: only 'Session' is run; 'Transaction' (the server's default) is refused.
 void requireSessionOwner(Session::Impl& session, const sql::Expr* e, const std::string& procedure) {
-    const std::optional<std::string> owner = e ? textArgument(session, e, 32) : std::optional<std::string>("Transaction");
+    const std::optional<std::string> owner =
+        e ? textArgument(session, e, 32) : std::optional<std::string>("Transaction");
     if (owner && text::equalsNoCase(*owner, "Session")) return;
     if (owner && text::equalsNoCase(*owner, "Transaction"))
         throw EngineError(err::NotSupported, "The embedded engine does not support application locks owned by a "
@@ -156,10 +160,13 @@ int Session::Impl::getAppLock(const sql::ExecuteStatement& s) {
     else if (text::equalsNoCase(*modeName, "IntentShared")) mode = kIntentShared;
     else if (text::equalsNoCase(*modeName, "Exclusive")) mode = kExclusive;
     else if (text::equalsNoCase(*modeName, "IntentExclusive"))
-        throw EngineError(err::NotSupported, "The embedded engine does not support the application lock mode IntentExclusive.");
+        throw EngineError(err::NotSupported,
+                          "The embedded engine does not support the application lock mode IntentExclusive.");
     else invalidParameter(procedure);
     if (!locks_.isOpen())
-        throw ProcedureError(-999, 1204, "The instance cannot obtain a LOCK resource at this time: its lock file cannot be opened.");
+        throw ProcedureError(-999, 1204,
+                             "The instance cannot obtain a LOCK resource at this time: its lock file cannot be "
+                             "opened.");
 
     const std::string key = std::to_string(database("").dbid) + '\0' + text::toLower(owner) + '\0' + *resource;
     AppLock& held = appLocks_[key];
