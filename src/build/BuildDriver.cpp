@@ -132,19 +132,22 @@ void Build::run() {
         ui::messages().message("Il database aperto è " + kTraining +
                                ": non si può creare il database di training da sé stesso.\n"
                                "Aprire l'azienda di cui fare la copia e ritentare.");
-        result_ = {BuildOutcome::Refused, false};
+        result_.outcome = BuildOutcome::Refused;
+        result_.closeWindow = false;
         return;
     }
     if (!ui::messages().ask("Sei sicuro di voler creare il DB?")) {
         finish();
-        result_ = {BuildOutcome::Declined, true};
+        result_.outcome = BuildOutcome::Declined;
+        result_.closeWindow = true;
         return;
     }
     // Another build on this server (another desk, or this one twice) would drop the database this one
     // fills: the second is refused before it changes anything.
     if (std::optional<std::string> holder = lock_.acquire(g_)) {
         ui::messages().message(*holder);
-        result_ = {BuildOutcome::Refused, false};
+        result_.outcome = BuildOutcome::Refused;
+        result_.closeWindow = false;
         return;
     }
     // A build earlier in this session left SharedConnection on the training database: the upgrades

@@ -235,8 +235,9 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         EXPECT_TRUE(contains(report, "Errore: " + r.failures.front())) << report;
         EXPECT_EQ(contains(report, "Verifica delle righe non eseguita"), !c.compared) << report;
         EXPECT_EQ(r.summary.tables > 0, c.compared);
-        if (c.outcome == BuildOutcome::Completed)
+        if (c.outcome == BuildOutcome::Completed) {
             EXPECT_TRUE(contains(f.messages->texts().back(), c.failure)) << f.messages->texts().back();
+        }
     }
 }
 
