@@ -23,6 +23,13 @@ class TestMainWindow : public QObject {
 
     static void signInAs(const char* user, const char* password) { ProgramFixture::signInAs(user, password); }
     static void click(const char* window, const char* button) { ProgramFixture::click(window, button); }
+    // The administrator signs in and opens the build window; null when it does not appear.
+    static vopa::app::BuildWindow* openBuildWindow() {
+        signInAs("admin", "segreta");
+        click("avvio_1", "Command6");
+        if (!QTest::qWaitFor([] { return ProgramFixture::visible("creadblocale"); })) return nullptr;
+        return qobject_cast<vopa::app::BuildWindow*>(ProgramFixture::window("creadblocale"));
+    }
 
 private slots:
     void switchingCompanyLeadsToTheSignInOfTheOtherCompany() {
@@ -74,10 +81,7 @@ private slots:
 
     void aWholeBuildThroughTheWindow() {
         ProgramFixture f;
-        signInAs("admin", "segreta");
-        click("avvio_1", "Command6");
-        QTRY_VERIFY(ProgramFixture::visible("creadblocale"));
-        auto* window = qobject_cast<vopa::app::BuildWindow*>(ProgramFixture::window("creadblocale"));
+        vopa::app::BuildWindow* window = openBuildWindow();
         QVERIFY(window);
         // The window's part of the build: the copy itself is tested on a full company elsewhere.
         window->setCopyStep([](vopa::state::GlobalState&, vopa::build::BuildObserver& observer, int maximum,
@@ -119,10 +123,7 @@ private slots:
     // goes on after a warning.
     void closingDuringABuildStopsIt() {
         ProgramFixture f;
-        signInAs("admin", "segreta");
-        click("avvio_1", "Command6");
-        QTRY_VERIFY(ProgramFixture::visible("creadblocale"));
-        auto* window = qobject_cast<vopa::app::BuildWindow*>(ProgramFixture::window("creadblocale"));
+        vopa::app::BuildWindow* window = openBuildWindow();
         QVERIFY(window);
         std::atomic<bool> copying{false};
         std::atomic<bool> stopAsked{false};
