@@ -254,14 +254,6 @@ EngineError aggregateInWhere() {
                             "a HAVING clause or a select list, and the column being aggregated is an outer reference.");
 }
 
-bool isAggregateName(const std::string& name) {
-    static const char* kAggregates[] = {"COUNT", "COUNT_BIG", "SUM", "AVG", "MIN", "MAX", "STDEV", "STDEVP",
-                                        "VAR", "VARP", "CHECKSUM_AGG", "GROUPING", "STRING_AGG"};
-    for (const char* a : kAggregates)
-        if (text::equalsNoCase(name, a)) return true;
-    return false;
-}
-
 bool containsAggregate(const Expr& e) {
     if (e.kind == Expr::Kind::Function && e.name.parts.size() == 1 && isAggregateName(e.name.last())) return true;
     for (const sql::ExprPtr& a : e.args)
