@@ -65,7 +65,7 @@ SqlType textResult(const Compiled& x, bool variable) {
 
 void requireNumeric(const SqlType& t, const std::string& what) {
     if (t.isString() || t.isDate())
-        throw EngineError(8117, "Operand data type " + t.name() + " is invalid for " + what + ".");
+        throw EngineError(err::InvalidOperandType, "Operand data type " + t.name() + " is invalid for " + what + ".");
 }
 
 Compiled count(FunctionCall& f) {
@@ -118,7 +118,7 @@ Compiled isNull(FunctionCall& f) {
 
 Compiled coalesce(FunctionCall& f) {
     // One argument is accepted (as coalesce(x, NULL)); none is the server's message for two.
-    if (f.e.args.empty()) throw EngineError(174, "The coalesce function requires 2 argument(s).");
+    if (f.e.args.empty()) throw EngineError(err::WrongArgumentCount, "The coalesce function requires 2 argument(s).");
     std::vector<Compiled> xs;
     Compiled acc;
     acc.isNull = true;
@@ -494,8 +494,9 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
         int local = 0, outer = 0;
         for (const sql::ExprPtr& a : e.args) {
             if (a && (containsAggregate(*a) || a->kind == Expr::Kind::Subquery))
-                throw EngineError(130, "Cannot perform an aggregate function on an expression containing an aggregate "
-                                       "or a subquery.");
+                throw EngineError(err::AggregateOfAggregate,
+                                  "Cannot perform an aggregate function on an expression containing an aggregate "
+                                  "or a subquery.");
             if (a) countColumns(*a, scope, local, outer);
         }
         // Over columns of an enclosing query only, the aggregate is that query's (the server counts
@@ -509,15 +510,15 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
     FunctionCall call{*this, s_, e, scope, name, -1, {}};
     if (f->flags & kDatePartFirst) {
         if (e.args.empty() || e.args[0]->kind != Expr::Kind::Column)
-            throw EngineError(155, "'" + e.name.last() + "' is not a recognized option.");
+            throw EngineError(err::UnknownOption, "'" + e.name.last() + "' is not a recognized option.");
         call.datePart = storage::datePartCode(e.args[0]->name.last());
         if (call.datePart < 0)
-            throw EngineError(155, "'" + e.args[0]->name.last() + "' is not a recognized " + text::toLower(name) +
-                                       " option.");
+            throw EngineError(err::UnknownOption, "'" + e.args[0]->name.last() + "' is not a recognized " +
+                                                      text::toLower(name) + " option.");
     }
     if (e.args.size() < f->minArgs || e.args.size() > f->maxArgs)
-        throw EngineError(174, "The " + e.name.last() + " function requires " + std::to_string(f->minArgs) +
-                                   " argument(s).");
+        throw EngineError(err::WrongArgumentCount, "The " + e.name.last() + " function requires " +
+                                                       std::to_string(f->minArgs) + " argument(s).");
     if (f->result) call.out.type = f->result();
     Compiled r = f->translate(call);
     r.aggregate = (f->flags & kAggregate) != 0;
