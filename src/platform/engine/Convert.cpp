@@ -58,8 +58,8 @@ std::int64_t checkedInteger(std::int64_t v, const SqlType& from, const SqlType& 
     if (!fitsInteger(v, to.base)) {
         // An integer too large for tinyint or smallint is the server's error 220, which names the value.
         if (from.isInteger() && (to.base == BaseType::TinyInt || to.base == BaseType::SmallInt))
-            throw EngineError(220, "Arithmetic overflow error for data type " + to.name() + ", value = " +
-                                       std::to_string(v) + ".");
+            throw EngineError(err::IntegerOverflow, "Arithmetic overflow error for data type " + to.name() +
+                                                        ", value = " + std::to_string(v) + ".");
         overflow(sourceName(from), to);
     }
     return v;
@@ -157,7 +157,8 @@ Cell fromInteger(std::int64_t v, const SqlType& from, const SqlType& to, Convers
         case Storage::Scaled: return Cell::integer(checkedScaled(rescale(v, 0, to.scale, false), from, to));
         case Storage::DateMillis:
             if (to.base == BaseType::Date)
-                throw EngineError(529, "Explicit conversion from data type " + from.name() + " to date is not allowed.");
+                throw EngineError(err::ConversionNotAllowed,
+                                  "Explicit conversion from data type " + from.name() + " to date is not allowed.");
             return Cell::integer(dateFromDays(static_cast<double>(v), to));
         case Storage::Text: {
             std::string s = std::to_string(v);
@@ -171,7 +172,8 @@ Cell fromInteger(std::int64_t v, const SqlType& from, const SqlType& to, Convers
         }
         case Storage::Blob: break;
     }
-    throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
+    throw EngineError(err::ConversionNotAllowed,
+                      "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
 }
 
 Cell fromReal(double v, const SqlType& from, const SqlType& to, ConversionMode mode) {
@@ -193,7 +195,8 @@ Cell fromReal(double v, const SqlType& from, const SqlType& to, ConversionMode m
         case Storage::Text: return fitText(formatReal(v, from.base == BaseType::Real ? 7 : 6), to, mode);
         case Storage::Blob: break;
     }
-    throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
+    throw EngineError(err::ConversionNotAllowed,
+                      "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
 }
 
 Cell fromScaled(std::int64_t v, const SqlType& from, const SqlType& to, ConversionMode mode) {
@@ -213,8 +216,8 @@ Cell fromScaled(std::int64_t v, const SqlType& from, const SqlType& to, Conversi
         case Storage::Scaled: return Cell::integer(checkedScaled(rescale(v, from.scale, to.scale, false), from, to));
         case Storage::DateMillis: {
             if (to.base == BaseType::Date || money)
-                throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() +
-                                           " is not allowed.");
+                throw EngineError(err::ConversionNotAllowed, "Explicit conversion from data type " + from.name() +
+                                                                 " to " + to.name() + " is not allowed.");
             return Cell::integer(dateFromDays(static_cast<double>(v) / pow10(from.scale), to));
         }
         case Storage::Text: {
@@ -231,7 +234,8 @@ Cell fromScaled(std::int64_t v, const SqlType& from, const SqlType& to, Conversi
         }
         case Storage::Blob: break;
     }
-    throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
+    throw EngineError(err::ConversionNotAllowed,
+                      "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
 }
 
 Cell fromDate(std::int64_t ms, const SqlType& from, const SqlType& to, ConversionMode mode, int style) {
@@ -239,8 +243,9 @@ Cell fromDate(std::int64_t ms, const SqlType& from, const SqlType& to, Conversio
         case Storage::DateMillis: {
             std::int64_t r = roundDate(ms, to.base);
             if (to.base == BaseType::SmallDateTime && (r < kMinSmallDateTime || r > kMaxSmallDateTime))
-                throw EngineError(242, "The conversion of a " + from.name() +
-                                           " data type to a smalldatetime data type resulted in an out-of-range value.");
+                throw EngineError(err::DateOutOfRange,
+                                  "The conversion of a " + from.name() +
+                                      " data type to a smalldatetime data type resulted in an out-of-range value.");
             return Cell::integer(r);
         }
         case Storage::Integer: {
@@ -253,7 +258,8 @@ Cell fromDate(std::int64_t ms, const SqlType& from, const SqlType& to, Conversio
             return fitText(formatDate(ms, style >= 0 ? style : (from.base == BaseType::Date ? 23 : 0)), to, mode);
         default: break;
     }
-    throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
+    throw EngineError(err::ConversionNotAllowed,
+                      "Explicit conversion from data type " + from.name() + " to " + to.name() + " is not allowed.");
 }
 
 // The order a CONVERT style gives a date text; without a style, the session's.
@@ -276,7 +282,8 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
                 for (std::size_t i = 0; ok && i < t.size(); ++i)
                     ok = (i == 8 || i == 13 || i == 18 || i == 23) ? t[i] == '-' : std::isxdigit(static_cast<unsigned char>(t[i])) != 0;
                 if (!ok)
-                    throw EngineError(8169, "Conversion failed when converting from a character string to uniqueidentifier.");
+                    throw EngineError(err::UniqueIdentifierConversionFailed,
+                                      "Conversion failed when converting from a character string to uniqueidentifier.");
                 return Cell::text(text::toUpper(t));
             }
             return fitText(s, to, mode);
@@ -301,10 +308,11 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
                                                              quoteForMessage(from, s) + " to data type " + to.name() + ".");
             if (negative) v = -v;
             if (v > std::numeric_limits<std::int64_t>::max() || v < std::numeric_limits<std::int64_t>::min())
-                throw EngineError(248, "The conversion of the " + quoteForMessage(from, s) + " overflowed an int column.");
+                throw EngineError(err::IntConversionOverflow,
+                                  "The conversion of the " + quoteForMessage(from, s) + " overflowed an int column.");
             if (!fitsInteger(static_cast<std::int64_t>(v), to.base) && to.base != BaseType::Bit)
-                throw EngineError(248, "The conversion of the " + quoteForMessage(from, s) + " overflowed an " +
-                                           to.name() + " column.");
+                throw EngineError(err::IntConversionOverflow, "The conversion of the " + quoteForMessage(from, s) +
+                                                                  " overflowed an " + to.name() + " column.");
             return Cell::integer(checkedInteger(static_cast<std::int64_t>(v), from, to));
         }
         case Storage::Scaled: {
@@ -315,9 +323,11 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
             Decimal d;
             if (!Decimal::parse(t, d)) {
                 if (money)
-                    throw EngineError(235, "Cannot convert a char value to money. The char value has incorrect syntax.");
-                throw EngineError(8114, "Error converting data type " + (from.isString() ? from.name() : std::string("varchar")) +
-                                            " to numeric.");
+                    throw EngineError(err::MoneyConversionFailed,
+                                      "Cannot convert a char value to money. The char value has incorrect syntax.");
+                throw EngineError(err::NumericConversionFailed,
+                                  "Error converting data type " +
+                                      (from.isString() ? from.name() : std::string("varchar")) + " to numeric.");
             }
             return Cell::integer(checkedScaled(rescale(d.mantissa, d.scale, to.scale, false), from, to));
         }
@@ -326,8 +336,9 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
             char* end = nullptr;
             double v = t.empty() ? 0.0 : std::strtod(t.c_str(), &end);
             if (!t.empty() && (end == nullptr || *end != '\0' || !std::isfinite(v)))
-                throw EngineError(8114, "Error converting data type " + (from.isString() ? from.name() : std::string("varchar")) +
-                                            " to float.");
+                throw EngineError(err::NumericConversionFailed,
+                                  "Error converting data type " +
+                                      (from.isString() ? from.name() : std::string("varchar")) + " to float.");
             return Cell::real(to.base == BaseType::Real ? static_cast<double>(static_cast<float>(v)) : v);
         }
         case Storage::DateMillis: {
@@ -343,10 +354,11 @@ Cell fromText(const std::string& s, const SqlType& from, const SqlType& to, Conv
             // The date type reports every failure as 241; datetime and smalldatetime tell numbers that are
             // no date (242) from text that is none (241).
             if (parsed == DateParse::Malformed || (!inRange && to.base == BaseType::Date))
-                throw EngineError(241, "Conversion failed when converting date and/or time from character string.");
+                throw EngineError(err::DateConversionFailed,
+                                  "Conversion failed when converting date and/or time from character string.");
             if (!inRange)
-                throw EngineError(242, "The conversion of a " + fromName + " data type to a " + to.name() +
-                                           " data type resulted in an out-of-range value.");
+                throw EngineError(err::DateOutOfRange, "The conversion of a " + fromName + " data type to a " +
+                                                           to.name() + " data type resulted in an out-of-range value.");
             return Cell::integer(roundDate(ms, to.base));
         }
         case Storage::Blob: return Cell::blob(s);
@@ -563,8 +575,8 @@ Cell convertCell(const Cell& in, const SqlType& from, const SqlType& to, Convers
                 return in;
             }
             if (to.isString()) return fitText(in.s, to, mode);
-            throw EngineError(529, "Explicit conversion from data type " + from.name() + " to " + to.name() +
-                                       " is not allowed.");
+            throw EngineError(err::ConversionNotAllowed, "Explicit conversion from data type " + from.name() + " to " +
+                                                             to.name() + " is not allowed.");
     }
     return Cell::null();
 }

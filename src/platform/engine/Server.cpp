@@ -78,11 +78,12 @@ void ensureMaster(const InstanceLocation& loc) {
     if (masterMissing) {
         const std::string found = databasesLeft(loc);
         if (!found.empty())
-            throw EngineError(17113, "The master database file '" + loc.dataFolderWindows + "\\master.mdf' is " +
-                                         (std::filesystem::exists(loc.masterFile, ec) ? "empty" : "missing") +
-                                         " while databases it listed are still there: " + found +
-                                         ". Restore master.mdf, or move the database files away and register them "
-                                         "again with CREATE DATABASE ... FOR ATTACH.");
+            throw EngineError(err::MasterDatabaseMissing,
+                              "The master database file '" + loc.dataFolderWindows + "\\master.mdf' is " +
+                                  (std::filesystem::exists(loc.masterFile, ec) ? "empty" : "missing") +
+                                  " while databases it listed are still there: " + found +
+                                  ". Restore master.mdf, or move the database files away and register them "
+                                  "again with CREATE DATABASE ... FOR ATTACH.");
     }
     storage::Connection db(loc.masterFile.string(), true);
     storage::registerCollation(db.handle());
@@ -148,8 +149,9 @@ InstanceLocation locateInstance(const std::string& serverName) {
 
 InstanceLocation createNamedInstance(const std::string& instanceName) {
     if (!instanceName.empty() && !validInstanceName(instanceName))
-        throw EngineError(87, "'" + instanceName + "' is not a valid instance name: use up to 16 letters, digits, "
-                                                   "'_', '$' or '#'.");
+        throw EngineError(err::InvalidInstanceName, "'" + instanceName +
+                                                        "' is not a valid instance name: use up to 16 letters, digits, "
+                                                        "'_', '$' or '#'.");
     InstanceLocation loc = locationOf(instanceName.empty() ? kDefaultInstance : instanceName);
     ensureMaster(loc);
     return loc;

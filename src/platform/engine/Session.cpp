@@ -49,19 +49,19 @@ std::uint64_t fileIdentity(const std::filesystem::path& file) {
 bool abortsBatch(int number) {
     switch (number) {
         case err::ConversionFailed:
-        case 235:
-        case 241:
-        case 242:
-        case 248:
-        case 8114:
+        case err::MoneyConversionFailed:
+        case err::DateConversionFailed:
+        case err::DateOutOfRange:
+        case err::IntConversionOverflow:
+        case err::NumericConversionFailed:
         case err::InvalidObject:
         case err::InvalidColumn:
-        case 4104:
+        case err::UnboundIdentifier:
         case err::NotSupported:
-        case 137:
+        case err::UndeclaredVariable:
         case err::SyntaxNear:
         case err::SyntaxNearKeyword:
-        case 1205:
+        case err::Deadlock:
             return true;
         default:
             return false;
@@ -157,12 +157,13 @@ void Session::Impl::abandonTransaction() {
 DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec))
-        throw EngineError(5120, "Unable to open the physical file \"" + file.string() + "\" of database '" + name +
-                                    "'. The file does not exist.");
+        throw EngineError(err::PhysicalFileMissing, "Unable to open the physical file \"" + file.string() +
+                                                        "\" of database '" + name + "'. The file does not exist.");
     // An empty file would open as an empty SQLite database: it is no database of the server.
     if (std::filesystem::file_size(file, ec) == 0 && !ec)
-        throw EngineError(5172, "The header for file '" + file.string() +
-                                    "' is not a valid database file header. The FILE SIZE property is incorrect.");
+        throw EngineError(err::InvalidFileHeader,
+                          "The header for file '" + file.string() +
+                              "' is not a valid database file header. The FILE SIZE property is incorrect.");
     storage::upgradeCollationOrder(file.string());
     makeRoom();
     Attached a;
@@ -311,7 +312,8 @@ const std::string kStorageDuplicate = "UNIQUE constraint failed: ";
 }  // namespace
 
 bool Session::Impl::isStorageDuplicate(const EngineError& e) {
-    return e.number() == 2627 && std::string_view(e.what()).substr(0, kStorageDuplicate.size()) == kStorageDuplicate;
+    return e.number() == err::DuplicateKeyConstraint &&
+           std::string_view(e.what()).substr(0, kStorageDuplicate.size()) == kStorageDuplicate;
 }
 
 std::optional<std::string> Session::Impl::probeDuplicate(const std::string& statement, const TableHandle& target,
@@ -388,14 +390,15 @@ EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage, 
             if (i.unique && i.columnIds == columnIds) {
                 const std::string value = duplicateKeyValue ? " The duplicate key value is (" + *duplicateKeyValue + ")." : "";
                 if (i.primaryKey || i.uniqueConstraint)
-                    return EngineError(2627, std::string("Violation of ") + (i.primaryKey ? "PRIMARY KEY" : "UNIQUE KEY") +
-                                                 " constraint '" + i.name + "'. Cannot insert duplicate key in object 'dbo." +
-                                                 t->name + "'." + value);
-                return EngineError(2601, "Cannot insert duplicate key row in object 'dbo." + t->name +
-                                             "' with unique index '" + i.name + "'." + value);
+                    return EngineError(err::DuplicateKeyConstraint,
+                                       std::string("Violation of ") + (i.primaryKey ? "PRIMARY KEY" : "UNIQUE KEY") +
+                                           " constraint '" + i.name + "'. Cannot insert duplicate key in object 'dbo." +
+                                           t->name + "'." + value);
+                return EngineError(err::DuplicateKeyIndex, "Cannot insert duplicate key row in object 'dbo." + t->name +
+                                                               "' with unique index '" + i.name + "'." + value);
             }
     }
-    return EngineError(2627, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.");
+    return EngineError(err::DuplicateKeyConstraint, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.");
 }
 
 // ---- Impl: statements --------------------------------------------------------------------------------
@@ -437,9 +440,10 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         } catch (const EngineError& e) {
             out.error = isStorageDuplicate(e) ? duplicateKeyError(e.what()) : e;
             // The deadlock victim's whole transaction is rolled back, as on the server.
-            if (e.number() == 1205) abandonTransaction();
+            if (e.number() == err::Deadlock) abandonTransaction();
         } catch (const std::exception& e) {
-            out.error = EngineError(50000, std::string("Internal error of the embedded engine: ") + e.what());
+            out.error =
+                EngineError(err::InternalError, std::string("Internal error of the embedded engine: ") + e.what());
         }
         if (out.error) addFollowingErrors(out);
         try {
@@ -500,7 +504,7 @@ std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sq
             unpinAll();
             compileNames(st);
         } catch (const EngineError& e) {
-            if (e.number() == err::InvalidColumn || e.number() == 137) {
+            if (e.number() == err::InvalidColumn || e.number() == err::UndeclaredVariable) {
                 StatementOutcome out;
                 out.offset = st.offset;
                 out.error = e;
@@ -523,14 +527,15 @@ std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sq
 void Session::Impl::addFollowingErrors(StatementOutcome& out) {
     switch (out.error->number()) {
         case err::NotNullViolation:
-        case 2627:
-        case 2601:
+        case err::DuplicateKeyConstraint:
+        case err::DuplicateKeyIndex:
         case err::StringTruncation:
-            out.followingErrors.emplace_back(3621, "The statement has been terminated.", 0, 0);
+            out.followingErrors.emplace_back(err::StatementTerminated, "The statement has been terminated.", 0, 0);
             break;
         default:
             if (constraintRefused)
-                out.followingErrors.emplace_back(1750, "Could not create constraint or index. See previous errors.", 16, 0);
+                out.followingErrors.emplace_back(err::ConstraintNotCreated,
+                                                 "Could not create constraint or index. See previous errors.", 16, 0);
             break;
     }
     constraintRefused = false;

@@ -105,11 +105,13 @@ SqlType SqlType::fromName(const std::string& rawName, int length, int precision,
             int p = precision >= 0 ? precision : (length > 0 ? length : 18);
             int s = scale >= 0 ? scale : 0;
             if (p < 1 || p > 38)
-                throw EngineError(2750, "Column or parameter #1: Specified column precision " + std::to_string(p) +
-                                            " is greater than the maximum precision of 38.");
+                throw EngineError(err::PrecisionTooLarge, "Column or parameter #1: Specified column precision " +
+                                                              std::to_string(p) +
+                                                              " is greater than the maximum precision of 38.");
             if (s > p)
-                throw EngineError(2751, "Column or parameter #1: Specified column scale " + std::to_string(s) +
-                                            " is greater than the specified precision of " + std::to_string(p) + ".");
+                throw EngineError(err::ScaleAbovePrecision,
+                                  "Column or parameter #1: Specified column scale " + std::to_string(s) +
+                                      " is greater than the specified precision of " + std::to_string(p) + ".");
             t.precision = p;
             t.scale = s;
             return t;
@@ -118,23 +120,26 @@ SqlType SqlType::fromName(const std::string& rawName, int length, int precision,
             if (t.isLob()) return t;
             if (length == kMax) {
                 if (t.isFixedLength())
-                    throw EngineError(1001, "Line 1: The length max is invalid for the type '" + name + "'.");
+                    throw EngineError(err::InvalidTypeLength,
+                                      "Line 1: The length max is invalid for the type '" + name + "'.");
                 t.length = kMax;
             } else if (length > 0) {
                 int limit = t.isUnicode() ? 4000 : 8000;
                 if (length > limit)
-                    throw EngineError(131, "The size (" + std::to_string(length) + ") given to the type '" + name +
-                                               "' exceeds the maximum allowed for any data type (" +
-                                               std::to_string(limit) + ").");
+                    throw EngineError(err::TypeSizeTooLarge, "The size (" + std::to_string(length) +
+                                                                 ") given to the type '" + name +
+                                                                 "' exceeds the maximum allowed for any data type (" +
+                                                                 std::to_string(limit) + ").");
                 t.length = length;
             } else if (length == 0) {
-                throw EngineError(1001, "Line 1: The length 0 is invalid for the type '" + name + "'.");
+                throw EngineError(err::InvalidTypeLength,
+                                  "Line 1: The length 0 is invalid for the type '" + name + "'.");
             }
             return t;
         }
         return t;
     }
-    throw EngineError(2715, "Column, parameter, or variable #1: Cannot find data type " + rawName + ".");
+    throw EngineError(err::UnknownType, "Column, parameter, or variable #1: Cannot find data type " + rawName + ".");
 }
 
 Storage SqlType::storage() const {

@@ -55,12 +55,14 @@ public:
             const sql::ExecArgument& a = s.arguments[i];
             if (a.name.empty()) {
                 if (named)
-                    throw EngineError(119, "Must pass parameter number " + std::to_string(i + 1) +
-                                               " and subsequent parameters as '@name = value'. After the form '@name = "
-                                               "value' has been used, all subsequent parameters must be passed in the "
-                                               "form '@name = value'.", 15);
+                    throw EngineError(err::PositionalAfterNamed,
+                                      "Must pass parameter number " + std::to_string(i + 1) +
+                                          " and subsequent parameters as '@name = value'. After the form '@name = "
+                                          "value' has been used, all subsequent parameters must be passed in the "
+                                          "form '@name = value'.",
+                                      15);
                 if (i >= names_.size())
-                    throw EngineError(8144,
+                    throw EngineError(err::TooManyArguments,
                                       "Procedure or function " + procedure + " has too many arguments specified.");
                 values_[i] = a.value.get();
                 continue;
@@ -69,8 +71,10 @@ public:
             std::size_t k = 0;
             while (k < names_.size() && !text::equalsNoCase(names_[k], a.name)) ++k;
             if (k == names_.size())
-                throw EngineError(8145, a.name + " is not a parameter for procedure " + procedure + ".");
-            if (values_[k]) throw EngineError(8143, "Parameter '" + names_[k] + "' was supplied multiple times.");
+                throw EngineError(err::UnknownParameter,
+                                  a.name + " is not a parameter for procedure " + procedure + ".");
+            if (values_[k])
+                throw EngineError(err::ParameterTwice, "Parameter '" + names_[k] + "' was supplied multiple times.");
             values_[k] = a.value.get();
         }
         procedure_ = procedure;
@@ -79,8 +83,8 @@ public:
     const sql::Expr* operator[](std::size_t i) const { return values_[i]; }
     void require(std::size_t i) const {
         if (!values_[i])
-            throw EngineError(201, "Procedure or function '" + procedure_ + "' expects parameter '" + names_[i] +
-                                       "', which was not supplied.");
+            throw EngineError(err::MissingParameter, "Procedure or function '" + procedure_ + "' expects parameter '" +
+                                                         names_[i] + "', which was not supplied.");
     }
 
 private:
@@ -109,7 +113,7 @@ std::optional<std::string> textArgument(Session::Impl& session, const sql::Expr*
 }
 
 [[noreturn]] void invalidParameter(const std::string& procedure) {
-    throw ProcedureError(-999, 15600,
+    throw ProcedureError(-999, err::InvalidProcedureParameter,
                          "An invalid parameter or option was specified for procedure '" + procedure + "'.");
 }
 
@@ -164,7 +168,7 @@ int Session::Impl::getAppLock(const sql::ExecuteStatement& s) {
                           "The embedded engine does not support the application lock mode IntentExclusive.");
     else invalidParameter(procedure);
     if (!locks_.isOpen())
-        throw ProcedureError(-999, 1204,
+        throw ProcedureError(-999, err::LockResourceUnavailable,
                              "The instance cannot obtain a LOCK resource at this time: its lock file cannot be "
                              "opened.");
 
@@ -217,8 +221,9 @@ int Session::Impl::releaseAppLock(const sql::ExecuteStatement& s) {
     const std::string key = std::to_string(database("").dbid) + '\0' + text::toLower(owner) + '\0' + *resource;
     auto it = appLocks_.find(key);
     if (it == appLocks_.end())
-        throw ProcedureError(-999, 1223, "Cannot release the application lock (Database Principal: '" + owner +
-                                             "', Resource: '" + *resource + "') because it is not currently held.");
+        throw ProcedureError(-999, err::AppLockNotHeld,
+                             "Cannot release the application lock (Database Principal: '" + owner + "', Resource: '" +
+                                 *resource + "') because it is not currently held.");
     // The lock keeps its strongest mode until its last request is released.
     if (--it->second.count == 0) {
         locks_.unlock(it->second.offset);

@@ -80,7 +80,8 @@ void Session::Impl::execTransaction(const sql::TransactionStatement& s, Statemen
             return;
         case sql::TransactionStatement::Action::Commit:
             if (transactionDepth == 0)
-                throw EngineError(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+                throw EngineError(err::CommitWithoutBegin,
+                                  "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
             if (--transactionDepth == 0) {
                 db->exec("COMMIT");
                 releaseLocks();
@@ -88,7 +89,8 @@ void Session::Impl::execTransaction(const sql::TransactionStatement& s, Statemen
             return;
         case sql::TransactionStatement::Action::Rollback:
             if (transactionDepth == 0)
-                throw EngineError(3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+                throw EngineError(err::RollbackWithoutBegin,
+                                  "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
             abandonTransaction();
             return;
     }
@@ -117,7 +119,8 @@ void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOut
         const std::string o = text::toUpper(option);
         if (o == "DATEFORMAT") {
             std::optional<DateOrder> order = dateOrderNamed(s.value);
-            if (!order) throw EngineError(2741, "SET DATEFORMAT date order '" + s.value + "' is invalid.");
+            if (!order)
+                throw EngineError(err::InvalidDateFormat, "SET DATEFORMAT date order '" + s.value + "' is invalid.");
             dateOrder = *order;
         } else if (o == "LANGUAGE") {
             // The language brings its date order and first day of the week (which SET DATEFORMAT and SET
@@ -139,7 +142,7 @@ void Session::Impl::execSetOption(const sql::SetOptionStatement& s, StatementOut
             int n = 0;
             for (char c : s.value) n = c >= '0' && c <= '9' && n < 100 ? n * 10 + (c - '0') : 100;
             if (n < 1 || n > 7)
-                throw EngineError(1005, "The value of SET DATEFIRST must be between 1 and 7.");
+                throw EngineError(err::DateFirstOutOfRange, "The value of SET DATEFIRST must be between 1 and 7.");
             dateFirst = n;
         }
         // The other options (QUOTED_IDENTIFIER, ANSI_NULLS, ARITHABORT, NOCOUNT, LANGUAGE, ...) are
@@ -174,7 +177,9 @@ int Session::Impl::runProcedure(const sql::ExecuteStatement& s, StatementOutcome
         if (s.arguments.empty()) return 0;
         std::string option = argumentText(*this, s.arguments[0]);
         if (!knownConfigurationOption(option))
-            throw EngineError(15123, "The configuration option '" + option + "' does not exist, or it may be an advanced option.");
+            throw EngineError(
+                err::UnknownConfigurationOption,
+                "The configuration option '" + option + "' does not exist, or it may be an advanced option.");
         if (s.arguments.size() > 1)
             out.messages.push_back("Configuration option '" + option + "' changed from 0 to " +
                                    argumentText(*this, s.arguments[1]) + ". Run the RECONFIGURE statement to install.");
@@ -186,13 +191,14 @@ int Session::Impl::runProcedure(const sql::ExecuteStatement& s, StatementOutcome
         bool exists = text::equalsNoCase(databaseName, "master") ||
                       storage::findDatabase(*db, "d1", databaseName).has_value();
         if (!exists)
-            throw EngineError(err::UnknownDatabaseOption, "The database '" + databaseName +
+            throw EngineError(err::OptionDatabaseMissing, "The database '" + databaseName +
                                                               "' does not exist. Supply a valid database name. To see "
                                                               "available databases, use sys.databases.");
         if (s.arguments.size() > 1) {
             std::string option = argumentText(*this, s.arguments[1]);
             if (!knownDatabaseOption(option))
-                throw EngineError(15011, "Database option '" + option + "' does not exist. Specify a valid option name.");
+                throw EngineError(err::UnknownDatabaseOption,
+                                  "Database option '" + option + "' does not exist. Specify a valid option name.");
         }
         return 0;
     }

@@ -38,16 +38,18 @@ void removeDatabaseFiles(const fs::path& data, const fs::path& log) {
 
 void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, StatementOutcome&) {
     if (transactionDepth > 0)
-        throw EngineError(226, "CREATE DATABASE statement not allowed within multi-statement transaction.");
+        throw EngineError(err::NotInTransaction,
+                          "CREATE DATABASE statement not allowed within multi-statement transaction.");
     if (text::equalsNoCase(s.name, "master") || storage::findDatabase(*db, "d1", s.name))
         throw EngineError(err::DatabaseExists, "Database '" + s.name + "' already exists. Choose a different database name.");
 
     // Relative file names land in the instance's data folder, the server's own directory.
     auto place = [&](const std::string& given, const std::string& fallback) {
         if (given.empty() && !usableAsFileName(s.name))
-            throw EngineError(5105, "A file activation error occurred. The physical file name '" + fallback +
-                                        "' may be incorrect. Diagnose and correct additional errors, and retry the "
-                                        "operation.");
+            throw EngineError(err::FileActivation,
+                              "A file activation error occurred. The physical file name '" + fallback +
+                                  "' may be incorrect. Diagnose and correct additional errors, and retry the "
+                                  "operation.");
         std::string name = given.empty() ? fallback : given;
         return isRooted(name) ? name : instance.dataFolderWindows + "\\" + name;
     };
@@ -60,16 +62,22 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
     if (s.forAttach) return attachExisting(s.name, dataFile, logFile, dataName, logName);
     // One file cannot be both: the server creates the data file and then finds the log file taken.
     if (text::equalsNoCase(data.lexically_normal().string(), log.lexically_normal().string()))
-        throw EngineError(5170, "Cannot create file '" + logFile +
-                                    "' because it already exists. Change the file path or the file name, and retry the operation.");
+        throw EngineError(
+            err::FileExists,
+            "Cannot create file '" + logFile +
+                "' because it already exists. Change the file path or the file name, and retry the operation.");
     for (const auto& [windows, mapped] : {std::pair{dataFile, data}, std::pair{logFile, log}}) {
         std::error_code ec;
         if (!fs::is_directory(mapped.parent_path(), ec))
-            throw EngineError(5133, "Directory lookup for the file \"" + windows +
-                                        "\" failed with the operating system error 3(The system cannot find the path specified.).");
+            throw EngineError(
+                err::DirectoryLookupFailed,
+                "Directory lookup for the file \"" + windows +
+                    "\" failed with the operating system error 3(The system cannot find the path specified.).");
         if (fs::exists(mapped, ec))
-            throw EngineError(5170, "Cannot create file '" + windows +
-                                        "' because it already exists. Change the file path or the file name, and retry the operation.");
+            throw EngineError(
+                err::FileExists,
+                "Cannot create file '" + windows +
+                    "' because it already exists. Change the file path or the file name, and retry the operation.");
     }
     // The file is made under a name of its own, registered, and only then given its name: a crash before
     // the registration leaves only that scratch file (removed by the next attempt), a crash after it a
@@ -100,8 +108,10 @@ void Session::Impl::execCreateDatabase(const sql::CreateDatabaseStatement& s, St
         if (registered) unregisterQuietly(s.name);
         removeDatabaseFiles(scratch, fs::path());
         removeDatabaseFiles(data, log);
-        throw EngineError(5123, "CREATE FILE encountered operating system error while attempting to open or create the "
-                                "physical file '" + logFile + "': " + e.what());
+        throw EngineError(err::CreateFileFailed,
+                          "CREATE FILE encountered operating system error while attempting to open or create the "
+                          "physical file '" +
+                              logFile + "': " + e.what());
     } catch (...) {
         if (registered) unregisterQuietly(s.name);
         removeDatabaseFiles(scratch, fs::path());
@@ -115,16 +125,19 @@ void Session::Impl::attachExisting(const std::string& name, const std::string& d
     const fs::path data = files::mapPath(dataFile);
     std::error_code ec;
     if (!fs::is_regular_file(data, ec))
-        throw EngineError(5120, "Unable to open the physical file \"" + dataFile +
-                                    "\". Operating system error 2: \"2(The system cannot find the file specified.)\".");
+        throw EngineError(err::PhysicalFileMissing,
+                          "Unable to open the physical file \"" + dataFile +
+                              "\". Operating system error 2: \"2(The system cannot find the file specified.)\".");
     database("master");
     for (const storage::DatabaseEntry& other : storage::listDatabases(*db, "d1"))
         if (text::equalsNoCase(files::mapPath(other.dataFile).lexically_normal().string(), data.lexically_normal().string()))
-            throw EngineError(1834, "The file '" + dataFile + "' cannot be overwritten.  It is being used by database '" +
-                                        other.name + "'.");
+            throw EngineError(err::FileInUse, "The file '" + dataFile +
+                                                  "' cannot be overwritten.  It is being used by database '" +
+                                                  other.name + "'.");
     if (fs::file_size(data, ec) == 0 && !ec)
-        throw EngineError(5172, "The header for file '" + dataFile +
-                                    "' is not a valid database file header. The FILE SIZE property is incorrect.");
+        throw EngineError(err::InvalidFileHeader,
+                          "The header for file '" + dataFile +
+                              "' is not a valid database file header. The FILE SIZE property is incorrect.");
     {
         // The file must be a database of this engine; it takes the name it is attached under.
         storage::Connection file(data.string(), false);
@@ -133,7 +146,8 @@ void Session::Impl::attachExisting(const std::string& name, const std::string& d
         try {
             storage::Statement q = file.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_objects'");
             if (!q.step())
-                throw EngineError(5172, "The header for file '" + dataFile + "' is not a valid database file header.");
+                throw EngineError(err::InvalidFileHeader,
+                                  "The header for file '" + dataFile + "' is not a valid database file header.");
             storage::Statement put = file.prepare("INSERT OR REPLACE INTO __vopa_info(key, value) VALUES ('name', ?1)");
             put.bind(1, name).run();
             storage::markCollationOrder(file, "main");
@@ -167,20 +181,24 @@ void Session::Impl::unregisterQuietly(const std::string& name) {
 
 void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, StatementOutcome&) {
     if (transactionDepth > 0)
-        throw EngineError(226, "DROP DATABASE statement not allowed within multi-statement transaction.");
+        throw EngineError(err::NotInTransaction,
+                          "DROP DATABASE statement not allowed within multi-statement transaction.");
     for (const std::string& name : s.names) {
         if (text::equalsNoCase(name, "master") || text::equalsNoCase(name, "tempdb") ||
             text::equalsNoCase(name, "model") || text::equalsNoCase(name, "msdb"))
-            throw EngineError(3708, "Cannot drop the database '" + name + "' because it is a system database.");
+            throw EngineError(err::DropSystemDatabase,
+                              "Cannot drop the database '" + name + "' because it is a system database.");
         std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", name);
         if (!entry) {
             if (s.ifExists) continue;
-            throw EngineError(3701, "Cannot drop the database '" + name +
-                                        "', because it does not exist or you do not have permission.");
+            throw EngineError(
+                err::CannotDropMissing,
+                "Cannot drop the database '" + name + "', because it does not exist or you do not have permission.");
         }
         // In use: this session's current database, or another session's (in this or another process).
         if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(entry->dbid))
-            throw EngineError(3702, "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
+            throw EngineError(err::DatabaseInUse,
+                              "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
         detachDatabase(entry->dbid);
         // The files go first, the registration last: a crash in between leaves a registered database
         // without files, which a second DROP DATABASE removes; a file that cannot be deleted keeps the
@@ -190,9 +208,10 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
                                   entry->logFile.empty() ? fs::path() : files::mapPath(entry->logFile)}) {
             std::error_code ec;
             if (!p.empty() && !fs::remove(p, ec) && ec)
-                throw EngineError(5025, "The file '" + p.string() + "' of database '" + entry->name +
-                                            "' cannot be deleted (" + ec.message() +
-                                            "). The database stays registered; remove the cause and drop it again.");
+                throw EngineError(err::FileNotDeleted,
+                                  "The file '" + p.string() + "' of database '" + entry->name +
+                                      "' cannot be deleted (" + ec.message() +
+                                      "). The database stays registered; remove the cause and drop it again.");
         }
         database("master");
         atomically([&] {

@@ -10,10 +10,11 @@ namespace vopa::engine {
 void Session::Impl::execCreateIndex(const sql::CreateIndexStatement& s, StatementOutcome&) {
     TableHandle t = table(s.table);
     if (t.table->type != storage::TableInfo::Type::Table)
-        throw EngineError(1939, "Cannot create index on view '" + t.table->name + "' because the view is not schema bound.");
+        throw EngineError(err::IndexOnUnboundView,
+                          "Cannot create index on view '" + t.table->name + "' because the view is not schema bound.");
     if (t.table->findIndex(s.name))
-        throw EngineError(1913, "The operation failed because an index or statistics with name '" + s.name +
-                                    "' already exists on table '" + t.table->name + "'.");
+        throw EngineError(err::IndexExists, "The operation failed because an index or statistics with name '" + s.name +
+                                                "' already exists on table '" + t.table->name + "'.");
     exec::IndexRequest r;
     r.name = s.name;
     r.unique = s.unique;
@@ -28,11 +29,12 @@ void Session::Impl::execDropIndex(const sql::DropIndexStatement& s, StatementOut
     TableHandle t = table(s.table);
     const storage::IndexInfo* i = t.table->findIndex(s.name);
     if (!i)
-        throw EngineError(3701, "Cannot drop the index '" + t.table->name + "." + s.name +
-                                    "', because it does not exist or you do not have permission.");
+        throw EngineError(err::CannotDropMissing, "Cannot drop the index '" + t.table->name + "." + s.name +
+                                                      "', because it does not exist or you do not have permission.");
     if (i->primaryKey)
-        throw EngineError(3723, "An explicit DROP INDEX is not allowed on index '" + t.table->name + "." + s.name +
-                                    "'. It is being used for PRIMARY KEY constraint enforcement.");
+        throw EngineError(err::DropConstraintIndex, "An explicit DROP INDEX is not allowed on index '" + t.table->name +
+                                                        "." + s.name +
+                                                        "'. It is being used for PRIMARY KEY constraint enforcement.");
     atomically([&] { storage::dropIndex(*db, t.db.alias, *t.table, *i); });
     catalogChanged(t.db);
 }
@@ -42,7 +44,8 @@ void Session::Impl::execCreateView(const sql::CreateViewStatement& s, std::strin
     const std::string& databaseName = names.first;
     const std::string& viewName = names.second;
     if (!databaseName.empty() && !text::equalsNoCase(databaseName, currentDatabase))
-        throw EngineError(166, "'CREATE VIEW' does not allow specifying the database name as a prefix to the object name.");
+        throw EngineError(err::ViewNameWithDatabase,
+                          "'CREATE VIEW' does not allow specifying the database name as a prefix to the object name.");
     DatabaseHandle target = database(databaseName);
     if (target.catalog->find(viewName))
         throw EngineError(err::ObjectExists, "There is already an object named '" + viewName + "' in the database.");
@@ -54,15 +57,17 @@ void Session::Impl::execCreateView(const sql::CreateViewStatement& s, std::strin
     view.type = storage::TableInfo::Type::View;
     view.viewText = s.selectText;
     if (!s.columns.empty() && s.columns.size() != compiled.columns.size())
-        throw EngineError(8159, "'" + viewName + "' has fewer columns than were specified in the column list.");
+        throw EngineError(err::ViewColumnListTooLong,
+                          "'" + viewName + "' has fewer columns than were specified in the column list.");
     int id = 1;
     for (std::size_t i = 0; i < compiled.columns.size(); ++i) {
         storage::ColumnInfo c;
         c.id = id++;
         c.name = s.columns.empty() ? compiled.columns[i].name : s.columns[i];
         if (c.name.empty())
-            throw EngineError(4511, "Create View or Function failed because no column name was specified for column " +
-                                        std::to_string(i + 1) + ".");
+            throw EngineError(err::ViewColumnUnnamed,
+                              "Create View or Function failed because no column name was specified for column " +
+                                  std::to_string(i + 1) + ".");
         c.type = compiled.columns[i].type;
         c.nullable = compiled.columns[i].nullable;
         view.columns.push_back(std::move(c));
@@ -79,8 +84,9 @@ void Session::Impl::execDropView(const sql::DropViewStatement& s, StatementOutco
         TableHandle t = table(name, false);
         if (!t.table || t.table->type != storage::TableInfo::Type::View) {
             if (s.ifExists && !t.table) continue;
-            throw EngineError(3701, "Cannot drop the view '" + name.text() +
-                                        "', because it does not exist or you do not have permission.");
+            throw EngineError(
+                err::CannotDropMissing,
+                "Cannot drop the view '" + name.text() + "', because it does not exist or you do not have permission.");
         }
         atomically([&] { storage::dropObject(*db, t.db.alias, *t.table); });
         catalogChanged(t.db);

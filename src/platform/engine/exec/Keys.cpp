@@ -67,15 +67,18 @@ void createIndex(Session::Impl& session, const TableHandle& t, const IndexReques
     if (request.clustered)
         for (const storage::IndexInfo& i : t.table->indexes)
             if (i.clustered)
-                throw EngineError(1902, "Cannot create more than one clustered index on table '" + t.table->name +
-                                            "'. Drop the existing clustered index '" + i.name + "' before creating another.");
+                throw EngineError(err::SecondClusteredIndex,
+                                  "Cannot create more than one clustered index on table '" + t.table->name +
+                                      "'. Drop the existing clustered index '" + i.name + "' before creating another.");
     for (const sql::IndexColumn& ic : request.columns) {
         const storage::ColumnInfo* c = t.table->findColumn(ic.name);
         if (!c)
-            throw EngineError(1911, "Column name '" + ic.name + "' does not exist in the target table or view.");
+            throw EngineError(err::IndexColumnMissing,
+                              "Column name '" + ic.name + "' does not exist in the target table or view.");
         if (c->type.isLob())
-            throw EngineError(1919, "Column '" + c->name + "' in table '" + t.table->name +
-                                        "' is of a type that is invalid for use as a key column in an index.");
+            throw EngineError(err::InvalidKeyColumnType,
+                              "Column '" + c->name + "' in table '" + t.table->name +
+                                  "' is of a type that is invalid for use as a key column in an index.");
         index.columnIds.push_back(c->id);
         index.descending.push_back(ic.descending);
     }
@@ -84,9 +87,11 @@ void createIndex(Session::Impl& session, const TableHandle& t, const IndexReques
         return;
     }
     const auto refuse = [&](const std::string& dup) {
-        return EngineError(1505, "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for "
-                                 "the object name 'dbo." + t.table->name + "' and the index name '" + request.name +
-                                     "'. The duplicate key value is (" + dup + ").");
+        return EngineError(err::DuplicateKeyOnCreateIndex,
+                           "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for "
+                           "the object name 'dbo." +
+                               t.table->name + "' and the index name '" + request.name +
+                               "'. The duplicate key value is (" + dup + ").");
     };
     // The index is built first and the duplicate looked for only when it is refused: on a large table
     // a search beforehand would cost as much as the index itself.
@@ -111,15 +116,17 @@ void addConstraint(Session::Impl& session, const TableHandle& t, const sql::Tabl
             if (primary)
                 for (const storage::IndexInfo& i : t.table->indexes)
                     if (i.primaryKey)
-                        throw EngineError(1779, "Table '" + t.table->name + "' already has a primary key defined on it.");
+                        throw EngineError(err::PrimaryKeyExists,
+                                          "Table '" + t.table->name + "' already has a primary key defined on it.");
             if (constraintNameTaken(t.db, name))
                 throw EngineError(err::ObjectExists, "There is already an object named '" + name + "' in the database.");
             if (primary)
                 for (const sql::IndexColumn& ic : k.columns) {
                     const storage::ColumnInfo* c = t.table->findColumn(ic.name);
                     if (c && c->nullable)
-                        throw EngineError(8111, "Cannot define PRIMARY KEY constraint on nullable column '" + c->name +
-                                                    "' in table '" + t.table->name + "'.");
+                        throw EngineError(err::PrimaryKeyOnNullable,
+                                          "Cannot define PRIMARY KEY constraint on nullable column '" + c->name +
+                                              "' in table '" + t.table->name + "'.");
                 }
             IndexRequest r;
             r.name = name;
@@ -136,9 +143,11 @@ void addConstraint(Session::Impl& session, const TableHandle& t, const sql::Tabl
             if (k.columns.empty() || !k.expression)
                 throw EngineError(err::SyntaxNear, "Incorrect syntax near 'DEFAULT'.");
             const storage::ColumnInfo* c = t.table->findColumn(k.columns[0].name);
-            if (!c) throw EngineError(1911, "Column name '" + k.columns[0].name + "' does not exist in the target table or view.");
+            if (!c)
+                throw EngineError(err::IndexColumnMissing, "Column name '" + k.columns[0].name +
+                                                               "' does not exist in the target table or view.");
             if (!c->defaultText.empty())
-                throw EngineError(1781, "Column already has a DEFAULT bound to it.");
+                throw EngineError(err::DefaultExists, "Column already has a DEFAULT bound to it.");
             if (!k.name.empty() && constraintNameTaken(t.db, k.name))
                 throw EngineError(err::ObjectExists, "There is already an object named '" + k.name + "' in the database.");
             translate::Compiler compiler(session);
@@ -176,7 +185,7 @@ void dropConstraint(Session::Impl& session, const TableHandle& t, const std::str
             storage::touchObject(*session.db, t.db.alias, t.table->objectId);
             return;
         }
-    throw EngineError(3728, "'" + name + "' is not a constraint.");
+    throw EngineError(err::NotAConstraint, "'" + name + "' is not a constraint.");
 }
 
 }  // namespace vopa::engine::exec

@@ -20,8 +20,9 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
         int id = 1;
         for (const ResultColumn& c : compiled.columns) {
             if (c.name.empty())
-                throw EngineError(1038, "An object or column name is missing or empty. For SELECT INTO statements, "
-                                        "verify each column has a name.");
+                throw EngineError(err::EmptyName,
+                                  "An object or column name is missing or empty. For SELECT INTO statements, "
+                                  "verify each column has a name.");
             storage::ColumnInfo col;
             col.id = id++;
             col.name = c.name;

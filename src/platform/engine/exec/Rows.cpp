@@ -19,7 +19,7 @@ TableHandle writableTable(Session::Impl& session, const sql::QualifiedName& name
     // The list of databases and the catalog views are the server's own: a changed file name there would
     // let DROP DATABASE delete any file.
     if (t.table->type == storage::TableInfo::Type::System)
-        throw EngineError(259, "Ad hoc updates to system catalogs are not allowed.");
+        throw EngineError(err::AdHocCatalogUpdate, "Ad hoc updates to system catalogs are not allowed.");
     if (t.table->type == storage::TableInfo::Type::View) notSupported("changing rows through a view");
     return t;
 }
@@ -71,9 +71,10 @@ std::vector<const storage::ColumnInfo*> insertColumns(Session::Impl& session, co
     const storage::ColumnInfo* identity = t.table->identityColumn();
     std::vector<const storage::ColumnInfo*> targets;
     auto identityRequired = [&] {
-        return EngineError(545, "Explicit value must be specified for identity column in table '" + t.table->name +
-                                    "' either when IDENTITY_INSERT is set to ON or when a replication user is "
-                                    "inserting into a NOT FOR REPLICATION identity column.");
+        return EngineError(err::IdentityValueRequired,
+                           "Explicit value must be specified for identity column in table '" + t.table->name +
+                               "' either when IDENTITY_INSERT is set to ON or when a replication user is "
+                               "inserting into a NOT FOR REPLICATION identity column.");
     };
     if (s.source == sql::InsertStatement::Source::DefaultValues) {
         // Every column gets its default (the identity its next value, the others NULL).
@@ -95,10 +96,11 @@ std::vector<const storage::ColumnInfo*> insertColumns(Session::Impl& session, co
         if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
         for (const storage::ColumnInfo* seen : targets)
             if (seen == c)
-                throw EngineError(264, "The column name '" + c->name +
-                                           "' is specified more than once in the SET clause or column list of an "
-                                           "INSERT. A column cannot be assigned more than one value in the same clause. "
-                                           "Modify the clause to make sure that a column is updated only once.");
+                throw EngineError(err::ColumnAssignedTwice,
+                                  "The column name '" + c->name +
+                                      "' is specified more than once in the SET clause or column list of an "
+                                      "INSERT. A column cannot be assigned more than one value in the same clause. "
+                                      "Modify the clause to make sure that a column is updated only once.");
         if (c->identity && !identityInsertOn(session, t))
             throw EngineError(err::IdentityInsertOff, "Cannot insert explicit value for identity column in table '" +
                                                           t.table->name + "' when IDENTITY_INSERT is set to OFF.");
@@ -238,21 +240,24 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     switch (s.source) {
         case sql::InsertStatement::Source::Values: {
             if (s.rows.size() > 1000)
-                throw EngineError(10738, "The number of row value expressions in the INSERT statement exceeds the "
-                                         "maximum allowed number of 1000 row values.");
+                throw EngineError(err::TooManyRowValues,
+                                  "The number of row value expressions in the INSERT statement exceeds the "
+                                  "maximum allowed number of 1000 row values.");
             std::string rows;
             for (const auto& row : s.rows) {
                 if (s.columns.empty() && row.size() != targets.size())
                     throw EngineError(err::ColumnCountMismatch,
                                       "Column name or number of supplied values does not match table definition.");
                 if (row.size() < targets.size())
-                    throw EngineError(109, "There are more columns in the INSERT statement than values specified in "
-                                           "the VALUES clause. The number of values in the VALUES clause must match "
-                                           "the number of columns specified in the INSERT statement.");
+                    throw EngineError(err::InsertValuesTooFew,
+                                      "There are more columns in the INSERT statement than values specified in "
+                                      "the VALUES clause. The number of values in the VALUES clause must match "
+                                      "the number of columns specified in the INSERT statement.");
                 if (row.size() > targets.size())
-                    throw EngineError(110, "There are fewer columns in the INSERT statement than values specified in "
-                                           "the VALUES clause. The number of values in the VALUES clause must match "
-                                           "the number of columns specified in the INSERT statement.");
+                    throw EngineError(err::InsertValuesTooMany,
+                                      "There are fewer columns in the INSERT statement than values specified in "
+                                      "the VALUES clause. The number of values in the VALUES clause must match "
+                                      "the number of columns specified in the INSERT statement.");
                 std::string values;
                 for (std::size_t i = 0; i < row.size(); ++i)
                     values += (i ? ", " : "") + compiler.store(compiler.expr(*row[i], none), *targets[i], t, false);
@@ -272,11 +277,13 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
         case sql::InsertStatement::Source::Select: {
             translate::CompiledSelect source = compiler.select(*s.select, nullptr);
             if (source.columns.size() < targets.size())
-                throw EngineError(120, "The select list for the INSERT statement contains fewer items than the insert "
-                                       "list. The number of SELECT values must match the number of INSERT columns.");
+                throw EngineError(err::InsertSelectTooFew,
+                                  "The select list for the INSERT statement contains fewer items than the insert "
+                                  "list. The number of SELECT values must match the number of INSERT columns.");
             if (source.columns.size() > targets.size())
-                throw EngineError(121, "The select list for the INSERT statement contains more items than the insert "
-                                       "list. The number of SELECT values must match the number of INSERT columns.");
+                throw EngineError(err::InsertSelectTooMany,
+                                  "The select list for the INSERT statement contains more items than the insert "
+                                  "list. The number of SELECT values must match the number of INSERT columns.");
             if (omitted.empty() && wholeTableCopy(targets, t, source)) {
                 statement = "INSERT INTO " + t.storageName() + " SELECT * FROM " + source.singleBase->storageName();
                 break;
@@ -336,13 +343,16 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
         const storage::ColumnInfo* c = t.table->findColumn(a.column.last());
         if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + a.column.last() + "'.");
         if (std::find(assigned.begin(), assigned.end(), c) != assigned.end())
-            throw EngineError(264, "The column name '" + c->name +
-                                       "' is specified more than once in the SET clause or column list of an INSERT. "
-                                       "A column cannot be assigned more than one value in the same clause. Modify "
-                                       "the clause to make sure that a column is updated only once.");
-        if (c->identity) throw EngineError(8102, "Cannot update identity column '" + c->name + "'.");
+            throw EngineError(err::ColumnAssignedTwice,
+                              "The column name '" + c->name +
+                                  "' is specified more than once in the SET clause or column list of an INSERT. "
+                                  "A column cannot be assigned more than one value in the same clause. Modify "
+                                  "the clause to make sure that a column is updated only once.");
+        if (c->identity)
+            throw EngineError(err::UpdateIdentityColumn, "Cannot update identity column '" + c->name + "'.");
         if (translate::containsAggregate(*a.value))
-            throw EngineError(157, "An aggregate may not appear in the set list of an UPDATE statement.");
+            throw EngineError(err::AggregateInUpdateSet,
+                              "An aggregate may not appear in the set list of an UPDATE statement.");
         assigned.push_back(c);
         sets += (sets.empty() ? "" : ", ") + c->storageName() + " = " +
                 compiler.store(compiler.expr(*a.value, scope), *c, t, true);
@@ -475,7 +485,8 @@ void Session::updateRow(const std::string& database, const std::string& table, s
     for (const auto& [name, value] : values) {
         const storage::ColumnInfo* c = t.table->findColumn(name);
         if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
-        if (c->identity) throw EngineError(8102, "Cannot update identity column '" + c->name + "'.");
+        if (c->identity)
+            throw EngineError(err::UpdateIdentityColumn, "Cannot update identity column '" + c->name + "'.");
         cells.push_back(checkedCell(value, *c, t, true));
         sets += (sets.empty() ? "" : ", ") + c->storageName() + " = ?" + std::to_string(cells.size());
     }
@@ -486,7 +497,8 @@ void Session::updateRow(const std::string& database, const std::string& table, s
         st.bind(static_cast<int>(cells.size() + 1), rowId);
         st.run();
         if (s.db->changes() == 0)
-            throw EngineError(16934, "Optimistic concurrency check failed. The row was modified outside of this cursor.");
+            throw EngineError(err::RowChangedOutside,
+                              "Optimistic concurrency check failed. The row was modified outside of this cursor.");
     });
 }
 

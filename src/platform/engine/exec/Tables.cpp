@@ -29,9 +29,9 @@ storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& d
     try {
         c.type = SqlType::fromName(def.type.name, def.type.length, def.type.precision, def.type.scale);
     } catch (const EngineError& e) {
-        if (e.number() != 2715) throw;
-        throw EngineError(2715, "Column, parameter, or variable #" + std::to_string(position) +
-                                    ": Cannot find data type " + def.type.name + ".");
+        if (e.number() != err::UnknownType) throw;
+        throw EngineError(err::UnknownType, "Column, parameter, or variable #" + std::to_string(position) +
+                                                ": Cannot find data type " + def.type.name + ".");
     }
     c.identity = def.identity;
     c.seed = def.identitySeed;
@@ -39,14 +39,18 @@ storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& d
     c.collation = def.collation;
     if (def.identity) {
         if (!identityType(c.type))
-            throw EngineError(2749, "Identity column '" + def.name + "' must be of data type int, bigint, smallint, "
-                                    "tinyint, or decimal or numeric with a scale of 0, and constrained to be nonnullable.");
+            throw EngineError(
+                err::InvalidIdentityType,
+                "Identity column '" + def.name +
+                    "' must be of data type int, bigint, smallint, "
+                    "tinyint, or decimal or numeric with a scale of 0, and constrained to be nonnullable.");
         if (def.nullable && *def.nullable)
-            throw EngineError(8147, "Could not create IDENTITY attribute on nullable column '" + def.name + "', table '" +
-                                        tableName + "'.");
+            throw EngineError(err::IdentityOnNullable, "Could not create IDENTITY attribute on nullable column '" +
+                                                           def.name + "', table '" + tableName + "'.");
         if (def.defaultValue)
-            throw EngineError(1754, "Defaults cannot be created on columns with an IDENTITY attribute. Table '" +
-                                        tableName + "', column '" + def.name + "'.");
+            throw EngineError(err::DefaultOnIdentity,
+                              "Defaults cannot be created on columns with an IDENTITY attribute. Table '" + tableName +
+                                  "', column '" + def.name + "'.");
     }
     c.nullable = def.identity ? false : def.nullable.value_or(true);
     if (def.defaultValue) {
@@ -57,10 +61,11 @@ storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& d
         try {
             value = compiler.expr(*def.defaultValue, scope);
         } catch (const EngineError& e) {
-            if (e.number() != err::InvalidColumn && e.number() != 4104) throw;
-            throw EngineError(128, "The name \"" + def.name +
-                                       "\" is not permitted in this context. Valid expressions are constants, constant "
-                                       "expressions, and (in some contexts) variables. Column names are not permitted.");
+            if (e.number() != err::InvalidColumn && e.number() != err::UnboundIdentifier) throw;
+            throw EngineError(err::NameNotPermitted,
+                              "The name \"" + def.name +
+                                  "\" is not permitted in this context. Valid expressions are constants, constant "
+                                  "expressions, and (in some contexts) variables. Column names are not permitted.");
         }
         c.defaultText = storage::normaliseDefault(def.defaultText);
         c.defaultName = def.defaultName;
@@ -75,7 +80,13 @@ void addDeclaredConstraint(Session::Impl& session, const TableHandle& t, const s
         exec::addConstraint(session, t, k);
     } catch (const EngineError& e) {
         switch (e.number()) {
-            case 8111: case 1505: case err::ObjectExists: case 1779: case 1911: case 1919: case 1902:
+            case err::PrimaryKeyOnNullable:
+            case err::DuplicateKeyOnCreateIndex:
+            case err::ObjectExists:
+            case err::PrimaryKeyExists:
+            case err::IndexColumnMissing:
+            case err::InvalidKeyColumnType:
+            case err::SecondClusteredIndex:
                 session.constraintRefused = true;
                 break;
             default: break;
@@ -110,8 +121,9 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
     // Constraints alone make no table: the server wants at least one column definition.
     if (s.columns.empty()) throw EngineError(err::SyntaxNear, "Incorrect syntax near ')'.");
     if (s.columns.size() > kMaxColumns)
-        throw EngineError(1702, "CREATE TABLE failed because column '" + s.columns[kMaxColumns].name + "' in table '" +
-                                    tableName + "' exceeds the maximum of 1024 columns.");
+        throw EngineError(err::TooManyColumns, "CREATE TABLE failed because column '" + s.columns[kMaxColumns].name +
+                                                   "' in table '" + tableName +
+                                                   "' exceeds the maximum of 1024 columns.");
     int position = 0;
     for (const sql::ColumnDef& def : s.columns) {
         ++position;
@@ -123,8 +135,8 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
         storage::ColumnInfo c = defineColumn(*this, def, position, position, tableName);
         if (!def.nullable && inPrimaryKey(def)) c.nullable = false;
         if (c.identity && info.identityColumn())
-            throw EngineError(2744, "Multiple identity columns specified for table '" + tableName +
-                                        "'. Only one identity column per table is allowed.");
+            throw EngineError(err::MultipleIdentity, "Multiple identity columns specified for table '" + tableName +
+                                                         "'. Only one identity column per table is allowed.");
         info.columns.push_back(std::move(c));
     }
     atomically([&] {
@@ -160,7 +172,8 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
 void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementOutcome&) {
     TableHandle t = table(s.table);
     if (t.table->type != storage::TableInfo::Type::Table)
-        throw EngineError(4929, "Cannot alter the table '" + t.table->name + "' because it is not a table.");
+        throw EngineError(err::AlterNotATable,
+                          "Cannot alter the table '" + t.table->name + "' because it is not a table.");
     using Action = sql::AlterTableStatement::Action;
     switch (s.action) {
         case Action::AddColumns: {
@@ -169,8 +182,9 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                 int nextId = current.table->nextColumnId();
                 for (const sql::ColumnDef& def : s.columns) {
                     if (current.table->columns.size() >= kMaxColumns)
-                        throw EngineError(1702, "ALTER TABLE failed because column '" + def.name + "' in table '" +
-                                                    current.table->name + "' exceeds the maximum of 1024 columns.");
+                        throw EngineError(err::TooManyColumns, "ALTER TABLE failed because column '" + def.name +
+                                                                   "' in table '" + current.table->name +
+                                                                   "' exceeds the maximum of 1024 columns.");
                     if (current.table->findColumn(def.name))
                         throw EngineError(err::DuplicateColumn,
                                           "Column names in each table must be unique. Column name '" + def.name +
@@ -178,8 +192,9 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                     storage::ColumnInfo c = defineColumn(*this, def, nextId++, static_cast<int>(current.table->columns.size()) + 1,
                                                          current.table->name);
                     if (c.identity && current.table->identityColumn())
-                        throw EngineError(2744, "Multiple identity columns specified for table '" + current.table->name +
-                                                    "'. Only one identity column per table is allowed.");
+                        throw EngineError(err::MultipleIdentity,
+                                          "Multiple identity columns specified for table '" + current.table->name +
+                                              "'. Only one identity column per table is allowed.");
                     bool hasRows = false;
                     {
                         storage::Statement q = db->prepare("SELECT 1 FROM " + current.storageName() + " LIMIT 1");
@@ -241,8 +256,9 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                     TableHandle current = table(s.table);
                     const storage::ColumnInfo* c = current.table->findColumn(name);
                     if (!c)
-                        throw EngineError(4924, "ALTER TABLE DROP COLUMN failed because column '" + name +
-                                                    "' does not exist in table '" + current.table->name + "'.");
+                        throw EngineError(err::DropColumnMissing, "ALTER TABLE DROP COLUMN failed because column '" +
+                                                                      name + "' does not exist in table '" +
+                                                                      current.table->name + "'.");
                     // Like the server, a column that a default or an index depends on stays.
                     std::string dependent;
                     if (!c->defaultText.empty())
@@ -251,13 +267,15 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                         for (int id : i.columnIds)
                             if (id == c->id && dependent.empty()) dependent = i.name;
                     if (!dependent.empty())
-                        throw EngineError(5074, "The object '" + dependent + "' is dependent on column '" + c->name +
-                                                    "'. ALTER TABLE DROP COLUMN " + c->name +
-                                                    " failed because one or more objects access this column.");
+                        throw EngineError(err::ColumnHasDependents,
+                                          "The object '" + dependent + "' is dependent on column '" + c->name +
+                                              "'. ALTER TABLE DROP COLUMN " + c->name +
+                                              " failed because one or more objects access this column.");
                     if (current.table->columns.size() == 1)
-                        throw EngineError(4923, "ALTER TABLE DROP COLUMN failed because '" + c->name +
-                                                    "' is the only data column in table '" + current.table->name +
-                                                    "'. A table must have at least one data column.");
+                        throw EngineError(err::DropOnlyColumn, "ALTER TABLE DROP COLUMN failed because '" + c->name +
+                                                                   "' is the only data column in table '" +
+                                                                   current.table->name +
+                                                                   "'. A table must have at least one data column.");
                     storage::dropColumn(*db, current.db.alias, *current.table, *c);
                     catalogChanged(current.db);
                 }
@@ -272,15 +290,17 @@ void Session::Impl::execDropTable(const sql::DropTableStatement& s, StatementOut
         TableHandle t = table(name, false);
         if (!t.table) {
             if (s.ifExists) continue;
-            throw EngineError(3701, "Cannot drop the table '" + name.text() +
-                                        "', because it does not exist or you do not have permission.");
+            throw EngineError(err::CannotDropMissing,
+                              "Cannot drop the table '" + name.text() +
+                                  "', because it does not exist or you do not have permission.");
         }
         if (t.table->type == storage::TableInfo::Type::View)
-            throw EngineError(3705, "Cannot use DROP TABLE with '" + name.text() + "' because '" + name.text() +
-                                        "' is a view. Use DROP VIEW.");
+            throw EngineError(err::DropTableOfView, "Cannot use DROP TABLE with '" + name.text() + "' because '" +
+                                                        name.text() + "' is a view. Use DROP VIEW.");
         if (t.table->type == storage::TableInfo::Type::System)
-            throw EngineError(3701, "Cannot drop the table '" + name.text() +
-                                        "', because it does not exist or you do not have permission.");
+            throw EngineError(err::CannotDropMissing,
+                              "Cannot drop the table '" + name.text() +
+                                  "', because it does not exist or you do not have permission.");
         atomically([&] { storage::dropObject(*db, t.db.alias, *t.table); });
         if (identityInsert && identityInsert->dbid == t.db.dbid && identityInsert->objectId == t.table->objectId)
             identityInsert.reset();
@@ -291,7 +311,8 @@ void Session::Impl::execDropTable(const sql::DropTableStatement& s, StatementOut
 void Session::Impl::execTruncate(const sql::TruncateStatement& s, StatementOutcome&) {
     TableHandle t = table(s.table);
     if (t.table->type != storage::TableInfo::Type::Table)
-        throw EngineError(4708, "Could not truncate object '" + t.table->name + "' because it is not a table.");
+        throw EngineError(err::TruncateNotATable,
+                          "Could not truncate object '" + t.table->name + "' because it is not a table.");
     atomically([&] {
         db->exec("DELETE FROM " + t.storageName());
         if (t.table->identityColumn()) storage::resetIdentity(*db, t.db.alias, t.table->objectId);

@@ -44,19 +44,22 @@ void Session::Impl::declareBatchVariables(const std::vector<sql::StatementPtr>& 
             ++position;
             const std::string key = text::toUpper(v.name);
             if (variables_.count(key))
-                throw EngineError(134, "The variable name '" + v.name +
-                                           "' has already been declared. Variable names must be unique within a query "
-                                           "batch or stored procedure.", 15);
+                throw EngineError(err::VariableRedeclared,
+                                  "The variable name '" + v.name +
+                                      "' has already been declared. Variable names must be unique within a query "
+                                      "batch or stored procedure.",
+                                  15);
             SqlType type;
             try {
                 type = SqlType::fromName(v.type.name, v.type.length, v.type.precision, v.type.scale);
             } catch (const EngineError& e) {
-                if (e.number() != 2715) throw;
-                throw EngineError(2715, "Column, parameter, or variable #" + std::to_string(position) +
-                                            ": Cannot find data type " + v.type.name + ".");
+                if (e.number() != err::UnknownType) throw;
+                throw EngineError(err::UnknownType, "Column, parameter, or variable #" + std::to_string(position) +
+                                                        ": Cannot find data type " + v.type.name + ".");
             }
             if (type.isLob())
-                throw EngineError(2739, "The text, ntext, and image data types are invalid for local variables.");
+                throw EngineError(err::LobVariable,
+                                  "The text, ntext, and image data types are invalid for local variables.");
             variables_[key] = BatchVariable{type, v.offset, Cell::null()};
         }
     }
@@ -65,7 +68,7 @@ void Session::Impl::declareBatchVariables(const std::vector<sql::StatementPtr>& 
 Session::Impl::BatchVariable& Session::Impl::variable(const std::string& name, std::size_t usedAt) {
     auto it = variables_.find(text::toUpper(name));
     if (it == variables_.end() || it->second.declaredAt > usedAt)
-        throw EngineError(137, "Must declare the scalar variable \"" + name + "\".", 15);
+        throw EngineError(err::UndeclaredVariable, "Must declare the scalar variable \"" + name + "\".", 15);
     return it->second;
 }
 

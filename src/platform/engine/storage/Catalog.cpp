@@ -285,7 +285,7 @@ void upgradeCollationOrder(const std::string& file) {
     try {
         db.exec("BEGIN IMMEDIATE");
     } catch (const EngineError& e) {
-        if (e.number() == 3906) return;  // read-only: nothing can be rebuilt
+        if (e.number() == err::DatabaseReadOnly) return;  // read-only: nothing can be rebuilt
         throw;
     }
     try {

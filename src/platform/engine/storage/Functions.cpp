@@ -56,7 +56,7 @@ void convFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     FunctionContext* fc = contextOf(ctx);
     const auto index = static_cast<std::size_t>(sqlite3_value_int64(argv[1]));
     if (index >= fc->conversions.size()) {
-        raise(ctx, EngineError(50000, "Internal error: unknown conversion."));
+        raise(ctx, EngineError(err::InternalError, "Internal error: unknown conversion."));
         return;
     }
     const FunctionContext::Conversion& conv = fc->conversions[index];
@@ -187,7 +187,7 @@ void datenameFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 }
 
 [[noreturn]] void dateaddOverflow() {
-    throw EngineError(517, "Adding a value to a 'datetime' column caused an overflow.");
+    throw EngineError(err::DateAddOverflow, "Adding a value to a 'datetime' column caused an overflow.");
 }
 
 std::int64_t addMonths(std::int64_t ms, std::int64_t months) {
@@ -267,9 +267,10 @@ void datediffFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
         default: r = floorDiv(b, kMillisPerDay) - floorDiv(a, kMillisPerDay); break;
     }
     if (r < -2147483647 - 1 || r > 2147483647) {
-        raise(ctx, EngineError(535, "The datediff function resulted in an overflow. The number of dateparts separating "
-                                    "two date/time instances is too large. Try to use datediff with a less precise "
-                                    "datepart."));
+        raise(ctx, EngineError(err::DateDiffOverflow,
+                               "The datediff function resulted in an overflow. The number of dateparts separating "
+                               "two date/time instances is too large. Try to use datediff with a less precise "
+                               "datepart."));
         return;
     }
     sqlite3_result_int64(ctx, r);

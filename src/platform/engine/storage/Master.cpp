@@ -121,8 +121,9 @@ std::string unescapeField(const std::string& s) {
 }
 
 [[noreturn]] void recordFailed(const std::filesystem::path& file, const char* action, int error) {
-    throw EngineError(3634, "The operating system returned the error '" + std::string(std::strerror(error)) +
-                                "' while attempting '" + action + "' on '" + file.string() + "'.");
+    throw EngineError(err::OperatingSystemError, "The operating system returned the error '" +
+                                                     std::string(std::strerror(error)) + "' while attempting '" +
+                                                     action + "' on '" + file.string() + "'.");
 }
 
 constexpr const char* kRecordHeader = "# The databases of master.mdf (name, tab, data file), kept by the engine";

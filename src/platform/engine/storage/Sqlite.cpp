@@ -67,7 +67,8 @@ Connection::Connection(const std::string& path, bool create) {
         std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;
-        throw EngineError(5120, "Unable to open the physical file \"" + path + "\": " + message + ".");
+        throw EngineError(err::PhysicalFileMissing,
+                          "Unable to open the physical file \"" + path + "\": " + message + ".");
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, busyHandler, this);
@@ -91,9 +92,10 @@ int Connection::busyHandler(void* self, int attempt) {
     }
     const std::int64_t waited = now - c->waitStarted_;
     if (c->holdingLocks_ && waited >= c->deadlockAfter_) {
-        setPendingError(1205, "Transaction (Process ID " + std::to_string(::getpid()) +
-                                  ") was deadlocked on lock resources with another process and has been chosen as "
-                                  "the deadlock victim. Rerun the transaction.");
+        setPendingError(err::Deadlock,
+                        "Transaction (Process ID " + std::to_string(::getpid()) +
+                            ") was deadlocked on lock resources with another process and has been chosen as "
+                            "the deadlock victim. Rerun the transaction.");
         return 0;
     }
     if (c->lockTimeout_ >= 0 && waited >= c->lockTimeout_) return 0;
@@ -113,7 +115,7 @@ Statement Connection::preparePrivileged(std::string_view sql) { return prepareSt
 Statement Connection::prepareStatement(std::string_view sql, bool privileged) {
     trace(sql);
     if (sql.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-        throw EngineError(50000, "Storage error: statement text too long.");
+        throw EngineError(err::InternalError, "Storage error: statement text too long.");
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     privileged_ = privileged;
@@ -124,7 +126,7 @@ Statement Connection::prepareStatement(std::string_view sql, bool privileged) {
     // One text, one statement: anything after the first statement means the text was not built as
     // intended, and is never run.
     if (stmt == nullptr || (tail && !onlyBlanks(tail, sql.data() + sql.size())))
-        throw EngineError(50000, "Storage error: the generated statement is not exactly one statement.");
+        throw EngineError(err::InternalError, "Storage error: the generated statement is not exactly one statement.");
     return statement;
 }
 
@@ -137,7 +139,7 @@ void Connection::flushCache() {
     // The flush does not record the system error with the connection: errno tells a full disk.
     const int os = errno;
     if ((rc & 0xFF) == SQLITE_FULL || ((rc & 0xFF) == SQLITE_IOERR && (os == ENOSPC || os == EFBIG || os == EDQUOT)))
-        throw EngineError(1105, "Could not allocate space: the disk is full.");
+        throw EngineError(err::DiskFull, "Could not allocate space: the disk is full.");
     fail(rc, sqlite3_errstr(rc));
 }
 std::int64_t Connection::lastInsertRowId() const { return sqlite3_last_insert_rowid(db_); }
@@ -151,26 +153,30 @@ void Connection::fail(int rc, std::string_view context) const {
     }
     int primary = rc & 0xFF;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-        throw EngineError(1222, "Lock request time out period exceeded.");
+        throw EngineError(err::LockTimeout, "Lock request time out period exceeded.");
     std::string message = context.empty() ? std::string(sqlite3_errmsg(db_)) : std::string(context);
     if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
-        throw EngineError(2627, message);  // the session names the key (see Session's duplicateKeyError)
+        throw EngineError(err::DuplicateKeyConstraint,
+                          message);  // the session names the key (see Session's duplicateKeyError)
     if (primary == SQLITE_IOERR) {
         const int os = sqlite3_system_errno(db_);
         if (os == ENOSPC || os == EFBIG || os == EDQUOT) primary = SQLITE_FULL;
     }
-    if (primary == SQLITE_FULL) throw EngineError(1105, "Could not allocate space: the disk is full. " + message);
+    if (primary == SQLITE_FULL)
+        throw EngineError(err::DiskFull, "Could not allocate space: the disk is full. " + message);
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
-        throw EngineError(824, "The database file is damaged or is not a database file: " + message);
+        throw EngineError(err::DatabaseFileDamaged,
+                          "The database file is damaged or is not a database file: " + message);
     if (primary == SQLITE_READONLY)
-        throw EngineError(3906, "Failed to update database because the database is read-only.");
+        throw EngineError(err::DatabaseReadOnly, "Failed to update database because the database is read-only.");
     // A statement too deep for SQLite's parser or expression tree: the server's own limit message.
     if (message.find("parser stack overflow") != std::string::npos ||
         message.find("Expression tree is too large") != std::string::npos ||
         message.find("too many terms in compound SELECT") != std::string::npos)
-        throw EngineError(191, "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
-                               "down into smaller queries.");
-    throw EngineError(50000, "Storage error: " + message);
+        throw EngineError(err::NestedTooDeeply,
+                          "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
+                          "down into smaller queries.");
+    throw EngineError(err::InternalError, "Storage error: " + message);
 }
 
 Statement::~Statement() {

@@ -83,6 +83,8 @@ public:
     std::string freshAlias() { return "a" + std::to_string(++aliasCounter_); }
 
 private:
+    friend struct FunctionCall;  // a built-in function's translation
+
     Session::Impl& s_;
     int aliasCounter_ = 0;
 
@@ -117,8 +119,9 @@ private:
 // 147: an aggregate in a WHERE clause (or in the WHERE of an UPDATE or DELETE).
 EngineError aggregateInWhere();
 
-// True when `e` calls an aggregate function outside any subquery of its own.
+// True when `name` (any case) is a built-in aggregate function of the server.
 bool isAggregateName(const std::string& name);
+// True when `e` calls an aggregate function outside any subquery of its own.
 bool containsAggregate(const sql::Expr& e);
 
 // True when values of `from` can be stored as `to` without any conversion or check.

@@ -47,8 +47,9 @@ Compiled Compiler::expr(const Expr& e, const Scope& scope) {
             Compiled left = expr(*e.args[0], scope);
             CompiledSelect sub = select(*e.subquery, &scope);
             if (sub.columns.size() != 1)
-                throw EngineError(116, "Only one expression can be specified in the select list when the subquery "
-                                       "is not introduced with EXISTS.");
+                throw EngineError(err::SubqueryTooManyColumns,
+                                  "Only one expression can be specified in the select list when the subquery "
+                                  "is not introduced with EXISTS.");
             Compiled inner;
             inner.sql = "\"x1\"";
             inner.type = sub.columns[0].type;
@@ -171,8 +172,9 @@ Compiled Compiler::literalExpr(const Expr& e) {
         case Expr::LiteralKind::Money: {
             Decimal d;
             if (!Decimal::parse(e.text, d) || d.scale > 38)
-                throw EngineError(1007, "The number '" + e.text +
-                                            "' is out of the range for numeric representation (maximum precision 38).");
+                throw EngineError(err::NumberOutOfRange,
+                                  "The number '" + e.text +
+                                      "' is out of the range for numeric representation (maximum precision 38).");
             if (e.literalKind == Expr::LiteralKind::Money) {
                 // Four decimals, within the money range (8115 beyond it).
                 r.type = SqlType::of(BaseType::Money);
@@ -277,7 +279,8 @@ Compiled Compiler::column(const Expr& e, const Scope& scope) {
         for (const Scope* sc = &scope; sc && !tableKnown; sc = sc->outer)
             for (const ScopeTable& t : sc->tables) tableKnown = tableKnown || text::equalsNoCase(parts[qualifierSize - 1], t.alias);
         if (!tableKnown)
-            throw EngineError(4104, "The multi-part identifier \"" + e.name.text() + "\" could not be bound.");
+            throw EngineError(err::UnboundIdentifier,
+                              "The multi-part identifier \"" + e.name.text() + "\" could not be bound.");
     }
     throw EngineError(err::InvalidColumn, "Invalid column name '" + columnName + "'.");
 }
@@ -310,8 +313,8 @@ Compiled Compiler::unary(const Expr& e, const Scope& scope) {
     }
     if (op == "+") return x;
     if (x.type.isString() || x.type.isDate() || x.type.storage() == Storage::Blob)
-        throw EngineError(8117, "Operand data type " + x.type.name() + " is invalid for " +
-                                    (op == "-" ? std::string("minus") : op) + " operator.");
+        throw EngineError(err::InvalidOperandType, "Operand data type " + x.type.name() + " is invalid for " +
+                                                       (op == "-" ? std::string("minus") : op) + " operator.");
     if (op == "-") {
         const bool exact = x.type.storage() == Storage::Integer || x.type.storage() == Storage::Scaled;
         const SqlType negated = x.type.base == BaseType::Bit ? SqlType::of(BaseType::Int) : x.type;
@@ -410,7 +413,9 @@ Compiled Compiler::arithmetic(const std::string& op, Compiled a, Compiled b) {
     }
     // Dates move by days.
     if (a.type.isDate() || b.type.isDate()) {
-        if (op != "+" && op != "-") throw EngineError(8117, "Operand data type datetime is invalid for " + op + " operator.");
+        if (op != "+" && op != "-")
+            throw EngineError(err::InvalidOperandType,
+                              "Operand data type datetime is invalid for " + op + " operator.");
         if (a.type.isDate() && b.type.isDate()) notSupported("subtracting one date from another");
         Compiled& d = a.type.isDate() ? a : b;
         Compiled& n = a.type.isDate() ? b : a;
@@ -613,8 +618,9 @@ Compiled Compiler::inList(const Expr& e, const Scope& scope) {
 Compiled Compiler::subqueryValue(const sql::SelectStmt& s, const Scope& scope) {
     CompiledSelect sub = select(s, &scope);
     if (sub.columns.size() != 1)
-        throw EngineError(116, "Only one expression can be specified in the select list when the subquery is not "
-                               "introduced with EXISTS.");
+        throw EngineError(err::SubqueryTooManyColumns,
+                          "Only one expression can be specified in the select list when the subquery is not "
+                          "introduced with EXISTS.");
     Compiled r;
     r.sql = "(SELECT \"x1\" FROM (" + sub.sql + ") LIMIT 1)";
     r.type = sub.columns[0].type;

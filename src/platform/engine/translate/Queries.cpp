@@ -144,8 +144,9 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
                 }
             }
             if (!any) {
-                if (q.empty()) throw EngineError(263, "Must specify table to select from.");
-                throw EngineError(4104, "The multi-part identifier \"" + item.expr->name.text() + "\" could not be bound.");
+                if (q.empty()) throw EngineError(err::NoTableToSelectFrom, "Must specify table to select from.");
+                throw EngineError(err::UnboundIdentifier,
+                                  "The multi-part identifier \"" + item.expr->name.text() + "\" could not be bound.");
             }
             continue;
         }
@@ -157,8 +158,9 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
     }
     // The server takes up to 4096 values in a select list, SQLite (as built) 2000.
     if (out.columns.size() > 4096)
-        throw EngineError(1056, "The number of elements in the select list exceeds the maximum allowed number of "
-                                "4096 elements.");
+        throw EngineError(err::SelectListTooLong,
+                          "The number of elements in the select list exceeds the maximum allowed number of "
+                          "4096 elements.");
     if (out.columns.size() > 2000) notSupported("more than 2000 values in a select list");
     const bool single = s.from.size() == 1 && s.from[0]->kind == sql::TableRef::Kind::Table &&
                         scope.tables.size() == 1 && scope.tables[0].base &&
@@ -183,14 +185,17 @@ CompiledSelect Compiler::selectTerm(const sql::SelectStmt& s, Scope& scope, bool
         text += " GROUP BY ";
         for (std::size_t i = 0; i < s.groupBy.size(); ++i) {
             if (containsAggregate(*s.groupBy[i]))
-                throw EngineError(144, "Cannot use an aggregate or a subquery in an expression used for the group by "
-                                       "list of a GROUP BY clause.");
+                throw EngineError(err::AggregateInGroupBy,
+                                  "Cannot use an aggregate or a subquery in an expression used for the group by "
+                                  "list of a GROUP BY clause.");
             // A constant would also be taken by SQLite for a position in the select list.
             int local = 0, outerColumns = 0;
             countColumns(*s.groupBy[i], scope, local, outerColumns);
             if (local == 0)
-                throw EngineError(164, "Each GROUP BY expression must contain at least one column that is not an outer "
-                                       "reference.", 15);
+                throw EngineError(err::GroupByOuterReferenceOnly,
+                                  "Each GROUP BY expression must contain at least one column that is not an outer "
+                                  "reference.",
+                                  15);
             Compiled g = expr(*s.groupBy[i], scope);
             text += (i ? ", " : "") + g.sql + (isCharacter(g.type) ? " COLLATE VOPA_CI" : "");
         }
@@ -250,16 +255,9 @@ void Compiler::countColumns(const Expr& e, const Scope& scope, int& local, int& 
 }
 
 EngineError aggregateInWhere() {
-    return EngineError(147, "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in "
-                            "a HAVING clause or a select list, and the column being aggregated is an outer reference.");
-}
-
-bool isAggregateName(const std::string& name) {
-    static const char* kAggregates[] = {"COUNT", "COUNT_BIG", "SUM", "AVG", "MIN", "MAX", "STDEV", "STDEVP",
-                                        "VAR", "VARP", "CHECKSUM_AGG", "GROUPING", "STRING_AGG"};
-    for (const char* a : kAggregates)
-        if (text::equalsNoCase(name, a)) return true;
-    return false;
+    return EngineError(err::AggregateInWhere,
+                       "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in "
+                       "a HAVING clause or a select list, and the column being aggregated is an outer reference.");
 }
 
 bool containsAggregate(const Expr& e) {
@@ -290,8 +288,9 @@ void Compiler::requireGrouped(const Expr& e, const Scope& scope, const std::vect
     if (std::find(keys.begin(), keys.end(), c.sql) != keys.end()) return;
     if (e.kind == Expr::Kind::Column) {
         if (c.outerReference) return;
-        throw EngineError(8120, "Column '" + c.tableAlias + "." + e.name.last() + "' is invalid in the " + clause +
-                                    " because it is not contained in either an aggregate function or the GROUP BY clause.");
+        throw EngineError(err::NotGrouped,
+                          "Column '" + c.tableAlias + "." + e.name.last() + "' is invalid in the " + clause +
+                              " because it is not contained in either an aggregate function or the GROUP BY clause.");
     }
     for (const sql::ExprPtr& a : e.args)
         if (a) requireGrouped(*a, scope, keys, clause);
@@ -311,14 +310,18 @@ CompiledSelect Compiler::setOperation(const sql::SelectStmt& s, CompiledSelect f
     if (s.top) first.sql += topLimit(s, Scope{});
     terms.push_back(std::move(first));
     for (const sql::SelectStmt* prev = &s, *next = s.unionNext.get(); next; prev = next, next = next->unionNext.get()) {
-        if (!next->into.empty()) throw EngineError(196, "SELECT INTO must be the first query in a statement containing a UNION, INTERSECT or EXCEPT operator.");
+        if (!next->into.empty())
+            throw EngineError(
+                err::SelectIntoNotFirst,
+                "SELECT INTO must be the first query in a statement containing a UNION, INTERSECT or EXCEPT operator.");
         Scope scope;
         scope.outer = outer;
         CompiledSelect term = selectTerm(*next, scope, false);
         if (next->top) term.sql += topLimit(*next, scope);
         if (term.columns.size() != terms.front().columns.size())
-            throw EngineError(205, "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an "
-                                   "equal number of expressions in their target lists.");
+            throw EngineError(err::SetOperationColumnCount,
+                              "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an "
+                              "equal number of expressions in their target lists.");
         terms.push_back(std::move(term));
         operators.push_back(prev->setOperator);
     }
@@ -396,12 +399,14 @@ std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, cons
             std::size_t n = 0;
             for (char c : o.expr->text) n = n > out.columns.size() ? n : n * 10 + static_cast<std::size_t>(c - '0');
             if (n < 1 || n > out.columns.size())
-                throw EngineError(108, "The ORDER BY position number " + o.expr->text +
-                                           " is out of range of the number of items in the select list.");
+                throw EngineError(err::OrderByPositionOutOfRange,
+                                  "The ORDER BY position number " + o.expr->text +
+                                      " is out of range of the number of items in the select list.");
             byPosition(n - 1);
         } else if (o.expr->kind == Expr::Kind::Literal) {
-            throw EngineError(408, "A constant expression was encountered in the ORDER BY list, position " +
-                                       std::to_string(i + 1) + ".");
+            throw EngineError(
+                err::OrderByConstant,
+                "A constant expression was encountered in the ORDER BY list, position " + std::to_string(i + 1) + ".");
         } else {
             // A name of the select list first (after a UNION only those), then any expression over the
             // FROM clause.
@@ -417,15 +422,17 @@ std::string Compiler::orderBy(const sql::SelectStmt& s, const Scope& scope, cons
             if (byName >= 0) {
                 byPosition(static_cast<std::size_t>(byName));
             } else if (s.unionNext) {
-                throw EngineError(104, "ORDER BY items must appear in the select list if the statement contains a "
-                                       "UNION, INTERSECT or EXCEPT operator.");
+                throw EngineError(err::OrderByNotInSelectList,
+                                  "ORDER BY items must appear in the select list if the statement contains a "
+                                  "UNION, INTERSECT or EXCEPT operator.");
             } else {
                 Compiled c = expr(*o.expr, scope);
                 // A constant (1 + 1) orders nothing, and SQLite would take a folded integer for a
                 // column position: refused as the server refuses it.
                 if (c.constant || c.isNull)
-                    throw EngineError(408, "A constant expression was encountered in the ORDER BY list, position " +
-                                               std::to_string(i + 1) + ".");
+                    throw EngineError(err::OrderByConstant,
+                                      "A constant expression was encountered in the ORDER BY list, position " +
+                                          std::to_string(i + 1) + ".");
                 if (out.grouped) {
                     requireGrouped(*o.expr, scope, out.groupKeys, "ORDER BY clause");
                 } else if (c.aggregate || containsAggregate(*o.expr)) {
