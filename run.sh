@@ -19,6 +19,6 @@ There is no display here for the program's windows (neither DISPLAY nor WAYLAND_
 the training database is built without them. To see the windows, run ./run.sh from a desktop session,
 or with a virtual display: xvfb-run ./run.sh
 TEXT
-  exec build/release/src/vopa-training --build --user amministratore --password demo2024 --yes
+  exec build/release/src/vopa-build --user amministratore --password demo2024 --yes
 fi
 exec build/release/src/vopa-training "$@"

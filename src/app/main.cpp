@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "HeadlessBuild.h"
 #include "ProgramApplication.h"
 #include "StartupWindow.h"
 #include "Windows.h"
 #include "company/ProgramShell.h"
 #include "config/ConfigFiles.h"
+#include "headless/HeadlessBuild.h"
 #include "platform/files/Files.h"
 #include "platform/sys/SystemInfo.h"
 #include "platform/ui/QtMessageService.h"
@@ -34,7 +34,8 @@ bool hasDisplay() {
 
 int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (vopa::app::wantsHeadlessBuild(arguments)) return vopa::app::runHeadlessBuild(arguments);
+    if (vopa::headless::wantsHeadlessBuild(arguments))
+        return vopa::headless::runHeadlessBuild(arguments, "vopa-training --build");
     if (!hasDisplay()) {
         std::cerr << "vopa-training: there is no display to show the windows on (neither DISPLAY nor\n"
                      "WAYLAND_DISPLAY is set). Start it from a desktop session, or on a server with a virtual\n"

@@ -8,7 +8,7 @@
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
 #include "company/CompanyOpening.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"
 #include "transfer/Catalogue.h"

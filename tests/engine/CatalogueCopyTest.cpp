@@ -6,7 +6,7 @@
 #include <map>
 
 #include "config/SharedObjects.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
 #include "support/ScriptedMessages.h"

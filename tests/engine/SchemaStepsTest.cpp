@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/engine/Display.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"

@@ -13,7 +13,7 @@
 #include "app/Windows.h"
 #include <fstream>
 #include <iterator>
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "state/GlobalState.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"

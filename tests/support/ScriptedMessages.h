@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 
 namespace vopa::testing {
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The headless build on a demo installation: its exit status on a wrong password and on success, the
-# ways it takes the password, the company line and the report it names.
+# ways it takes the password, the company line and the report it names. The program is vopa-training
+# (with --build) or vopa-build (the same options; --build accepted).
 set -euo pipefail
 demo="$1"
 program="$2"
@@ -48,6 +49,17 @@ if printf 'demo2024\n' | VOPA_PASSWORD=demo2024 "$program" --build --user ammini
   fail "--password did not win: $(cat "$out")"
 fi
 grep -q "sign-in of amministratore failed" "$out" || fail "--password did not win: $(cat "$out")"
+# The usage and the messages name the program that runs; a wrong command line exits with 2.
+name=$(basename "$program")
+"$program" --build --help | sed -n 1p | grep -q "^usage: $name" || fail "the usage does not name $name"
+status=0
+"$program" --build --user >"$out" 2>&1 || status=$?
+[[ $status -eq 2 ]] || fail "a wrong command line exited with $status: $(cat "$out")"
+grep -q "^$name: --user needs a value" "$out" || fail "the error does not name $name: $(cat "$out")"
+if [[ "$name" == vopa-build ]]; then
+  if "$program" --user amministratore --password sbagliata --yes >"$out" 2>&1; then fail "a wrong password built"; fi
+  grep -q "sign-in of amministratore failed" "$out" || fail "without --build: $(cat "$out")"
+fi
 "$program" --build --help | grep -q -- "--password-stdin" || fail "--help does not name --password-stdin"
 "$program" --build --help | grep -q "VOPA_PASSWORD" || fail "--help does not name VOPA_PASSWORD"
 

@@ -2,7 +2,7 @@
 // copy of the same company file (`sqlite3 COMPANY ".backup COPY"`) in the same run.
 //
 // For each size: a fresh demo installation whose first company holds about that many rows (vopa-demo),
-// then the headless build of that company (vopa-training --build), then the backup of its database
+// then the headless build of that company (vopa-build), then the backup of its database
 // file. Prints seconds, the ratio build / backup, the rows the build copied per second and the build's
 // peak resident memory.
 //
@@ -37,7 +37,7 @@ const char* const kUsage =
     "  --work DIR  where the demo drives are made (default $TMPDIR/vopa-bench-build)\n"
     "  --keep      keep the demo drives afterwards\n"
     "  --reuse     measure on a demo drive a previous --keep run left (it is not made again)\n"
-    "Needs vopa-demo beside this program, vopa-training in ../src and the sqlite3 shell on the PATH.\n";
+    "Needs vopa-demo beside this program, vopa-build in ../src and the sqlite3 shell on the PATH.\n";
 
 // The demo gives its first company three fifths of the rows it is asked for.
 constexpr double kFirstCompanyShare = 0.6;
@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
 
     const fs::path here = fs::canonical("/proc/self/exe").parent_path();
     const std::string demo = (here / "vopa-demo").string();
-    const std::string program = (here.parent_path() / "src" / "vopa-training").string();
+    const std::string program = (here.parent_path() / "src" / "vopa-build").string();
     for (const std::string& p : {demo, program})
         if (!fs::exists(p)) {
             std::cerr << "bench-build: " << p << " is missing (build the release preset first)\n";
@@ -179,9 +179,8 @@ int main(int argc, char** argv) {
             std::cerr << "bench-build: demo made in " << demoRun.seconds << " s\n";
         }
         std::cerr << "bench-build: building\n";
-        const Run build = run({program, "--build", "--user", "amministratore", "--password", "demo2024", "--yes",
-                               "--company", "1"},
-                              drive);
+        const Run build =
+            run({program, "--user", "amministratore", "--password", "demo2024", "--yes", "--company", "1"}, drive);
         if (build.status != 0) {
             std::cerr << "bench-build: the build failed (exit " << build.status << ")\n" << build.output;
             return 1;

@@ -1,8 +1,8 @@
 #pragma once
 // The one way the program shows a message box. Windows and procedures call messages().message(...),
 // .warning(...), .ask(...) or .endProgramAfter(...); the installed service decides how the box appears:
-// QtMessageService in the program, ScriptedMessageService in tests (which records every box and answers
-// from a queue).
+// QtMessageService in the program, ConsoleMessageService without a display, and in the tests' support
+// code a scripted one (which records every box and answers from a queue).
 
 #include <exception>
 #include <string>

@@ -15,7 +15,7 @@
 #include "platform/text/Text.h"
 #include "company/CompanyOpening.h"
 #include "platform/files/Files.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"
 

@@ -11,7 +11,7 @@
 #include "config/ConnectionStrings.h"
 #include "config/SharedObjects.h"
 #include "platform/files/Files.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "schema/SchemaSteps.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"

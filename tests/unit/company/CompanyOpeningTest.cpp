@@ -13,7 +13,7 @@
 #include "company/Language.h"
 #include "company/ProgramShell.h"
 #include "company/StartupMaintenance.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"
 

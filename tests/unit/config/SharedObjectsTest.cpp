@@ -2,7 +2,7 @@
 
 #include "config/SharedObjects.h"
 #include "platform/engine/Server.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "support/ScriptedMessages.h"
 #include "support/TempDrive.h"
 

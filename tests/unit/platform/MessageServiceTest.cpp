@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sys/SystemInfo.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 
 namespace ui = vopa::ui;
 

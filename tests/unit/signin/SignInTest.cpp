@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "company/CompanyOpening.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "signin/CompanySelection.h"
 #include "signin/SignIn.h"
 #include "support/FakeSignInClock.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/data/Connection.h"
-#include "platform/ui/ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 #include "support/ScriptedMessages.h"
 #include "support/TempDrive.h"
 #include "util/LockRetry.h"

@@ -1,16 +1,17 @@
 #pragma once
-// Message service for tests: records every box and answers Yes/No questions from a queue.
-// OK-only boxes are acknowledged by themselves (tests compare boxes() to see which ones appeared); a
-// question with no queued answer is a scripting error, and so is an answer left unused: problems()
-// lists both, and so is a box that reports an internal failure of the embedded engine. A request to end
-// the program is recorded and thrown as ProgramEndRequested. Boxes may be shown from any thread.
+// Message service for tests (test support, never linked into a program): records every box and answers
+// Yes/No questions from a queue. OK-only boxes are acknowledged by themselves (tests compare boxes() to see
+// which ones appeared); a question with no queued answer is a scripting error, and so is an answer left
+// unused: problems() lists both, and so is a box that reports an internal failure of the embedded engine.
+// A request to end the program is recorded and thrown as ProgramEndRequested. Boxes may be shown from any
+// thread.
 
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "MessageService.h"
+#include "platform/ui/MessageService.h"
 
 namespace vopa::ui {
 

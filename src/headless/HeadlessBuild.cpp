@@ -22,31 +22,37 @@
 #include "state/GlobalState.h"
 #include "util/Helpers.h"
 
-namespace vopa::app {
+namespace vopa::headless {
 namespace {
 
-const char* const kUsage =
-    "usage: vopa-training --build --user NAME [--password-stdin | --password PASS] --yes [--company ID]\n"
-    "\n"
-    "Builds the training database VoPaDatiTraining without windows, as \"Esporta\" does in the program:\n"
-    "it opens the company (by default the one this computer used last), runs the start-up maintenance,\n"
-    "signs NAME in with its password (the user needs the administrator right), and builds the copy.\n"
-    "\n"
-    "  --build           run the headless build\n"
-    "  --user NAME       the operator (as typed at the sign-in)\n"
-    "  --password-stdin  read the operator's password from the first line of standard input\n"
-    "  --password PASS   the operator's password on the command line, where every user of this machine\n"
-    "                    can read it (ps): prefer --password-stdin or VOPA_PASSWORD\n"
-    "  --yes             answer Yes to the build's question (without it the build is not started)\n"
-    "  --company ID      the company's id in the registry (link_programma.id) instead of the last one used\n"
-    "  --help            this text\n"
-    "\n"
-    "The password is taken from --password, else from standard input with --password-stdin, else from\n"
-    "the environment variable VOPA_PASSWORD.\n"
-    "\n"
-    "Messages go to standard error; a line per step shows the progress. The report of the build is\n"
-    "written to C:\\Vopa\\Log on the drive VOPA_DRIVE_C. Exit status: 0 when the build completed with\n"
-    "every table copied, 1 otherwise, 2 for a wrong command line.\n";
+// The usage text for the way the program was started; --build is accepted by both programs, so that a
+// command line written for one runs the other.
+std::string usage(const std::string& command) {
+    const bool standalone = command.find(' ') == std::string::npos;
+    return "usage: " + command +
+           " --user NAME [--password-stdin | --password PASS] --yes [--company ID]\n"
+           "\n"
+           "Builds the training database VoPaDatiTraining without windows, as \"Esporta\" does in the program:\n"
+           "it opens the company (by default the one this computer used last), runs the start-up maintenance,\n"
+           "signs NAME in with its password (the user needs the administrator right), and builds the copy.\n"
+           "\n" +
+           (standalone ? "  --build           accepted and ignored (vopa-training --build takes the same options)\n"
+                       : "  --build           run the headless build instead of the windows\n") +
+           "  --user NAME       the operator (as typed at the sign-in)\n"
+           "  --password-stdin  read the operator's password from the first line of standard input\n"
+           "  --password PASS   the operator's password on the command line, where every user of this machine\n"
+           "                    can read it (ps): prefer --password-stdin or VOPA_PASSWORD\n"
+           "  --yes             answer Yes to the build's question (without it the build is not started)\n"
+           "  --company ID      the company's id in the registry (link_programma.id) instead of the last one used\n"
+           "  --help            this text\n"
+           "\n"
+           "The password is taken from --password, else from standard input with --password-stdin, else from\n"
+           "the environment variable VOPA_PASSWORD.\n"
+           "\n"
+           "Messages go to standard error; a line per step shows the progress. The report of the build is\n"
+           "written to C:\\Vopa\\Log on the drive VOPA_DRIVE_C. Exit status: 0 when the build completed with\n"
+           "every table copied, 1 otherwise, 2 for a wrong command line.\n";
+}
 
 // One line per step; on a terminal the current table rewrites one more line.
 class TerminalObserver final : public build::BuildObserver {
@@ -80,16 +86,18 @@ private:
 
 // A company id as the registry holds it: a whole number above 0, written in digits only.
 double companyId(const std::string& text) {
-    const bool digits = !text.empty() && text.size() <= 9 &&
-                        text.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || std::stol(text) == 0) throw std::invalid_argument("--company needs a company id (a whole number above 0), not \"" + text + "\"");
+    const bool digits = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stol(text) == 0)
+        throw std::invalid_argument("--company needs a company id (a whole number above 0), not \"" + text + "\"");
     return static_cast<double>(std::stol(text));
 }
 
 // Ctrl-C (or a service manager's SIGTERM) stops the build after the statement that is running; the
 // build then ends as an interrupted one, with its report.
 std::atomic<bool> stopRequested{false};
-extern "C" void requestStop(int) { stopRequested.store(true); }
+extern "C" void requestStop(int) {
+    stopRequested.store(true);
+}
 
 }  // namespace
 
@@ -140,16 +148,17 @@ HeadlessOptions readHeadlessOptions(const std::vector<std::string>& arguments, s
     return options;
 }
 
-int runHeadlessBuild(const std::vector<std::string>& arguments) {
+int runHeadlessBuild(const std::vector<std::string>& arguments, const std::string& command) {
+    const std::string program = command.substr(0, command.find(' ')) + ": ";
     HeadlessOptions args;
     try {
         args = readHeadlessOptions(arguments, std::cin, std::getenv("VOPA_PASSWORD"));
     } catch (const std::exception& e) {
-        std::cerr << "vopa-training: " << e.what() << "\n" << kUsage;
+        std::cerr << program << e.what() << "\n" << usage(command);
         return 2;
     }
     if (args.help) {
-        std::cout << kUsage;
+        std::cout << usage(command);
         return 0;
     }
     ui::ConsoleMessageService messages(std::cerr, args.yes ? ui::Answer::Yes : ui::Answer::No);
@@ -157,13 +166,13 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
     state::GlobalState& g = state::globals();
     g.ProgramFolder = sys::programFolder();
     if (!files::fileExists(config::kServerAddressFile)) {
-        std::cerr << "vopa-training: no installation under " << files::driveRoot('C').string() << " (missing "
+        std::cerr << program << "no installation under " << files::driveRoot('C').string() << " (missing "
                   << config::kServerAddressFile << ")\n";
         return 1;
     }
 
     if (std::optional<std::string> problem = company::driveProblem()) {
-        std::cerr << "vopa-training: " << *problem << "\n";
+        std::cerr << program << *problem << "\n";
         return 1;
     }
 
@@ -174,20 +183,20 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
         // a nightly job expects.
         const std::optional<std::string> database = company::registeredDatabase(args.company, g);
         if (!database) {
-            std::cerr << "vopa-training: there is no company " << util::numberText(args.company)
+            std::cerr << program << "there is no company " << util::numberText(args.company)
                       << " in the registry (link_programma)\n";
             return 1;
         }
         g.CompanyDatabaseName = *database;
         if (database->empty() || !company::databaseExists(g)) {
-            std::cerr << "vopa-training: the database " << *database << " of company " << util::numberText(args.company)
+            std::cerr << program << "the database " << *database << " of company " << util::numberText(args.company)
                       << " is not on the server\n";
             return 1;
         }
         double id = args.company;
         company::openCompany(id, g);
         if (g.CompanyId != args.company) {
-            std::cerr << "vopa-training: company " << util::numberText(args.company) << " could not be opened\n";
+            std::cerr << program << "company " << util::numberText(args.company) << " could not be opened\n";
             return 1;
         }
     }
@@ -200,18 +209,17 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
         signIn.userNameEntered();
         signIn.boxes.password = args.password;
         if (signIn.passwordEntered() != signin::SignInOutcome::ShowMainWindow) {
-            std::cerr << "vopa-training: the sign-in of " << signin::normalise(args.user) << " failed\n";
+            std::cerr << program << "the sign-in of " << signin::normalise(args.user) << " failed\n";
             return 1;
         }
     }
     if (!company::prepareMainWindow(g)) {
-        std::cerr << "vopa-training: the company database cannot be reached\n";
+        std::cerr << program << "the company database cannot be reached\n";
         return 1;
     }
     company::runMainWindowMaintenance(g);
     if (g.UserRights[state::RightAdministrator] == 0) {
-        std::cerr << "vopa-training: " << signin::normalise(args.user)
-                  << " has not the administrator right the build needs\n";
+        std::cerr << program << signin::normalise(args.user) << " has not the administrator right the build needs\n";
         return 1;
     }
     if (!build::officeAllowsBuild(g)) return 1;
@@ -242,4 +250,4 @@ int runHeadlessBuild(const std::vector<std::string>& arguments) {
     return result.complete() ? 0 : 1;
 }
 
-}  // namespace vopa::app
+}  // namespace vopa::headless

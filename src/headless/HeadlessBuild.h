@@ -1,14 +1,14 @@
 #pragma once
-// The training build without windows: `vopa-training --build --user NAME [--password-stdin | --password
-// PASS] --yes [--company ID]` runs the start-up, the sign-in and the build procedures the windows run,
-// with messages on standard error and questions answered by the flags. For scheduled refreshes of the
-// training copy.
+// The training build without windows: `vopa-build --user NAME [--password-stdin | --password PASS] --yes
+// [--company ID]` (or `vopa-training --build ...`) runs the start-up, the sign-in and the build procedures
+// the windows run, with messages on standard error and questions answered by the flags. For scheduled
+// refreshes of the training copy on machines without Qt. Nothing here includes Qt.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-namespace vopa::app {
+namespace vopa::headless {
 
 // What the headless build's command line asks for.
 struct HeadlessOptions {
@@ -30,7 +30,9 @@ HeadlessOptions readHeadlessOptions(const std::vector<std::string>& arguments, s
 bool wantsHeadlessBuild(const std::vector<std::string>& arguments);
 
 // Runs it; the exit status: 0 only when the build completed with every table copied, 1 when it did not
-// complete or a table is incomplete, 2 for a wrong command line.
-int runHeadlessBuild(const std::vector<std::string>& arguments);
+// complete or a table is incomplete, 2 for a wrong command line. `command` is how the user started it
+// ("vopa-build" or "vopa-training --build"): the usage text shows it, and messages start with its first
+// word.
+int runHeadlessBuild(const std::vector<std::string>& arguments, const std::string& command);
 
-}  // namespace vopa::app
+}  // namespace vopa::headless

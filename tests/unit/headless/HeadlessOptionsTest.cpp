@@ -4,9 +4,9 @@
 
 #include <sstream>
 
-#include "app/HeadlessBuild.h"
+#include "headless/HeadlessBuild.h"
 
-using vopa::app::readHeadlessOptions;
+using vopa::headless::readHeadlessOptions;
 
 namespace {
 
@@ -33,7 +33,7 @@ TEST(HeadlessOptions, ThePasswordComesFromTheCommandLineElseStandardInputElseThe
         std::vector<std::string> arguments{"--build", "--user", "admin"};
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         std::istringstream input(c.input);
-        const vopa::app::HeadlessOptions options = readHeadlessOptions(arguments, input, c.environment);
+        const vopa::headless::HeadlessOptions options = readHeadlessOptions(arguments, input, c.environment);
         EXPECT_EQ(options.password, c.password) << c.what;
         EXPECT_EQ(options.user, "admin") << c.what;
     }

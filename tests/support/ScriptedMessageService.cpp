@@ -1,4 +1,4 @@
-#include "ScriptedMessageService.h"
+#include "support/ScriptedMessageService.h"
 
 namespace vopa::ui {
 
