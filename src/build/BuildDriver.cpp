@@ -260,12 +260,8 @@ std::optional<std::string> registerTrainingDatabase(state::GlobalState& g) {
     // and the row is read back, so that a registration that did not happen is not reported as done.
     std::optional<std::string> failure;
     auto attempt = [&](auto&& piece) {
-        try {
-            piece();
-        } catch (const std::runtime_error& e) {
-            if (util::isInternalError(e)) throw;
-            if (!failure) failure = e.what();
-        }
+        std::optional<std::string> f = util::failureOf(piece);
+        if (!failure) failure = std::move(f);
     };
     data::Connection registry;
     attempt([&] {

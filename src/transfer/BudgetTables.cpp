@@ -41,13 +41,7 @@ std::string tableReference(const std::string& name) {
     bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name.front()));
     for (unsigned char c : name)
         if (!(std::isalnum(c) || c == '_' || c == '@' || c == '#' || c == '$' || c >= 0x80)) plain = false;
-    if (plain) return name;
-    std::string quoted = "[";
-    for (char c : name) {
-        quoted.push_back(c);
-        if (c == ']') quoted.push_back(']');
-    }
-    return quoted + "]";
+    return plain ? name : util::identifier(name);
 }
 
 // The catalogue copies these tables with their own ids; a budget or funder table of the same name
@@ -79,18 +73,6 @@ std::vector<std::string> halfYearColumns(const std::string& stem) {
         for (int side = 1; side <= 2; ++side)
             columns.push_back(stem + "_" + std::to_string(side) + "_" + std::to_string(n));
     return columns;
-}
-
-// Runs `step`; returns the failure's description, nothing on success. Internal failures pass on.
-template <typename Step>
-std::optional<std::string> failureOf(Step&& step) {
-    try {
-        step();
-        return std::nullopt;
-    } catch (const std::runtime_error& e) {
-        if (util::isInternalError(e)) throw;
-        return std::string(e.what());
-    }
 }
 
 // The budget step's error mode: a failure is shown until the first project is done, then skipped.
@@ -306,7 +288,7 @@ int copyFunderAccountsTable(const std::string& name, state::GlobalState& g,
         data::Connection trainingSide;
         data::Recordset source;
         data::Recordset target;
-        const std::optional<std::string> failure = failureOf([&] {
+        const std::optional<std::string> failure = util::failureOf([&] {
             trainingSide.open(g.ServerConnectionString);
             trainingSide.execute(company::trainingSchemaHas(name, g) ? "delete from " + table : funderAccountsCreation(name));
             source.open("Select * from " + table, companySide, data::CursorType::Keyset, data::LockType::ReadOnly);
@@ -323,7 +305,7 @@ int copyFunderAccountsTable(const std::string& name, state::GlobalState& g,
             };
             auto trimmed = [](const Value& v) { return v.isNull() ? v : Value::string(trimBlanks(v.toString())); };
             while (!source.eof()) {
-                const std::optional<std::string> rowFailure = failureOf([&] {
+                const std::optional<std::string> rowFailure = util::failureOf([&] {
                     target.addNew();
                     if (auto v = filled("category")) target.setField("category", trimmed(*v));
                     target.setField("Number", util::isEmptyValue(source.field("id")) ? Value::string("")

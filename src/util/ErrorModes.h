@@ -7,6 +7,7 @@
 // the program and programming errors always pass on, and so does an internal failure of the embedded
 // engine (error 50000): that is a fault of ours, which no step may hide behind "resume next".
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,19 @@ bool ignoreErrors(Step&& step) {
     } catch (const std::runtime_error& e) {
         if (isInternalError(e)) throw;
         return false;
+    }
+}
+
+// Runs `step`; returns the failure's description, nothing on success (the caller decides what to do
+// with it).
+template <typename Step>
+std::optional<std::string> failureOf(Step&& step) {
+    try {
+        step();
+        return std::nullopt;
+    } catch (const std::runtime_error& e) {
+        if (isInternalError(e)) throw;
+        return std::string(e.what());
     }
 }
 
