@@ -18,7 +18,7 @@ ctest --preset debug -j "$jobs"
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
-ctest --preset asan -j "$jobs" -L 'unit|engine'
+ctest --preset asan -j "$jobs" -L 'unit|engine|tools'
 
 # The engine's fuzzers, when clang is there: a short bounded run of each over the seed corpus (the
 # conformance files and the program's statement lists). A crash, a sanitizer report or an internal

@@ -18,7 +18,7 @@
 namespace vopa::app {
 
 // Hands what the build reports (on its worker thread) to the window's thread.
-class BuildWindow::Observer final : public build::BuildObserver {
+class BuildWindow::Observer final : public training::BuildObserver {
 public:
     explicit Observer(BuildWindow* window) : window_(window) {}
     void stepStarted(const std::string& step, int number, int count) override {
@@ -94,7 +94,7 @@ BuildWindow::~BuildWindow() {
 void BuildWindow::activated() {
     if (building()) return;
     progress_->setValue(0);
-    if (!build::officeAllowsBuild(state::globals())) Windows::instance().unload(this);
+    if (!training::officeAllowsBuild(state::globals())) Windows::instance().unload(this);
 }
 
 void BuildWindow::closeRequested() {
@@ -121,20 +121,20 @@ void BuildWindow::startBuild() {
     closeAfterBuild_ = false;
     options_.stop = &stop_;
     worker_ = QThread::create([this] {
-        const build::BuildResult result = build::runBuild(*observer_, options_, state::globals());
+        const training::BuildResult result = training::runBuild(*observer_, options_, state::globals());
         QMetaObject::invokeMethod(this, [this, result] { buildEnded(result); }, Qt::QueuedConnection);
     });
     worker_->start();
 }
 
-void BuildWindow::buildEnded(build::BuildResult result) {
+void BuildWindow::buildEnded(training::BuildResult result) {
     worker_->wait();
     delete worker_;
     worker_ = nullptr;
     stopAnimation();
     build_->setEnabled(true);
     close_->setEnabled(true);
-    status_->setText(result.outcome == build::BuildOutcome::Completed ? "Database di training creato." : QString());
+    status_->setText(result.outcome == training::BuildOutcome::Completed ? "Database di training creato." : QString());
     emit buildFinished(static_cast<int>(result.outcome));
     if (result.closeWindow || closeAfterBuild_) Windows::instance().unload(this);
 }

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "ProgramWindow.h"
-#include "build/BuildDriver.h"
+#include "training/BuildDriver.h"
 
 class QLabel;
 class QProgressBar;
@@ -34,7 +34,7 @@ public:
     bool building() const { return worker_ != nullptr; }
 
     // The copy step the build runs (the window's default copies nothing).
-    void setCopyStep(build::CopyStep copy) { options_.copy = std::move(copy); }
+    void setCopyStep(training::CopyStep copy) { options_.copy = std::move(copy); }
 
 signals:
     // The build ended (after its last box), with its outcome.
@@ -46,7 +46,7 @@ protected:
 private:
     class Observer;
     void startBuild();
-    void buildEnded(build::BuildResult result);
+    void buildEnded(training::BuildResult result);
     void showStep(const QString& step);
     void showTable(const QString& table, int index, int count);
     void startAnimation();
@@ -58,7 +58,7 @@ private:
     QPushButton* build_;
     QPushButton* close_;
     QString step_;
-    build::BuildOptions options_{build::standardCopyStep()};
+    training::BuildOptions options_{training::standardCopyStep()};
     std::unique_ptr<Observer> observer_;
     QThread* worker_ = nullptr;
     std::atomic<bool> stop_{false};

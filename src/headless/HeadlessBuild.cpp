@@ -10,7 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "build/BuildDriver.h"
+#include "training/BuildDriver.h"
 #include "company/CompanyOpening.h"
 #include "company/ProgramShell.h"
 #include "company/StartupMaintenance.h"
@@ -55,7 +55,7 @@ std::string usage(const std::string& command) {
 }
 
 // One line per step; on a terminal the current table rewrites one more line.
-class TerminalObserver final : public build::BuildObserver {
+class TerminalObserver final : public training::BuildObserver {
 public:
     TerminalObserver() : terminal_(isatty(fileno(stderr)) != 0) {}
     void stepStarted(const std::string& step, int number, int count) override {
@@ -222,18 +222,18 @@ int runHeadlessBuild(const std::vector<std::string>& arguments, const std::strin
         std::cerr << program << signin::normalise(args.user) << " has not the administrator right the build needs\n";
         return 1;
     }
-    if (!build::officeAllowsBuild(g)) return 1;
+    if (!training::officeAllowsBuild(g)) return 1;
     std::cout << "company database: " << g.CompanyDatabaseName << std::endl;
 
     TerminalObserver observer;
-    build::BuildOptions options{build::standardCopyStep()};
+    training::BuildOptions options{training::standardCopyStep()};
     options.stop = &stopRequested;
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    const build::BuildResult result = build::runBuild(observer, options, g);
+    const training::BuildResult result = training::runBuild(observer, options, g);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    if (result.outcome == build::BuildOutcome::Declined || result.outcome == build::BuildOutcome::Refused) {
+    if (result.outcome == training::BuildOutcome::Declined || result.outcome == training::BuildOutcome::Refused) {
         std::cout << "the build was not started" << std::endl;
         return 1;
     }

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DemoInstallation.h"
-#include "build/BuildDriver.h"
+#include "training/BuildDriver.h"
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
 #include "company/CompanyOpening.h"
@@ -18,7 +18,7 @@ using vopa::testing::SmallInstallation;
 
 namespace {
 
-struct Recorder : build::BuildObserver {
+struct Recorder : training::BuildObserver {
     std::vector<std::string> tables;
     std::vector<std::string> notes;
     int lastProgress = 0;
@@ -42,8 +42,8 @@ TEST(TrainingBuild, CopiesEveryCatalogueTableWithTheCompanysRows) {
 
     Recorder observer;
     messages->queueAnswer(ui::Answer::Yes);
-    const build::BuildResult result = build::runBuild(observer, {build::standardCopyStep()}, g);
-    ASSERT_EQ(result.outcome, build::BuildOutcome::Completed) << ::testing::PrintToString(messages->texts());
+    const training::BuildResult result = training::runBuild(observer, {training::standardCopyStep()}, g);
+    ASSERT_EQ(result.outcome, training::BuildOutcome::Completed) << ::testing::PrintToString(messages->texts());
     EXPECT_EQ(observer.lastProgress, 1200);
     for (const std::string& note : observer.notes) ADD_FAILURE() << note;
     EXPECT_TRUE(result.incompleteTables.empty()) << ::testing::PrintToString(result.incompleteTables);

@@ -12,7 +12,7 @@
 
 #include "DemoData.h"
 #include "DemoInstallation.h"
-#include "build/BuildDriver.h"
+#include "training/BuildDriver.h"
 #include "company/CompanyOpening.h"
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
@@ -124,14 +124,14 @@ struct DemoCompany {
 
     // A build from the company, opened first as the operator does (a finished build leaves the shared
     // connection on the training database).
-    build::BuildResult build() {
+    training::BuildResult build() {
         company::openCompany(companyId, g);
         g.CurrentOfficeNumber = 1;
         EXPECT_EQ(g.CompanyDatabaseName, database);
-        build::BuildObserver quiet;
+        training::BuildObserver quiet;
         messages->clear();
         messages->queueAnswer(ui::Answer::Yes);
-        return build::runBuild(quiet, {build::standardCopyStep()}, g);
+        return training::runBuild(quiet, {training::standardCopyStep()}, g);
     }
 };
 
@@ -194,8 +194,8 @@ TEST(TrainingContents, EveryValueArrivesInItsOwnColumnAndARebuildGivesTheSameDat
                                                row.table + "] (" + columns + ") VALUES (" + values + ")");
     }
 
-    const build::BuildResult first = c.build();
-    ASSERT_EQ(first.outcome, build::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
+    const training::BuildResult first = c.build();
+    ASSERT_EQ(first.outcome, training::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
     EXPECT_TRUE(first.incompleteTables.empty()) << ::testing::PrintToString(first.incompleteTables);
 
     // The rows of the test arrive value for value.
@@ -264,8 +264,8 @@ TEST(TrainingContents, EveryValueArrivesInItsOwnColumnAndARebuildGivesTheSameDat
 
     // A second build over the first: the same tables with the same rows, one registry row.
     const std::map<std::string, std::vector<std::string>> before = trainingContents();
-    const build::BuildResult second = c.build();
-    ASSERT_EQ(second.outcome, build::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
+    const training::BuildResult second = c.build();
+    ASSERT_EQ(second.outcome, training::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
     const std::map<std::string, std::vector<std::string>> after = trainingContents();
     EXPECT_EQ(after.size(), before.size());
     for (const auto& [table, rows] : before) {
@@ -299,8 +299,8 @@ TEST(TrainingContents, AMissingTableOrColumnIsReportedAndTheRestIsCopied) {
     // checked by the report alone).
     EXPECT_GT(SmallInstallation::count(c.database, "SELECT * FROM contatti"), 0);
 
-    const build::BuildResult result = c.build();
-    ASSERT_EQ(result.outcome, build::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
+    const training::BuildResult result = c.build();
+    ASSERT_EQ(result.outcome, training::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
     std::vector<std::string> expectedIncomplete;
     for (const Breakage& b : kBreakages) expectedIncomplete.push_back(b.table);
     EXPECT_EQ(result.incompleteTables, expectedIncomplete);

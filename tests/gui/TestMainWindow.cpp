@@ -84,7 +84,7 @@ private slots:
         vopa::app::BuildWindow* window = openBuildWindow();
         QVERIFY(window);
         // The window's part of the build: the copy itself is tested on a full company elsewhere.
-        window->setCopyStep([](vopa::state::GlobalState&, vopa::build::BuildObserver& observer, int maximum,
+        window->setCopyStep([](vopa::state::GlobalState&, vopa::training::BuildObserver& observer, int maximum,
                                std::vector<std::string>&) {
             for (int k = 1; k <= 11; ++k) observer.progress(maximum / 12 * k, maximum);
         });
@@ -107,7 +107,7 @@ private slots:
         QVERIFY(!ProgramFixture::control<QPushButton>("creadblocale", "Command4")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 240000);
         sampler.stop();
-        QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::build::BuildOutcome::Completed));
+        QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::training::BuildOutcome::Completed));
         QCOMPARE(highest, maximum);
         // The window told what it was doing while it ran.
         QVERIFY2(statuses.contains("Passo 5 di 9 — Creazione tabelle"), qPrintable(statuses.join(" / ")));
@@ -128,7 +128,7 @@ private slots:
         std::atomic<bool> copying{false};
         std::atomic<bool> stopAsked{false};
         std::atomic<int> statementsAfterStop{0};
-        window->setCopyStep([&](vopa::state::GlobalState&, vopa::build::BuildObserver&, int, std::vector<std::string>&) {
+        window->setCopyStep([&](vopa::state::GlobalState&, vopa::training::BuildObserver&, int, std::vector<std::string>&) {
             vopa::data::Connection server;
             server.open("Driver=SQL Server;Server=(local);UID=;PWD=;");
             copying = true;
@@ -147,7 +147,7 @@ private slots:
         window->close();
         QVERIFY(window->isVisible() || finished.count() == 1);  // the close waits for the build to stop
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
-        QVERIFY2(finished.at(0).at(0).toInt() == static_cast<int>(vopa::build::BuildOutcome::Interrupted),
+        QVERIFY2(finished.at(0).at(0).toInt() == static_cast<int>(vopa::training::BuildOutcome::Interrupted),
                  qPrintable(QString::fromStdString(f.messages.texts().back())));
         QVERIFY(statementsAfterStop.load() <= 1);
         QTRY_VERIFY(!ProgramFixture::window("creadblocale"));

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace vopa::build {
+namespace vopa::training {
 
 class BuildObserver {
 public:
@@ -34,4 +34,4 @@ public:
     virtual void animation(bool running) { (void)running; }
 };
 
-}  // namespace vopa::build
+}  // namespace vopa::training

@@ -20,7 +20,7 @@
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
 
-namespace vopa::build {
+namespace vopa::training {
 namespace {
 
 using util::ignoreErrors;
@@ -382,4 +382,4 @@ int stepNumber(const std::string& step) {
     return 0;
 }
 
-}  // namespace vopa::build
+}  // namespace vopa::training

@@ -11,7 +11,7 @@
 #include "BuildDriver.h"
 #include "BuildObserver.h"
 
-namespace vopa::build {
+namespace vopa::training {
 
 struct TableCheck {
     std::string table;
@@ -65,4 +65,4 @@ BuildSummary writeBuildReport(const BuildRecorder& recorder, const BuildResult& 
 // "x di y tabelle copiate completamente. Resoconto: C:\Vopa\Log\...".
 std::string summaryText(const BuildSummary& summary);
 
-}  // namespace vopa::build
+}  // namespace vopa::training

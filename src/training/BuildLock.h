@@ -11,7 +11,7 @@
 #include "platform/data/Connection.h"
 #include "state/GlobalState.h"
 
-namespace vopa::build {
+namespace vopa::training {
 
 class BuildLock {
 public:
@@ -31,4 +31,4 @@ private:
     bool held_ = false;
 };
 
-}  // namespace vopa::build
+}  // namespace vopa::training

@@ -18,7 +18,7 @@
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
 
-namespace vopa::build {
+namespace vopa::training {
 namespace {
 
 const char* const kReportFolder = "C:\\Vopa\\Log";
@@ -216,4 +216,4 @@ std::string summaryText(const BuildSummary& summary) {
     return copied + "Resoconto: " + summary.reportFile;
 }
 
-}  // namespace vopa::build
+}  // namespace vopa::training

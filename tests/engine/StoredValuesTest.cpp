@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "build/BuildReport.h"
+#include "training/BuildReport.h"
 #include "company/CompanyOpening.h"
 #include "config/ConnectionStrings.h"
 #include "config/SharedObjects.h"
@@ -58,13 +58,13 @@ TEST(StoredValues, TheRowCheckCountsProjectAndFunderTablesByName) {
     // A project's table that the company really has is checked, under its own name.
     SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE [L'Aquilone] (id int NULL)\nINSERT INTO [L'Aquilone] VALUES (1)");
 
-    const std::vector<build::TableCheck> checks = build::verifyCopy(f.g, "VoPaDatiAlfa");
+    const std::vector<training::TableCheck> checks = training::verifyCopy(f.g, "VoPaDatiAlfa");
 
     EXPECT_TRUE(Fixture::victimIntact());
-    const auto aquilone = std::find_if(checks.begin(), checks.end(), [](const build::TableCheck& c) { return c.table == "L'Aquilone"; });
+    const auto aquilone = std::find_if(checks.begin(), checks.end(), [](const training::TableCheck& c) { return c.table == "L'Aquilone"; });
     ASSERT_NE(aquilone, checks.end());
     EXPECT_EQ(aquilone->companyRows, 1);
-    for (const build::TableCheck& c : checks) EXPECT_EQ(c.table.find("drop"), std::string::npos) << c.table;
+    for (const training::TableCheck& c : checks) EXPECT_EQ(c.table.find("drop"), std::string::npos) << c.table;
 }
 
 TEST(StoredValues, TheDatabaseFolderAndNameAreTextInTheCreationAndTheLookups) {

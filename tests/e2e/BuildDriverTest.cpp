@@ -9,9 +9,9 @@
 #include <functional>
 #include <memory>
 
-#include "build/BuildDriver.h"
-#include "build/BuildLock.h"
-#include "build/BuildReport.h"
+#include "training/BuildDriver.h"
+#include "training/BuildLock.h"
+#include "training/BuildReport.h"
 #include "platform/text/Text.h"
 #include "company/CompanyOpening.h"
 #include "platform/files/Files.h"
@@ -20,12 +20,12 @@
 #include "support/TempDrive.h"
 
 using namespace vopa;
-using build::BuildOutcome;
+using training::BuildOutcome;
 using vopa::testing::SmallInstallation;
 
 namespace {
 
-struct RecordingObserver : build::BuildObserver {
+struct RecordingObserver : training::BuildObserver {
     std::vector<std::string> steps;
     std::vector<int> progressValues;
     std::vector<bool> animations;
@@ -57,7 +57,7 @@ TEST(BuildDriver, NoAtTheQuestionChangesNothing) {
     Fixture f;
     const int tables = f.companyTables();
     f.messages->queueAnswer(ui::Answer::No);
-    const build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Declined);
     EXPECT_TRUE(r.closeWindow);
     EXPECT_FALSE(f.trainingExists());
@@ -69,7 +69,7 @@ TEST(BuildDriver, NoAtTheQuestionChangesNothing) {
 TEST(BuildDriver, RefusesToBuildFromTheTrainingDatabaseItself) {
     Fixture f;
     f.g.CompanyDatabaseName = "vopadatitraining";
-    const build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Refused);
     EXPECT_FALSE(r.closeWindow);
     ASSERT_EQ(f.messages->boxes().size(), 1u);  // no question: nothing may start
@@ -79,26 +79,26 @@ TEST(BuildDriver, RefusesToBuildFromTheTrainingDatabaseItself) {
 
 TEST(BuildDriver, OnlyTheHeadOfficeBuilds) {
     Fixture f;
-    EXPECT_TRUE(build::officeAllowsBuild(f.g));
+    EXPECT_TRUE(training::officeAllowsBuild(f.g));
     f.g.CurrentOfficeNumber = 2;
-    EXPECT_FALSE(build::officeAllowsBuild(f.g));
+    EXPECT_FALSE(training::officeAllowsBuild(f.g));
     EXPECT_EQ(f.messages->boxes().size(), 1u);
 }
 
 TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     Fixture f;
     int copies = 0;
-    build::BuildOptions options;
-    options.copy = [&](state::GlobalState& g, build::BuildObserver&, int, std::vector<std::string>&) {
+    training::BuildOptions options;
+    options.copy = [&](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
         ++copies;
         // The copy runs on the new database's tables, before the registration.
-        EXPECT_EQ(g.ServerConnectionString, build::trainingString(g));
+        EXPECT_EQ(g.ServerConnectionString, training::trainingString(g));
         if (copies == 1) {
             EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 0);
         }
     };
     f.messages->queueAnswer(ui::Answer::Yes);
-    build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    training::BuildResult r = training::runBuild(f.observer, options, f.g);
     ASSERT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
     EXPECT_TRUE(r.closeWindow);
     EXPECT_EQ(copies, 1);
@@ -122,7 +122,7 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     double id = 1;
     company::openCompany(id, f.g);
     f.messages->queueAnswer(ui::Answer::Yes);
-    r = build::runBuild(f.observer, options, f.g);
+    r = training::runBuild(f.observer, options, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Completed);
     EXPECT_EQ(SmallInstallation::count("VoPaDatiTraining", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'avanzo'"), 0);
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 1);
@@ -143,7 +143,7 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     SmallInstallation::run("VoPaDatiTraining", "CREATE TABLE avanzo (x int)");
     SmallInstallation::run("VoPaDatiAlfa", "DROP TABLE ProgettiSedi");
     f.messages->queueAnswer(ui::Answer::Yes);
-    r = build::runBuild(f.observer, options, f.g);
+    r = training::runBuild(f.observer, options, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
     EXPECT_EQ(SmallInstallation::count("VoPaDatiTraining", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'avanzo'"), 0);
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAlfa", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'ProgettiSedi'"), 1);
@@ -155,7 +155,7 @@ TEST(BuildDriver, AnUnreachableServerReachesTheFirstHandlerAfterOneMessage) {
     // The server name of the configuration names a server that does not answer.
     vopa::files::writeTextFile("C:\\vopa\\NomeServer.txt", "altroserver");
     f.messages->queueAnswer(ui::Answer::Yes);
-    const build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
     EXPECT_FALSE(r.closeWindow);
     EXPECT_EQ(f.messages->boxes().size(), 2u);  // the question and the error
@@ -167,10 +167,10 @@ TEST(BuildDriver, AFailingCreationAbandonsTheBuildBeforeAnyTable) {
     // The company's configured data folder does not exist: the server cannot create the files.
     SmallInstallation::run("VoPaDatiAzienda", "UPDATE link_programma SET IndirizzoMdf = 'C:\\Manca'");
     bool copied = false;
-    build::BuildOptions options;
-    options.copy = [&](state::GlobalState&, build::BuildObserver&, int, std::vector<std::string>&) { copied = true; };
+    training::BuildOptions options;
+    options.copy = [&](state::GlobalState&, training::BuildObserver&, int, std::vector<std::string>&) { copied = true; };
     f.messages->queueAnswer(ui::Answer::Yes);
-    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
     EXPECT_FALSE(r.closeWindow);
     ASSERT_EQ(f.messages->boxes().size(), 2u);
@@ -225,7 +225,7 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         SmallInstallation::run("master", "CREATE DATABASE VoPaDatiTraining");
         const auto held = c.arrange();
         f.messages->queueAnswer(ui::Answer::Yes);
-        const build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+        const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
         EXPECT_EQ(r.outcome, c.outcome);
         EXPECT_FALSE(r.complete());
         ASSERT_FALSE(r.failures.empty());
@@ -248,14 +248,14 @@ TEST(BuildDriver, OnlyTablesWhoseRowsDidNotArriveAreIncomplete) {
     SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE UnMastro (idAutonumber int NULL, Mastro nvarchar(10) NULL, Descrizione nvarchar(50) NULL)\n"
                                            "INSERT INTO UnMastro VALUES (1, 'A', 'a')\n"
                                            "CREATE TABLE UnSottoMastro (x int NULL)");
-    build::BuildOptions options;
-    options.copy = [&](state::GlobalState&, build::BuildObserver& observer, int, std::vector<std::string>& incomplete) {
+    training::BuildOptions options;
+    options.copy = [&](state::GlobalState&, training::BuildObserver& observer, int, std::vector<std::string>& incomplete) {
         // UnSottoMastro failed once and was copied on a retry (both sides empty); UnMastro's row never came.
         observer.note("Copia non riuscita: UnSottoMastro: primo tentativo");
         incomplete.push_back("UnSottoMastro");
     };
     f.messages->queueAnswer(ui::Answer::Yes);
-    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
     ASSERT_EQ(r.outcome, BuildOutcome::Completed);
     EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnSottoMastro"), 0);
     EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnMastro"), 1);
@@ -268,15 +268,15 @@ TEST(BuildDriver, OnlyTablesWhoseRowsDidNotArriveAreIncomplete) {
 TEST(BuildDriver, AStopRequestEndsTheBuildAndRegistersNothing) {
     Fixture f;
     std::atomic<bool> stop{false};
-    build::BuildOptions options;
+    training::BuildOptions options;
     options.stop = &stop;
-    options.copy = [&](state::GlobalState& g, build::BuildObserver&, int, std::vector<std::string>&) {
+    options.copy = [&](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
         stop = true;
         g.ServerConnection.execute("SELECT 1");  // the next statement is not sent
         ADD_FAILURE() << "the copy went on after the stop request";
     };
     f.messages->queueAnswer(ui::Answer::Yes);
-    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Interrupted);
     EXPECT_FALSE(r.closeWindow);
     EXPECT_FALSE(r.complete());
@@ -289,12 +289,12 @@ TEST(BuildDriver, AStopRequestEndsTheBuildAndRegistersNothing) {
 TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
     vopa::testing::TempDrive drive;
     RecordingObserver observer;
-    build::BuildRecorder recorder(observer);
-    build::BuildResult result;
+    training::BuildRecorder recorder(observer);
+    training::BuildResult result;
     result.copyEnded = true;
-    const std::vector<build::TableCheck> checks = {{"ProgettiDettaglioAttività", 12, 12}, {"conti", 13, 2}};
-    const build::BuildSummary first = build::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
-    const build::BuildSummary second = build::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
+    const std::vector<training::TableCheck> checks = {{"ProgettiDettaglioAttività", 12, 12}, {"conti", 13, 2}};
+    const training::BuildSummary first = training::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
+    const training::BuildSummary second = training::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
     ASSERT_TRUE(first.written && second.written);
     EXPECT_NE(first.reportFile, second.reportFile);  // in the same second
     EXPECT_EQ(first.complete, 1);
@@ -312,10 +312,10 @@ TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
     const std::filesystem::path folder = vopa::files::mapPath("C:\\Vopa\\Log");
     std::filesystem::remove_all(folder);
     std::ofstream(folder) << "a file where the folder should be";
-    const build::BuildSummary refused = build::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
+    const training::BuildSummary refused = training::writeBuildReport(recorder, result, checks, "VoPaDatiAlfa");
     EXPECT_FALSE(refused.written);
     EXPECT_FALSE(refused.writeError.empty());
-    EXPECT_TRUE(contains(build::summaryText(refused), "Il resoconto non è stato scritto")) << build::summaryText(refused);
+    EXPECT_TRUE(contains(training::summaryText(refused), "Il resoconto non è stato scritto")) << training::summaryText(refused);
 }
 
 }  // namespace
@@ -327,14 +327,14 @@ namespace {
 TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
     Fixture f;
     const int tables = f.companyTables();
-    build::BuildLock first;
+    training::BuildLock first;
     state::GlobalState desk;
     desk.ComputerName = "PC_SEGRETERIA";
     ASSERT_EQ(first.acquire(desk), std::nullopt);
     ASSERT_TRUE(first.held());
 
     f.messages->queueAnswer(ui::Answer::Yes);
-    build::BuildResult r = build::runBuild(f.observer, {}, f.g);
+    training::BuildResult r = training::runBuild(f.observer, {}, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Refused);
     EXPECT_FALSE(r.closeWindow);
     ASSERT_EQ(f.messages->texts().size(), 2u);
@@ -344,7 +344,7 @@ TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
 
     first.release();
     f.messages->queueAnswer(ui::Answer::Yes);
-    r = build::runBuild(f.observer, {}, f.g);
+    r = training::runBuild(f.observer, {}, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
     // The build let the lock go: another one may start.
     EXPECT_EQ(first.acquire(desk), std::nullopt);
@@ -359,12 +359,12 @@ namespace {
 TEST(BuildDriver, TheRowCarriesTheAddressUserAndAFailureAfterTheCopyClosesTheWindow) {
     Fixture f;
     vopa::files::writeTextFile("C:\\vopa\\IndirizzoServer.txt", "Driver=SQL Server;Server=(local);UID=contabile;PWD=chiave;");
-    build::BuildOptions options;
-    options.copy = [](state::GlobalState& g, build::BuildObserver&, int, std::vector<std::string>&) {
+    training::BuildOptions options;
+    options.copy = [](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
         g.ServerConnectionString = "Driver=SQL Server;Server=altroserver;UID=;PWD=;database=VoPaDatiTraining;";
     };
     f.messages->queueAnswer(ui::Answer::Yes);
-    const build::BuildResult r = build::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
     EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
     EXPECT_TRUE(r.closeWindow);
     EXPECT_FALSE(r.complete());

@@ -6,7 +6,7 @@
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
 
-namespace vopa::build {
+namespace vopa::training {
 namespace {
 
 const char* const kTake =
@@ -72,4 +72,4 @@ void BuildLock::release() {
     util::ignoreErrors([&] { session_.close(); });
 }
 
-}  // namespace vopa::build
+}  // namespace vopa::training

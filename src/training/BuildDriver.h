@@ -13,7 +13,7 @@
 #include "BuildObserver.h"
 #include "state/GlobalState.h"
 
-namespace vopa::build {
+namespace vopa::training {
 
 // The copy step: fills the training database from the company database. It runs with ServerConnection
 // open on the training database's server and advances the progress through the observer.
@@ -92,4 +92,4 @@ BuildResult runBuild(BuildObserver& observer, const BuildOptions& options = {},
 // The message a completed build ends with: the summary, the incomplete tables, what went wrong.
 std::string closingText(const BuildResult& result);
 
-}  // namespace vopa::build
+}  // namespace vopa::training
