@@ -30,10 +30,10 @@ fuzzer_runtime() {
 }
 if command -v clang++ >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1 && fuzzer_runtime; then
   cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz -j "$jobs" --target fuzz_sql fuzz_batch
+  cmake --build --preset fuzz -j "$jobs" --target fuzz_sql fuzz_batch fuzz_tds
   corpus=$(mktemp -d)
   python3 tools/fuzz/seed_corpus.py . "$corpus/seeds" >/dev/null
-  for target in fuzz_sql fuzz_batch; do
+  for target in fuzz_sql fuzz_batch fuzz_tds; do
     mkdir -p "$corpus/$target"
     VOPA_FUZZ_STRICT=1 "build/fuzz/tools/fuzz/$target" -max_total_time=30 -max_len=4096 -timeout=10 \
       -print_final_stats=1 "$corpus/$target" "$corpus/seeds" 2>&1 | tail -n 12
