@@ -13,6 +13,7 @@ constexpr std::uint16_t kProcIdSwitch = 0xFFFF;
 constexpr std::uint8_t kBatchFlag = 0xFF;   // 7.2 and later
 constexpr std::uint8_t kNoExecFlag = 0xFE;  // 7.2 and later
 constexpr std::uint8_t kBatchFlag71 = 0x80;
+constexpr std::uint8_t kEncryptedParameter = 0x08;
 
 RequestHeaders readHeaders(Reader& r, std::uint32_t tdsVersion) {
     RequestHeaders h;
@@ -93,6 +94,7 @@ RpcRequest decodeRpc(ByteView payload, std::uint32_t tdsVersion) {
             RpcParameter p;
             p.name = r.bVarchar("parameter name");
             p.status = r.u8("parameter status");
+            if (p.status & kEncryptedParameter) r.fail("parameter " + p.name + " is encrypted, which is not supported");
             p.type = readTypeInfo(r);
             p.value = readValue(r, p.type);
             call.parameters.push_back(std::move(p));

@@ -170,6 +170,7 @@ Value dateFamilyValue(ByteView b, const TypeInfo& t) {
     if (t.type == TypeId::DateTimeOffsetN) {
         // Stored as UTC; the client's local time adds the offset.
         const auto offset = static_cast<std::int16_t>(readUnsigned(b.subspan(dateAt + 3, 2)));
+        if (offset < -840 || offset > 840) fail("time zone offset of " + std::to_string(offset) + " minutes");
         millis += std::int64_t{offset} * 60000;
     }
     return Value::date({millis});
@@ -534,13 +535,10 @@ Value readValue(Reader& r, const TypeInfo& t) {
         if (n == 0xFFFF) return Value::null();
         length = n;
     } else {
+        // A length of 0 is NULL for every type with a one-byte length (an empty string is sent as one space).
         length = r.u8("value length");
-        const bool variableText = t.type == TypeId::Char || t.type == TypeId::VarChar || t.type == TypeId::Binary ||
-                                  t.type == TypeId::VarBinary;
-        if (length == 0 && !variableText) return Value::null();
-        if (length == 0xFF && variableText) return Value::null();
-        if (!variableText && t.type != TypeId::DateN && t.type != TypeId::TimeN && t.type != TypeId::DateTime2N &&
-            t.type != TypeId::DateTimeOffsetN && !lengthAllowed(t.type, length))
+        if (length == 0) return Value::null();
+        if (isByteLength(t.type) && !lengthAllowed(t.type, length))
             r.fail("value of " + std::to_string(length) + " bytes for type " + hex(static_cast<std::uint8_t>(t.type)));
     }
     if (length > t.maxLength && t.type != TypeId::TimeN && t.type != TypeId::DateTime2N &&

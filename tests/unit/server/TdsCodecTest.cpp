@@ -273,6 +273,8 @@ TEST(TdsRequests, RpcParameterOfEveryType) {
         {"E7 FF FF " + c + " | FF FF FF FF FF FF FF FF", Value::null()},
         {"EF 04 00 " + c + " | 04 00 61 00 20 00", Value::string("a ")},
         {"A5 10 00 | 03 00 01 02 03", Value::string("\x01\x02\x03")},
+        {"27 10 | 00", Value::null()},
+        {"27 10 | 01 20", Value::string(" ")},
         {"AD 02 00 | 02 00 00 FF", Value::string(std::string("\0\xFF", 2))},
         {"23 FF FF FF 7F " + c + " | 02 00 00 00 68 69", Value::string("hi")},
         {"63 FE FF FF 7F " + c + " | 02 00 00 00 E8 00", Value::string("\xC3\xA8")},
@@ -460,6 +462,8 @@ TEST(TdsMalformed, RefusedWithAnError) {
         {"rpc smalldatetime minutes beyond the day", rpc, param("00 00 6F 04 04 00 00 A0 05")},
         {"rpc time scale 8", rpc, param("00 00 2A 08 08 00 00 00 00 00 00 00 00")},
         {"rpc bad guid length", rpc, param("00 00 24 08")},
+        {"rpc encrypted parameter", rpc, param("00 08 26 04 00")},
+        {"rpc datetimeoffset beyond 14 hours", rpc, param("00 00 2B 00 08 00 00 00 00 00 00 49 03")},
     };
     for (const Case& k : cases) EXPECT_THROW(k.decode(k.input), ProtocolError) << k.what;
 
