@@ -72,7 +72,9 @@ ByteView Reader::bytes(std::size_t count, const char* field) {
 }
 
 std::string Reader::utf16(std::size_t chars, const char* field) {
-    if (chars > remaining() / 2) need(chars * 2, field);
+    if (chars > remaining() / 2)
+        fail(std::string(field) + " needs " + std::to_string(chars) + " characters, " + std::to_string(remaining()) +
+             " bytes left");
     return utf16ToUtf8(bytes(chars * 2, field));
 }
 
