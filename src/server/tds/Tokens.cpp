@@ -7,8 +7,19 @@
 namespace vopa::tds {
 
 namespace {
+
 constexpr std::uint8_t kInterfaceTsql = 1;
+
+// Before 7.2 there are no (max) types: their values go as text, ntext and image.
+TypeInfo forVersion(TypeInfo t, std::uint32_t tdsVersion) {
+    if (tdsVersion >= version::k72 || !t.isPlp()) return t;
+    const Collation collation = t.collation;
+    t = t.type == TypeId::NVarChar ? TypeInfo::nText() : t.type == TypeId::BigVarChar ? TypeInfo::text() : TypeInfo::image();
+    t.collation = collation;
+    return t;
 }
+
+}  // namespace
 
 Bytes TokenWriter::take() {
     Bytes b = std::move(out_);
@@ -103,7 +114,8 @@ void TokenWriter::colMetadata(std::vector<Column> columns) {
     Writer w(out_);
     w.u8(token::kColMetadata);
     w.u16(static_cast<std::uint16_t>(columns.size()));
-    for (const Column& c : columns) {
+    for (Column& c : columns) {
+        c.type = forVersion(c.type, tdsVersion_);
         if (tdsVersion_ >= version::k72) w.u32(c.userType);
         else w.u16(static_cast<std::uint16_t>(c.userType));
         w.u16(c.flags);
@@ -171,7 +183,8 @@ void TokenWriter::returnStatus(std::int32_t value) {
     w.u32(static_cast<std::uint32_t>(value));
 }
 
-void TokenWriter::returnValue(std::uint16_t ordinal, std::string_view name, const TypeInfo& type, const Value& value) {
+void TokenWriter::returnValue(std::uint16_t ordinal, std::string_view name, const TypeInfo& declared, const Value& value) {
+    const TypeInfo type = forVersion(declared, tdsVersion_);
     Writer w(out_);
     w.u8(token::kReturnValue);
     w.u16(ordinal);

@@ -69,6 +69,7 @@ public:
     void envResetConnectionAck();
     // ERROR for severity above 10, INFO otherwise.
     void message(const ServerMessage& m);
+    // Before 7.2 a (max) column is sent as text, ntext or image.
     void colMetadata(std::vector<Column> columns);
     void row(std::span<const Value> values);
     void nbcRow(std::span<const Value> values);  // 7.3 and later: NULLs in a bitmap instead of the row

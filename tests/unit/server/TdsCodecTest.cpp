@@ -325,6 +325,13 @@ TEST(TdsTokens, LoginEnvironmentMessagesAndDone) {
     old.colMetadata({{"c", TypeInfo::intN(4), column::kNullable, 0, ""}});
     EXPECT_EQ(old.take(), hex("AB 14 00 | 45 16 00 00 | 02 | 00 | 02 00 6F 00 6B 00 | 01 73 00 | 01 70 00 | 01 00"
                               " | FD 10 00 C1 00 02 00 00 00 | 81 01 00 | 00 00 | 01 00 | 26 04 | 01 63 00"));
+    // ... and there is no nvarchar(max): it goes as ntext, a text pointer before its value.
+    old.colMetadata({{"c", TypeInfo::nVarChar(-1), column::kNullable, 0, ""}});
+    const Value ab[] = {Value::string("ab")};
+    old.row(ab);
+    EXPECT_EQ(old.take(), hex("81 01 00 | 00 00 | 01 00 | 63 FE FF FF 7F " + kCollation + " | 00 00 | 01 63 00"
+                              " | D1 10 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 | 00 00 00 00 00 00 00 00"
+                              " | 04 00 00 00 61 00 62 00"));
 }
 
 // One column of each type: its COLMETADATA TYPE_INFO and a ROW's value, as a client reads them.
