@@ -1,5 +1,6 @@
 #include "server/tds/Login7.h"
 
+#include <algorithm>
 #include <string>
 
 #include "server/tds/Protocol.h"

@@ -1,6 +1,6 @@
 #include "server/tds/Types.h"
 
-#include <cmath>
+#include <cctype>
 #include <cstring>
 #include <string>
 
