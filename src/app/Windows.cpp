@@ -21,8 +21,9 @@ W* Windows::obtain(QPointer<W>& slot) {
     // An unloaded window may still exist until its deletion is processed: it is not loaded any more.
     const bool loadedNow = slot && std::find(order_.begin(), order_.end(), slot.data()) != order_.end();
     if (!loadedNow) {
-        if (runEnded_) {
-            // A new run of the program: a new flow, on the shared state of this moment.
+        // A window loaded after the last one was unloaded starts a new run of the program, with a new
+        // flow; so does one loaded after the shared state was replaced.
+        if (!flow_ || runEnded_ || &flow_->state() != &state::globals()) {
             flow_ = std::make_unique<flow::ProgramFlow>(state::globals());
             runEnded_ = false;
         }
