@@ -13,7 +13,7 @@
 #include "platform/ui/MessageService.h"
 #include "MainWindow.h"
 #include "Windows.h"
-#include "state/GlobalState.h"
+#include "flow/ProgramFlow.h"
 
 namespace vopa::app {
 
@@ -94,7 +94,7 @@ BuildWindow::~BuildWindow() {
 void BuildWindow::activated() {
     if (building()) return;
     progress_->setValue(0);
-    if (!training::officeAllowsBuild(state::globals())) Windows::instance().unload(this);
+    if (Windows::instance().flow().officeAllowsBuild() != flow::BuildPermission::Allowed) Windows::instance().unload(this);
 }
 
 void BuildWindow::closeRequested() {
@@ -120,8 +120,8 @@ void BuildWindow::startBuild() {
     stop_ = false;
     closeAfterBuild_ = false;
     options_.stop = &stop_;
-    worker_ = QThread::create([this] {
-        const training::BuildResult result = training::runBuild(*observer_, options_, state::globals());
+    worker_ = QThread::create([this, &flow = Windows::instance().flow()] {
+        const training::BuildResult result = flow.runBuild(*observer_, options_);
         QMetaObject::invokeMethod(this, [this, result] { buildEnded(result); }, Qt::QueuedConnection);
     });
     worker_->start();

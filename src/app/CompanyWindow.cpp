@@ -11,11 +11,10 @@
 #include "Icons.h"
 #include "SignInWindow.h"
 #include "Windows.h"
-#include "state/GlobalState.h"
 
 namespace vopa::app {
 
-CompanyWindow::CompanyWindow(QWidget* parent) : ProgramWindow("Avvio_Azienda", parent), selection_(state::globals()) {
+CompanyWindow::CompanyWindow(QWidget* parent) : ProgramWindow("Avvio_Azienda", parent) {
     setWindowTitle("Gestione azienda");
     setMinimumWidth(420);
     auto* layout = new QVBoxLayout(this);
@@ -47,11 +46,11 @@ CompanyWindow::CompanyWindow(QWidget* parent) : ProgramWindow("Avvio_Azienda", p
 }
 
 void CompanyWindow::load() {
-    selection_.load();
+    std::string preselected;
+    const std::vector<signin::CompanyEntry>& companies = Windows::instance().flow().companiesToSwitchTo(preselected);
     list_->clear();
-    for (const signin::CompanyEntry& c : selection_.companies())
-        list_->addItem(QString::fromStdString(c.name), c.id);
-    list_->setEditText(QString::fromStdString(selection_.preselectedName()));
+    for (const signin::CompanyEntry& c : companies) list_->addItem(QString::fromStdString(c.name), c.id);
+    list_->setEditText(QString::fromStdString(preselected));
 }
 
 void CompanyWindow::unloading() {
@@ -61,13 +60,13 @@ void CompanyWindow::unloading() {
 
 void CompanyWindow::closeRequested() {
     openPending();
-    selection_.close();
+    Windows::instance().flow().endCompanySwitch();
     Windows::instance().unload(this);
 }
 
 void CompanyWindow::picked(int index) {
     if (index < 0) return;
-    selection_.choose(list_->itemData(index).toDouble());
+    chosenId_ = list_->itemData(index).toDouble();
     chosen_ = true;
     pending_ = true;
     close_->setFocus();
@@ -79,7 +78,7 @@ void CompanyWindow::picked(int index) {
 void CompanyWindow::openPending() {
     if (!pending_) return;
     pending_ = false;
-    selection_.openChosen();
+    Windows::instance().flow().switchCompany(chosenId_);
 }
 
 bool CompanyWindow::eventFilter(QObject* watched, QEvent* event) {

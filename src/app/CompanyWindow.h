@@ -4,7 +4,6 @@
 // the company database.
 
 #include "ProgramWindow.h"
-#include "signin/CompanySelection.h"
 
 class QComboBox;
 class QPushButton;
@@ -28,11 +27,11 @@ private:
     void picked(int index);
     void openPending();
 
-    signin::CompanySelection selection_;
     QComboBox* list_;
     QPushButton* close_;
     bool chosen_ = false;   // the operator picked a company in the list
     bool pending_ = false;  // a company was picked and is not opened yet
+    double chosenId_ = 0;   // the company picked last
 };
 
 }  // namespace vopa::app

@@ -12,10 +12,9 @@
 #include "CompanyWindow.h"
 #include "Icons.h"
 #include "Windows.h"
-#include "company/ProgramShell.h"
+#include "flow/ProgramFlow.h"
 #include "platform/sys/SystemInfo.h"
 #include "platform/ui/MessageService.h"
-#include "state/GlobalState.h"
 
 namespace vopa::app {
 namespace {
@@ -89,7 +88,7 @@ MainWindow::MainWindow(QWidget* parent) : ProgramWindow("avvio_1", parent) {
 }
 
 void MainWindow::load() {
-    if (!company::prepareMainWindow(state::globals())) {
+    if (!Windows::instance().flow().openMainWindow()) {
         // Without its company database the program cannot do anything: say so and end, instead of
         // leaving an invisible program behind.
         ui::messages().message("Il database dell'azienda non è raggiungibile: il programma termina.");
@@ -98,10 +97,11 @@ void MainWindow::load() {
 }
 
 void MainWindow::activated() {
-    auto& g = state::globals();
-    company::runMainWindowMaintenance(g);
-    combo1_->setEditText(QString::fromStdString(g.CompanyName));
-    text1_->setText(QString::fromStdString(g.CompanyName));
+    flow::ProgramFlow& flow = Windows::instance().flow();
+    flow.mainWindowActivated();
+    const QString company = QString::fromStdString(flow.state().CompanyName);
+    combo1_->setEditText(company);
+    text1_->setText(company);
 }
 
 void MainWindow::unloading() {
@@ -114,8 +114,7 @@ void MainWindow::changeCompany() {
 }
 
 void MainWindow::openBuild() {
-    // The build alters the company database and drops and creates a database on the server.
-    if (state::globals().UserRights[state::RightAdministrator] == 0) {
+    if (Windows::instance().flow().userMayBuild() == flow::BuildPermission::NotAdministrator) {
         ui::messages().message("Per creare il database di training servono i diritti di amministratore.");
         return;
     }
@@ -124,7 +123,7 @@ void MainWindow::openBuild() {
 }
 
 void MainWindow::endProgram() {
-    company::endProgram(state::globals());
+    Windows::instance().flow().endProgram();
     Windows::instance().unloadAll();
 }
 

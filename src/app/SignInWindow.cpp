@@ -14,7 +14,6 @@
 #include "StartupWindow.h"
 #include "Windows.h"
 #include "platform/sys/SystemInfo.h"
-#include "state/GlobalState.h"
 
 namespace vopa::app {
 
@@ -22,7 +21,8 @@ using signin::SignInBoxes;
 using signin::SignInOutcome;
 using signin::SignInProcedure;
 
-SignInWindow::SignInWindow(QWidget* parent) : ProgramWindow("About", parent), procedure_(state::globals()) {
+SignInWindow::SignInWindow(QWidget* parent)
+    : ProgramWindow("About", parent), procedure_(Windows::instance().flow().signIn()) {
     setWindowTitle(QString::fromStdString(sys::productName()));
     setMinimumWidth(380);
     auto* layout = new QVBoxLayout(this);
@@ -86,7 +86,7 @@ void SignInWindow::closeRequested() { Windows::instance().unloadAll(); }
 
 void SignInWindow::showEvent(QShowEvent* event) {
     // The window comes back after each company switch: its title says which company one signs in to.
-    const std::string& company = state::globals().CompanyName;
+    const std::string& company = Windows::instance().flow().state().CompanyName;
     setWindowTitle(QString::fromStdString(company.empty() ? sys::productName() : sys::productName() + " - " + company));
     ProgramWindow::showEvent(event);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // About: the sign-in. The operator types a user name and a password (a user without one sets it, typing
-// it twice); the sign-in procedure decides, this window shows the boxes it asks for and goes where the
-// procedure says.
+// it twice); the flow's sign-in step decides, this window shows the boxes it asks for and goes where
+// the step says.
 
 #include <memory>
 
@@ -37,7 +37,7 @@ private:
     void passwordWaitOver();
     void follow(signin::SignInOutcome outcome);
 
-    signin::SignInProcedure procedure_;
+    signin::SignInProcedure& procedure_;  // the flow's sign-in step, driven key by key
     QLineEdit* userName_;
     QLineEdit* password_;
     QLineEdit* confirmation_;

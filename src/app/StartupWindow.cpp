@@ -7,10 +7,8 @@
 #include "MainWindow.h"
 #include "SignInWindow.h"
 #include "Windows.h"
-#include "company/ProgramShell.h"
-#include "company/StartupMaintenance.h"
+#include "flow/ProgramFlow.h"
 #include "platform/sys/SystemInfo.h"
-#include "state/GlobalState.h"
 
 namespace vopa::app {
 
@@ -55,15 +53,9 @@ void StartupWindow::showDatabase(const QString& companyName) {
 }
 
 void StartupWindow::activated() {
-    auto& g = state::globals();
-    if (!companyOpened_) {
-        companyOpened_ = true;
-        company::prepareStartup(g);
-        showDatabase(QString::fromStdString(g.CompanyName));
-    }
-    company::runMaintenancePass(g);
-    const company::StartupDestination next = company::dispatchAfterStartup(g);
-    if (next == company::StartupDestination::MainWindow) {
+    const flow::StartupResult next = Windows::instance().flow().startUp(
+        0, [this](const std::string& companyName) { showDatabase(QString::fromStdString(companyName)); });
+    if (next.outcome == flow::StartupOutcome::MainWindow) {
         if (MainWindow* main = Windows::instance().main()) main->show();
     } else if (SignInWindow* signIn = Windows::instance().signIn()) {
         signIn->show();

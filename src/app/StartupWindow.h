@@ -30,7 +30,6 @@ private:
     QProgressBar* progress_;
     QLabel* label1_;
     QLabel* version_;
-    bool companyOpened_ = false;
 };
 
 }  // namespace vopa::app

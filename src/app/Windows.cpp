@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "SignInWindow.h"
 #include "StartupWindow.h"
+#include "state/GlobalState.h"
 
 namespace vopa::app {
 
@@ -20,11 +21,22 @@ W* Windows::obtain(QPointer<W>& slot) {
     // An unloaded window may still exist until its deletion is processed: it is not loaded any more.
     const bool loadedNow = slot && std::find(order_.begin(), order_.end(), slot.data()) != order_.end();
     if (!loadedNow) {
+        // A window loaded after the last one was unloaded starts a new run of the program, with a new
+        // flow; so does one loaded after the shared state was replaced.
+        if (!flow_ || runEnded_ || &flow_->state() != &state::globals()) {
+            flow_ = std::make_unique<flow::ProgramFlow>(state::globals());
+            runEnded_ = false;
+        }
         slot = new W();
         order_.emplace_back(slot.data());
         slot->load();
     }
     return slot.data();
+}
+
+flow::ProgramFlow& Windows::flow() {
+    if (!flow_) flow_ = std::make_unique<flow::ProgramFlow>(state::globals());
+    return *flow_;
 }
 
 StartupWindow* Windows::startup() { return obtain(startup_); }
@@ -48,8 +60,10 @@ void Windows::unload(ProgramWindow* window) {
     window->unloading();
     window->hide();
     window->deleteLater();
-    if (std::none_of(order_.begin(), order_.end(), [](const QPointer<ProgramWindow>& w) { return !w.isNull(); }))
+    if (std::none_of(order_.begin(), order_.end(), [](const QPointer<ProgramWindow>& w) { return !w.isNull(); })) {
+        runEnded_ = true;
         emit allUnloaded();
+    }
 }
 
 void Windows::unloadAll() {

@@ -4,7 +4,10 @@
 
 #include <QObject>
 #include <QPointer>
+#include <memory>
 #include <vector>
+
+#include "flow/ProgramFlow.h"
 
 namespace vopa::app {
 
@@ -26,6 +29,10 @@ public:
     SignInWindow* signIn();
     CompanyWindow* company();
     BuildWindow* build();
+
+    // The program's flow the windows drive. Once the last window is unloaded the run is over: the next
+    // window loaded starts a new run with a new flow, on the shared state of that moment.
+    flow::ProgramFlow& flow();
 
     // Whether a window of that name is loaded (names compared ignoring case).
     bool isLoaded(const QString& name) const;
@@ -52,6 +59,8 @@ private:
     QPointer<CompanyWindow> company_;
     QPointer<BuildWindow> build_;
     std::vector<QPointer<ProgramWindow>> order_;
+    std::unique_ptr<flow::ProgramFlow> flow_;
+    bool runEnded_ = false;
     bool ending_ = false;
 };
 

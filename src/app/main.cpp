@@ -12,14 +12,11 @@
 #include "ProgramApplication.h"
 #include "StartupWindow.h"
 #include "Windows.h"
-#include "company/ProgramShell.h"
 #include "config/ConfigFiles.h"
+#include "flow/ProgramFlow.h"
 #include "headless/HeadlessBuild.h"
 #include "platform/files/Files.h"
-#include "platform/sys/SystemInfo.h"
 #include "platform/ui/QtMessageService.h"
-#include "state/GlobalState.h"
-#include "util/Helpers.h"
 
 namespace {
 
@@ -46,14 +43,9 @@ int main(int argc, char* argv[]) {
     vopa::ui::QtMessageService qtMessages;
     vopa::ui::installMessageService(&qtMessages);
 
-    auto& g = vopa::state::globals();
-    g.ComputerName = vopa::sys::computerName();
-    vopa::util::sanitise(g.ComputerName);
-    g.ProgramFolder = vopa::sys::programFolder();
-
-    if (std::optional<std::string> problem = vopa::company::driveProblem())
-        vopa::ui::messages().endProgramAfter(*problem);
-    if (!vopa::files::fileExists(vopa::config::kServerAddressFile)) {
+    const vopa::flow::Preconditions preconditions = vopa::app::Windows::instance().flow().begin();
+    if (preconditions.driveProblem) vopa::ui::messages().endProgramAfter(*preconditions.driveProblem);
+    if (!preconditions.installed) {
         vopa::ui::messages().endProgramAfter(
             "Nessuna installazione configurata: manca " + std::string(vopa::config::kServerAddressFile) + " (" +
             vopa::files::mapPath(vopa::config::kServerAddressFile).string() +

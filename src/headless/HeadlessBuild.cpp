@@ -10,13 +10,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "training/BuildDriver.h"
-#include "company/CompanyOpening.h"
-#include "company/ProgramShell.h"
-#include "company/StartupMaintenance.h"
 #include "config/ConfigFiles.h"
+#include "flow/ProgramFlow.h"
 #include "platform/files/Files.h"
-#include "platform/sys/SystemInfo.h"
 #include "platform/ui/ConsoleMessageService.h"
 #include "signin/SignIn.h"
 #include "state/GlobalState.h"
@@ -163,74 +159,58 @@ int runHeadlessBuild(const std::vector<std::string>& arguments, const std::strin
     }
     ui::ConsoleMessageService messages(std::cerr, args.yes ? ui::Answer::Yes : ui::Answer::No);
     ui::installMessageService(&messages);
-    state::GlobalState& g = state::globals();
-    g.ProgramFolder = sys::programFolder();
-    if (!files::fileExists(config::kServerAddressFile)) {
+    flow::ProgramFlow flow(state::globals());
+    const flow::Preconditions preconditions = flow.begin();
+    if (!preconditions.installed) {
         std::cerr << program << "no installation under " << files::driveRoot('C').string() << " (missing "
                   << config::kServerAddressFile << ")\n";
         return 1;
     }
-
-    if (std::optional<std::string> problem = company::driveProblem()) {
-        std::cerr << program << *problem << "\n";
+    if (preconditions.driveProblem) {
+        std::cerr << program << *preconditions.driveProblem << "\n";
         return 1;
     }
 
-    // The start-up window's work, then the sign-in's, then the main window's: the same procedures.
-    company::prepareStartup(g);
-    if (args.company != 0) {
-        // The company asked for, or none: another company's data must never replace the training copy
-        // a nightly job expects.
-        const std::optional<std::string> database = company::registeredDatabase(args.company, g);
-        if (!database) {
-            std::cerr << program << "there is no company " << util::numberText(args.company)
-                      << " in the registry (link_programma)\n";
+    // The windows' steps straight through: start-up, sign-in, main window, build.
+    const flow::StartupResult startup = flow.startUp(args.company);
+    const std::string company = util::numberText(args.company);
+    switch (startup.outcome) {
+        case flow::StartupOutcome::NoSuchCompany:
+            std::cerr << program << "there is no company " << company << " in the registry (link_programma)\n";
             return 1;
-        }
-        g.CompanyDatabaseName = *database;
-        if (database->empty() || !company::databaseExists(g)) {
-            std::cerr << program << "the database " << *database << " of company " << util::numberText(args.company)
+        case flow::StartupOutcome::DatabaseMissing:
+            std::cerr << program << "the database " << startup.database << " of company " << company
                       << " is not on the server\n";
             return 1;
-        }
-        double id = args.company;
-        company::openCompany(id, g);
-        if (g.CompanyId != args.company) {
-            std::cerr << program << "company " << util::numberText(args.company) << " could not be opened\n";
+        case flow::StartupOutcome::CompanyNotOpened:
+            std::cerr << program << "company " << company << " could not be opened\n";
             return 1;
-        }
+        case flow::StartupOutcome::SignIn:
+            if (flow.signInWith(args.user, args.password) != signin::SignInOutcome::ShowMainWindow) {
+                std::cerr << program << "the sign-in of " << signin::normalise(args.user) << " failed\n";
+                return 1;
+            }
+            break;
+        case flow::StartupOutcome::MainWindow: break;
     }
-    company::runMaintenancePass(g);
-    signin::SignInProcedure signIn(g);
-    if (company::dispatchAfterStartup(g) == company::StartupDestination::SignIn) {
-        signIn.load();
-        signIn.activate();
-        signIn.boxes.userName = args.user;
-        signIn.userNameEntered();
-        signIn.boxes.password = args.password;
-        if (signIn.passwordEntered() != signin::SignInOutcome::ShowMainWindow) {
-            std::cerr << program << "the sign-in of " << signin::normalise(args.user) << " failed\n";
-            return 1;
-        }
-    }
-    if (!company::prepareMainWindow(g)) {
+    if (!flow.openMainWindow()) {
         std::cerr << program << "the company database cannot be reached\n";
         return 1;
     }
-    company::runMainWindowMaintenance(g);
-    if (g.UserRights[state::RightAdministrator] == 0) {
+    flow.mainWindowActivated();
+    if (flow.userMayBuild() == flow::BuildPermission::NotAdministrator) {
         std::cerr << program << signin::normalise(args.user) << " has not the administrator right the build needs\n";
         return 1;
     }
-    if (!training::officeAllowsBuild(g)) return 1;
-    std::cout << "company database: " << g.CompanyDatabaseName << std::endl;
+    if (flow.officeAllowsBuild() != flow::BuildPermission::Allowed) return 1;
+    std::cout << "company database: " << flow.state().CompanyDatabaseName << std::endl;
 
     TerminalObserver observer;
     training::BuildOptions options{training::standardCopyStep()};
     options.stop = &stopRequested;
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    const training::BuildResult result = training::runBuild(observer, options, g);
+    const training::BuildResult result = flow.runBuild(observer, options);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
     if (result.outcome == training::BuildOutcome::Declined || result.outcome == training::BuildOutcome::Refused) {
@@ -247,6 +227,8 @@ int runHeadlessBuild(const std::vector<std::string>& arguments, const std::strin
                   << files::mapPath(result.summary.reportFile).string() << ")" << std::endl;
     else
         std::cout << "; the report could not be written: " << result.summary.writeError << std::endl;
+    // The build is where the headless run ends: the end-of-program step (the suite's system data source,
+    // the company defaults of the registry) is the windows' door button and does not run here.
     return result.complete() ? 0 : 1;
 }
 

@@ -2,7 +2,6 @@
 
 #include "company/CompanyOpening.h"
 #include "company/Language.h"
-#include "company/ProgramShell.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
 #include "config/SharedObjects.h"
@@ -71,6 +70,22 @@ std::string readStoredPassword(const std::string& userName, state::GlobalState& 
     return stored;
 }
 
+bool companyHasUsers(state::GlobalState& g) {
+    bool usersPresent = true;
+    ignoreErrors([&] {
+        data::Recordset& rs = g.SharedRecordset;
+        if (rs.isOpen()) rs.close();
+        rs.open("AbilitazioneAccessi", g.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+        usersPresent = !rs.eof();
+    });
+    if (!usersPresent) {
+        for (std::size_t r = state::RightAdministrator; r <= state::RightIssuePayments; ++r) g.UserRights[r] = -1;
+        g.UserRights[state::RightProjects] = 0;
+        g.UserRights[state::RightDisabled] = 0;
+    }
+    return usersPresent;
+}
+
 std::string notAuthorisedText(const state::GlobalState& g) { return company::notAuthorisedMessage(g.LanguageCode); }
 
 void SignInProcedure::load() {
@@ -98,7 +113,7 @@ void SignInProcedure::load() {
 
 SignInOutcome SignInProcedure::activate() {
     executeShared(g_, scratchTableStatement(g_.ComputerName));
-    if (!company::companyHasUsers(g_)) {
+    if (!companyHasUsers(g_)) {
         config::resetSharedObjects(g_);
         executeShared(g_, "sp_configure 'query timeout',0 RECONFIGURE");
         return SignInOutcome::ShowStartWindow;

@@ -25,6 +25,11 @@ std::string normalise(std::string text);
 // The stored password of a user (the first name matching by LIKE), empty when none or no such user.
 std::string readStoredPassword(const std::string& userName, state::GlobalState& g = state::globals());
 
+// Whether the company database's AbilitazioneAccessi has rows (also true when it cannot be read, so
+// that an unreadable user table never lets anyone in without a sign-in). Without rows, the operator
+// gets every right but projects.
+bool companyHasUsers(state::GlobalState& g);
+
 // The sign-in's not-authorised text in the current language.
 std::string notAuthorisedText(const state::GlobalState& g = state::globals());
 

@@ -11,8 +11,8 @@
 
 #include "company/CompanyOpening.h"
 #include "company/Language.h"
-#include "company/ProgramShell.h"
 #include "company/StartupMaintenance.h"
+#include "flow/ProgramFlow.h"
 #include "support/ScriptedMessageService.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"
@@ -212,7 +212,7 @@ TEST(MainWindowMaintenance, FillsTheAdministeringOfficeFromTheRightColumn) {
                                            "INSERT INTO partitadoppia VALUES (3, 6, 7, 9)\n"
                                            "INSERT INTO acquisti VALUES (1, NULL, 4, 8)\n"
                                            "INSERT INTO progettitermine VALUES (1, NULL)");
-    company::runMainWindowMaintenance(f.g);
+    flow::ProgramFlow(f.g).mainWindowActivated();
     EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT SUM(IdSedeAmm * IDTransazione) FROM partitadoppia"),
               std::to_string(4 * 1 + 5 * 2 + 6 * 3));
     EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAlfa", "SELECT IdSedeAmm FROM acquisti"), "8");
@@ -223,14 +223,14 @@ TEST(StartupDispatch, ACompanyWithoutUsersGrantsEverythingButProjects) {
     Fixture f;
     double id = 2;
     company::openCompany(id, f.g);
-    EXPECT_EQ(company::dispatchAfterStartup(f.g), company::StartupDestination::MainWindow);
+    EXPECT_EQ(flow::ProgramFlow(f.g).dispatchAfterStartup(), flow::StartupOutcome::MainWindow);
     for (std::size_t r = state::RightAdministrator; r <= state::RightIssuePayments; ++r) EXPECT_EQ(f.g.UserRights[r], -1);
     EXPECT_EQ(f.g.UserRights[state::RightProjects], 0);
     EXPECT_EQ(f.g.UserRights[state::RightDisabled], 0);
     f.installation.addUser("VoPaDatiAlfa", {"anna", std::string("x")});
     f.g.SharedConnection.close();
     f.g.SharedConnection.open(f.g.CompanyConnectionString);
-    EXPECT_EQ(company::dispatchAfterStartup(f.g), company::StartupDestination::SignIn);
+    EXPECT_EQ(flow::ProgramFlow(f.g).dispatchAfterStartup(), flow::StartupOutcome::SignIn);
 }
 
 TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
@@ -239,7 +239,7 @@ TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
     company::openCompany(id, f.g);
     SmallInstallation::run("VoPaDatiAlfa", "UPDATE link_programma SET NomeAzienda = 'Alfa Nuova', nRoot = 'sa', "
                                            "qen_sql = 'q.mdb', Stringa_connessione_sql = NULL");
-    company::endProgram(f.g);
+    flow::ProgramFlow(f.g).endProgram();
     EXPECT_EQ(f.g.CompanyName, "Alfa Nuova");
     EXPECT_EQ(f.g.CompanyUser, "sa");
     EXPECT_EQ(f.g.OfficeId, 1);
@@ -257,10 +257,10 @@ namespace {
 
 // A drive root this user may not write or read is named with the permission it lacks, instead of
 // looking like an installation without companies.
-TEST(ProgramShell, ADriveRootThatCannotBeUsedIsNamed) {
+TEST(DriveCheck, ADriveRootThatCannotBeUsedIsNamed) {
     if (::geteuid() == 0) GTEST_SKIP() << "root ignores the permissions";
     vopa::testing::TempDrive drive;
-    EXPECT_EQ(company::driveProblem(), std::nullopt);
+    EXPECT_EQ(flow::driveProblem(), std::nullopt);
     const struct {
         std::filesystem::perms perms;
         const char* missing;
@@ -268,7 +268,7 @@ TEST(ProgramShell, ADriveRootThatCannotBeUsedIsNamed) {
                  {std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec, "lettura"}};
     for (const auto& c : cases) {
         std::filesystem::permissions(drive.root(), c.perms);
-        const std::optional<std::string> problem = company::driveProblem();
+        const std::optional<std::string> problem = flow::driveProblem();
         std::filesystem::permissions(drive.root(), std::filesystem::perms::owner_all);
         ASSERT_TRUE(problem.has_value()) << c.missing;
         EXPECT_NE(problem->find(drive.root().string()), std::string::npos) << *problem;
