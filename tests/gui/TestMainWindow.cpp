@@ -1,6 +1,6 @@
-// The main window: switching company, the build window's door, and the end of the program.
+// The main window: the build window's door, a build through the window, and the end of the program.
+// (Switching company is driven in TestSignInWindow.)
 
-#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -32,25 +32,6 @@ class TestMainWindow : public QObject {
     }
 
 private slots:
-    void switchingCompanyLeadsToTheSignInOfTheOtherCompany() {
-        ProgramFixture f;
-        signInAs("admin", "segreta");
-        click("avvio_1", "Command15");
-        QTRY_VERIFY(ProgramFixture::visible("Avvio_Azienda"));
-        QVERIFY(!ProgramFixture::visible("avvio_1"));
-        QCOMPARE(ProgramFixture::window("Avvio_Azienda")->windowTitle(), QString("Gestione azienda"));
-        auto* list = ProgramFixture::control<QComboBox>("Avvio_Azienda", "DataAzienda");
-        QCOMPARE(list->count(), 2);
-        QCOMPARE(list->currentText(), QString("Alfa Onlus"));
-        emit list->activated(list->findText("Beta Sud"));
-        QCOMPARE(QString::fromStdString(vopa::state::globals().CompanyDatabaseName), QString("VoPaDatiBeta"));
-        click("Avvio_Azienda", "cmdClose");
-        QTRY_VERIFY(ProgramFixture::visible("About"));
-        QVERIFY(!ProgramFixture::window("Avvio_Azienda"));
-        signInAs("admin", "segreta");
-        QTRY_COMPARE(ProgramFixture::control<QLineEdit>("avvio_1", "Text1")->text(), QString("Beta Sud"));
-    }
-
     void exportNeedsTheAdministratorRight() {
         ProgramFixture f;
         signInAs("semplice", "pwd");
