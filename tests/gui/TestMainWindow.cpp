@@ -1,5 +1,4 @@
-// The main window: the build window's door, a build through the window, and the end of the program.
-// (Switching company is driven in TestSignInWindow.)
+// The main window's build door: who may open the build window, a build through it, and stopping one.
 
 #include <QLabel>
 #include <QProgressBar>
@@ -16,7 +15,6 @@
 #include "app/StartupWindow.h"
 
 using vopa::testing::ProgramFixture;
-using vopa::testing::readFile;
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -142,18 +140,6 @@ private slots:
         for (const vopa::ui::MessageBox& box : f.messages.boxes())
             warned = warned || (box.icon == vopa::ui::Icon::Exclamation && box.text.find("FILECOPY") != std::string::npos);
         QVERIFY2(warned, "no warning for the missing clip");
-    }
-
-    void theEndOfTheProgramRegistersTheSystemDataSource() {
-        ProgramFixture f;
-        signInAs("admin", "segreta");
-        QSignalSpy ended(&vopa::app::Windows::instance(), &vopa::app::Windows::allUnloaded);
-        click("avvio_1", "Command7");
-        QCOMPARE(ended.count(), 1);
-        for (const char* name : {"Avvio", "About", "avvio_1"}) QVERIFY(!ProgramFixture::window(name));
-        const std::string system = readFile(f.drive.odbcSystemFile());
-        QVERIFY2(system.find("[Qen_Server]") != std::string::npos, system.c_str());
-        QVERIFY2(system.find("VoPaDatiAlfa") != std::string::npos, system.c_str());
     }
 };
 
