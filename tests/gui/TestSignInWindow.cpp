@@ -86,7 +86,8 @@ private slots:
         start();
         kFocusCases[row].keys();
         QTRY_COMPARE(focused(), QString(kFocusCases[row].focus));
-        if (kFocusCases[row].selected) QTRY_COMPARE(box(kFocusCases[row].focus)->selectedText(), QString(kFocusCases[row].selected));
+        if (const char* selected = kFocusCases[row].selected)
+            QTRY_COMPARE(box(kFocusCases[row].focus)->selectedText(), QString(selected));
     }
 
     void afterACompanySwitchTheSignInIsEmptyAndNamesTheNewCompany() {

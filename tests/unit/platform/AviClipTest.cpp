@@ -344,7 +344,8 @@ TEST(AviClipHeader, RefusesWhatItCannotPlayWithAMessageNamingTheFault) {
          "frame 0 holds 14 bytes, 24 needed"},
         // RLE data that ends inside a run.
         {"lone count byte", [](TinyClip& c, Bytes& b) { c.frames.push_back({5, 1, 3}); b = build(c); }, "frame 1"},
-        {"move without its offsets", [](TinyClip& c, Bytes& b) { c.frames.push_back({0, 2, 1}); b = build(c); }, "frame 1"},
+        {"move without its offsets",
+         [](TinyClip& c, Bytes& b) { c.frames.push_back({0, 2, 1}); b = build(c); }, "frame 1"},
         {"literal shorter than its count",
          [](TinyClip& c, Bytes& b) { c.frames.push_back({0, 5, 1, 2, 3}); b = build(c); }, "frame 1"},
     };
@@ -439,7 +440,8 @@ Copies truncations(const Bytes& whole) {
             for (const std::size_t n : {edge - 1, edge, edge + 1})
                 if (n < whole.size()) lengths.insert(n);
     Copies out;
-    for (const std::size_t n : lengths) out.emplace_back("cut at " + std::to_string(n), Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(n)));
+    for (const std::size_t n : lengths)
+        out.emplace_back("cut at " + std::to_string(n), Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(n)));
     return out;
 }
 
