@@ -40,6 +40,13 @@ void pickCompany(const char* name) {
     emit list->activated(list->findText(name));
 }
 
+// The end of the program registers the system data source of the current company.
+void systemDataSourceRegistered(ProgramFixture& f) {
+    const std::string system = readFile(f.drive.odbcSystemFile());
+    QVERIFY2(system.find("[Qen_Server]") != std::string::npos, system.c_str());
+    QVERIFY2(system.find("VoPaDatiAlfa") != std::string::npos, system.c_str());
+}
+
 const char* const kWindows[] = {"Avvio", "About", "avvio_1", "Avvio_Azienda", "creadblocale"};
 
 struct Case {
@@ -71,12 +78,14 @@ const Case kCases[] = {
      },
      nullptr, nullptr},
     {"avvio_1", "after the sign-in", [](ProgramFixture&) { ProgramFixture::signInAs("admin", "segreta"); },
-     nullptr,
-     [](ProgramFixture& f) {
-         // As the door button: the end of the program registers the system data source.
-         const std::string system = readFile(f.drive.odbcSystemFile());
-         QVERIFY2(system.find("[Qen_Server]") != std::string::npos, system.c_str());
-     }},
+     nullptr, systemDataSourceRegistered},
+    // The exit button itself.
+    {"avvio_1", "by its door button",
+     [](ProgramFixture&) {
+         ProgramFixture::signInAs("admin", "segreta");
+         ProgramFixture::click("avvio_1", "Command7");
+     },
+     nullptr, systemDataSourceRegistered},
     {"Avvio_Azienda", "before a company is chosen",
      [](ProgramFixture& f) {
          openCompanyWindow();

@@ -1,6 +1,5 @@
-// The main window: switching company, the build window's door, and the end of the program.
+// The main window's build door: who may open the build window, a build through it, and stopping one.
 
-#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,7 +15,6 @@
 #include "app/StartupWindow.h"
 
 using vopa::testing::ProgramFixture;
-using vopa::testing::readFile;
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -32,25 +30,6 @@ class TestMainWindow : public QObject {
     }
 
 private slots:
-    void switchingCompanyLeadsToTheSignInOfTheOtherCompany() {
-        ProgramFixture f;
-        signInAs("admin", "segreta");
-        click("avvio_1", "Command15");
-        QTRY_VERIFY(ProgramFixture::visible("Avvio_Azienda"));
-        QVERIFY(!ProgramFixture::visible("avvio_1"));
-        QCOMPARE(ProgramFixture::window("Avvio_Azienda")->windowTitle(), QString("Gestione azienda"));
-        auto* list = ProgramFixture::control<QComboBox>("Avvio_Azienda", "DataAzienda");
-        QCOMPARE(list->count(), 2);
-        QCOMPARE(list->currentText(), QString("Alfa Onlus"));
-        emit list->activated(list->findText("Beta Sud"));
-        QCOMPARE(QString::fromStdString(vopa::state::globals().CompanyDatabaseName), QString("VoPaDatiBeta"));
-        click("Avvio_Azienda", "cmdClose");
-        QTRY_VERIFY(ProgramFixture::visible("About"));
-        QVERIFY(!ProgramFixture::window("Avvio_Azienda"));
-        signInAs("admin", "segreta");
-        QTRY_COMPARE(ProgramFixture::control<QLineEdit>("avvio_1", "Text1")->text(), QString("Beta Sud"));
-    }
-
     void exportNeedsTheAdministratorRight() {
         ProgramFixture f;
         signInAs("semplice", "pwd");
@@ -161,18 +140,6 @@ private slots:
         for (const vopa::ui::MessageBox& box : f.messages.boxes())
             warned = warned || (box.icon == vopa::ui::Icon::Exclamation && box.text.find("FILECOPY") != std::string::npos);
         QVERIFY2(warned, "no warning for the missing clip");
-    }
-
-    void theEndOfTheProgramRegistersTheSystemDataSource() {
-        ProgramFixture f;
-        signInAs("admin", "segreta");
-        QSignalSpy ended(&vopa::app::Windows::instance(), &vopa::app::Windows::allUnloaded);
-        click("avvio_1", "Command7");
-        QCOMPARE(ended.count(), 1);
-        for (const char* name : {"Avvio", "About", "avvio_1"}) QVERIFY(!ProgramFixture::window(name));
-        const std::string system = readFile(f.drive.odbcSystemFile());
-        QVERIFY2(system.find("[Qen_Server]") != std::string::npos, system.c_str());
-        QVERIFY2(system.find("VoPaDatiAlfa") != std::string::npos, system.c_str());
     }
 };
 

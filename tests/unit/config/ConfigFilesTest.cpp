@@ -105,9 +105,6 @@ TEST(ConnectionStrings, SpellTheKeyWordsExactly) {
               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Vopa\\Files\\Sede1.mdb;");
 }
 
-}  // namespace
-
-namespace {
 
 TEST(ConnectionStrings, DatabaseOptionsInOrder) {
     std::vector<std::string> training = config::databaseOptionStatements("VoPaDatiTraining", true);

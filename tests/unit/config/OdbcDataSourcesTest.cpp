@@ -50,6 +50,7 @@ extern "C" BOOL ConfigDSN(HWND parent, WORD request, LPCSTR driver, LPCSTR attri
 #include <vector>
 
 #include "config/OdbcDataSources.h"
+#include "support/TempDrive.h"
 
 namespace config = vopa::config;
 namespace fs = std::filesystem;
@@ -67,27 +68,9 @@ std::string readBytes(const fs::path& path) {
     return out.str();
 }
 
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
-// Sections of an odbc.ini as written by the installer ("[name]", "key=value"); empty when missing.
 IniFile parseIni(const fs::path& path) {
     IniFile ini;
-    std::istringstream in(readBytes(path));
-    std::string line;
-    Section* current = nullptr;
-    while (std::getline(in, line)) {
-        line = trim(line);
-        if (line.empty()) continue;
-        if (line.front() == '[' && line.back() == ']') {
-            current = &ini[line.substr(1, line.size() - 2)];
-        } else if (const auto eq = line.find('='); eq != std::string::npos && current != nullptr) {
-            (*current)[trim(line.substr(0, eq))] = trim(line.substr(eq + 1));
-        }
-    }
+    for (const std::string& name : vopa::testing::iniSections(path)) ini[name] = vopa::testing::iniSection(path, name);
     return ini;
 }
 
@@ -224,76 +207,70 @@ TEST(OdbcDataSources, AttributeLists) {
 // ---------------------------------------------------------------------------------------------------
 // Registration through the installer.
 
-TEST(OdbcDataSources, EachRequestWritesItsOwnFile) {
+TEST(OdbcDataSources, RegistrationWritesTheProfileEntryThenCallsTheDriversSetup) {
+    const std::string thirtyOne = "Qen_abcdefghijklmnopqrstuvwxyz1";  // 31 characters
     const struct {
+        const char* what;
         std::uint16_t request;
-        bool system;
-        const char* setupCall;  // what the setup routine is asked: the installer turns 4 into 1 in system mode
+        std::int32_t kind;
+        std::string name, description;
+        int probeAnswer;
+        bool removeSystemFile;
+        std::int32_t result;
+        bool system;              // the entry goes to the system file, else to the user's
+        std::string section;      // as written, in Windows-1252; empty: no entry is written
+        std::string description1252;
+        std::string setupCall;    // empty: the setup routine is not reached
+        std::string setupDriver;
     } cases[] = {
-        {1, false, "mode=1 request=1 parent=null"},
-        {2, false, "mode=1 request=2 parent=null"},
-        {4, true, "mode=2 request=1 parent=null"},
+        {"add", 1, 2, "Qen_server", "Dati", 1, false, 1, false, "Qen_server", "Dati", "mode=1 request=1", "SQL Server"},
+        {"configure", 2, 2, "Qen_server", "Dati", 1, false, 1, false, "Qen_server", "Dati", "mode=1 request=2",
+         "SQL Server"},
+        // The installer turns request 4 into 1 in system mode.
+        {"add system", 4, 2, "Qen_server", "Dati", 1, false, 1, true, "Qen_server", "Dati", "mode=2 request=1",
+         "SQL Server"},
+        {"31 characters", 1, 2, thirtyOne, "Dati", 1, false, 1, false, thirtyOne.substr(0, 30), "Dati",
+         "mode=1 request=1", "SQL Server"},
+        {"30 characters", 1, 2, thirtyOne.substr(0, 30), "Dati", 1, false, 1, false, thirtyOne.substr(0, 30), "Dati",
+         "mode=1 request=1", "SQL Server"},
+        // 31 characters, 32 bytes in UTF-8: the cut counts characters, not UTF-8 bytes.
+        {"accents", 1, 2, "Qen_Società_abcdefghijklmnopqrs", "Dati Società", 1, false, 1, false,
+         "Qen_Societ\xE0_abcdefghijklmnopqr", "Dati Societ\xE0", "mode=1 request=1", "SQL Server"},
+        // The profile entry always names "SQL Server", whatever the kind.
+        {"Access", 1, 1, "Qen_Azienda", "Dati", 1, false, 1, false, "Qen_Azienda", "Dati", "mode=1 request=1",
+         "Microsoft Access Driver (*.mdb)"},
+        {"unknown kind", 1, 5, "Qen_Temp", "Dati", 1, false, 0, false, "Qen_Temp", "Dati", "", ""},
+        // The installer's own refusal is the result; the entry stays.
+        {"setup refuses", 1, 2, "Qen_server", "Dati", 0, false, 0, false, "Qen_server", "Dati", "mode=1 request=1",
+         "SQL Server"},
+        // A refused profile write ends the registration before the installer call.
+        {"system file cannot be written", 4, 2, "Qen_server", "Dati", 1, true, 0, true, "", "", "", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("request " + std::to_string(c.request));
+        SCOPED_TRACE(c.what);
         InstallerSandbox sandbox;
+        if (c.removeSystemFile) fs::remove(sandbox.systemFile());
         const ChildOutcome outcome =
-            sandbox.run(registration(c.request, 2, "Qen_server", "VoPaDati", "Dati Prova", "SRV01"));
+            sandbox.run(registration(c.request, c.kind, c.name, "VoPaDati", c.description, "SRV"), c.probeAnswer);
         ASSERT_TRUE(outcome.completed);
-        EXPECT_EQ(outcome.result, 1);
+        EXPECT_EQ(outcome.result, c.result);
         EXPECT_EQ(outcome.modeAfter, unsigned{ODBC_BOTH_DSN});
-
-        const IniFile written = parseIni(c.system ? sandbox.systemFile() : sandbox.userFile());
-        const IniFile other = parseIni(c.system ? sandbox.userFile() : sandbox.systemFile());
-        EXPECT_EQ(written, (IniFile{{"Qen_server", expectedEntry("VoPaDati", "Dati Prova", "SRV01")}}));
-        EXPECT_TRUE(other.empty());
-
-        EXPECT_EQ(readLines(sandbox.probeLog()),
-                  (std::vector<std::string>{c.setupCall, "driver=SQL Server", "DSN=Qen_server",
-                                            "Description=Dati Prova", "SERVER=SRV01", "DBQ=VoPaDati"}));
+        const IniFile expected =
+            c.section.empty() ? IniFile{} : IniFile{{c.section, expectedEntry("VoPaDati", c.description1252, "SRV")}};
+        EXPECT_EQ(parseIni(c.system ? sandbox.systemFile() : sandbox.userFile()), expected);
+        EXPECT_TRUE(parseIni(c.system ? sandbox.userFile() : sandbox.systemFile()).empty());
+        if (c.setupCall.empty()) {
+            EXPECT_FALSE(fs::exists(sandbox.probeLog()));
+        } else {
+            EXPECT_EQ(readLines(sandbox.probeLog()),
+                      (std::vector<std::string>{c.setupCall + " parent=null", "driver=" + c.setupDriver,
+                                                "DSN=" + c.section, "Description=" + c.description1252,
+                                                "SERVER=SRV", "DBQ=VoPaDati"}));
+        }
         for (const fs::path& file : {sandbox.userFile(), sandbox.systemFile(), sandbox.probeLog()}) {
             const std::string bytes = readBytes(file);
             EXPECT_EQ(bytes.find("mario"), std::string::npos) << file;
             EXPECT_EQ(bytes.find("segreta"), std::string::npos) << file;
-        }
-    }
-}
-
-TEST(OdbcDataSources, NameCutDriverKindAndCharacterSet) {
-    const std::string thirtyOne = "Qen_abcdefghijklmnopqrstuvwxyz1";  // 31 characters
-    const struct {
-        std::int32_t kind;
-        std::string name;
-        std::string description;
-        std::string section;      // as written, in Windows-1252
-        std::string description1252;
-        std::string setupDriver;  // empty: the setup routine is not reached
-    } cases[] = {
-        {2, thirtyOne, "Dati", thirtyOne.substr(0, 30), "Dati", "SQL Server"},
-        {2, thirtyOne.substr(0, 30), "Dati", thirtyOne.substr(0, 30), "Dati", "SQL Server"},
-        // 31 characters, 32 bytes in UTF-8: the cut counts characters, not UTF-8 bytes.
-        {2, "Qen_Società_abcdefghijklmnopqrs", "Dati Società", "Qen_Societ\xE0_abcdefghijklmnopqr",
-         "Dati Societ\xE0", "SQL Server"},
-        {1, "Qen_Azienda", "Dati", "Qen_Azienda", "Dati", "Microsoft Access Driver (*.mdb)"},
-        {5, "Qen_Temp", "Dati", "Qen_Temp", "Dati", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name + " kind " + std::to_string(c.kind));
-        InstallerSandbox sandbox;
-        const ChildOutcome outcome = sandbox.run(registration(1, c.kind, c.name, "VoPaDati", c.description, "SRV"));
-        ASSERT_TRUE(outcome.completed);
-        // The profile entry always names "SQL Server", whatever the kind.
-        EXPECT_EQ(parseIni(sandbox.userFile()),
-                  (IniFile{{c.section, expectedEntry("VoPaDati", c.description1252, "SRV")}}));
-        if (c.setupDriver.empty()) {
-            EXPECT_EQ(outcome.result, 0);
-            EXPECT_FALSE(fs::exists(sandbox.probeLog()));
-        } else {
-            EXPECT_EQ(outcome.result, 1);
-            EXPECT_EQ(readLines(sandbox.probeLog()),
-                      (std::vector<std::string>{"mode=1 request=1 parent=null", "driver=" + c.setupDriver,
-                                                "DSN=" + c.section, "Description=" + c.description1252,
-                                                "SERVER=SRV", "DBQ=VoPaDati"}));
         }
     }
 }
@@ -308,38 +285,7 @@ TEST(OdbcDataSources, RegisteringAgainReplacesTheEntry) {
     EXPECT_EQ(parseIni(sandbox.userFile()),
               (IniFile{{"Qen_server", expectedEntry("VoPaDatiDue", "Dati Due", "NEW")},
                        {"Qen_Temp", expectedEntry("VoPaDatiTemp", "Dati Uno", "LOCAL")}}));
-    const std::string bytes = readBytes(sandbox.userFile());
-    EXPECT_EQ(bytes.find("[Qen_server]"), bytes.rfind("[Qen_server]")) << bytes;
-}
-
-TEST(OdbcDataSources, ResultAndFailures) {
-    const struct {
-        const char* what;
-        std::uint16_t request;
-        int probeAnswer;
-        bool removeSystemFile;
-        std::int32_t result;
-        bool setupReached;
-    } cases[] = {
-        {"setup routine accepts", 1, 1, false, 1, true},
-        // The installer's own refusal is the result; the entry stays.
-        {"setup routine refuses", 1, 0, false, 0, true},
-        // A refused profile write ends the registration before the installer call.
-        {"system file cannot be written", 4, 1, true, 0, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        InstallerSandbox sandbox;
-        if (c.removeSystemFile) fs::remove(sandbox.systemFile());
-        const ChildOutcome outcome =
-            sandbox.run(registration(c.request, 2, "Qen_server", "VoPaDati", "Dati", "SRV"), c.probeAnswer);
-        ASSERT_TRUE(outcome.completed);
-        EXPECT_EQ(outcome.result, c.result);
-        EXPECT_EQ(outcome.modeAfter, unsigned{ODBC_BOTH_DSN});
-        EXPECT_EQ(fs::exists(sandbox.probeLog()), c.setupReached);
-        if (c.setupReached) EXPECT_EQ(parseIni(sandbox.userFile()).count("Qen_server"), 1u);
-        else EXPECT_FALSE(parseIni(sandbox.userFile()).contains("Qen_server"));
-    }
+    EXPECT_EQ(vopa::testing::iniSections(sandbox.userFile()).size(), 2u);
 }
 
 }  // namespace

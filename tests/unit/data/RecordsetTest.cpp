@@ -168,9 +168,6 @@ TEST(ConnectionStrings, ReadKeysCaseInsensitively) {
               "C:\\a b\\x.mdb");
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(RecordsetTest, PendingChangesAreSavedWhenTheCursorMoves) {
     Recordset rs;

@@ -109,9 +109,6 @@ TEST(TextFiles, WriterReplacesTheFileWithExactlyTheText) {
     EXPECT_THROW(files::deleteFile("C:\\vopa\\NomeServerLocal.txt"), files::FileError);
 }
 
-}  // namespace
-
-namespace {
 
 TEST(DriveMapper, DriveRootsComeFromTheEnvironmentOrBesideDriveC) {
     TempDrive drive;

@@ -27,19 +27,15 @@ TEST(ScriptedMessages, RecordsBoxesAndAnswersQuestionsFromTheQueue) {
     EXPECT_TRUE(script->problems().empty());
 }
 
-TEST(ScriptedMessages, ReportsScriptingFaults) {
+TEST(ScriptedMessages, ReportsScriptingFaultsAndInternalFailuresOfTheEngine) {
     ui::ScriptedMessageService service;
     service.show({"unexpected question", "", ui::Buttons::YesNo, ui::Icon::None});
     EXPECT_EQ(service.problems().size(), 1u);
-
     service.clear();
     service.queueAnswer(ui::Answer::Yes);
     service.show({"ok box", "", ui::Buttons::Ok, ui::Icon::None});
     EXPECT_EQ(service.problems(), std::vector<std::string>{"1 queued answer(s) left unused"});
-}
-
-TEST(ScriptedMessages, AnInternalFailureOfTheEngineShownToTheUserIsAFault) {
-    ui::ScriptedMessageService service;
+    service.clear();
     service.show({"Errore 208: Invalid object name 'x'.", "", ui::Buttons::Ok, ui::Icon::Exclamation});
     EXPECT_TRUE(service.problems().empty());
     service.show({"Errore 50000: Internal error of the embedded engine: no such column", "", ui::Buttons::Ok,

@@ -37,9 +37,6 @@ TEST(Text, ConvertsWindows1252BothWays) {
     EXPECT_EQ(text::toWindows1252("\xE0"), "\xE0");
 }
 
-}  // namespace
-
-namespace {
 
 TEST(Text, ReadsMalformedUtf8AsSingleBytes) {
     struct Case {
