@@ -6,8 +6,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
 
 #include "training/BuildDriver.h"
 #include "training/BuildLock.h"
@@ -47,11 +45,24 @@ struct Fixture {
         company::openCompany(id, g);
         g.CurrentOfficeNumber = 1;
     }
+    // The operator answers Yes to the question.
+    training::BuildResult build(const training::BuildOptions& options = {}) {
+        messages->queueAnswer(ui::Answer::Yes);
+        return training::runBuild(observer, options, g);
+    }
     bool trainingExists() {
         return SmallInstallation::count("master", "SELECT name FROM master.dbo.sysdatabases WHERE name = 'VoPaDatiTraining'") == 1;
     }
     int companyTables() { return SmallInstallation::count("VoPaDatiAlfa", "SELECT * FROM INFORMATION_SCHEMA.TABLES"); }
 };
+
+int tablesNamed(const std::string& database, const std::string& table) {
+    return SmallInstallation::count(database, "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = '" + table + "'");
+}
+int trainingRegistrations() {
+    return SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'");
+}
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(BuildDriver, NoAtTheQuestionChangesNothing) {
     Fixture f;
@@ -94,11 +105,10 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
         // The copy runs on the new database's tables, before the registration.
         EXPECT_EQ(g.ServerConnectionString, training::trainingString(g));
         if (copies == 1) {
-            EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 0);
+            EXPECT_EQ(trainingRegistrations(), 0);
         }
     };
-    f.messages->queueAnswer(ui::Answer::Yes);
-    training::BuildResult r = training::runBuild(f.observer, options, f.g);
+    training::BuildResult r = f.build(options);
     ASSERT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
     EXPECT_TRUE(r.closeWindow);
     EXPECT_EQ(copies, 1);
@@ -115,17 +125,16 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
                                         "WHERE dbname = 'VoPaDatiTraining'"),
               "Training Sede|VoPaDatiTraining|Qen_locale_sql.mdb|Qen_locale_sql.mdb|(local)|0");
     // The build also brought the company database up to date (a column of the build's own statements).
-    EXPECT_EQ(SmallInstallation::count("VoPaDatiAlfa", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'ProgettiSedi'"), 1);
+    EXPECT_EQ(tablesNamed("VoPaDatiAlfa", "ProgettiSedi"), 1);
 
     // A rebuild from the company: the old database goes, the registry row is overwritten.
     SmallInstallation::run("VoPaDatiTraining", "CREATE TABLE avanzo (x int)");
     double id = 1;
     company::openCompany(id, f.g);
-    f.messages->queueAnswer(ui::Answer::Yes);
-    r = training::runBuild(f.observer, options, f.g);
+    r = f.build(options);
     EXPECT_EQ(r.outcome, BuildOutcome::Completed);
-    EXPECT_EQ(SmallInstallation::count("VoPaDatiTraining", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'avanzo'"), 0);
-    EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 1);
+    EXPECT_EQ(tablesNamed("VoPaDatiTraining", "avanzo"), 0);
+    EXPECT_EQ(trainingRegistrations(), 1);
     // Each build asked once and ended with its summary, naming its report.
     const std::vector<std::string> texts = f.messages->texts();
     ASSERT_EQ(texts.size(), 4u);
@@ -142,90 +151,57 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     // database the last build left SharedConnection on is dropped and made again.
     SmallInstallation::run("VoPaDatiTraining", "CREATE TABLE avanzo (x int)");
     SmallInstallation::run("VoPaDatiAlfa", "DROP TABLE ProgettiSedi");
-    f.messages->queueAnswer(ui::Answer::Yes);
-    r = training::runBuild(f.observer, options, f.g);
+    r = f.build(options);
     EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
-    EXPECT_EQ(SmallInstallation::count("VoPaDatiTraining", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'avanzo'"), 0);
-    EXPECT_EQ(SmallInstallation::count("VoPaDatiAlfa", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = 'ProgettiSedi'"), 1);
+    EXPECT_EQ(tablesNamed("VoPaDatiTraining", "avanzo"), 0);
+    EXPECT_EQ(tablesNamed("VoPaDatiAlfa", "ProgettiSedi"), 1);
     EXPECT_EQ(f.g.SharedConnection.execute("SELECT DB_NAME()")->field(0).toString(), "VoPaDatiTraining");
 }
-
-TEST(BuildDriver, AnUnreachableServerReachesTheFirstHandlerAfterOneMessage) {
-    Fixture f;
-    // The server name of the configuration names a server that does not answer.
-    vopa::files::writeTextFile("C:\\vopa\\NomeServer.txt", "altroserver");
-    f.messages->queueAnswer(ui::Answer::Yes);
-    const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
-    EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
-    EXPECT_FALSE(r.closeWindow);
-    EXPECT_EQ(f.messages->boxes().size(), 2u);  // the question and the error
-    EXPECT_EQ(f.observer.animations.back(), false);
-}
-
-TEST(BuildDriver, AFailingCreationAbandonsTheBuildBeforeAnyTable) {
-    Fixture f;
-    // The company's configured data folder does not exist: the server cannot create the files.
-    SmallInstallation::run("VoPaDatiAzienda", "UPDATE link_programma SET IndirizzoMdf = 'C:\\Manca'");
-    bool copied = false;
-    training::BuildOptions options;
-    options.copy = [&](state::GlobalState&, training::BuildObserver&, int, std::vector<std::string>&) { copied = true; };
-    f.messages->queueAnswer(ui::Answer::Yes);
-    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
-    EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
-    EXPECT_FALSE(r.closeWindow);
-    ASSERT_EQ(f.messages->boxes().size(), 2u);
-    EXPECT_NE(f.messages->texts()[1].find("C:\\Manca\\VoPaDatiTraining.mdf"), std::string::npos) << f.messages->texts()[1];
-    EXPECT_FALSE(copied);
-    EXPECT_FALSE(f.trainingExists());
-    EXPECT_EQ(std::count(f.observer.steps.begin(), f.observer.steps.end(), "Creazione tabelle"), 0);
-}
-
-}  // namespace
-
-namespace {
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Builds that end short of a complete copy: none may report the old training database's rows as its
 // own, each says in its report what ended it, and none counts as complete.
 TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
     struct Case {
         const char* what;
-        std::function<std::shared_ptr<data::Connection>()> arrange;  // returns what must stay open
+        const char* serverName;    // written in the configuration unless null
+        bool trainingInUse;        // another connection stays on the old training database
+        const char* registrySql;   // run on the registry first
         BuildOutcome outcome;
-        const char* failure;   // in the report and the result
-        bool compared;         // the rows were compared
+        bool closeWindow;
+        const char* failure;       // in the report, the result and a box
+        bool compared;             // the tables were made, copied and compared
+        bool trainingLeft;         // a training database is there afterwards
     };
-    const std::vector<Case> cases = {
-        {"an unreachable server",
-         [] {
-             vopa::files::writeTextFile("C:\\vopa\\NomeServer.txt", "altroserver");
-             return nullptr;
-         },
-         BuildOutcome::Abandoned, "altroserver", false},
-        {"a training database in use",
-         [] {
-             auto other = std::make_shared<data::Connection>();
-             other->open("Driver=SQL Server;Server=(local);UID=;PWD=;database=VoPaDatiTraining;");
-             return other;
-         },
-         BuildOutcome::Abandoned, "in use", false},
-        {"a registry that refuses the training row",
-         [] {
-             SmallInstallation::run("VoPaDatiAzienda", "CREATE UNIQUE INDEX UnNome ON link_programma (NomeAzienda)\n"
-                                                       "UPDATE link_programma SET NomeAzienda = 'Training Sede'");
-             return nullptr;
-         },
-         BuildOutcome::Completed, "Registrazione di Training Sede non riuscita", true},
+    const Case cases[] = {
+        {"an unreachable server", "altroserver", false, "", BuildOutcome::Abandoned, false, "altroserver", false, true},
+        {"a training database in use", nullptr, true, "", BuildOutcome::Abandoned, false, "in use", false, true},
+        // The company's configured data folder does not exist: the server cannot create the files.
+        {"a failing creation", nullptr, false, "UPDATE link_programma SET IndirizzoMdf = 'C:\\Manca'", BuildOutcome::Abandoned,
+         false, "C:\\Manca\\VoPaDatiTraining.mdf", false, false},
+        {"a registry that refuses the training row", nullptr, false,
+         "CREATE UNIQUE INDEX UnNome ON link_programma (NomeAzienda)\nUPDATE link_programma SET NomeAzienda = 'Training Sede'",
+         BuildOutcome::Completed, true, "Registrazione di Training Sede non riuscita", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Fixture f;
         // An old training database whose rows must not be taken for the new one's.
         SmallInstallation::run("master", "CREATE DATABASE VoPaDatiTraining");
-        const auto held = c.arrange();
-        f.messages->queueAnswer(ui::Answer::Yes);
-        const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
+        if (c.serverName) vopa::files::writeTextFile("C:\\vopa\\NomeServer.txt", c.serverName);
+        data::Connection other;
+        if (c.trainingInUse) other.open("Driver=SQL Server;Server=(local);UID=;PWD=;database=VoPaDatiTraining;");
+        if (*c.registrySql) SmallInstallation::run("VoPaDatiAzienda", c.registrySql);
+        bool copied = false;
+        training::BuildOptions options;
+        options.copy = [&](state::GlobalState&, training::BuildObserver&, int, std::vector<std::string>&) { copied = true; };
+        const training::BuildResult r = f.build(options);
+        EXPECT_EQ(copied, c.compared);
+        EXPECT_EQ(std::count(f.observer.steps.begin(), f.observer.steps.end(), "Creazione tabelle"), c.compared ? 1 : 0);
+        EXPECT_EQ(f.trainingExists(), c.trainingLeft);
+        EXPECT_EQ(r.closeWindow, c.closeWindow);
+        ASSERT_EQ(f.messages->texts().size(), 2u);  // the question and the failure (or the summary naming it)
+        EXPECT_TRUE(contains(f.messages->texts()[1], c.failure)) << f.messages->texts()[1];
+        EXPECT_EQ(f.observer.animations.back(), false);
         EXPECT_EQ(r.outcome, c.outcome);
         EXPECT_FALSE(r.complete());
         ASSERT_FALSE(r.failures.empty());
@@ -235,9 +211,6 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         EXPECT_TRUE(contains(report, "Errore: " + r.failures.front())) << report;
         EXPECT_EQ(contains(report, "Verifica delle righe non eseguita"), !c.compared) << report;
         EXPECT_EQ(r.summary.tables > 0, c.compared);
-        if (c.outcome == BuildOutcome::Completed) {
-            EXPECT_TRUE(contains(f.messages->texts().back(), c.failure)) << f.messages->texts().back();
-        }
     }
 }
 
@@ -254,8 +227,7 @@ TEST(BuildDriver, OnlyTablesWhoseRowsDidNotArriveAreIncomplete) {
         observer.note("Copia non riuscita: UnSottoMastro: primo tentativo");
         incomplete.push_back("UnSottoMastro");
     };
-    f.messages->queueAnswer(ui::Answer::Yes);
-    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = f.build(options);
     ASSERT_EQ(r.outcome, BuildOutcome::Completed);
     EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnSottoMastro"), 0);
     EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnMastro"), 1);
@@ -275,12 +247,11 @@ TEST(BuildDriver, AStopRequestEndsTheBuildAndRegistersNothing) {
         g.ServerConnection.execute("SELECT 1");  // the next statement is not sent
         ADD_FAILURE() << "the copy went on after the stop request";
     };
-    f.messages->queueAnswer(ui::Answer::Yes);
-    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = f.build(options);
     EXPECT_EQ(r.outcome, BuildOutcome::Interrupted);
     EXPECT_FALSE(r.closeWindow);
     EXPECT_FALSE(r.complete());
-    EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programma WHERE dbname = 'VoPaDatiTraining'"), 0);
+    EXPECT_EQ(trainingRegistrations(), 0);
     ASSERT_TRUE(r.summary.written);
     EXPECT_TRUE(contains(f.drive.readRaw(r.summary.reportFile.substr(3)), "Esito: interrotta"));
     EXPECT_EQ(f.observer.animations.back(), false);
@@ -318,10 +289,6 @@ TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
     EXPECT_TRUE(contains(training::summaryText(refused), "Il resoconto non è stato scritto")) << training::summaryText(refused);
 }
 
-}  // namespace
-
-namespace {
-
 // A second build on the same server, from another desk or from this one twice, is refused before it
 // changes anything, naming the computer that builds; once the first ends, the next one builds.
 TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
@@ -333,8 +300,7 @@ TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
     ASSERT_EQ(first.acquire(desk), std::nullopt);
     ASSERT_TRUE(first.held());
 
-    f.messages->queueAnswer(ui::Answer::Yes);
-    training::BuildResult r = training::runBuild(f.observer, {}, f.g);
+    training::BuildResult r = f.build();
     EXPECT_EQ(r.outcome, BuildOutcome::Refused);
     EXPECT_FALSE(r.closeWindow);
     ASSERT_EQ(f.messages->texts().size(), 2u);
@@ -343,16 +309,11 @@ TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
     EXPECT_EQ(f.companyTables(), tables);  // not even the upgrades ran
 
     first.release();
-    f.messages->queueAnswer(ui::Answer::Yes);
-    r = training::runBuild(f.observer, {}, f.g);
+    r = f.build();
     EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
     // The build let the lock go: another one may start.
     EXPECT_EQ(first.acquire(desk), std::nullopt);
 }
-
-}  // namespace
-
-namespace {
 
 // The registry row of the copy takes the user and password of the server address, and a failure after
 // the copy (here the training database cannot be reopened) shows its box and closes the window.
@@ -363,8 +324,7 @@ TEST(BuildDriver, TheRowCarriesTheAddressUserAndAFailureAfterTheCopyClosesTheWin
     options.copy = [](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
         g.ServerConnectionString = "Driver=SQL Server;Server=altroserver;UID=;PWD=;database=VoPaDatiTraining;";
     };
-    f.messages->queueAnswer(ui::Answer::Yes);
-    const training::BuildResult r = training::runBuild(f.observer, options, f.g);
+    const training::BuildResult r = f.build(options);
     EXPECT_EQ(r.outcome, BuildOutcome::Abandoned);
     EXPECT_TRUE(r.closeWindow);
     EXPECT_FALSE(r.complete());

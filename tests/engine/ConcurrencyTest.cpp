@@ -16,23 +16,22 @@
 #include "platform/engine/Session.h"
 #include "platform/engine/storage/Functions.h"
 #include "platform/files/Files.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
+using vopa::testing::errorOf;
+using vopa::testing::on;
+using vopa::testing::scalar;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int errorOf(Session& s, const std::string& batch) {
-    for (const StatementOutcome& o : s.executeBatch(batch))
-        if (o.error) return o.error->number();
-    return 0;
-}
-
-std::string scalar(Session& s, const std::string& query) {
-    std::optional<ResultSet> rs = s.execute(query);
-    return rs && !rs->rows.empty() ? rs->rows[0][0].toString() : "<none>";
+// Runs the statements on a session of this process that ends before any child is started.
+void prepare(std::initializer_list<std::string> statements) {
+    Session setup(on(""));
+    for (const std::string& s : statements) setup.execute(s);
 }
 
 // Runs `body` in a child process; its result is the child's exit code (0..255). A child that throws
@@ -72,15 +71,22 @@ struct Signal {
     }
 };
 
-ConnectOptions on(const std::string& database) { return ConnectOptions{"(local)", database, "", ""}; }
+// Two processes that each take `a` or `b` and then want the other's; their exit codes. Neither may
+// wait for ever.
+template <class Crossing>
+std::pair<int, int> crossed(const std::string& a, const std::string& b, Crossing crossing) {
+    Signal firstHolds, secondHolds;
+    const auto start = Clock::now();
+    pid_t pa = spawn([&] { return crossing(a, b, firstHolds, secondHolds); });
+    pid_t pb = spawn([&] { return crossing(b, a, secondHolds, firstHolds); });
+    const int ra = waitFor(pa), rb = waitFor(pb);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    return {ra, rb};
+}
 
 TEST(Concurrency, ProcessesInsertingAtOnceNeverShareAnIdentityValue) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Conti");
-        setup.execute("CREATE TABLE Conti.dbo.righe (id int IDENTITY(1,1) NOT NULL, chi int NOT NULL, n int NULL)");
-    }
+    prepare({"CREATE DATABASE Conti", "CREATE TABLE Conti.dbo.righe (id int IDENTITY(1,1) NOT NULL, chi int NOT NULL, n int NULL)"});
     std::vector<pid_t> children;
     for (int p = 0; p < 4; ++p)
         children.push_back(spawn([p] {
@@ -104,10 +110,7 @@ TEST(Concurrency, ProcessesInsertingAtOnceNeverShareAnIdentityValue) {
 
 TEST(Concurrency, ProcessesCreateTablesInOneDatabaseAtOnce) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Tabelle");
-    }
+    prepare({"CREATE DATABASE Tabelle"});
     std::vector<pid_t> children;
     for (int p = 0; p < 3; ++p)
         children.push_back(spawn([p] {
@@ -127,11 +130,7 @@ TEST(Concurrency, ProcessesCreateTablesInOneDatabaseAtOnce) {
 
 TEST(Concurrency, AWriterWaitsForTheLockAsTheLockTimeOutSays) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Attesa");
-        setup.execute("CREATE TABLE Attesa.dbo.t (id int IDENTITY NOT NULL, v int NULL)");
-    }
+    prepare({"CREATE DATABASE Attesa", "CREATE TABLE Attesa.dbo.t (id int IDENTITY NOT NULL, v int NULL)"});
     // By default a writer in another process waits until the holder commits, then goes on.
     Signal holding, started;
     pid_t child = spawn([&] {
@@ -167,33 +166,22 @@ TEST(Concurrency, AWriterWaitsForTheLockAsTheLockTimeOutSays) {
 
 TEST(Concurrency, ADeadlockEndsOneTransactionWith1205AndTheOtherGoesOn) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Uno");
-        setup.execute("CREATE DATABASE Due");
-        setup.execute("CREATE TABLE Uno.dbo.t (v int NULL)");
-        setup.execute("CREATE TABLE Due.dbo.t (v int NULL)");
-    }
-    Signal firstHolds, secondHolds;
-    // Each process takes one database and then wants the other's.
-    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
-                       const Signal& theirsTaken, int value) {
+    prepare({"CREATE DATABASE Uno", "CREATE DATABASE Due", "CREATE TABLE Uno.dbo.t (v int NULL)", "CREATE TABLE Due.dbo.t (v int NULL)"});
+    // Each process takes one database (writing 1 in Uno first, 2 in Due first) and then wants the other's.
+    const auto [ra, rb] = crossed("Uno", "Due", [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                                                   const Signal& theirsTaken) {
+        const std::string value = mine == "Uno" ? "1" : "2";
         Session s(on(""));
         s.execute("BEGIN TRANSACTION");
-        s.execute("INSERT INTO " + mine + ".dbo.t VALUES (" + std::to_string(value) + ")");
+        s.execute("INSERT INTO " + mine + ".dbo.t VALUES (" + value + ")");
         mineTaken.give();
         theirsTaken.await();
-        int e = errorOf(s, "INSERT INTO " + theirs + ".dbo.t VALUES (" + std::to_string(value) + ")");
+        int e = errorOf(s, "INSERT INTO " + theirs + ".dbo.t VALUES (" + value + ")");
         if (e == 1205) return scalar(s, "SELECT @@TRANCOUNT") == "0" ? 5 : 6;
         if (e) return e % 200 + 10;
         s.execute("COMMIT");
         return 0;
-    };
-    const auto start = Clock::now();
-    pid_t a = spawn([&] { return crossing("Uno", "Due", firstHolds, secondHolds, 1); });
-    pid_t b = spawn([&] { return crossing("Due", "Uno", secondHolds, firstHolds, 2); });
-    const int ra = waitFor(a), rb = waitFor(b);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    });
     // One victim (its transaction rolled back), one that committed both rows.
     EXPECT_TRUE((ra == 0 && rb == 5) || (ra == 5 && rb == 0)) << ra << " " << rb;
     Session check(on(""));
@@ -205,11 +193,7 @@ TEST(Concurrency, ADeadlockEndsOneTransactionWith1205AndTheOtherGoesOn) {
 
 TEST(Concurrency, ADatabaseInUseByAnotherSessionCannotBeDropped) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Occupato");
-        setup.execute("CREATE TABLE Occupato.dbo.t (v int NULL)");
-    }
+    prepare({"CREATE DATABASE Occupato", "CREATE TABLE Occupato.dbo.t (v int NULL)"});
     // A session of another process.
     Signal go, connected, release;
     pid_t child = spawn([&] {
@@ -250,13 +234,10 @@ TEST(Concurrency, AnIdleConnectionKeepsItsDatabaseWhileOthersComeAndGo) {
     vopa::testing::TempDrive drive;
     const std::filesystem::path dataFile = vopa::files::mapPath("C:\\Vopa\\Sedi\\Contatti.mdf");
     std::filesystem::create_directories(dataFile.parent_path());
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Contatti ON (NAME = N'Contatti', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.mdf') "
-                      "LOG ON (NAME = N'Contatti_log', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.ldf')");
-        setup.execute("CREATE TABLE Contatti.dbo.contatti (id int IDENTITY(1,1) NOT NULL PRIMARY KEY, nome nvarchar(20) NULL)");
-        setup.execute("INSERT INTO Contatti.dbo.contatti (nome) VALUES ('primo')");
-    }
+    prepare({"CREATE DATABASE Contatti ON (NAME = N'Contatti', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.mdf') "
+             "LOG ON (NAME = N'Contatti_log', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.ldf')",
+             "CREATE TABLE Contatti.dbo.contatti (id int IDENTITY(1,1) NOT NULL PRIMARY KEY, nome nvarchar(20) NULL)",
+             "INSERT INTO Contatti.dbo.contatti (nome) VALUES ('primo')"});
     // A session that opens the database, reads (and writes, when asked) and closes.
     auto visit = [](bool writes) {
         Session s(on("Contatti"));
@@ -310,10 +291,7 @@ std::string takeBuildLock(Session& s) {
 
 TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE VoPaDatiAzienda");
-    }
+    prepare({"CREATE DATABASE VoPaDatiAzienda"});
     Signal taken;
     pid_t holder = spawn([&] {
         Session s(on("VoPaDatiAzienda"));
@@ -344,10 +322,8 @@ TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
     std::vector<StatementOutcome> out = other.executeBatch(
         "DECLARE @r int = 5\nEXEC @r = sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'\n"
         "SELECT @r");
-    ASSERT_EQ(out.size(), 3u);
-    ASSERT_TRUE(out[1].error);
+    ASSERT_TRUE(out.size() == 3 && out[1].error && out[2].resultSet);
     EXPECT_EQ(out[1].error->number(), 1223);
-    ASSERT_TRUE(out[2].resultSet);
     EXPECT_EQ(out[2].resultSet->rows[0][0].toString(), "-999");
 }
 
@@ -356,13 +332,9 @@ TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
 // lock after waiting (1).
 TEST(Concurrency, CrossedApplicationLocksEndWithOneDeadlockVictim) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE VoPaDatiAzienda");
-    }
-    Signal firstHolds, secondHolds;
-    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
-                       const Signal& theirsTaken) {
+    prepare({"CREATE DATABASE VoPaDatiAzienda"});
+    const auto [ra, rb] = crossed("uno", "due", [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                                                   const Signal& theirsTaken) {
         Session s(on("VoPaDatiAzienda"));
         auto take = [&](const std::string& resource) {
             return scalar(s, "DECLARE @r int; EXEC @r = sp_getapplock @Resource = N'" + resource +
@@ -377,12 +349,7 @@ TEST(Concurrency, CrossedApplicationLocksEndWithOneDeadlockVictim) {
             return 3;
         }
         return got == "1" ? 0 : 2;
-    };
-    const auto start = Clock::now();
-    pid_t a = spawn([&] { return crossing("uno", "due", firstHolds, secondHolds); });
-    pid_t b = spawn([&] { return crossing("due", "uno", secondHolds, firstHolds); });
-    const int ra = waitFor(a), rb = waitFor(b);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    });
     // Both give up only when their waits end within a few milliseconds of each other.
     EXPECT_TRUE((ra == 0 && rb == 3) || (ra == 3 && rb == 0) || (ra == 3 && rb == 3)) << ra << " " << rb;
 }

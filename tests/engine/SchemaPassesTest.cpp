@@ -6,9 +6,8 @@
 #include <map>
 #include <set>
 
-#include "platform/engine/Display.h"
-#include "platform/engine/Session.h"
 #include "schema/StatementLists.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 using namespace vopa;
@@ -16,38 +15,23 @@ using engine::Session;
 
 namespace {
 
-// Runs one statement; returns the error number, 0 on success.
-int run(Session& s, const std::string& statement) {
-    for (const engine::StatementOutcome& o : s.executeBatch(statement))
-        if (o.error) return o.error->number();
-    return 0;
-}
-
-std::vector<std::string> rows(Session& s, const std::string& query) {
-    std::vector<std::string> out;
-    std::optional<engine::ResultSet> rs = s.execute(query);
-    for (const auto& row : rs->rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) line += (i ? "|" : "") + engine::displayText(row[i], rs->columns[i].type);
-        out.push_back(line);
-    }
-    return out;
-}
+using vopa::testing::errorOf;
+using vopa::testing::rowTexts;
 
 class SchemaPasses : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = std::make_unique<Session>(engine::ConnectOptions{"(local)", "", "", ""});
+        server = std::make_unique<Session>(vopa::testing::on(""));
         server->execute("CREATE DATABASE Azienda");
-        company = std::make_unique<Session>(engine::ConnectOptions{"(local)", "Azienda", "", ""});
-        for (const schema::TableSpec& t : schema::baseSchema()) ASSERT_EQ(run(*company, t.createStatement()), 0) << t.name;
+        company = std::make_unique<Session>(vopa::testing::on("Azienda"));
+        for (const schema::TableSpec& t : schema::baseSchema()) ASSERT_EQ(errorOf(*company, t.createStatement()), 0) << t.name;
     }
     std::vector<std::string> structure() {
-        return rows(*company, "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, IS_NULLABLE FROM INFORMATION_SCHEMA.COLUMNS "
+        return rowTexts(*company, "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, IS_NULLABLE FROM INFORMATION_SCHEMA.COLUMNS "
                               "ORDER BY TABLE_NAME, ORDINAL_POSITION");
     }
     std::vector<std::string> indexes() {
-        return rows(*company, "SELECT o.name, i.name, i.type_desc, i.is_unique, i.is_primary_key FROM sys.indexes i "
+        return rowTexts(*company, "SELECT o.name, i.name, i.type_desc, i.is_unique, i.is_primary_key FROM sys.indexes i "
                               "JOIN sys.objects o ON o.object_id = i.object_id ORDER BY o.name, i.name");
     }
 
@@ -57,24 +41,22 @@ protected:
 };
 
 TEST_F(SchemaPasses, BaseSchemaCreatesEveryTableEmptyAndOnlyOnce) {
-    EXPECT_EQ(rows(*company, "SELECT count(*) FROM INFORMATION_SCHEMA.TABLES"), std::vector<std::string>{"355"});
-    EXPECT_EQ(rows(*company, "SELECT count(*) FROM INFORMATION_SCHEMA.COLUMNS"), std::vector<std::string>{"4782"});
-    EXPECT_EQ(rows(*company, "SELECT count(*) FROM sys.columns WHERE is_identity = 1"), std::vector<std::string>{"313"});
-    EXPECT_EQ(rows(*company, "SELECT count(*) FROM sys.indexes WHERE index_id > 0"), std::vector<std::string>{"0"});
-    EXPECT_EQ(rows(*company, "SELECT AlInps, AlInail, AlInpsDip FROM DipCcnl"), std::vector<std::string>{});
+    EXPECT_EQ(rowTexts(*company, "SELECT count(*) FROM INFORMATION_SCHEMA.TABLES"), std::vector<std::string>{"355"});
+    EXPECT_EQ(rowTexts(*company, "SELECT count(*) FROM INFORMATION_SCHEMA.COLUMNS"), std::vector<std::string>{"4782"});
+    EXPECT_EQ(rowTexts(*company, "SELECT count(*) FROM sys.columns WHERE is_identity = 1"), std::vector<std::string>{"313"});
+    EXPECT_EQ(rowTexts(*company, "SELECT count(*) FROM sys.indexes WHERE index_id > 0"), std::vector<std::string>{"0"});
+    EXPECT_EQ(rowTexts(*company, "SELECT AlInps, AlInail, AlInpsDip FROM DipCcnl"), std::vector<std::string>{});
     const std::vector<std::string> before = structure();
-    for (const schema::TableSpec& t : schema::baseSchema()) EXPECT_EQ(run(*company, t.createStatement()), 2714) << t.name;
+    for (const schema::TableSpec& t : schema::baseSchema()) EXPECT_EQ(errorOf(*company, t.createStatement()), 2714) << t.name;
     EXPECT_EQ(structure(), before);
 }
 
 TEST_F(SchemaPasses, IndexPassGivesKeysWhereTheSchemaAllowsAndChangesNothingTheSecondTime) {
     std::map<int, int> failures;  // position -> error
     for (const schema::IndexStatement& s : schema::indexPass())
-        if (int e = run(*company, s.text)) failures[s.position] = e;
+        if (int e = errorOf(*company, s.text)) failures[s.position] = e;
     // Refused keys on nullable columns; statements on tables the base schema lacks.
-    EXPECT_EQ(failures[190], 8111);
-    EXPECT_EQ(failures[287], 8111);
-    EXPECT_EQ(failures[325], 8111);
+    for (int position : {190, 287, 325}) EXPECT_EQ(failures[position], 8111) << position;
     for (int position : {198, 277, 278, 279, 280, 281}) EXPECT_EQ(failures[position], 208) << position;
     for (const auto& [position, error] : failures)
         EXPECT_TRUE(error == 8111 || error == 208 || error == 1911 || error == 1913 || error == 2714 || error == 1779)
@@ -88,8 +70,8 @@ TEST_F(SchemaPasses, IndexPassGivesKeysWhereTheSchemaAllowsAndChangesNothingTheS
             if (line.rfind(table + "|", 0) == 0) r.push_back(line.substr(table.size() + 1));
         return r;
     };
-    EXPECT_EQ(on("partitadoppia").size(), 15u);
-    std::vector<std::string> pd = on("partitadoppia");
+    const std::vector<std::string> pd = on("partitadoppia");
+    EXPECT_EQ(pd.size(), 15u);
     EXPECT_NE(std::find(pd.begin(), pd.end(), "PK_partitadoppia|CLUSTERED|1|1"), pd.end());
     EXPECT_NE(std::find(pd.begin(), pd.end(), "IDTransazione|NONCLUSTERED|1|0"), pd.end());
     EXPECT_EQ(on("PartitaDoppiaRipartizioni"),
@@ -100,7 +82,7 @@ TEST_F(SchemaPasses, IndexPassGivesKeysWhereTheSchemaAllowsAndChangesNothingTheS
 
     // A second pass finds everything in place.
     for (const schema::IndexStatement& s : schema::indexPass()) {
-        int e = run(*company, s.text);
+        int e = errorOf(*company, s.text);
         if (s.kind == "guarded" || s.position == 67) EXPECT_EQ(e, 0) << s.position;
         else EXPECT_NE(e, 0) << s.position << ": " << s.text;
     }
@@ -109,11 +91,11 @@ TEST_F(SchemaPasses, IndexPassGivesKeysWhereTheSchemaAllowsAndChangesNothingTheS
 
 TEST_F(SchemaPasses, UpgradeStatementsRunTwiceAddNothingTheSecondTime) {
     server->execute("CREATE DATABASE VoPaDatiTemp");
-    Session scratch(engine::ConnectOptions{"(local)", "VoPaDatiTemp", "", ""});
+    Session scratch(vopa::testing::on("VoPaDatiTemp"));
     auto runAll = [&](std::map<std::string, int>& failures) {
         for (const schema::UpgradeStatement& s : schema::upgradeStatements()) {
             Session& target = s.target == schema::UpgradeStatement::Target::Server ? scratch : *company;
-            if (int e = run(target, s.resolved("PC_01")))
+            if (int e = errorOf(target, s.resolved("PC_01")))
                 failures[s.procedure + " " + std::to_string(s.number)] = e;
         }
     };

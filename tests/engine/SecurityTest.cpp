@@ -9,18 +9,15 @@
 #include "platform/engine/Server.h"
 #include "platform/engine/Session.h"
 #include "platform/engine/storage/Sqlite.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 namespace fs = std::filesystem;
 using namespace vopa::engine;
+using vopa::testing::errorOf;
+using vopa::testing::on;
 
 namespace {
-
-int errorOf(Session& s, const std::string& batch) {
-    for (const StatementOutcome& o : s.executeBatch(batch))
-        if (o.error) return o.error->number();
-    return 0;
-}
 
 bool anyFileNamed(const fs::path& folder, const std::string& name) {
     std::error_code ec;
@@ -31,7 +28,7 @@ bool anyFileNamed(const fs::path& folder, const std::string& name) {
 
 TEST(Injection, TextInAStatementNeverRunsAsSqlite) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     s.execute("CREATE DATABASE Note");
     s.execute("USE Note");
     s.execute("CREATE TABLE note (a int, b nvarchar(1000))");
@@ -81,7 +78,7 @@ TEST(Injection, StorageRunsOneStatementAndRefusesWhatTheEngineNeverSends) {
 
 TEST(DriveRoot, DatabaseFilesStayBelowTheDrive) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     const InstanceLocation instance = locateInstance("(local)");
     const fs::path outside = drive.root().parent_path();
 

@@ -8,28 +8,20 @@
 
 #include <sqlite3.h>
 
-#include "platform/engine/Session.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
 using vopa::Value;
+using vopa::testing::errorOf;
+using vopa::testing::on;
+using vopa::testing::scalar;
 
 namespace {
 
-std::string scalar(Session& s, const std::string& query) {
-    std::optional<ResultSet> rs = s.execute(query);
-    return rs && !rs->rows.empty() ? rs->rows[0][0].toString() : "<none>";
-}
-
-int errorOf(Session& s, const std::string& batch) {
-    for (const StatementOutcome& o : s.executeBatch(batch))
-        if (o.error) return o.error->number();
-    return 0;
-}
-
 TEST(Session, UsesMoreDatabasesThanSqliteCanAttachAtOnce) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     for (int i = 1; i <= 12; ++i) {
         const std::string db = "Db" + std::to_string(i);
         s.execute("CREATE DATABASE " + db);
@@ -49,8 +41,8 @@ TEST(Session, UsesMoreDatabasesThanSqliteCanAttachAtOnce) {
 
 TEST(Session, SeesADatabaseDroppedAndCreatedAgainByAnotherSession) {
     vopa::testing::TempDrive drive;
-    Session builder(ConnectOptions{"(local)", "", "", ""});
-    Session reader(ConnectOptions{"(local)", "", "", ""});
+    Session builder(on(""));
+    Session reader(on(""));
     builder.execute("CREATE DATABASE VoPaDatiTraining");
     builder.execute("CREATE TABLE VoPaDatiTraining.dbo.t (v int NULL)");
     builder.execute("INSERT INTO VoPaDatiTraining.dbo.t VALUES (1)");
@@ -67,13 +59,13 @@ TEST(Session, SeesADatabaseDroppedAndCreatedAgainByAnotherSession) {
     builder.execute("USE master");
     EXPECT_EQ(scalar(reader, "SELECT count(*) FROM VoPaDatiTraining.dbo.vista"), "0");
 
-    Session onIt(ConnectOptions{"(local)", "VoPaDatiTraining", "", ""});
+    Session onIt(on("VoPaDatiTraining"));
     EXPECT_EQ(errorOf(onIt, "DROP DATABASE VoPaDatiTraining"), 3702) << "in use by the session itself";
 }
 
 TEST(Session, RowOperationsFollowTheColumnRules) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     s.execute("CREATE DATABASE R");
     s.execute("CREATE TABLE R.dbo.t (id int NOT NULL IDENTITY(5,5), nome nvarchar(4) NOT NULL, q money NOT NULL DEFAULT (1))");
     std::int64_t row = s.insertRow("R", "t", {{"nome", Value::string("a")}});
@@ -101,54 +93,34 @@ TEST(Session, RowOperationsFollowTheColumnRules) {
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"q", Value::dbl(1)}}); }), 16934) << "a row deleted meanwhile";
 }
 
-}  // namespace
-
-namespace {
-
 // The data file of a database made by a session that is gone again.
 std::filesystem::path databaseFile(const std::string& name) {
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     s.execute("CREATE DATABASE " + name);
     return s.instance().dataFolder / (name + ".mdf");
 }
 
-TEST(Session, AnEmptyDataFileIsNoDatabase) {
+// A data file cut to nothing is no database (5172); one of other bytes is a damaged database (824).
+TEST(Session, ADataFileThatIsNoDatabaseIsReported) {
     vopa::testing::TempDrive drive;
-    const std::filesystem::path file = databaseFile("Vuoto");
-    ASSERT_TRUE(std::filesystem::exists(file));
-    std::filesystem::resize_file(file, 0);
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    const std::filesystem::path empty = databaseFile("Vuoto"), broken = databaseFile("Rotto");
+    ASSERT_TRUE(std::filesystem::exists(empty) && std::filesystem::exists(broken));
+    std::filesystem::resize_file(empty, 0);
+    std::filesystem::remove(broken.string() + "-wal");
+    std::filesystem::remove(broken.string() + "-shm");
+    std::ofstream(broken, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+    Session s(on(""));
     EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Vuoto.dbo.sysobjects"), 5172);
     EXPECT_EQ(errorOf(s, "USE Vuoto"), 5172);
-}
-
-TEST(Session, AFileThatIsNoDatabaseIsReportedAsDamaged) {
-    vopa::testing::TempDrive drive;
-    const std::filesystem::path file = databaseFile("Rotto");
-    ASSERT_TRUE(std::filesystem::exists(file));
-    std::filesystem::remove(file.string() + "-wal");
-    std::filesystem::remove(file.string() + "-shm");
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << std::string(8192, 'x');
-    }
-    Session s(ConnectOptions{"(local)", "", "", ""});
     EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Rotto.dbo.sysobjects"), 824);
 }
 
-}  // namespace
-
-namespace {
-
-std::filesystem::path mapped(const vopa::testing::TempDrive& drive, const std::string& relative) {
-    return drive.root() / relative;
-}
 
 TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
     vopa::testing::TempDrive drive;
     std::filesystem::path folder;
     {
-        Session s(ConnectOptions{"(local)", "", "", ""});
+        Session s(on(""));
         s.execute("CREATE DATABASE Conti");
         s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
         s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
@@ -156,7 +128,7 @@ TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
     }
     for (const char* f : {"master.mdf", "master.mdf-wal", "master.mdf-shm"}) std::filesystem::remove(folder / f);
     try {
-        Session lost(ConnectOptions{"(local)", "", "", ""});
+        Session lost(on(""));
         ADD_FAILURE() << "an instance without its master started";
     } catch (const EngineError& e) {
         EXPECT_EQ(e.number(), 17113);
@@ -164,9 +136,9 @@ TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
         EXPECT_NE(std::string(e.what()).find("Conti.mdf"), std::string::npos) << e.what();
     }
     // The administrator moves the file away, the instance starts, and the file is registered again.
-    std::filesystem::create_directories(mapped(drive, "salvati"));
-    std::filesystem::rename(folder / "Conti.mdf", mapped(drive, "salvati/Conti.mdf"));
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    std::filesystem::create_directories(drive.root() / "salvati");
+    std::filesystem::rename(folder / "Conti.mdf", drive.root() / "salvati/Conti.mdf");
+    Session s(on(""));
     EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
     EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
     EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
@@ -184,10 +156,10 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
     for (const Case& c : {Case{"deleted", false, false}, Case{"emptied", true, false}, Case{"older instance", true, true}}) {
         SCOPED_TRACE(c.name);
         vopa::testing::TempDrive drive;
-        std::filesystem::create_directories(mapped(drive, "Vopa/Sedi"));
+        std::filesystem::create_directories(drive.root() / "Vopa/Sedi");
         InstanceLocation instance;
         {
-            Session s(ConnectOptions{"(local)", "", "", ""});
+            Session s(on(""));
             instance = s.instance();
             s.execute("CREATE DATABASE VoPaDatiAquilone ON (NAME = N'Aquilone_dat', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf') "
                       "LOG ON (NAME = N'Aquilone_log', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.ldf')");
@@ -197,7 +169,7 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
         }
         if (c.olderInstance) {
             ASSERT_TRUE(std::filesystem::remove(instance.databaseRecord));
-            Session restart(ConnectOptions{"(local)", "", "", ""});
+            Session restart(on(""));
         }
         for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(instance.masterFile.string() + suffix);
         if (c.emptied)
@@ -206,7 +178,7 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
             std::filesystem::remove(instance.masterFile);
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
-                Session lost(ConnectOptions{"(local)", "", "", ""});
+                Session lost(on(""));
                 ADD_FAILURE() << "an instance whose master was lost started";
             } catch (const EngineError& e) {
                 const std::string message = e.what();
@@ -216,15 +188,15 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
             }
         }
         // Once the file is moved away nothing is lost by starting with a new master.
-        std::filesystem::rename(mapped(drive, "Vopa/Sedi/VoPaDatiAquilone.mdf"), mapped(drive, "Aquilone.mdf"));
-        Session s(ConnectOptions{"(local)", "", "", ""});
+        std::filesystem::rename(drive.root() / "Vopa/Sedi/VoPaDatiAquilone.mdf", drive.root() / "Aquilone.mdf");
+        Session s(on(""));
         EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases"), "1");
     }
 }
 
 TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     const std::filesystem::path folder = s.instance().dataFolder;
     // A scratch file left by a process killed while it created the database.
     { std::ofstream(folder / "Nuovo.mdf.new") << "partial"; }
@@ -238,9 +210,6 @@ TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
     EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
 }
 
-}  // namespace
-
-namespace {
 
 int reversedOrder(void*, int n1, const void* p1, int n2, const void* p2) {
     const std::string a(static_cast<const char*>(p1), static_cast<std::size_t>(n1));
@@ -254,7 +223,7 @@ TEST(Session, IndexesOfAnOlderCollationOrderAreRebuilt) {
     vopa::testing::TempDrive drive;
     std::filesystem::path file;
     {
-        Session s(ConnectOptions{"(local)", "", "", ""});
+        Session s(on(""));
         s.execute("CREATE DATABASE Vecchio");
         s.execute("CREATE TABLE Vecchio.dbo.k (t nvarchar(20) NOT NULL PRIMARY KEY)");
         for (const char* v : {"Zeta", "abaco", "Bianco", "cassa", "Dare", "erario", "Fondo"})
@@ -270,7 +239,7 @@ TEST(Session, IndexesOfAnOlderCollationOrderAreRebuilt) {
                   SQLITE_OK);
         sqlite3_close(raw);
     }
-    Session s(ConnectOptions{"(local)", "Vecchio", "", ""});
+    Session s(on("Vecchio"));
     for (const char* v : {"ZETA", "Abaco", "bianco", "Cassa", "dare", "Erario", "fondo"})
         EXPECT_EQ(scalar(s, std::string("SELECT COUNT(*) FROM k WHERE t = N'") + v + "'"), "1") << v;
     EXPECT_EQ(errorOf(s, "INSERT INTO k VALUES (N'CASSA')"), 2627);
