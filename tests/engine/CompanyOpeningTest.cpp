@@ -39,6 +39,11 @@ struct Fixture {
     }
     SmallInstallation installation;
 
+    // Opens company `id` (0: the terminal's); the company opened.
+    double open(double id) {
+        company::openCompany(id, g);
+        return id;
+    }
     std::string terminalOf(const std::string& computer) {
         return SmallInstallation::scalar("VoPaDatiAzienda",
                                          "SELECT Ultimo FROM link_programmaTerminale WHERE Nometerminale = '" + computer + "'");
@@ -70,9 +75,7 @@ TEST(FullTerminalLookup, ReplacesACompanyThatIsNoLongerRegistered) {
 
 TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
     Fixture f;
-    double id = 0;
-    company::openCompany(id, f.g);
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(f.open(0), 2);
     EXPECT_EQ(f.g.CompanyId, 2);
     EXPECT_EQ(f.g.CompanyName, "Alfa Sud");
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiAlfa");
@@ -93,8 +96,7 @@ TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
     EXPECT_EQ(vopa::testing::iniSection(user, "Qen_Azienda")["Database"], "VoPaDatiAzienda");
 
     // Another company moves the terminal row, without adding a second one.
-    id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiZeta");
     EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "1");
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
@@ -104,20 +106,16 @@ TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
 
 TEST(OpenCompany, ACompanyWithoutItsDatabaseIsReplacedByOneThatHasIt) {
     Fixture f({{1, "Persa", "VoPaDatiPersa", false}, {2, "Presente", "VoPaDatiPresente"}});
-    double id = 1;
-    company::openCompany(id, f.g);
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(f.open(1), 2);
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiPresente");
     EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "2");
 }
 
 TEST(OpenCompany, ARowWithoutDatabaseNameKeepsThePreviousDatabase) {
     Fixture f({{1, "Senza nome", ""}, {2, "Alfa", "VoPaDatiAlfa"}});
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     const std::string local = f.g.LocalConnectionString;
-    id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     EXPECT_EQ(f.g.CompanyName, "Senza nome");
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiAlfa");
     EXPECT_EQ(f.g.LocalConnectionString, local);
@@ -135,22 +133,19 @@ TEST(OpenCompany, EndsTheProgramWhenNoCompanyCanBeOpened) {
     };
     for (const Case& c : cases) {
         Fixture f(c.companies);
-        double id = c.id;
-        EXPECT_THROW(company::openCompany(id, f.g), ui::ProgramEndRequested);
+        EXPECT_THROW(f.open(c.id), ui::ProgramEndRequested);
         EXPECT_EQ(f.messages->texts(), std::vector<std::string>{c.message});
     }
     Fixture noName;
     noName.g.ComputerName.clear();
-    double id = 1;
-    company::openCompany(id, noName.g);
+    noName.open(1);
     EXPECT_EQ(noName.messages->texts(), std::vector<std::string>{"Caricare il nome del PC!"});
     EXPECT_FALSE(noName.g.SharedConnection.isOpen());
 }
 
 TEST(CompanyLookups, OfficeDataFolderAndDatabaseExistence) {
     Fixture f({{1, "Sede", "VoPaDatiSede", true, 7}});
-    double id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     company::identifyOffice(f.g);
     EXPECT_EQ(f.g.OfficeId, 7);
     company::readDataFileFolder(f.g);
@@ -179,8 +174,7 @@ TEST(Language, ReadsTheInstallationsCodeAndChoosesTheText) {
 
 TEST(StartupMaintenance, MakesEachComputersWorkTablesOnceAndTheVersionRow) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     f.g.OfficeId = 3;
     f.g.ComputerName = "PC_UNO";
     company::runMaintenancePass(f.g);
@@ -205,8 +199,7 @@ TEST(StartupMaintenance, MakesEachComputersWorkTablesOnceAndTheVersionRow) {
 
 TEST(MainWindowMaintenance, FillsTheAdministeringOfficeFromTheRightColumn) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     SmallInstallation::run("VoPaDatiAlfa", "INSERT INTO partitadoppia VALUES (1, NULL, 4, 9)\n"
                                            "INSERT INTO partitadoppia VALUES (2, 0, 5, 9)\n"
                                            "INSERT INTO partitadoppia VALUES (3, 6, 7, 9)\n"
@@ -221,8 +214,7 @@ TEST(MainWindowMaintenance, FillsTheAdministeringOfficeFromTheRightColumn) {
 
 TEST(StartupDispatch, ACompanyWithoutUsersGrantsEverythingButProjects) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     EXPECT_EQ(company::dispatchAfterStartup(f.g), company::StartupDestination::MainWindow);
     for (std::size_t r = state::RightAdministrator; r <= state::RightIssuePayments; ++r) EXPECT_EQ(f.g.UserRights[r], -1);
     EXPECT_EQ(f.g.UserRights[state::RightProjects], 0);
@@ -235,8 +227,7 @@ TEST(StartupDispatch, ACompanyWithoutUsersGrantsEverythingButProjects) {
 
 TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     SmallInstallation::run("VoPaDatiAlfa", "UPDATE link_programma SET NomeAzienda = 'Alfa Nuova', nRoot = 'sa', "
                                            "qen_sql = 'q.mdb', Stringa_connessione_sql = NULL");
     company::endProgram(f.g);
@@ -251,9 +242,6 @@ TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
     EXPECT_NE(system.find("VoPaDatiAlfa"), std::string::npos) << system;
 }
 
-}  // namespace
-
-namespace {
 
 // A drive root this user may not write or read is named with the permission it lacks, instead of
 // looking like an installation without companies.
@@ -276,22 +264,16 @@ TEST(ProgramShell, ADriveRootThatCannotBeUsedIsNamed) {
     }
 }
 
-}  // namespace
-
-namespace {
 
 // A computer name with characters the sanitiser replaces is recorded, and found again, under its
 // sanitised form; its quote never reaches a statement as such.
 TEST(OpenCompany, AComputerNameIsRecordedInItsSanitisedForm) {
     Fixture f;
     f.g.ComputerName = "PC-Sala riunioni (O'Hara)";
-    double id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     EXPECT_EQ(f.terminalOf("PC_Sala_riunioni__O_Hara_"), "1");
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
-    id = 0;
-    company::openCompany(id, f.g);
-    EXPECT_EQ(id, 1);  // the terminal's last company, found by the same name
+    EXPECT_EQ(f.open(0), 1);  // the terminal's last company, found by the same name
     EXPECT_TRUE(f.messages->boxes().empty());
 }
 

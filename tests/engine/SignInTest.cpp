@@ -186,10 +186,7 @@ TEST(SignIn, DisabledOrUnknownUsersAreCountedAndTheFourthFailureCloses) {
     EXPECT_EQ(f.g.AttemptCounter, 1);
     EXPECT_EQ(f.messages->texts().back(), signin::notAuthorisedText(f.g));
     // An unknown user setting a first password is refused and counted too.
-    f.signIn.boxes.userName = "nessuno";
-    f.signIn.userNameEntered();
-    f.signIn.boxes.password = "abc";
-    f.signIn.passwordEntered();
+    f.signInWith("nessuno", "abc");
     f.signIn.boxes.confirmation = "abc";
     EXPECT_EQ(f.signIn.confirmationEntered(), SignInOutcome::Stay);
     EXPECT_EQ(f.messages->texts().back(), "Utente non abilitato! ");
