@@ -109,35 +109,17 @@ TEST_F(SchemaSteps, SchemaStepOnAServerThatCannotBeReachedShowsOneBox) {
     EXPECT_FALSE(g.SchemaConnection.isOpen());
 }
 
+// The rows the upgrades write are checked on a seeded company elsewhere; here the second run on a
+// new company adds no column and keeps a table that holds data.
 TEST_F(SchemaSteps, UpgradesTwiceAddNothingTheSecondTimeAndKeepWhatHoldsData) {
     schema::createCompanyDatabase(kServer, "VoPaDatiSede", "C:\\Vopa\\Sedi\\", g);
     data::Connection& company = g.SharedConnection;
     ASSERT_TRUE(company.isOpen());
     const std::vector<std::string> afterFirst = structure(company);
-    EXPECT_EQ(rows(company, "SELECT id, sigla, Description, IdMacro, idGruppi FROM projecttipiflussi WHERE id IN (1, 14) ORDER BY id"),
-              (std::vector<std::string>{"1|A1|Aperture Disponibilità Finanziarie Liquide in Sede|3|C.IV.%.1",
-                                        "14|SL2|Speso in Loco Valorizzati|4|B.%"}));
-    EXPECT_EQ(rows(company, "SELECT count(*) FROM ProgetiTipoSpesa"), std::vector<std::string>{"7"});
-    data::Connection scratch;
-    scratch.open(kServer + "DATABase=VoPaDatiTemp");
-    EXPECT_EQ(rows(scratch, "SELECT Id, Indirizzo, NomeServer FROM IndirizziServers ORDER BY Id"),
-              (std::vector<std::string>{"1|Server Condiviso in Rete|(local)", "2|Server Locale|(local)"}));
-
-    // Between the runs: an operator's own text, currencies of other offices, a PrevisionaleAnno with data.
-    company.execute("UPDATE ProgetiTipoSpesa SET Descrizione = 'Mio testo' WHERE id = 3");
-    company.execute("UPDATE projecttipiflussi SET sigla = 'XX' WHERE id = 5");
-    company.execute("INSERT INTO valute (idsede) VALUES (4)");
-    company.execute("INSERT INTO valute (idsede) VALUES (NULL)");
     company.execute("INSERT INTO PrevisionaleAnno (ANNO) VALUES (2009)");
-
     schema::runAllUpgrades(g);
     EXPECT_EQ(structure(company), afterFirst);
-    EXPECT_EQ(rows(company, "SELECT Descrizione FROM ProgetiTipoSpesa WHERE id = 3"), std::vector<std::string>{"Mio testo"});
-    EXPECT_EQ(rows(company, "SELECT sigla FROM projecttipiflussi WHERE id = 5"), std::vector<std::string>{"E3"});
-    EXPECT_EQ(rows(company, "SELECT count(*) FROM projecttipiflussi"), std::vector<std::string>{"14"});
-    EXPECT_EQ(rows(company, "SELECT count(*) FROM valute WHERE idsede IS NULL OR idsede <> 1"), std::vector<std::string>{"0"});
     EXPECT_EQ(rows(company, "SELECT count(*) FROM PrevisionaleAnno"), std::vector<std::string>{"1"});
-    EXPECT_EQ(rows(scratch, "SELECT count(*) FROM IndirizziServers"), std::vector<std::string>{"2"});
     EXPECT_TRUE(script->boxes().empty());
 }
 

@@ -116,38 +116,11 @@ TEST(Session, ADataFileThatIsNoDatabaseIsReported) {
 }
 
 
-TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
-    vopa::testing::TempDrive drive;
-    std::filesystem::path folder;
-    {
-        Session s(on(""));
-        s.execute("CREATE DATABASE Conti");
-        s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
-        s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
-        folder = s.instance().dataFolder;
-    }
-    for (const char* f : {"master.mdf", "master.mdf-wal", "master.mdf-shm"}) std::filesystem::remove(folder / f);
-    try {
-        Session lost(on(""));
-        ADD_FAILURE() << "an instance without its master started";
-    } catch (const EngineError& e) {
-        EXPECT_EQ(e.number(), 17113);
-        EXPECT_NE(std::string(e.what()).find("master.mdf"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("Conti.mdf"), std::string::npos) << e.what();
-    }
-    // The administrator moves the file away, the instance starts, and the file is registered again.
-    std::filesystem::create_directories(drive.root() / "salvati");
-    std::filesystem::rename(folder / "Conti.mdf", drive.root() / "salvati/Conti.mdf");
-    Session s(on(""));
-    EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
-    EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
-    EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
-}
-
 // The program keeps its company databases in C:\Vopa\Sedi, outside the instance's folder: a master
 // that is lost or emptied must still stop the instance, naming them, rather than start it empty. An
-// instance made before the engine kept its record of databases learns them at its next start.
-TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
+// instance made before the engine kept its record of databases learns them at its next start. Once the
+// administrator has moved the files away the instance starts, and a file is registered again by attaching it.
+TEST(Session, ALostMasterNamesItsDatabasesAndTheirFilesCanBeAttachedAgain) {
     struct Case {
         const char* name;
         bool emptied;        // master.mdf cut to nothing rather than deleted
@@ -161,6 +134,9 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
         {
             Session s(on(""));
             instance = s.instance();
+            s.execute("CREATE DATABASE Conti");  // in the instance's own folder
+            s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
+            s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
             s.execute("CREATE DATABASE VoPaDatiAquilone ON (NAME = N'Aquilone_dat', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf') "
                       "LOG ON (NAME = N'Aquilone_log', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.ldf')");
             s.execute("CREATE DATABASE Chiusa ON (NAME = N'Chiusa', FILENAME = N'C:\\Vopa\\Sedi\\Chiusa.mdf') "
@@ -183,14 +159,21 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
             } catch (const EngineError& e) {
                 const std::string message = e.what();
                 EXPECT_EQ(e.number(), 17113);
+                EXPECT_NE(message.find("master.mdf"), std::string::npos) << message;
+                EXPECT_NE(message.find("Conti.mdf"), std::string::npos) << message;
                 EXPECT_NE(message.find("VoPaDatiAquilone (C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf)"), std::string::npos) << message;
                 EXPECT_EQ(message.find("Chiusa"), std::string::npos) << message;
             }
         }
-        // Once the file is moved away nothing is lost by starting with a new master.
+        // Once the files are moved away nothing is lost by starting with a new master.
         std::filesystem::rename(drive.root() / "Vopa/Sedi/VoPaDatiAquilone.mdf", drive.root() / "Aquilone.mdf");
+        std::filesystem::create_directories(drive.root() / "salvati");
+        std::filesystem::rename(instance.dataFolder / "Conti.mdf", drive.root() / "salvati/Conti.mdf");
         Session s(on(""));
         EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases"), "1");
+        EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
+        EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
+        EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
     }
 }
 
