@@ -98,15 +98,20 @@ TEST(BuildDriver, OnlyTheHeadOfficeBuilds) {
 
 TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
     Fixture f;
+    SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE UnMastro (idAutonumber int NULL, Mastro nvarchar(10) NULL, Descrizione nvarchar(50) NULL)\n"
+                                           "INSERT INTO UnMastro VALUES (1, 'A', 'a')\n"
+                                           "CREATE TABLE UnSottoMastro (x int NULL)");
     int copies = 0;
     training::BuildOptions options;
-    options.copy = [&](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
+    options.copy = [&](state::GlobalState& g, training::BuildObserver& observer, int, std::vector<std::string>& incomplete) {
         ++copies;
         // The copy runs on the new database's tables, before the registration.
         EXPECT_EQ(g.ServerConnectionString, training::trainingString(g));
-        if (copies == 1) {
-            EXPECT_EQ(trainingRegistrations(), 0);
-        }
+        if (copies > 1) return;
+        EXPECT_EQ(trainingRegistrations(), 0);
+        // UnSottoMastro failed once and was copied on a retry (both sides empty); UnMastro's row never came.
+        observer.note("Copia non riuscita: UnSottoMastro: primo tentativo");
+        incomplete.push_back("UnSottoMastro");
     };
     training::BuildResult r = f.build(options);
     ASSERT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
@@ -124,6 +129,12 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
                                         "qen_sql + '|' + Nserver + '|' + CAST(Ultimo AS varchar(5)) FROM link_programma "
                                         "WHERE dbname = 'VoPaDatiTraining'"),
               "Training Sede|VoPaDatiTraining|Qen_locale_sql.mdb|Qen_locale_sql.mdb|(local)|0");
+    // Only a table whose rows are not all in the training database is named as incomplete: a failure on
+    // the way to a table that then arrived whole does not make it so.
+    EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnSottoMastro"), 0);
+    EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnMastro"), 1);
+    EXPECT_FALSE(contains(f.messages->texts().back(), "\nUnSottoMastro")) << f.messages->texts().back();
+    EXPECT_TRUE(contains(f.messages->texts().back(), "\nUnMastro")) << f.messages->texts().back();
     // The build also brought the company database up to date (a column of the build's own statements).
     EXPECT_EQ(tablesNamed("VoPaDatiAlfa", "ProgettiSedi"), 1);
 
@@ -161,12 +172,15 @@ TEST(BuildDriver, BuildsRegistersAndRebuildsOverTheOldDatabase) {
 // Builds that end short of a complete copy: none may report the old training database's rows as its
 // own, each says in its report what ended it, and none counts as complete.
 TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
+    // What happens during the copy: nothing, the training connection text comes to name a server that
+    // does not answer, or a stop is requested (and the next statement must not be sent).
+    enum class InCopy { Nothing, ServerLost, Stop };
     struct Case {
         const char* what;
         const char* serverName;    // written in the configuration unless null
         bool trainingInUse;        // another connection stays on the old training database
         const char* registrySql;   // run on the registry first
-        bool copyLosesServer;      // the copy leaves the training connection text on a server that does not answer
+        InCopy inCopy;
         BuildOutcome outcome;
         bool closeWindow;
         const char* failure;       // in the report, the result and a box
@@ -174,16 +188,18 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         bool trainingLeft;         // a training database is there afterwards
     };
     const Case cases[] = {
-        {"an unreachable server", "altroserver", false, "", false, BuildOutcome::Abandoned, false, "altroserver", false, true},
-        {"a training database in use", nullptr, true, "", false, BuildOutcome::Abandoned, false, "in use", false, true},
+        {"an unreachable server", "altroserver", false, "", InCopy::Nothing, BuildOutcome::Abandoned, false, "altroserver", false, true},
+        {"a training database in use", nullptr, true, "", InCopy::Nothing, BuildOutcome::Abandoned, false, "in use", false, true},
         // The company's configured data folder does not exist: the server cannot create the files.
-        {"a failing creation", nullptr, false, "UPDATE link_programma SET IndirizzoMdf = 'C:\\Manca'", false,
+        {"a failing creation", nullptr, false, "UPDATE link_programma SET IndirizzoMdf = 'C:\\Manca'", InCopy::Nothing,
          BuildOutcome::Abandoned, false, "C:\\Manca\\VoPaDatiTraining.mdf", false, false},
         {"a registry that refuses the training row", nullptr, false,
          "CREATE UNIQUE INDEX UnNome ON link_programma (NomeAzienda)\nUPDATE link_programma SET NomeAzienda = 'Training Sede'",
-         false, BuildOutcome::Completed, true, "Registrazione di Training Sede non riuscita", true, true},
+         InCopy::Nothing, BuildOutcome::Completed, true, "Registrazione di Training Sede non riuscita", true, true},
         // A failure after the copy (the training database cannot be reopened) closes the window.
-        {"a failure after the copy", nullptr, false, "", true, BuildOutcome::Abandoned, true, "altroserver", true, true},
+        {"a failure after the copy", nullptr, false, "", InCopy::ServerLost, BuildOutcome::Abandoned, true, "altroserver", true, true},
+        // A stop request ends the build after the statement that was running; the window stays for another try.
+        {"a stop request", nullptr, false, "", InCopy::Stop, BuildOutcome::Interrupted, false, "interrotta", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -197,15 +213,23 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         // The registry row of the copy takes the user and password of the server address.
         vopa::files::writeTextFile("C:\\vopa\\IndirizzoServer.txt", "Driver=SQL Server;Server=(local);UID=contabile;PWD=chiave;");
         bool copied = false;
+        std::atomic<bool> stop{false};
         training::BuildOptions options;
+        options.stop = &stop;
         options.copy = [&](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
             copied = true;
-            if (c.copyLosesServer) g.ServerConnectionString = "Driver=SQL Server;Server=altroserver;UID=;PWD=;database=VoPaDatiTraining;";
+            if (c.inCopy == InCopy::ServerLost)
+                g.ServerConnectionString = "Driver=SQL Server;Server=altroserver;UID=;PWD=;database=VoPaDatiTraining;";
+            if (c.inCopy != InCopy::Stop) return;
+            stop = true;
+            g.ServerConnection.execute("SELECT 1");
+            ADD_FAILURE() << "the copy went on after the stop request";
         };
         const training::BuildResult r = f.build(options);
-        EXPECT_EQ(copied, c.compared);
+        EXPECT_EQ(copied, c.compared || c.inCopy != InCopy::Nothing);
         EXPECT_EQ(std::count(f.observer.steps.begin(), f.observer.steps.end(), "Creazione tabelle"), copied ? 1 : 0);
-        if (c.copyLosesServer) {
+        EXPECT_EQ(trainingRegistrations(), c.inCopy == InCopy::ServerLost ? 1 : 0);
+        if (c.inCopy == InCopy::ServerLost) {
             EXPECT_EQ(SmallInstallation::scalar("VoPaDatiAzienda", "SELECT DBname + '|' + nRoot + '|' + nPassw FROM link_programma "
                                                                    "WHERE NomeAzienda = 'Training Sede'"),
                       "VoPaDatiTraining|contabile|chiave");
@@ -222,52 +246,10 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         ASSERT_TRUE(r.summary.written) << r.summary.writeError;
         const std::string report = f.drive.readRaw(r.summary.reportFile.substr(3));
         EXPECT_TRUE(contains(report, "Errore: " + r.failures.front())) << report;
+        EXPECT_EQ(contains(report, "Esito: interrotta"), c.outcome == BuildOutcome::Interrupted) << report;
         EXPECT_EQ(contains(report, "Verifica delle righe non eseguita"), !c.compared) << report;
         EXPECT_EQ(r.summary.tables > 0, c.compared);
     }
-}
-
-// Only a table whose rows are not all in the training database is named as incomplete: a failure on the
-// way to a table that then arrived whole does not make it so.
-TEST(BuildDriver, OnlyTablesWhoseRowsDidNotArriveAreIncomplete) {
-    Fixture f;
-    SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE UnMastro (idAutonumber int NULL, Mastro nvarchar(10) NULL, Descrizione nvarchar(50) NULL)\n"
-                                           "INSERT INTO UnMastro VALUES (1, 'A', 'a')\n"
-                                           "CREATE TABLE UnSottoMastro (x int NULL)");
-    training::BuildOptions options;
-    options.copy = [&](state::GlobalState&, training::BuildObserver& observer, int, std::vector<std::string>& incomplete) {
-        // UnSottoMastro failed once and was copied on a retry (both sides empty); UnMastro's row never came.
-        observer.note("Copia non riuscita: UnSottoMastro: primo tentativo");
-        incomplete.push_back("UnSottoMastro");
-    };
-    const training::BuildResult r = f.build(options);
-    ASSERT_EQ(r.outcome, BuildOutcome::Completed);
-    EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnSottoMastro"), 0);
-    EXPECT_EQ(std::count(r.incompleteTables.begin(), r.incompleteTables.end(), "UnMastro"), 1);
-    EXPECT_FALSE(contains(f.messages->texts().back(), "\nUnSottoMastro")) << f.messages->texts().back();
-    EXPECT_TRUE(contains(f.messages->texts().back(), "\nUnMastro")) << f.messages->texts().back();
-}
-
-// A stop request ends the build after the statement that was running: the report says so, the copy is
-// not registered, and the window stays for another try.
-TEST(BuildDriver, AStopRequestEndsTheBuildAndRegistersNothing) {
-    Fixture f;
-    std::atomic<bool> stop{false};
-    training::BuildOptions options;
-    options.stop = &stop;
-    options.copy = [&](state::GlobalState& g, training::BuildObserver&, int, std::vector<std::string>&) {
-        stop = true;
-        g.ServerConnection.execute("SELECT 1");  // the next statement is not sent
-        ADD_FAILURE() << "the copy went on after the stop request";
-    };
-    const training::BuildResult r = f.build(options);
-    EXPECT_EQ(r.outcome, BuildOutcome::Interrupted);
-    EXPECT_FALSE(r.closeWindow);
-    EXPECT_FALSE(r.complete());
-    EXPECT_EQ(trainingRegistrations(), 0);
-    ASSERT_TRUE(r.summary.written);
-    EXPECT_TRUE(contains(f.drive.readRaw(r.summary.reportFile.substr(3)), "Esito: interrotta"));
-    EXPECT_EQ(f.observer.animations.back(), false);
 }
 
 TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
