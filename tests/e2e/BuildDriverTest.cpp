@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "training/BuildDriver.h"
 #include "training/BuildLock.h"
@@ -64,28 +65,48 @@ int trainingRegistrations() {
 }
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(BuildDriver, NoAtTheQuestionChangesNothing) {
-    Fixture f;
-    const int tables = f.companyTables();
-    f.messages->queueAnswer(ui::Answer::No);
-    const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
-    EXPECT_EQ(r.outcome, BuildOutcome::Declined);
-    EXPECT_TRUE(r.closeWindow);
-    EXPECT_FALSE(f.trainingExists());
-    EXPECT_EQ(f.companyTables(), tables);
-    EXPECT_TRUE(f.observer.steps.empty());
-    EXPECT_EQ(f.messages->texts(), std::vector<std::string>{"Sei sicuro di voler creare il DB?"});
-}
-
-TEST(BuildDriver, RefusesToBuildFromTheTrainingDatabaseItself) {
-    Fixture f;
-    f.g.CompanyDatabaseName = "vopadatitraining";
-    const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
-    EXPECT_EQ(r.outcome, BuildOutcome::Refused);
-    EXPECT_FALSE(r.closeWindow);
-    ASSERT_EQ(f.messages->boxes().size(), 1u);  // no question: nothing may start
-    EXPECT_EQ(f.messages->boxes()[0].buttons, ui::Buttons::Ok);
-    EXPECT_FALSE(f.trainingExists());
+// Builds that cannot start change nothing, not even the company database: the operator says No, the
+// company is the training database itself (refused before the question), or another desk builds on the
+// server (refused naming it, until its build ends and lets the lock go).
+TEST(BuildDriver, ABuildThatCannotStartChangesNothing) {
+    struct Case {
+        const char* what;
+        const char* companyDatabase;  // replaces the company's when given
+        bool lockedByOtherDesk;
+        std::optional<ui::Answer> answer;  // none: no question may be asked
+        BuildOutcome outcome;
+        bool closeWindow;
+        const char* lastText;
+    };
+    const Case cases[] = {
+        {"No at the question", nullptr, false, ui::Answer::No, BuildOutcome::Declined, true, "Sei sicuro di voler creare il DB?"},
+        {"the training database itself", "vopadatitraining", false, std::nullopt, BuildOutcome::Refused, false, ""},
+        {"another desk's build", nullptr, true, ui::Answer::Yes, BuildOutcome::Refused, false, "PC_SEGRETERIA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        const int tables = f.companyTables();
+        if (c.companyDatabase) f.g.CompanyDatabaseName = c.companyDatabase;
+        training::BuildLock lock;
+        state::GlobalState desk;
+        desk.ComputerName = "PC_SEGRETERIA";
+        ASSERT_TRUE(!c.lockedByOtherDesk || lock.acquire(desk) == std::nullopt);
+        if (c.answer) f.messages->queueAnswer(*c.answer);
+        const training::BuildResult r = training::runBuild(f.observer, {}, f.g);
+        EXPECT_EQ(r.outcome, c.outcome);
+        EXPECT_EQ(r.closeWindow, c.closeWindow);
+        ASSERT_EQ(f.messages->boxes().size(), c.answer && c.outcome == BuildOutcome::Refused ? 2u : 1u);
+        EXPECT_EQ(f.messages->boxes().front().buttons == ui::Buttons::Ok, !c.answer);
+        EXPECT_TRUE(contains(f.messages->texts().back(), c.lastText)) << f.messages->texts().back();
+        EXPECT_FALSE(f.trainingExists());
+        EXPECT_EQ(f.companyTables(), tables);
+        EXPECT_TRUE(f.observer.steps.empty());
+        if (!c.lockedByOtherDesk) continue;
+        lock.release();
+        EXPECT_EQ(f.build().outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
+        EXPECT_EQ(lock.acquire(desk), std::nullopt) << "the build lets the lock go";
+    }
 }
 
 TEST(BuildDriver, OnlyTheHeadOfficeBuilds) {
@@ -282,32 +303,6 @@ TEST(BuildReport, NamesLineUpAndEachBuildGetsItsOwnFileOrSaysWhyNot) {
     EXPECT_FALSE(refused.written);
     EXPECT_FALSE(refused.writeError.empty());
     EXPECT_TRUE(contains(training::summaryText(refused), "Il resoconto non è stato scritto")) << training::summaryText(refused);
-}
-
-// A second build on the same server, from another desk or from this one twice, is refused before it
-// changes anything, naming the computer that builds; once the first ends, the next one builds.
-TEST(BuildDriver, ASecondBuildOnTheServerIsRefusedUntilTheFirstEnds) {
-    Fixture f;
-    const int tables = f.companyTables();
-    training::BuildLock first;
-    state::GlobalState desk;
-    desk.ComputerName = "PC_SEGRETERIA";
-    ASSERT_EQ(first.acquire(desk), std::nullopt);
-    ASSERT_TRUE(first.held());
-
-    training::BuildResult r = f.build();
-    EXPECT_EQ(r.outcome, BuildOutcome::Refused);
-    EXPECT_FALSE(r.closeWindow);
-    ASSERT_EQ(f.messages->texts().size(), 2u);
-    EXPECT_TRUE(contains(f.messages->texts()[1], "PC_SEGRETERIA")) << f.messages->texts()[1];
-    EXPECT_FALSE(f.trainingExists());
-    EXPECT_EQ(f.companyTables(), tables);  // not even the upgrades ran
-
-    first.release();
-    r = f.build();
-    EXPECT_EQ(r.outcome, BuildOutcome::Completed) << ::testing::PrintToString(f.messages->texts());
-    // The build let the lock go: another one may start.
-    EXPECT_EQ(first.acquire(desk), std::nullopt);
 }
 
 }  // namespace
