@@ -5,8 +5,6 @@
 
 #include <map>
 
-#include "config/SharedObjects.h"
-#include "support/ScriptedMessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
 #include "support/ScriptedMessages.h"

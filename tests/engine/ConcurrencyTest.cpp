@@ -13,7 +13,6 @@
 #include <functional>
 #include <vector>
 
-#include "platform/engine/Session.h"
 #include "platform/engine/storage/Functions.h"
 #include "platform/files/Files.h"
 #include "support/SessionQueries.h"
@@ -22,17 +21,13 @@
 using namespace vopa::engine;
 using vopa::testing::errorOf;
 using vopa::testing::on;
+using vopa::testing::prepare;
 using vopa::testing::scalar;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Runs the statements on a session of this process that ends before any child is started.
-void prepare(std::initializer_list<std::string> statements) {
-    Session setup(on(""));
-    for (const std::string& s : statements) setup.execute(s);
-}
 
 // Runs `body` in a child process; its result is the child's exit code (0..255). A child that throws
 // exits with 99. The child never returns into the test framework. No session may be open in the

@@ -8,24 +8,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/engine/Session.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
+using vopa::testing::on;
+using vopa::testing::prepare;
 
 namespace {
 
 TEST(CrashSafety, CommittedRowsSurviveAKilledProcess) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(ConnectOptions{"(local)", "", "", ""});
-        setup.execute("CREATE DATABASE Sicura");
-        setup.execute("CREATE TABLE Sicura.dbo.righe (id int NOT NULL IDENTITY(1,1), nota nvarchar(20) NULL)");
-    }
+    prepare({"CREATE DATABASE Sicura", "CREATE TABLE Sicura.dbo.righe (id int NOT NULL IDENTITY(1,1), nota nvarchar(20) NULL)"});
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        Session s(ConnectOptions{"(local)", "Sicura", "", ""});
+        Session s(on("Sicura"));
         s.execute("INSERT INTO righe (nota) VALUES ('salvata')");
         s.execute("BEGIN TRANSACTION");
         s.execute("INSERT INTO righe (nota) VALUES ('in corso')");
@@ -35,7 +33,7 @@ TEST(CrashSafety, CommittedRowsSurviveAKilledProcess) {
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
-    Session after(ConnectOptions{"(local)", "Sicura", "", ""});
+    Session after(on("Sicura"));
     std::optional<ResultSet> rs = after.execute("SELECT nota FROM righe ORDER BY id");
     ASSERT_EQ(rs->rows.size(), 1u);
     EXPECT_EQ(rs->rows[0][0].toString(), "salvata");
@@ -48,15 +46,11 @@ TEST(CrashSafety, CommittedRowsSurviveAKilledProcess) {
 // stands for a full disk.
 TEST(CrashSafety, AFullDiskFailsTheStatementThatFillsItInsideATransaction) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(ConnectOptions{"(local)", "", "", ""});
-        setup.execute("CREATE DATABASE Piena");
-        setup.execute("CREATE TABLE Piena.dbo.righe (id int NOT NULL, nota nvarchar(4000) NULL)");
-    }
+    prepare({"CREATE DATABASE Piena", "CREATE TABLE Piena.dbo.righe (id int NOT NULL, nota nvarchar(4000) NULL)"});
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        Session s(ConnectOptions{"(local)", "Piena", "", ""});
+        Session s(on("Piena"));
         s.execute("SELECT COUNT(*) FROM righe");
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{2 * 1024 * 1024, 2 * 1024 * 1024};

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/data/Connection.h"
-#include "platform/data/DataError.h"
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
 #include "state/GlobalState.h"

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/engine/Display.h"
-#include "support/ScriptedMessageService.h"
 #include "schema/SchemaSteps.h"
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"

@@ -7,7 +7,6 @@
 
 #include "platform/engine/EngineError.h"
 #include "platform/engine/Server.h"
-#include "platform/engine/Session.h"
 #include "platform/engine/storage/Sqlite.h"
 #include "support/SessionQueries.h"
 #include "support/TempDrive.h"

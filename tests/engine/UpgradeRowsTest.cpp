@@ -8,7 +8,6 @@
 #include <set>
 
 #include "config/SharedObjects.h"
-#include "platform/engine/Display.h"
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"
 #include "support/ScriptedMessages.h"

@@ -2,6 +2,7 @@
 // Statements run on an engine session directly, as tests of the engine read them back: the first
 // error's number, the first value, or the rows as the server displays them joined by "|".
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,13 @@
 namespace vopa::testing {
 
 inline engine::ConnectOptions on(const std::string& database) { return engine::ConnectOptions{"(local)", database, "", ""}; }
+
+// Runs the statements on a session of their own, which has ended when this returns (as it must before
+// a test forks).
+inline void prepare(std::initializer_list<std::string> statements) {
+    engine::Session setup(on(""));
+    for (const std::string& s : statements) setup.execute(s);
+}
 
 // The number of the batch's first error, 0 when every statement succeeded.
 inline int errorOf(engine::Session& s, const std::string& batch) {
