@@ -79,45 +79,43 @@ std::pair<int, int> crossed(const std::string& a, const std::string& b, Crossing
     return {ra, rb};
 }
 
+// Runs `body(p)` in `processes` child processes at once; each must end with 0.
+void atOnce(int processes, const std::function<int(int)>& body) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) children.push_back(spawn([&body, p] { return body(p); }));
+    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+}
+
 TEST(Concurrency, ProcessesInsertingAtOnceNeverShareAnIdentityValue) {
     vopa::testing::TempDrive drive;
     prepare({"CREATE DATABASE Conti", "CREATE TABLE Conti.dbo.righe (id int IDENTITY(1,1) NOT NULL, chi int NOT NULL, n int NULL)"});
-    std::vector<pid_t> children;
-    for (int p = 0; p < 4; ++p)
-        children.push_back(spawn([p] {
-            Session s(on("Conti"));
-            for (int i = 0; i < 150; ++i) {
-                // Half of the rows through a transaction that reads before it writes.
-                const std::string insert = "INSERT INTO righe (chi, n) VALUES (" + std::to_string(p) + ", " + std::to_string(i) + ")";
-                const std::string batch = i % 2 ? insert
-                                                : "BEGIN TRANSACTION\nIF (SELECT COUNT(*) FROM righe) >= 0 " + insert + "\nCOMMIT";
-                if (int e = errorOf(s, batch)) return e % 200 + 1;
-            }
-            return 0;
-        }));
-    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+    atOnce(4, [](int p) {
+        Session s(on("Conti"));
+        for (int i = 0; i < 150; ++i) {
+            // Half of the rows through a transaction that reads before it writes.
+            const std::string insert = "INSERT INTO righe (chi, n) VALUES (" + std::to_string(p) + ", " + std::to_string(i) + ")";
+            const std::string batch = i % 2 ? insert : "BEGIN TRANSACTION\nIF (SELECT COUNT(*) FROM righe) >= 0 " + insert + "\nCOMMIT";
+            if (int e = errorOf(s, batch)) return e % 200 + 1;
+        }
+        return 0;
+    });
     Session check(on("Conti"));
-    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM righe"), "600");
-    EXPECT_EQ(scalar(check, "SELECT COUNT(DISTINCT id) FROM righe"), "600");
-    EXPECT_EQ(scalar(check, "SELECT MAX(id) FROM righe"), "600");
-    EXPECT_EQ(scalar(check, "SELECT IDENT_CURRENT('righe')"), "600");
+    EXPECT_EQ(vopa::testing::rowTexts(check, "SELECT COUNT(*), COUNT(DISTINCT id), MAX(id), IDENT_CURRENT('righe') FROM righe"),
+              std::vector<std::string>{"600|600|600|600"});
 }
 
 TEST(Concurrency, ProcessesCreateTablesInOneDatabaseAtOnce) {
     vopa::testing::TempDrive drive;
     prepare({"CREATE DATABASE Tabelle"});
-    std::vector<pid_t> children;
-    for (int p = 0; p < 3; ++p)
-        children.push_back(spawn([p] {
-            Session s(on("Tabelle"));
-            for (int i = 0; i < 15; ++i)
-                if (int e = errorOf(s, "CREATE TABLE t" + std::to_string(p) + "_" + std::to_string(i) +
-                                           " (id int IDENTITY NOT NULL PRIMARY KEY, v nvarchar(10) NULL)"))
-                    return e % 200 + 1;
-            if (int e = errorOf(s, "CREATE DATABASE Altro" + std::to_string(p))) return e % 200 + 1;
-            return 0;
-        }));
-    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+    atOnce(3, [](int p) {
+        Session s(on("Tabelle"));
+        for (int i = 0; i < 15; ++i)
+            if (int e = errorOf(s, "CREATE TABLE t" + std::to_string(p) + "_" + std::to_string(i) +
+                                       " (id int IDENTITY NOT NULL PRIMARY KEY, v nvarchar(10) NULL)"))
+                return e % 200 + 1;
+        if (int e = errorOf(s, "CREATE DATABASE Altro" + std::to_string(p))) return e % 200 + 1;
+        return 0;
+    });
     Session check(on("Tabelle"));
     EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES"), "45");
     EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name LIKE 'Altro%'"), "3");

@@ -48,6 +48,9 @@ const char* const kVatAccountsAsUpgraded =
     "[IdProgetto] [int] NULL,[ComodoAutoNumberSede] [int] NULL,[idSedeLocale] [int] NULL,[idconto1] [int] NULL,"
     "[Tasso] [money] NULL,[idpagamento] [int] NULL)";
 
+const std::string kTakingsRow = "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento "
+                                "FROM IvaTabellaContiUtili WHERE Description LIKE '%Corrispettivi%'";
+
 // The purchase and sales rows of the VAT accounts; the second names the sales VAT account.
 const char* const kPurchaseAndSalesVat =
     "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001), (2, 'Iva Vendite', 3002)";
@@ -179,16 +182,14 @@ const std::vector<Variant> kVariants = {
      {"DROP TABLE IvaTabellaContiUtili", kVatAccountsAsUpgraded, kPurchaseAndSalesVat},
      schema::upgradeVatTables,
      {"the missing takings row is added", Db::Company,
-      "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento FROM IvaTabellaContiUtili "
-      "WHERE Description LIKE '%Corrispettivi%'",
+      kTakingsRow,
       {"NULL|Iva Corrispettivi|3002|10000001|42|1.0000|1"}}},
     // The account group cannot be looked up (no chart of accounts): the group is left unset, not 0.
     {"TakingsRowWithoutGroup",
      {"DROP TABLE conti", "DROP TABLE IvaTabellaContiUtili", kVatAccountsAsUpgraded, kPurchaseAndSalesVat},
      schema::upgradeVatTables,
      {"the takings row is added without a group", Db::Company,
-      "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento FROM IvaTabellaContiUtili "
-      "WHERE Description LIKE '%Corrispettivi%'",
+      kTakingsRow,
       {"NULL|Iva Corrispettivi|3002|10000001|NULL|1.0000|1"}}},
     // The server-address upgrade rewrites rows 1 and 2 in place and deletes nothing.
     {"ServerRowsRewrittenInPlace",
