@@ -160,4 +160,26 @@ TEST_F(SchemaSteps, IndexPassIsSilentAndGivesTheKeys) {
               std::vector<std::string>{"0"});
 }
 
+// On a company that lacks a table one of the index pass's transaction scripts keys, the failing script
+// must not leave its transaction open on the connection.
+TEST_F(SchemaSteps, IndexPassWithAFailingTransactionScriptLeavesNoTransactionOpen) {
+    g.ServerConnection.execute("CREATE DATABASE Azienda");
+    const std::string text = kServer + "DATABASE=Azienda;";
+    g.SharedConnection.open(text);
+    for (const schema::TableSpec& t : schema::baseSchema())
+        if (t.name != "ScadenziarioChiuso") g.SharedConnection.execute(t.createStatement());
+    schema::runIndexPass(g);
+    EXPECT_EQ(rows(g.SharedConnection, "SELECT @@TRANCOUNT"), std::vector<std::string>{"0"});
+    // Another connection can write at once, and what the pass made after the script stays when the
+    // pass's connection closes.
+    data::Connection other;
+    other.open(text);
+    other.execute("SET LOCK_TIMEOUT 2000");
+    EXPECT_NO_THROW(other.execute("INSERT INTO valute (Id, Descrizione) VALUES (1, 'EUR')"));
+    const std::vector<std::string> keys = rows(other, "SELECT count(*) FROM sys.indexes");
+    g.SharedConnection.close();
+    EXPECT_EQ(rows(other, "SELECT count(*) FROM sys.indexes"), keys);
+    EXPECT_GT(std::stoi(keys.at(0)), 300);
+}
+
 }  // namespace
