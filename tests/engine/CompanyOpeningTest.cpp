@@ -1,9 +1,13 @@
-// Opening the company this computer works on, with a small registry on the embedded server.
+// Opening the company this computer works on, with a small registry on the embedded server. Values
+// stored in the registry and the company database reach statements, connection texts and the ODBC
+// configuration as data: a hostile value changes nothing but its own entry, and the other company's
+// database on the same server survives every path that reads one.
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -12,10 +16,16 @@
 #include "company/CompanyOpening.h"
 #include "company/Language.h"
 #include "company/StartupMaintenance.h"
+#include "config/ConnectionStrings.h"
+#include "config/SharedObjects.h"
 #include "flow/ProgramFlow.h"
+#include "schema/SchemaSteps.h"
 #include "support/ScriptedMessageService.h"
 #include "support/SmallInstallation.h"
 #include "support/TempDrive.h"
+#include "training/BuildReport.h"
+#include "util/ErrorModes.h"
+#include "util/Helpers.h"
 
 using namespace vopa;
 using vopa::testing::SmallCompany;
@@ -39,6 +49,11 @@ struct Fixture {
     }
     SmallInstallation installation;
 
+    // Opens company `id` (0: the terminal's); the company opened.
+    double open(double id) {
+        company::openCompany(id, g);
+        return id;
+    }
     std::string terminalOf(const std::string& computer) {
         return SmallInstallation::scalar("VoPaDatiAzienda",
                                          "SELECT Ultimo FROM link_programmaTerminale WHERE Nometerminale = '" + computer + "'");
@@ -70,9 +85,7 @@ TEST(FullTerminalLookup, ReplacesACompanyThatIsNoLongerRegistered) {
 
 TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
     Fixture f;
-    double id = 0;
-    company::openCompany(id, f.g);
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(f.open(0), 2);
     EXPECT_EQ(f.g.CompanyId, 2);
     EXPECT_EQ(f.g.CompanyName, "Alfa Sud");
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiAlfa");
@@ -93,8 +106,7 @@ TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
     EXPECT_EQ(vopa::testing::iniSection(user, "Qen_Azienda")["Database"], "VoPaDatiAzienda");
 
     // Another company moves the terminal row, without adding a second one.
-    id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiZeta");
     EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "1");
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
@@ -104,20 +116,16 @@ TEST(OpenCompany, FillsTheCompanyItemsAndRecordsTheTerminal) {
 
 TEST(OpenCompany, ACompanyWithoutItsDatabaseIsReplacedByOneThatHasIt) {
     Fixture f({{1, "Persa", "VoPaDatiPersa", false}, {2, "Presente", "VoPaDatiPresente"}});
-    double id = 1;
-    company::openCompany(id, f.g);
-    EXPECT_EQ(id, 2);
+    EXPECT_EQ(f.open(1), 2);
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiPresente");
     EXPECT_EQ(f.terminalOf("PC_UFFICIO"), "2");
 }
 
 TEST(OpenCompany, ARowWithoutDatabaseNameKeepsThePreviousDatabase) {
     Fixture f({{1, "Senza nome", ""}, {2, "Alfa", "VoPaDatiAlfa"}});
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     const std::string local = f.g.LocalConnectionString;
-    id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     EXPECT_EQ(f.g.CompanyName, "Senza nome");
     EXPECT_EQ(f.g.CompanyDatabaseName, "VoPaDatiAlfa");
     EXPECT_EQ(f.g.LocalConnectionString, local);
@@ -135,22 +143,19 @@ TEST(OpenCompany, EndsTheProgramWhenNoCompanyCanBeOpened) {
     };
     for (const Case& c : cases) {
         Fixture f(c.companies);
-        double id = c.id;
-        EXPECT_THROW(company::openCompany(id, f.g), ui::ProgramEndRequested);
+        EXPECT_THROW(f.open(c.id), ui::ProgramEndRequested);
         EXPECT_EQ(f.messages->texts(), std::vector<std::string>{c.message});
     }
     Fixture noName;
     noName.g.ComputerName.clear();
-    double id = 1;
-    company::openCompany(id, noName.g);
+    noName.open(1);
     EXPECT_EQ(noName.messages->texts(), std::vector<std::string>{"Caricare il nome del PC!"});
     EXPECT_FALSE(noName.g.SharedConnection.isOpen());
 }
 
 TEST(CompanyLookups, OfficeDataFolderAndDatabaseExistence) {
     Fixture f({{1, "Sede", "VoPaDatiSede", true, 7}});
-    double id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     company::identifyOffice(f.g);
     EXPECT_EQ(f.g.OfficeId, 7);
     company::readDataFileFolder(f.g);
@@ -179,8 +184,7 @@ TEST(Language, ReadsTheInstallationsCodeAndChoosesTheText) {
 
 TEST(StartupMaintenance, MakesEachComputersWorkTablesOnceAndTheVersionRow) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     f.g.OfficeId = 3;
     f.g.ComputerName = "PC_UNO";
     company::runMaintenancePass(f.g);
@@ -205,8 +209,7 @@ TEST(StartupMaintenance, MakesEachComputersWorkTablesOnceAndTheVersionRow) {
 
 TEST(MainWindowMaintenance, FillsTheAdministeringOfficeFromTheRightColumn) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     SmallInstallation::run("VoPaDatiAlfa", "INSERT INTO partitadoppia VALUES (1, NULL, 4, 9)\n"
                                            "INSERT INTO partitadoppia VALUES (2, 0, 5, 9)\n"
                                            "INSERT INTO partitadoppia VALUES (3, 6, 7, 9)\n"
@@ -221,8 +224,7 @@ TEST(MainWindowMaintenance, FillsTheAdministeringOfficeFromTheRightColumn) {
 
 TEST(StartupDispatch, ACompanyWithoutUsersGrantsEverythingButProjects) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     EXPECT_EQ(flow::ProgramFlow(f.g).dispatchAfterStartup(), flow::StartupOutcome::MainWindow);
     for (std::size_t r = state::RightAdministrator; r <= state::RightIssuePayments; ++r) EXPECT_EQ(f.g.UserRights[r], -1);
     EXPECT_EQ(f.g.UserRights[state::RightProjects], 0);
@@ -235,8 +237,7 @@ TEST(StartupDispatch, ACompanyWithoutUsersGrantsEverythingButProjects) {
 
 TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
     Fixture f;
-    double id = 2;
-    company::openCompany(id, f.g);
+    f.open(2);
     SmallInstallation::run("VoPaDatiAlfa", "UPDATE link_programma SET NomeAzienda = 'Alfa Nuova', nRoot = 'sa', "
                                            "qen_sql = 'q.mdb', Stringa_connessione_sql = NULL");
     flow::ProgramFlow(f.g).endProgram();
@@ -251,9 +252,6 @@ TEST(EndProgram, ReloadsTheCompanyDefaultsFromRowOne) {
     EXPECT_NE(system.find("VoPaDatiAlfa"), std::string::npos) << system;
 }
 
-}  // namespace
-
-namespace {
 
 // A drive root this user may not write or read is named with the permission it lacks, instead of
 // looking like an installation without companies.
@@ -276,23 +274,93 @@ TEST(DriveCheck, ADriveRootThatCannotBeUsedIsNamed) {
     }
 }
 
-}  // namespace
-
-namespace {
 
 // A computer name with characters the sanitiser replaces is recorded, and found again, under its
 // sanitised form; its quote never reaches a statement as such.
 TEST(OpenCompany, AComputerNameIsRecordedInItsSanitisedForm) {
     Fixture f;
     f.g.ComputerName = "PC-Sala riunioni (O'Hara)";
-    double id = 1;
-    company::openCompany(id, f.g);
+    f.open(1);
     EXPECT_EQ(f.terminalOf("PC_Sala_riunioni__O_Hara_"), "1");
     EXPECT_EQ(SmallInstallation::count("VoPaDatiAzienda", "SELECT * FROM link_programmaTerminale"), 1);
-    id = 0;
-    company::openCompany(id, f.g);
-    EXPECT_EQ(id, 1);  // the terminal's last company, found by the same name
+    EXPECT_EQ(f.open(0), 1);  // the terminal's last company, found by the same name
     EXPECT_TRUE(f.messages->boxes().empty());
+}
+
+const char* const kVictim = "VoPaDatiNordSud";
+const std::vector<SmallCompany> kWithVictim = {{1, "Alfa Onlus", "VoPaDatiAlfa"}, {2, "Nord Sud", kVictim}};
+
+bool victimIntact() {
+    return SmallInstallation::count("master", std::string("SELECT name FROM master.dbo.sysdatabases WHERE name = '") +
+                                                  kVictim + "'") == 1 &&
+           SmallInstallation::count(kVictim, "SELECT * FROM link_programma") > 0;
+}
+
+// The statement a stored value would end, followed by its own.
+const std::string kDropInBrackets = std::string(";drop database[") + kVictim;
+const std::string kDropInQuotes = std::string("x' , SIZE = 1) LOG ON (NAME = N'l', FILENAME = N'C:\\Vopa\\Sedi\\l.ldf'); "
+                                              "DROP DATABASE [") + kVictim + "]; --";
+
+TEST(StoredValues, TheRowCheckCountsProjectAndFunderTablesByName) {
+    Fixture f(kWithVictim);
+    f.open(1);
+    SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE progetti (id int NULL, Type nvarchar(10) NULL, Number nvarchar(30) NULL)\n"
+                                           "CREATE TABLE finanziatore (id int NULL, Type nvarchar(50) NULL)");
+    SmallInstallation::run("VoPaDatiAlfa", "INSERT INTO progetti VALUES (1, N'conti]', " + util::unicodeLiteral(kDropInBrackets) +
+                                               ")\nINSERT INTO progetti VALUES (2, N'L''Aquilone', N'')\n"
+                                               "INSERT INTO finanziatore VALUES (1, " + util::unicodeLiteral("x]" + kDropInBrackets) + ")");
+    // A project's table that the company really has is checked, under its own name.
+    SmallInstallation::run("VoPaDatiAlfa", "CREATE TABLE [L'Aquilone] (id int NULL)\nINSERT INTO [L'Aquilone] VALUES (1)");
+
+    const std::vector<training::TableCheck> checks = training::verifyCopy(f.g, "VoPaDatiAlfa");
+
+    EXPECT_TRUE(victimIntact());
+    const auto aquilone = std::find_if(checks.begin(), checks.end(), [](const training::TableCheck& c) { return c.table == "L'Aquilone"; });
+    ASSERT_NE(aquilone, checks.end());
+    EXPECT_EQ(aquilone->companyRows, 1);
+    for (const training::TableCheck& c : checks) EXPECT_EQ(c.table.find("drop"), std::string::npos) << c.table;
+}
+
+TEST(StoredValues, TheDatabaseFolderAndNameAreTextInTheCreationAndTheLookups) {
+    Fixture f(kWithVictim);
+    f.open(1);
+    SmallInstallation::run("VoPaDatiAzienda", "UPDATE link_programma SET IndirizzoMdf = " + util::unicodeLiteral("C:\\Vopa\\Sedi\\" + kDropInQuotes) +
+                                                  " WHERE id = 1");
+    f.g.ServerConnection.open("Driver=SQL Server;Server=(local);UID=;PWD=;");
+    // Whether the server takes so odd a file name or not, it is one file name.
+    util::ignoreErrors([&] { schema::createDatabase("VoPaDatiTraining", f.g, [&] { company::readDataFileFolder(f.g); }); });
+    EXPECT_TRUE(victimIntact());
+    util::ignoreErrors([&] { config::createScratchDatabase(f.g); });
+    EXPECT_TRUE(victimIntact());
+
+    // A database name read from the registry, in the existence test, the folder lookup and the
+    // company's connection text.
+    for (const std::string& name : {"x' OR 1=1; DROP DATABASE [" + std::string(kVictim) + "]; --",
+                                    "x;Server=elsewhere;DATABase=" + std::string(kVictim)}) {
+        f.g.CompanyDatabaseName = name;
+        EXPECT_FALSE(company::databaseExists(f.g)) << name;
+        company::readDataFileFolder(f.g);
+        EXPECT_EQ(f.g.DataFileFolder, "") << name;
+        data::Connection c;
+        EXPECT_FALSE(util::ignoreErrors([&] { c.open(config::companyConnection("Driver=SQL Server;Server=(local);", name)); }))
+            << name;
+        EXPECT_TRUE(victimIntact()) << name;
+    }
+}
+
+TEST(StoredValues, ACompanyNameWithLineBreaksWritesNoSectionOfItsOwn) {
+    Fixture f(kWithVictim);
+    f.open(1);
+    f.g.CompanyName = "Alfa\n[Evil]\nDriver=/tmp/evil.so\n";
+    company::registerCompanyDataSources(f.g);
+    for (const std::string& section : vopa::testing::iniSections(f.drive.odbcUserFile())) {
+        EXPECT_NE(section, "Evil");
+        EXPECT_NE(vopa::testing::iniSection(f.drive.odbcUserFile(), section)["Driver"], "/tmp/evil.so") << section;
+    }
+    // An ordinary name is registered as before.
+    f.g.CompanyName = "L'Aquilone «Città»";
+    company::registerCompanyDataSources(f.g);
+    EXPECT_EQ(vopa::testing::iniSection(f.drive.odbcUserFile(), "Qen_server")["Database"], "VoPaDatiAlfa");
 }
 
 }  // namespace

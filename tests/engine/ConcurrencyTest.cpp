@@ -1,11 +1,14 @@
 // Several processes and sessions writing one database at once: identity values are handed out once,
 // writers wait for each other as the lock time-out says, a deadlock ends one transaction with 1205, and
-// a database another session uses cannot be dropped.
+// a database another session uses cannot be dropped. Committed changes survive a process that is killed,
+// and a full disk fails only the statement that fills it.
 
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
 #include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,27 +16,21 @@
 #include <functional>
 #include <vector>
 
-#include "platform/engine/Session.h"
 #include "platform/engine/storage/Functions.h"
 #include "platform/files/Files.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
+using vopa::testing::errorOf;
+using vopa::testing::on;
+using vopa::testing::prepare;
+using vopa::testing::scalar;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int errorOf(Session& s, const std::string& batch) {
-    for (const StatementOutcome& o : s.executeBatch(batch))
-        if (o.error) return o.error->number();
-    return 0;
-}
-
-std::string scalar(Session& s, const std::string& query) {
-    std::optional<ResultSet> rs = s.execute(query);
-    return rs && !rs->rows.empty() ? rs->rows[0][0].toString() : "<none>";
-}
 
 // Runs `body` in a child process; its result is the child's exit code (0..255). A child that throws
 // exits with 99. The child never returns into the test framework. No session may be open in the
@@ -72,54 +69,56 @@ struct Signal {
     }
 };
 
-ConnectOptions on(const std::string& database) { return ConnectOptions{"(local)", database, "", ""}; }
+// Two processes that each take `a` or `b` and then want the other's; their exit codes. Neither may
+// wait for ever.
+template <class Crossing>
+std::pair<int, int> crossed(const std::string& a, const std::string& b, Crossing crossing) {
+    Signal firstHolds, secondHolds;
+    const auto start = Clock::now();
+    pid_t pa = spawn([&] { return crossing(a, b, firstHolds, secondHolds); });
+    pid_t pb = spawn([&] { return crossing(b, a, secondHolds, firstHolds); });
+    const int ra = waitFor(pa), rb = waitFor(pb);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    return {ra, rb};
+}
+
+// Runs `body(p)` in `processes` child processes at once; each must end with 0.
+void atOnce(int processes, const std::function<int(int)>& body) {
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) children.push_back(spawn([&body, p] { return body(p); }));
+    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+}
 
 TEST(Concurrency, ProcessesInsertingAtOnceNeverShareAnIdentityValue) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Conti");
-        setup.execute("CREATE TABLE Conti.dbo.righe (id int IDENTITY(1,1) NOT NULL, chi int NOT NULL, n int NULL)");
-    }
-    std::vector<pid_t> children;
-    for (int p = 0; p < 4; ++p)
-        children.push_back(spawn([p] {
-            Session s(on("Conti"));
-            for (int i = 0; i < 150; ++i) {
-                // Half of the rows through a transaction that reads before it writes.
-                const std::string insert = "INSERT INTO righe (chi, n) VALUES (" + std::to_string(p) + ", " + std::to_string(i) + ")";
-                const std::string batch = i % 2 ? insert
-                                                : "BEGIN TRANSACTION\nIF (SELECT COUNT(*) FROM righe) >= 0 " + insert + "\nCOMMIT";
-                if (int e = errorOf(s, batch)) return e % 200 + 1;
-            }
-            return 0;
-        }));
-    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+    prepare({"CREATE DATABASE Conti", "CREATE TABLE Conti.dbo.righe (id int IDENTITY(1,1) NOT NULL, chi int NOT NULL, n int NULL)"});
+    atOnce(4, [](int p) {
+        Session s(on("Conti"));
+        for (int i = 0; i < 150; ++i) {
+            // Half of the rows through a transaction that reads before it writes.
+            const std::string insert = "INSERT INTO righe (chi, n) VALUES (" + std::to_string(p) + ", " + std::to_string(i) + ")";
+            const std::string batch = i % 2 ? insert : "BEGIN TRANSACTION\nIF (SELECT COUNT(*) FROM righe) >= 0 " + insert + "\nCOMMIT";
+            if (int e = errorOf(s, batch)) return e % 200 + 1;
+        }
+        return 0;
+    });
     Session check(on("Conti"));
-    EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM righe"), "600");
-    EXPECT_EQ(scalar(check, "SELECT COUNT(DISTINCT id) FROM righe"), "600");
-    EXPECT_EQ(scalar(check, "SELECT MAX(id) FROM righe"), "600");
-    EXPECT_EQ(scalar(check, "SELECT IDENT_CURRENT('righe')"), "600");
+    EXPECT_EQ(vopa::testing::rowTexts(check, "SELECT COUNT(*), COUNT(DISTINCT id), MAX(id), IDENT_CURRENT('righe') FROM righe"),
+              std::vector<std::string>{"600|600|600|600"});
 }
 
 TEST(Concurrency, ProcessesCreateTablesInOneDatabaseAtOnce) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Tabelle");
-    }
-    std::vector<pid_t> children;
-    for (int p = 0; p < 3; ++p)
-        children.push_back(spawn([p] {
-            Session s(on("Tabelle"));
-            for (int i = 0; i < 15; ++i)
-                if (int e = errorOf(s, "CREATE TABLE t" + std::to_string(p) + "_" + std::to_string(i) +
-                                           " (id int IDENTITY NOT NULL PRIMARY KEY, v nvarchar(10) NULL)"))
-                    return e % 200 + 1;
-            if (int e = errorOf(s, "CREATE DATABASE Altro" + std::to_string(p))) return e % 200 + 1;
-            return 0;
-        }));
-    for (pid_t c : children) EXPECT_EQ(waitFor(c), 0);
+    prepare({"CREATE DATABASE Tabelle"});
+    atOnce(3, [](int p) {
+        Session s(on("Tabelle"));
+        for (int i = 0; i < 15; ++i)
+            if (int e = errorOf(s, "CREATE TABLE t" + std::to_string(p) + "_" + std::to_string(i) +
+                                       " (id int IDENTITY NOT NULL PRIMARY KEY, v nvarchar(10) NULL)"))
+                return e % 200 + 1;
+        if (int e = errorOf(s, "CREATE DATABASE Altro" + std::to_string(p))) return e % 200 + 1;
+        return 0;
+    });
     Session check(on("Tabelle"));
     EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES"), "45");
     EXPECT_EQ(scalar(check, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name LIKE 'Altro%'"), "3");
@@ -127,11 +126,7 @@ TEST(Concurrency, ProcessesCreateTablesInOneDatabaseAtOnce) {
 
 TEST(Concurrency, AWriterWaitsForTheLockAsTheLockTimeOutSays) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Attesa");
-        setup.execute("CREATE TABLE Attesa.dbo.t (id int IDENTITY NOT NULL, v int NULL)");
-    }
+    prepare({"CREATE DATABASE Attesa", "CREATE TABLE Attesa.dbo.t (id int IDENTITY NOT NULL, v int NULL)"});
     // By default a writer in another process waits until the holder commits, then goes on.
     Signal holding, started;
     pid_t child = spawn([&] {
@@ -167,33 +162,22 @@ TEST(Concurrency, AWriterWaitsForTheLockAsTheLockTimeOutSays) {
 
 TEST(Concurrency, ADeadlockEndsOneTransactionWith1205AndTheOtherGoesOn) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Uno");
-        setup.execute("CREATE DATABASE Due");
-        setup.execute("CREATE TABLE Uno.dbo.t (v int NULL)");
-        setup.execute("CREATE TABLE Due.dbo.t (v int NULL)");
-    }
-    Signal firstHolds, secondHolds;
-    // Each process takes one database and then wants the other's.
-    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
-                       const Signal& theirsTaken, int value) {
+    prepare({"CREATE DATABASE Uno", "CREATE DATABASE Due", "CREATE TABLE Uno.dbo.t (v int NULL)", "CREATE TABLE Due.dbo.t (v int NULL)"});
+    // Each process takes one database (writing 1 in Uno first, 2 in Due first) and then wants the other's.
+    const auto [ra, rb] = crossed("Uno", "Due", [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                                                   const Signal& theirsTaken) {
+        const std::string value = mine == "Uno" ? "1" : "2";
         Session s(on(""));
         s.execute("BEGIN TRANSACTION");
-        s.execute("INSERT INTO " + mine + ".dbo.t VALUES (" + std::to_string(value) + ")");
+        s.execute("INSERT INTO " + mine + ".dbo.t VALUES (" + value + ")");
         mineTaken.give();
         theirsTaken.await();
-        int e = errorOf(s, "INSERT INTO " + theirs + ".dbo.t VALUES (" + std::to_string(value) + ")");
+        int e = errorOf(s, "INSERT INTO " + theirs + ".dbo.t VALUES (" + value + ")");
         if (e == 1205) return scalar(s, "SELECT @@TRANCOUNT") == "0" ? 5 : 6;
         if (e) return e % 200 + 10;
         s.execute("COMMIT");
         return 0;
-    };
-    const auto start = Clock::now();
-    pid_t a = spawn([&] { return crossing("Uno", "Due", firstHolds, secondHolds, 1); });
-    pid_t b = spawn([&] { return crossing("Due", "Uno", secondHolds, firstHolds, 2); });
-    const int ra = waitFor(a), rb = waitFor(b);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    });
     // One victim (its transaction rolled back), one that committed both rows.
     EXPECT_TRUE((ra == 0 && rb == 5) || (ra == 5 && rb == 0)) << ra << " " << rb;
     Session check(on(""));
@@ -205,11 +189,7 @@ TEST(Concurrency, ADeadlockEndsOneTransactionWith1205AndTheOtherGoesOn) {
 
 TEST(Concurrency, ADatabaseInUseByAnotherSessionCannotBeDropped) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Occupato");
-        setup.execute("CREATE TABLE Occupato.dbo.t (v int NULL)");
-    }
+    prepare({"CREATE DATABASE Occupato", "CREATE TABLE Occupato.dbo.t (v int NULL)"});
     // A session of another process.
     Signal go, connected, release;
     pid_t child = spawn([&] {
@@ -250,13 +230,10 @@ TEST(Concurrency, AnIdleConnectionKeepsItsDatabaseWhileOthersComeAndGo) {
     vopa::testing::TempDrive drive;
     const std::filesystem::path dataFile = vopa::files::mapPath("C:\\Vopa\\Sedi\\Contatti.mdf");
     std::filesystem::create_directories(dataFile.parent_path());
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE Contatti ON (NAME = N'Contatti', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.mdf') "
-                      "LOG ON (NAME = N'Contatti_log', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.ldf')");
-        setup.execute("CREATE TABLE Contatti.dbo.contatti (id int IDENTITY(1,1) NOT NULL PRIMARY KEY, nome nvarchar(20) NULL)");
-        setup.execute("INSERT INTO Contatti.dbo.contatti (nome) VALUES ('primo')");
-    }
+    prepare({"CREATE DATABASE Contatti ON (NAME = N'Contatti', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.mdf') "
+             "LOG ON (NAME = N'Contatti_log', FILENAME = N'C:\\Vopa\\Sedi\\Contatti.ldf')",
+             "CREATE TABLE Contatti.dbo.contatti (id int IDENTITY(1,1) NOT NULL PRIMARY KEY, nome nvarchar(20) NULL)",
+             "INSERT INTO Contatti.dbo.contatti (nome) VALUES ('primo')"});
     // A session that opens the database, reads (and writes, when asked) and closes.
     auto visit = [](bool writes) {
         Session s(on("Contatti"));
@@ -310,10 +287,7 @@ std::string takeBuildLock(Session& s) {
 
 TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE VoPaDatiAzienda");
-    }
+    prepare({"CREATE DATABASE VoPaDatiAzienda"});
     Signal taken;
     pid_t holder = spawn([&] {
         Session s(on("VoPaDatiAzienda"));
@@ -344,10 +318,8 @@ TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
     std::vector<StatementOutcome> out = other.executeBatch(
         "DECLARE @r int = 5\nEXEC @r = sp_releaseapplock @Resource = N'VoPaDatiTraining build', @LockOwner = 'Session'\n"
         "SELECT @r");
-    ASSERT_EQ(out.size(), 3u);
-    ASSERT_TRUE(out[1].error);
+    ASSERT_TRUE(out.size() == 3 && out[1].error && out[2].resultSet);
     EXPECT_EQ(out[1].error->number(), 1223);
-    ASSERT_TRUE(out[2].resultSet);
     EXPECT_EQ(out[2].resultSet->rows[0][0].toString(), "-999");
 }
 
@@ -356,13 +328,9 @@ TEST(Concurrency, AnApplicationLockIsTheSessionsUntilItEndsOrItsProcessDies) {
 // lock after waiting (1).
 TEST(Concurrency, CrossedApplicationLocksEndWithOneDeadlockVictim) {
     vopa::testing::TempDrive drive;
-    {
-        Session setup(on(""));
-        setup.execute("CREATE DATABASE VoPaDatiAzienda");
-    }
-    Signal firstHolds, secondHolds;
-    auto crossing = [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
-                       const Signal& theirsTaken) {
+    prepare({"CREATE DATABASE VoPaDatiAzienda"});
+    const auto [ra, rb] = crossed("uno", "due", [](const std::string& mine, const std::string& theirs, const Signal& mineTaken,
+                                                   const Signal& theirsTaken) {
         Session s(on("VoPaDatiAzienda"));
         auto take = [&](const std::string& resource) {
             return scalar(s, "DECLARE @r int; EXEC @r = sp_getapplock @Resource = N'" + resource +
@@ -377,14 +345,64 @@ TEST(Concurrency, CrossedApplicationLocksEndWithOneDeadlockVictim) {
             return 3;
         }
         return got == "1" ? 0 : 2;
-    };
-    const auto start = Clock::now();
-    pid_t a = spawn([&] { return crossing("uno", "due", firstHolds, secondHolds); });
-    pid_t b = spawn([&] { return crossing("due", "uno", secondHolds, firstHolds); });
-    const int ra = waitFor(a), rb = waitFor(b);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    });
     // Both give up only when their waits end within a few milliseconds of each other.
     EXPECT_TRUE((ra == 0 && rb == 3) || (ra == 3 && rb == 0) || (ra == 3 && rb == 3)) << ra << " " << rb;
+}
+
+TEST(CrashSafety, CommittedRowsSurviveAKilledProcess) {
+    vopa::testing::TempDrive drive;
+    prepare({"CREATE DATABASE Sicura", "CREATE TABLE Sicura.dbo.righe (id int NOT NULL IDENTITY(1,1), nota nvarchar(20) NULL)"});
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Session s(on("Sicura"));
+        s.execute("INSERT INTO righe (nota) VALUES ('salvata')");
+        s.execute("BEGIN TRANSACTION");
+        s.execute("INSERT INTO righe (nota) VALUES ('in corso')");
+        raise(SIGKILL);  // dies with a transaction open
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    Session after(on("Sicura"));
+    std::optional<ResultSet> rs = after.execute("SELECT nota FROM righe ORDER BY id");
+    ASSERT_EQ(rs->rows.size(), 1u);
+    EXPECT_EQ(rs->rows[0][0].toString(), "salvata");
+    after.execute("INSERT INTO righe (nota) VALUES ('dopo')");
+    EXPECT_EQ(after.execute("SELECT max(id) FROM righe")->rows[0][0].toString(), "2");
+}
+
+// Inside BEGIN TRANSACTION, the statement that fills the disk reports 1105 and is undone; the rows of
+// the statements before it stay in the transaction. The child process gets a file size limit that
+// stands for a full disk.
+TEST(CrashSafety, AFullDiskFailsTheStatementThatFillsItInsideATransaction) {
+    vopa::testing::TempDrive drive;
+    prepare({"CREATE DATABASE Piena", "CREATE TABLE Piena.dbo.righe (id int NOT NULL, nota nvarchar(4000) NULL)"});
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Session s(on("Piena"));
+        s.execute("SELECT COUNT(*) FROM righe");
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{2 * 1024 * 1024, 2 * 1024 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        s.execute("BEGIN TRANSACTION");
+        for (int i = 1; i <= 2000; ++i) {
+            std::vector<StatementOutcome> out = s.executeBatch(
+                "INSERT INTO righe VALUES (" + std::to_string(i) + ", N'" + std::string(3000, 'x') + "')");
+            if (out.empty() || !out[0].error) continue;
+            if (out[0].error->number() != 1105 || i == 1)
+                std::fprintf(stderr, "row %d: %d %s\n", i, out[0].error->number(), out[0].error->what());
+            _exit(out[0].error->number() == 1105 && i > 1 ? 0 : 10);
+        }
+        _exit(20);  // the limit was never reached
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: another error than 1105, 20: no error";
 }
 
 }  // namespace

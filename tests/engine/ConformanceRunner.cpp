@@ -55,23 +55,17 @@ std::vector<Block> readBlocks(const fs::path& file) {
         if (!current) {
             if (line.empty() || line[0] == '#') continue;
             blocks.push_back({number, line, {}, {}});
-            current = &blocks.back();
+            current = line.rfind("connection", 0) == 0 ? nullptr : &blocks.back();  // a connection has no body
             inResults = false;
-            if (line.rfind("connection", 0) == 0) current = nullptr;
-            continue;
-        }
-        if (line.empty()) {
+        } else if (line.empty()) {
             current = nullptr;
-            continue;
-        }
-        if (line == "----") {
+        } else if (line == "----") {
             inResults = true;
-            continue;
-        }
-        if (inResults)
+        } else if (inResults) {
             current->expected.push_back(line);
-        else
+        } else {
             current->sql.push_back(line == "\\" ? std::string() : line);
+        }
     }
     return blocks;
 }

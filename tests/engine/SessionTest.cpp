@@ -1,5 +1,6 @@
 // Session behaviour that statements alone do not show: many databases, databases made again under
-// another session, and the row operations behind recordsets.
+// another session, and the row operations behind recordsets. Hostile input: T-SQL text must never run
+// as SQLite statements, and no file may be placed outside the drive root, whatever the statement names.
 
 #include <gtest/gtest.h>
 
@@ -8,28 +9,22 @@
 
 #include <sqlite3.h>
 
-#include "platform/engine/Session.h"
+#include "platform/engine/Server.h"
+#include "platform/engine/storage/Sqlite.h"
+#include "support/SessionQueries.h"
 #include "support/TempDrive.h"
 
 using namespace vopa::engine;
 using vopa::Value;
+using vopa::testing::errorOf;
+using vopa::testing::on;
+using vopa::testing::scalar;
 
 namespace {
 
-std::string scalar(Session& s, const std::string& query) {
-    std::optional<ResultSet> rs = s.execute(query);
-    return rs && !rs->rows.empty() ? rs->rows[0][0].toString() : "<none>";
-}
-
-int errorOf(Session& s, const std::string& batch) {
-    for (const StatementOutcome& o : s.executeBatch(batch))
-        if (o.error) return o.error->number();
-    return 0;
-}
-
 TEST(Session, UsesMoreDatabasesThanSqliteCanAttachAtOnce) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     for (int i = 1; i <= 12; ++i) {
         const std::string db = "Db" + std::to_string(i);
         s.execute("CREATE DATABASE " + db);
@@ -49,8 +44,8 @@ TEST(Session, UsesMoreDatabasesThanSqliteCanAttachAtOnce) {
 
 TEST(Session, SeesADatabaseDroppedAndCreatedAgainByAnotherSession) {
     vopa::testing::TempDrive drive;
-    Session builder(ConnectOptions{"(local)", "", "", ""});
-    Session reader(ConnectOptions{"(local)", "", "", ""});
+    Session builder(on(""));
+    Session reader(on(""));
     builder.execute("CREATE DATABASE VoPaDatiTraining");
     builder.execute("CREATE TABLE VoPaDatiTraining.dbo.t (v int NULL)");
     builder.execute("INSERT INTO VoPaDatiTraining.dbo.t VALUES (1)");
@@ -67,13 +62,13 @@ TEST(Session, SeesADatabaseDroppedAndCreatedAgainByAnotherSession) {
     builder.execute("USE master");
     EXPECT_EQ(scalar(reader, "SELECT count(*) FROM VoPaDatiTraining.dbo.vista"), "0");
 
-    Session onIt(ConnectOptions{"(local)", "VoPaDatiTraining", "", ""});
+    Session onIt(on("VoPaDatiTraining"));
     EXPECT_EQ(errorOf(onIt, "DROP DATABASE VoPaDatiTraining"), 3702) << "in use by the session itself";
 }
 
 TEST(Session, RowOperationsFollowTheColumnRules) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     s.execute("CREATE DATABASE R");
     s.execute("CREATE TABLE R.dbo.t (id int NOT NULL IDENTITY(5,5), nome nvarchar(4) NOT NULL, q money NOT NULL DEFAULT (1))");
     std::int64_t row = s.insertRow("R", "t", {{"nome", Value::string("a")}});
@@ -101,81 +96,34 @@ TEST(Session, RowOperationsFollowTheColumnRules) {
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"q", Value::dbl(1)}}); }), 16934) << "a row deleted meanwhile";
 }
 
-}  // namespace
-
-namespace {
-
 // The data file of a database made by a session that is gone again.
 std::filesystem::path databaseFile(const std::string& name) {
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     s.execute("CREATE DATABASE " + name);
     return s.instance().dataFolder / (name + ".mdf");
 }
 
-TEST(Session, AnEmptyDataFileIsNoDatabase) {
+// A data file cut to nothing is no database (5172); one of other bytes is a damaged database (824).
+TEST(Session, ADataFileThatIsNoDatabaseIsReported) {
     vopa::testing::TempDrive drive;
-    const std::filesystem::path file = databaseFile("Vuoto");
-    ASSERT_TRUE(std::filesystem::exists(file));
-    std::filesystem::resize_file(file, 0);
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    const std::filesystem::path empty = databaseFile("Vuoto"), broken = databaseFile("Rotto");
+    ASSERT_TRUE(std::filesystem::exists(empty) && std::filesystem::exists(broken));
+    std::filesystem::resize_file(empty, 0);
+    std::filesystem::remove(broken.string() + "-wal");
+    std::filesystem::remove(broken.string() + "-shm");
+    std::ofstream(broken, std::ios::binary | std::ios::trunc) << std::string(8192, 'x');
+    Session s(on(""));
     EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Vuoto.dbo.sysobjects"), 5172);
     EXPECT_EQ(errorOf(s, "USE Vuoto"), 5172);
-}
-
-TEST(Session, AFileThatIsNoDatabaseIsReportedAsDamaged) {
-    vopa::testing::TempDrive drive;
-    const std::filesystem::path file = databaseFile("Rotto");
-    ASSERT_TRUE(std::filesystem::exists(file));
-    std::filesystem::remove(file.string() + "-wal");
-    std::filesystem::remove(file.string() + "-shm");
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << std::string(8192, 'x');
-    }
-    Session s(ConnectOptions{"(local)", "", "", ""});
     EXPECT_EQ(errorOf(s, "SELECT COUNT(*) FROM Rotto.dbo.sysobjects"), 824);
 }
 
-}  // namespace
-
-namespace {
-
-std::filesystem::path mapped(const vopa::testing::TempDrive& drive, const std::string& relative) {
-    return drive.root() / relative;
-}
-
-TEST(Session, ALostMasterIsReportedAndDatabasesCanBeAttachedAgain) {
-    vopa::testing::TempDrive drive;
-    std::filesystem::path folder;
-    {
-        Session s(ConnectOptions{"(local)", "", "", ""});
-        s.execute("CREATE DATABASE Conti");
-        s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
-        s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
-        folder = s.instance().dataFolder;
-    }
-    for (const char* f : {"master.mdf", "master.mdf-wal", "master.mdf-shm"}) std::filesystem::remove(folder / f);
-    try {
-        Session lost(ConnectOptions{"(local)", "", "", ""});
-        ADD_FAILURE() << "an instance without its master started";
-    } catch (const EngineError& e) {
-        EXPECT_EQ(e.number(), 17113);
-        EXPECT_NE(std::string(e.what()).find("master.mdf"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("Conti.mdf"), std::string::npos) << e.what();
-    }
-    // The administrator moves the file away, the instance starts, and the file is registered again.
-    std::filesystem::create_directories(mapped(drive, "salvati"));
-    std::filesystem::rename(folder / "Conti.mdf", mapped(drive, "salvati/Conti.mdf"));
-    Session s(ConnectOptions{"(local)", "", "", ""});
-    EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
-    EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
-    EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
-}
 
 // The program keeps its company databases in C:\Vopa\Sedi, outside the instance's folder: a master
 // that is lost or emptied must still stop the instance, naming them, rather than start it empty. An
-// instance made before the engine kept its record of databases learns them at its next start.
-TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
+// instance made before the engine kept its record of databases learns them at its next start. Once the
+// administrator has moved the files away the instance starts, and a file is registered again by attaching it.
+TEST(Session, ALostMasterNamesItsDatabasesAndTheirFilesCanBeAttachedAgain) {
     struct Case {
         const char* name;
         bool emptied;        // master.mdf cut to nothing rather than deleted
@@ -184,11 +132,14 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
     for (const Case& c : {Case{"deleted", false, false}, Case{"emptied", true, false}, Case{"older instance", true, true}}) {
         SCOPED_TRACE(c.name);
         vopa::testing::TempDrive drive;
-        std::filesystem::create_directories(mapped(drive, "Vopa/Sedi"));
+        std::filesystem::create_directories(drive.root() / "Vopa/Sedi");
         InstanceLocation instance;
         {
-            Session s(ConnectOptions{"(local)", "", "", ""});
+            Session s(on(""));
             instance = s.instance();
+            s.execute("CREATE DATABASE Conti");  // in the instance's own folder
+            s.execute("CREATE TABLE Conti.dbo.t (v int NULL)");
+            s.execute("INSERT INTO Conti.dbo.t VALUES (42)");
             s.execute("CREATE DATABASE VoPaDatiAquilone ON (NAME = N'Aquilone_dat', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf') "
                       "LOG ON (NAME = N'Aquilone_log', FILENAME = N'C:\\Vopa\\Sedi\\VoPaDatiAquilone.ldf')");
             s.execute("CREATE DATABASE Chiusa ON (NAME = N'Chiusa', FILENAME = N'C:\\Vopa\\Sedi\\Chiusa.mdf') "
@@ -197,7 +148,7 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
         }
         if (c.olderInstance) {
             ASSERT_TRUE(std::filesystem::remove(instance.databaseRecord));
-            Session restart(ConnectOptions{"(local)", "", "", ""});
+            Session restart(on(""));
         }
         for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(instance.masterFile.string() + suffix);
         if (c.emptied)
@@ -206,25 +157,32 @@ TEST(Session, ALostMasterNamesTheDatabasesWhoseFilesLieElsewhere) {
             std::filesystem::remove(instance.masterFile);
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
-                Session lost(ConnectOptions{"(local)", "", "", ""});
+                Session lost(on(""));
                 ADD_FAILURE() << "an instance whose master was lost started";
             } catch (const EngineError& e) {
                 const std::string message = e.what();
                 EXPECT_EQ(e.number(), 17113);
+                EXPECT_NE(message.find("master.mdf"), std::string::npos) << message;
+                EXPECT_NE(message.find("Conti.mdf"), std::string::npos) << message;
                 EXPECT_NE(message.find("VoPaDatiAquilone (C:\\Vopa\\Sedi\\VoPaDatiAquilone.mdf)"), std::string::npos) << message;
                 EXPECT_EQ(message.find("Chiusa"), std::string::npos) << message;
             }
         }
-        // Once the file is moved away nothing is lost by starting with a new master.
-        std::filesystem::rename(mapped(drive, "Vopa/Sedi/VoPaDatiAquilone.mdf"), mapped(drive, "Aquilone.mdf"));
-        Session s(ConnectOptions{"(local)", "", "", ""});
+        // Once the files are moved away nothing is lost by starting with a new master.
+        std::filesystem::rename(drive.root() / "Vopa/Sedi/VoPaDatiAquilone.mdf", drive.root() / "Aquilone.mdf");
+        std::filesystem::create_directories(drive.root() / "salvati");
+        std::filesystem::rename(instance.dataFolder / "Conti.mdf", drive.root() / "salvati/Conti.mdf");
+        Session s(on(""));
         EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases"), "1");
+        EXPECT_EQ(errorOf(s, "CREATE DATABASE Ritrovato ON (NAME = Ritrovato, FILENAME = 'C:\\salvati\\Conti.mdf') FOR ATTACH"), 0);
+        EXPECT_EQ(scalar(s, "SELECT v FROM Ritrovato.dbo.t"), "42");
+        EXPECT_EQ(scalar(s, "SELECT COUNT(*) FROM master.dbo.sysdatabases WHERE name = 'Ritrovato'"), "1");
     }
 }
 
 TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
     vopa::testing::TempDrive drive;
-    Session s(ConnectOptions{"(local)", "", "", ""});
+    Session s(on(""));
     const std::filesystem::path folder = s.instance().dataFolder;
     // A scratch file left by a process killed while it created the database.
     { std::ofstream(folder / "Nuovo.mdf.new") << "partial"; }
@@ -238,9 +196,6 @@ TEST(Session, CreateAndDropDatabaseRecoverFromAnInterruptedAttempt) {
     EXPECT_EQ(errorOf(s, "CREATE DATABASE Perso"), 0);
 }
 
-}  // namespace
-
-namespace {
 
 int reversedOrder(void*, int n1, const void* p1, int n2, const void* p2) {
     const std::string a(static_cast<const char*>(p1), static_cast<std::size_t>(n1));
@@ -254,7 +209,7 @@ TEST(Session, IndexesOfAnOlderCollationOrderAreRebuilt) {
     vopa::testing::TempDrive drive;
     std::filesystem::path file;
     {
-        Session s(ConnectOptions{"(local)", "", "", ""});
+        Session s(on(""));
         s.execute("CREATE DATABASE Vecchio");
         s.execute("CREATE TABLE Vecchio.dbo.k (t nvarchar(20) NOT NULL PRIMARY KEY)");
         for (const char* v : {"Zeta", "abaco", "Bianco", "cassa", "Dare", "erario", "Fondo"})
@@ -270,10 +225,94 @@ TEST(Session, IndexesOfAnOlderCollationOrderAreRebuilt) {
                   SQLITE_OK);
         sqlite3_close(raw);
     }
-    Session s(ConnectOptions{"(local)", "Vecchio", "", ""});
+    Session s(on("Vecchio"));
     for (const char* v : {"ZETA", "Abaco", "bianco", "Cassa", "dare", "Erario", "fondo"})
         EXPECT_EQ(scalar(s, std::string("SELECT COUNT(*) FROM k WHERE t = N'") + v + "'"), "1") << v;
     EXPECT_EQ(errorOf(s, "INSERT INTO k VALUES (N'CASSA')"), 2627);
+}
+
+bool anyFileNamed(const std::filesystem::path& folder, const std::string& name) {
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename() == name) return true;
+    return false;
+}
+
+TEST(Injection, TextInAStatementNeverRunsAsSqlite) {
+    vopa::testing::TempDrive drive;
+    Session s(on(""));
+    s.execute("CREATE DATABASE Note");
+    s.execute("USE Note");
+    s.execute("CREATE TABLE note (a int, b nvarchar(1000))");
+    const std::string attack =
+        "INSERT note (a, b) VALUES (-'-1', '\n1), 0), 2); RELEASE vopa_statement; ATTACH DATABASE ''elsewhere.db'' AS "
+        "pw; CREATE TABLE pw.owned (x); DETACH pw; SAVEPOINT vopa_statement; --')";
+    EXPECT_EQ(errorOf(s, attack), 8117);
+    EXPECT_FALSE(anyFileNamed(drive.root(), "elsewhere.db"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "elsewhere.db"));
+    EXPECT_EQ(s.execute("SELECT COUNT(*) FROM note")->rows[0][0].toString(), "0");
+    // The same text as data is stored as it was given.
+    s.execute("INSERT note (a, b) VALUES (1, '\n1), 0); ATTACH DATABASE ''x.db'' AS pw; --')");
+    EXPECT_EQ(s.execute("SELECT b FROM note")->rows[0][0].toString(), "\n1), 0); ATTACH DATABASE 'x.db' AS pw; --");
+}
+
+TEST(Injection, StorageRunsOneStatementAndRefusesWhatTheEngineNeverSends) {
+    vopa::testing::TempDrive drive;
+    const std::filesystem::path file = drive.root() / "other.db";
+    storage::Connection db(":memory:", true);
+    const char* refused[] = {
+        "SELECT 1; SELECT 2",
+        "SELECT 1; ATTACH DATABASE 'other.db' AS o",
+        "ATTACH DATABASE 'other.db' AS o",
+        "DETACH DATABASE main",
+        "PRAGMA writable_schema = 1",
+        "SELECT load_extension('x')",
+        "SELECT char(65)",
+    };
+    for (const char* sql : refused) {
+        EXPECT_THROW(db.exec(sql), EngineError) << sql;
+        EXPECT_THROW(db.prepare(sql), EngineError) << sql;
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "other.db"));
+    // The engine's own attachment of a database it has resolved works.
+    storage::Statement attach = db.preparePrivileged("ATTACH DATABASE ?1 AS o");
+    attach.bind(1, file.string()).run();
+    EXPECT_TRUE(std::filesystem::exists(file));
+    // Trailing blanks are not a second statement; a NUL inside a literal does not end the text.
+    db.exec("SELECT 1;  \r\n");
+    const std::string withNul("a\0b'c", 5);
+    storage::Statement q = db.prepare("SELECT " + storage::quoteLiteral(withNul) + ", 2");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.columnText(0), withNul);
+    EXPECT_EQ(q.columnInt(1), 2);
+}
+
+TEST(DriveRoot, DatabaseFilesStayBelowTheDrive) {
+    vopa::testing::TempDrive drive;
+    Session s(on(""));
+    const InstanceLocation instance = locateInstance("(local)");
+    const std::filesystem::path outside = drive.root().parent_path();
+
+    // A database name is a name: it never places a file by a path.
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE [C:\\..\\escaped]"), 5105);
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE [..\\..\\escaped]"), 5105);
+    EXPECT_FALSE(anyFileNamed(drive.root(), "escaped.mdf"));
+    EXPECT_FALSE(std::filesystem::exists(outside / "escaped.mdf"));
+
+    // ".." stops at the root; a relative file name is relative to the instance's data folder.
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE A ON (NAME = A, FILENAME = N'C:\\..\\..\\..\\a.mdf')"), 0);
+    EXPECT_TRUE(std::filesystem::exists(drive.root() / "a.mdf"));
+    EXPECT_FALSE(std::filesystem::exists(outside / "a.mdf"));
+    std::filesystem::create_directories(instance.dataFolder / "sub");
+    EXPECT_EQ(errorOf(s, "CREATE DATABASE B ON (NAME = B, FILENAME = N'sub\\b.mdf')"), 0);
+    EXPECT_TRUE(std::filesystem::exists(instance.dataFolder / "sub" / "b.mdf"));
+
+    // An instance name is one word, never a path.
+    EXPECT_THROW(createNamedInstance("../../x"), EngineError);
+    EXPECT_THROW(createNamedInstance("a\\b"), EngineError);
+    EXPECT_THROW(locateInstance("(local)\\..\\.."), EngineError);
+    EXPECT_FALSE(anyFileNamed(outside, "MSSQL.X"));
 }
 
 }  // namespace

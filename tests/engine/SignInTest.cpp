@@ -186,10 +186,7 @@ TEST(SignIn, DisabledOrUnknownUsersAreCountedAndTheFourthFailureCloses) {
     EXPECT_EQ(f.g.AttemptCounter, 1);
     EXPECT_EQ(f.messages->texts().back(), signin::notAuthorisedText(f.g));
     // An unknown user setting a first password is refused and counted too.
-    f.signIn.boxes.userName = "nessuno";
-    f.signIn.userNameEntered();
-    f.signIn.boxes.password = "abc";
-    f.signIn.passwordEntered();
+    f.signInWith("nessuno", "abc");
     f.signIn.boxes.confirmation = "abc";
     EXPECT_EQ(f.signIn.confirmationEntered(), SignInOutcome::Stay);
     EXPECT_EQ(f.messages->texts().back(), "Utente non abilitato! ");
@@ -203,12 +200,11 @@ TEST(SignIn, DisabledOrUnknownUsersAreCountedAndTheFourthFailureCloses) {
 
 TEST(SignIn, NamesReachTheDatabaseAsData) {
     Fixture f;
-    // Quoted, a name with an apostrophe finds its own row and nothing else.
-    EXPECT_EQ(signin::readStoredPassword("o'brien", f.g), "irlanda");
-    EXPECT_EQ(signin::readStoredPassword("x' or '1'='1", f.g), "");
-    // The user look-up matches the name itself: wildcards in a typed name match no other user.
-    for (const char* name : {"adm%", "_dmin", "%", "[a]dmin"}) EXPECT_EQ(signin::readStoredPassword(name, f.g), "") << name;
-    EXPECT_EQ(signin::readStoredPassword("ADMIN", f.g), "segreta");
+    // Quoted, a name with an apostrophe finds its own row and nothing else; the look-up matches the name
+    // itself (in any case), so wildcards in a typed name match no other user.
+    const std::pair<const char*, const char*> stored[] = {{"o'brien", "irlanda"}, {"x' or '1'='1", ""}, {"adm%", ""},
+                                                          {"_dmin", ""}, {"%", ""}, {"[a]dmin", ""}, {"ADMIN", "segreta"}};
+    for (const auto& [name, password] : stored) EXPECT_EQ(signin::readStoredPassword(name, f.g), password) << name;
     EXPECT_EQ(f.signInWith("x' or '1'='1", "segreta"), SignInOutcome::Stay);
     EXPECT_EQ(f.g.UserRights[state::RightAdministrator], 0);
     EXPECT_EQ(f.signInWith("O'Brien", "irlanda"), SignInOutcome::Stay);  // typed, the name becomes o_brien

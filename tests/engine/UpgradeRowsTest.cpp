@@ -8,7 +8,6 @@
 #include <set>
 
 #include "config/SharedObjects.h"
-#include "platform/engine/Display.h"
 #include "schema/StatementLists.h"
 #include "schema/Upgrades.h"
 #include "support/ScriptedMessages.h"
@@ -49,58 +48,45 @@ const char* const kVatAccountsAsUpgraded =
     "[IdProgetto] [int] NULL,[ComodoAutoNumberSede] [int] NULL,[idSedeLocale] [int] NULL,[idconto1] [int] NULL,"
     "[Tasso] [money] NULL,[idpagamento] [int] NULL)";
 
+const std::string kTakingsRow = "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento "
+                                "FROM IvaTabellaContiUtili WHERE Description LIKE '%Corrispettivi%'";
+
+// The purchase and sales rows of the VAT accounts; the second names the sales VAT account.
+const char* const kPurchaseAndSalesVat =
+    "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001), (2, 'Iva Vendite', 3002)";
+
 const Rows kCompanySeed = {
     // Accounts 33-35 get 1 only where the account is empty (NULL or 0); 32 and 36 are outside the range.
-    "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (32, NULL, NULL)",
-    "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (33, NULL, 8)",
-    "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (34, 0, NULL)",
-    "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (35, 57, 9)",
-    "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (36, NULL, NULL)",
+    "INSERT INTO TabellaContiUtili (ID, IDConto, IDConto1) VALUES (32, NULL, NULL), (33, NULL, 8), (34, 0, NULL), "
+    "(35, 57, 9), (36, NULL, NULL)",
     // Transfer accounts: row 7 missing, row 11 between two neighbours with accounts, row 36 out of range.
-    "INSERT INTO TabellaContiUtiliTransfersHq (id, IDConto, IDConto1, Description) VALUES (10, 100, 5, 'vecchia 10')",
-    "INSERT INTO TabellaContiUtiliTransfersHq (id, IDConto, IDConto1, Description) VALUES (11, 110, 6, 'vecchia 11')",
-    "INSERT INTO TabellaContiUtiliTransfersHq (id, IDConto, IDConto1, Description) VALUES (12, 120, 7, 'vecchia 12')",
-    "INSERT INTO TabellaContiUtiliTransfersHq (id, IDConto, IDConto1, Description) VALUES (36, 360, 8, 'mia 36')",
-    "INSERT INTO IvaTipoTrattamento (Sigla, Tipo, Descrizione) VALUES ('U', 1, 'Uno')",
-    "INSERT INTO IvaTipoTrattamento (Sigla, Tipo, Descrizione) VALUES ('D', 2, 'Due')",
-    "INSERT INTO IvaTipoTrattamento (Sigla, Tipo, Descrizione) VALUES ('T', 3, 'Tre')",
-    // The second row names the sales VAT account; the takings row has an empty (0) account.
-    "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
-    "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)",
+    "INSERT INTO TabellaContiUtiliTransfersHq (id, IDConto, IDConto1, Description) VALUES (10, 100, 5, 'vecchia 10'), "
+    "(11, 110, 6, 'vecchia 11'), (12, 120, 7, 'vecchia 12'), (36, 360, 8, 'mia 36')",
+    "INSERT INTO IvaTipoTrattamento (Sigla, Tipo, Descrizione) VALUES ('U', 1, 'Uno'), ('D', 2, 'Due'), "
+    "('T', 3, 'Tre')",
+    // The takings row has an empty (0) account.
+    kPurchaseAndSalesVat,
     "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento) "
     "VALUES (3, 'Corrispettivi vecchi', 0, 5, 6, 2, 3)",
-    "INSERT INTO valute (Id, Descrizione, IdSede) VALUES (1001, 'EUR', 4)",
-    "INSERT INTO valute (Id, Descrizione, IdSede) VALUES (1002, 'USD', NULL)",
+    "INSERT INTO valute (Id, Descrizione, IdSede) VALUES (1001, 'EUR', 4), (1002, 'USD', NULL)",
     "INSERT INTO valuteLoco (Id, Descrizione, IdSede) VALUES (1002, 'USD', 4)",
-    "INSERT INTO FornitoriImpegniSpesi (IDImpegno, IDValuta, IDImpegnoDettaglio) VALUES (1, NULL, NULL)",
-    "INSERT INTO FornitoriImpegniSpesi (IDImpegno, IDValuta, IDImpegnoDettaglio) VALUES (2, 0, 5)",
-    "INSERT INTO FornitoriImpegniSpesi (IDImpegno, IDValuta, IDImpegnoDettaglio) VALUES (3, 1002, 6)",
-    "INSERT INTO FornitoriImpegniProgetti (IDImpegno, IdValuta) VALUES (1, NULL)",
-    "INSERT INTO FornitoriImpegniProgetti (IDImpegno, IdValuta) VALUES (2, 0)",
-    "INSERT INTO FornitoriImpegniProgetti (IDImpegno, IdValuta) VALUES (3, 1003)",
-    "INSERT INTO ClientiImpegniProgettiTesta (IDImpegno, IdPagamento) VALUES (1, NULL)",
-    "INSERT INTO ClientiImpegniProgettiTesta (IDImpegno, IdPagamento) VALUES (2, 3)",
-    "INSERT INTO ClientiImpegniSpesi (IDImpegno, IDImpegnoDettaglio) VALUES (1, NULL)",
-    "INSERT INTO ClientiImpegniSpesi (IDImpegno, IDImpegnoDettaglio) VALUES (2, 4)",
-    "INSERT INTO Periodi (id, Descrizione, Multipli) VALUES (2, 'Mio mensile', 10)",
-    "INSERT INTO Periodi (id, Descrizione, Multipli) VALUES (6, 'Casuale', 12)",
-    "INSERT INTO partitadoppia (Description, ImportoDepositi, ImportoPrelievi, EuroDepositi, EuroPrelievi) VALUES ('zero', 0, 0, 0, 0)",
-    "INSERT INTO partitadoppia (Description, ImportoDepositi, ImportoPrelievi, EuroDepositi, EuroPrelievi) VALUES ('euro', 0, 0, 0, 5)",
-    "INSERT INTO partitadoppia (Description, ImportoDepositi, ImportoPrelievi, EuroDepositi, EuroPrelievi) VALUES ('nulla', NULL, 0, 0, 0)",
-    "INSERT INTO IvaSezionale (id, idSede, descrizione) VALUES (1, NULL, 'Dezionale Iva')",
-    "INSERT INTO IvaSezionale (id, idSede, descrizione) VALUES (2, 3, 'Mio sezionale')",
-    "INSERT INTO DonazioniIncassi (idContatto, DataDonazione, datareport) VALUES (1, '2009-03-01', NULL)",
-    "INSERT INTO DonazioniIncassi (idContatto, DataDonazione, datareport) VALUES (2, '2009-03-01', '2009-05-05')",
-    "INSERT INTO ProventiPartners (IdProgetto, Tasso) VALUES (1, 0)",
-    "INSERT INTO ProventiPartners (IdProgetto, Tasso) VALUES (2, 2.5)",
-    "INSERT INTO CambiFissi (IdValuta, Dividi) VALUES (1, NULL)",
-    "INSERT INTO CambiFissi (IdValuta, Dividi) VALUES (2, 0)",
-    "INSERT INTO bustetesta (IdBusta, ImponibileInps) VALUES (1, NULL)",
-    "INSERT INTO bustetesta (IdBusta, ImponibileInps) VALUES (2, 12.5)",
-    "INSERT INTO ProjectTipiFlussi (ID, IdMacro, idGruppi, Sigla, Description) VALUES (5, 9, 'Z', 'XX', 'mia')",
-    "INSERT INTO ProjectTipiFlussi (ID, IdMacro, idGruppi, Sigla, Description) VALUES (15, 2, 'Q', 'ZZ', 'quindici')",
-    "INSERT INTO ProgetiTipoSpesa (ID, Descrizione) VALUES (3, 'Mio testo')",
-    "INSERT INTO ProgetiTipoSpesa (ID, Descrizione) VALUES (9, 'Nove')",
+    "INSERT INTO FornitoriImpegniSpesi (IDImpegno, IDValuta, IDImpegnoDettaglio) VALUES (1, NULL, NULL), (2, 0, 5), "
+    "(3, 1002, 6)",
+    "INSERT INTO FornitoriImpegniProgetti (IDImpegno, IdValuta) VALUES (1, NULL), (2, 0), (3, 1003)",
+    "INSERT INTO ClientiImpegniProgettiTesta (IDImpegno, IdPagamento) VALUES (1, NULL), (2, 3)",
+    "INSERT INTO ClientiImpegniSpesi (IDImpegno, IDImpegnoDettaglio) VALUES (1, NULL), (2, 4)",
+    "INSERT INTO Periodi (id, Descrizione, Multipli) VALUES (2, 'Mio mensile', 10), (6, 'Casuale', 12)",
+    "INSERT INTO partitadoppia (Description, ImportoDepositi, ImportoPrelievi, EuroDepositi, EuroPrelievi) VALUES "
+    "('zero', 0, 0, 0, 0), ('euro', 0, 0, 0, 5), ('nulla', NULL, 0, 0, 0)",
+    "INSERT INTO IvaSezionale (id, idSede, descrizione) VALUES (1, NULL, 'Dezionale Iva'), (2, 3, 'Mio sezionale')",
+    "INSERT INTO DonazioniIncassi (idContatto, DataDonazione, datareport) VALUES (1, '2009-03-01', NULL), "
+    "(2, '2009-03-01', '2009-05-05')",
+    "INSERT INTO ProventiPartners (IdProgetto, Tasso) VALUES (1, 0), (2, 2.5)",
+    "INSERT INTO CambiFissi (IdValuta, Dividi) VALUES (1, NULL), (2, 0)",
+    "INSERT INTO bustetesta (IdBusta, ImponibileInps) VALUES (1, NULL), (2, 12.5)",
+    "INSERT INTO ProjectTipiFlussi (ID, IdMacro, idGruppi, Sigla, Description) VALUES (5, 9, 'Z', 'XX', 'mia'), "
+    "(15, 2, 'Q', 'ZZ', 'quindici')",
+    "INSERT INTO ProgetiTipoSpesa (ID, Descrizione) VALUES (3, 'Mio testo'), (9, 'Nove')",
 };
 
 // The scratch database's server table as an earlier run left it: a stale row 1 and a foreign row 3.
@@ -152,8 +138,9 @@ const std::vector<Check> kCompanyChecks = {
     {"fixed rates", Db::Company, "SELECT IdValuta, Dividi FROM CambiFissi ORDER BY IdValuta", {"1|1", "2|0"}},
     {"pay slips", Db::Company, "SELECT IdBusta, ImponibileInps FROM bustetesta ORDER BY IdBusta", {"1|0.00", "2|12.50"}},
     {"project flow kinds", Db::Company,
-     "SELECT ID, Sigla, Description, IdMacro, idGruppi FROM ProjectTipiFlussi WHERE ID IN (5, 15) ORDER BY ID",
-     {"5|E3|Apporti ONG in sede|4|B.%", "15|ZZ|quindici|2|Q"}},
+     "SELECT ID, Sigla, Description, IdMacro, idGruppi FROM ProjectTipiFlussi WHERE ID IN (1, 5, 14, 15) ORDER BY ID",
+     {"1|A1|Aperture Disponibilità Finanziarie Liquide in Sede|3|C.IV.%.1", "5|E3|Apporti ONG in sede|4|B.%",
+      "14|SL2|Speso in Loco Valorizzati|4|B.%", "15|ZZ|quindici|2|Q"}},
     {"project flow count", Db::Company, "SELECT count(*) FROM ProjectTipiFlussi", {"15"}},
     {"project expense kinds", Db::Company, "SELECT ID, Descrizione FROM ProgetiTipoSpesa ORDER BY ID",
      {"1|Oneri Personale Espatriato", "2|Oneri Personale Locale", "3|Mio testo",
@@ -182,8 +169,7 @@ const std::vector<Variant> kVariants = {
       "SELECT id, IDConto, IDConto1, Description FROM TabellaContiUtiliTransfersHq",
       {"7|700|70|F.di ai progetti - prestito a progetti"}}},
     {"TakingsRowWithAccountKept",
-     {"INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
-      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)",
+     {kPurchaseAndSalesVat,
       "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento) "
       "VALUES (3, 'Corrispettivi miei', 555, 5, 6, 2, 3)"},
      schema::upgradeVatTables,
@@ -193,30 +179,21 @@ const std::vector<Variant> kVariants = {
     // A company whose VAT account table has the layout the upgrade creates (ID may be NULL), without a
     // takings row: one is added.
     {"TakingsRowAdded",
-     {"DROP TABLE IvaTabellaContiUtili",
-      kVatAccountsAsUpgraded,
-      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
-      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)"},
+     {"DROP TABLE IvaTabellaContiUtili", kVatAccountsAsUpgraded, kPurchaseAndSalesVat},
      schema::upgradeVatTables,
      {"the missing takings row is added", Db::Company,
-      "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento FROM IvaTabellaContiUtili "
-      "WHERE Description LIKE '%Corrispettivi%'",
+      kTakingsRow,
       {"NULL|Iva Corrispettivi|3002|10000001|42|1.0000|1"}}},
     // The account group cannot be looked up (no chart of accounts): the group is left unset, not 0.
     {"TakingsRowWithoutGroup",
-     {"DROP TABLE conti", "DROP TABLE IvaTabellaContiUtili",
-      kVatAccountsAsUpgraded,
-      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (1, 'Iva Acquisti', 3001)",
-      "INSERT INTO IvaTabellaContiUtili (ID, Description, IDConto) VALUES (2, 'Iva Vendite', 3002)"},
+     {"DROP TABLE conti", "DROP TABLE IvaTabellaContiUtili", kVatAccountsAsUpgraded, kPurchaseAndSalesVat},
      schema::upgradeVatTables,
      {"the takings row is added without a group", Db::Company,
-      "SELECT ID, Description, IDConto, IdProgetto, idconto1, Tasso, idpagamento FROM IvaTabellaContiUtili "
-      "WHERE Description LIKE '%Corrispettivi%'",
+      kTakingsRow,
       {"NULL|Iva Corrispettivi|3002|10000001|NULL|1.0000|1"}}},
     // The server-address upgrade rewrites rows 1 and 2 in place and deletes nothing.
     {"ServerRowsRewrittenInPlace",
-     {},
-     [](state::GlobalState& g) { schema::runServerAddressUpgrade(g); },
+     {}, [](state::GlobalState& g) { schema::runServerAddressUpgrade(g); },
      {"server table", Db::Scratch, kServers, {kRow1, kRow2, "3|Altro|y|y|y|y"}}},
 };
 
