@@ -375,6 +375,34 @@ TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
     }
 }
 
+TEST_F(ServerTest, ACancelIsAcknowledgedAndTheConnectionGoesOn) {
+    Client c(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run("CREATE TABLE dieci (i int)\nINSERT INTO dieci VALUES (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)").errors.empty());
+    SQLHSTMT st;
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+    std::thread cancel([st] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        SQLCancel(st);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const SQLRETURN rc = SQLExecDirect(
+        st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(
+                "SELECT COUNT(*) FROM dieci a, dieci b, dieci c, dieci d, dieci e, dieci f, dieci g")),
+        SQL_NTS);
+    cancel.join();
+    const auto took = std::chrono::steady_clock::now() - started;
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[256];
+    SQLSMALLINT length = 0;
+    SQLGetDiagRec(SQL_HANDLE_STMT, st, 1, state, &native, message, sizeof message, &length);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    ASSERT_GT(took, std::chrono::milliseconds(100)) << "the query ended before the cancel: make it longer";
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(state)), "HY008");
+    EXPECT_EQ(rowsOf(c.run("SELECT 42")), (Rows{{"42"}}));
+}
+
 // A raw TCP connection to the server: bytes in, whatever comes back until the server closes.
 std::string exchange(int port, const std::string& bytes) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
