@@ -53,6 +53,14 @@ std::uint16_t commandOf(std::string_view text, std::size_t offset) {
     return tds::command::kSelect;
 }
 
+// The engine gives its informational messages as text; the server's numbers for them.
+int messageNumber(std::string_view text) {
+    if (text.starts_with("Changed language setting to ")) return 5703;
+    if (text.starts_with("Changed database context to ")) return 5701;
+    if (text.starts_with("Configuration option ")) return 15457;
+    return 0;
+}
+
 }  // namespace
 
 tds::TypeInfo wireType(const SqlType& type) {
@@ -148,7 +156,7 @@ std::vector<StatementPiece> ResultEncoder::encode(const std::vector<engine::Stat
     for (const engine::StatementOutcome& o : outcomes) {
         const bool ours = o.offset < shown.clientStart || o.offset >= shown.clientEnd;
         const int line = lineAt(shown.text, o.offset) - firstLine + 1;
-        for (const std::string& text : o.messages) pending.message(info(0, text));
+        for (const std::string& text : o.messages) pending.message(info(messageNumber(text), text));
         if (o.error) {
             pending.message(message(*o.error, line));
             for (const engine::EngineError& e : o.followingErrors) pending.message(message(e, line));

@@ -137,6 +137,13 @@ TEST_F(DispatchTest, BatchStatementsEndInDonesWithMoreAndCountSetRight) {
         {"SELECT 1 FROM WHERE", {"ERROR 156 line 1", "DONE+error"}},
         {"USE master\nSELECT 5\nUSE Prova", {"COLUMNS 1", "ROW 5", "DONE+count 1"}},
         {"USE master", {"ENV database master", "INFO 5701 line 1", "DONE"}},
+        // What the usual drivers send once connected.
+        {"set quoted_identifier on\nset arithabort off\nset numeric_roundabort off\nset ansi_warnings on\n"
+         "set ansi_padding on\nset ansi_nulls on\nset concat_null_yields_null on\nset cursor_close_on_commit off\n"
+         "set implicit_transactions off\nset language us_english\nset dateformat mdy\nset datefirst 7\n"
+         "set transaction isolation level read committed\nSET TEXTSIZE 2147483647\nSET NOCOUNT OFF\n"
+         "SET ANSI_NULL_DFLT_ON ON\nSET LOCK_TIMEOUT -1",
+         {"INFO 5703 line 1", "DONE"}},
     };
     for (const auto& [sql, expected] : cases) EXPECT_EQ(batch(d, sql), expected) << sql;
 }
