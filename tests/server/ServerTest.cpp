@@ -403,8 +403,9 @@ TEST_F(ServerTest, ACancelIsAcknowledgedAndTheConnectionGoesOn) {
     EXPECT_EQ(rowsOf(c.run("SELECT 42")), (Rows{{"42"}}));
 }
 
-// A raw TCP connection to the server: bytes in, whatever comes back until the server closes.
-std::string exchange(int port, const std::string& bytes) {
+// A raw TCP connection to the server: bytes in, whatever comes back until the server closes (or, with
+// `firstAnswer`, the first bytes that come back).
+std::string exchange(int port, const std::string& bytes, bool firstAnswer = false) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -417,9 +418,59 @@ std::string exchange(int port, const std::string& bytes) {
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     char buffer[4096];
     ssize_t n;
-    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0) {
+        answer.append(buffer, static_cast<std::size_t>(n));
+        if (firstAnswer) break;
+    }
     ::close(s);
     return n < 0 ? "<still open>" : answer;
+}
+
+// A LOGIN7 packet of TDS 7.4 with a user name (no password) and, for integrated login, an SSPI token.
+std::string login7(const std::string& user, const std::string& sspi) {
+    std::string fixed(94, '\0'), data;
+    auto put16 = [&](std::size_t at, std::size_t v) {
+        fixed[at] = static_cast<char>(v & 0xFF);
+        fixed[at + 1] = static_cast<char>(v >> 8);
+    };
+    auto put32 = [&](std::size_t at, std::size_t v) {
+        put16(at, v & 0xFFFF);
+        put16(at + 2, v >> 16);
+    };
+    put32(4, 0x74000004);
+    put32(8, 4096);
+    // Every string (host, user, password, application, server, extension, library, language, database)
+    // is empty but the user name.
+    for (std::size_t at : {36u, 40u, 44u, 48u, 52u, 56u, 60u, 64u, 68u, 82u, 86u}) put16(at, 94);
+    for (char c : user) data += std::string{c, '\0'};
+    put16(40, 94);
+    put16(42, user.size());
+    put16(78, 94 + data.size());
+    put16(80, sspi.size());
+    data += sspi;
+    if (!sspi.empty()) fixed[25] = static_cast<char>(0x80);  // integrated security
+    put32(0, fixed.size() + data.size());
+    const std::string payload = fixed + data;
+    const std::size_t length = 8 + payload.size();
+    return std::string{'\x10', '\x01', static_cast<char>(length >> 8), static_cast<char>(length & 0xFF), 0, 0, 1, 0} + payload;
+}
+
+// The number of the first ERROR token of an answer, 0 when there is none.
+int firstError(const std::string& answer) {
+    for (std::size_t i = 8; i + 7 < answer.size(); ++i)
+        if (static_cast<unsigned char>(answer[i]) == 0xAA) {
+            const auto byte = [&](std::size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(answer[i + 3 + k])); };
+            return static_cast<int>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+        }
+    return 0;
+}
+
+TEST_F(ServerTest, IntegratedAndNamelessLoginsAreRefused) {
+    EXPECT_EQ(firstError(exchange(port(), login7("", std::string("NTLMSSP\0\x01\0\0\0", 12)))), 18452);
+    EXPECT_EQ(firstError(exchange(port(), login7("", ""))), 18456);
+    const std::string accepted = exchange(port(), login7("sa", ""), true);
+    EXPECT_EQ(firstError(accepted), 0) << "the builder's login itself is sound";
+    EXPECT_NE(accepted.find('\xAD'), std::string::npos) << "LOGINACK";
 }
 
 TEST_F(ServerTest, ABadPacketClosesThatConnectionAndTheServerGoesOn) {
