@@ -96,13 +96,15 @@ std::vector<int> nativeErrors(SQLSMALLINT type, SQLHANDLE handle, std::string* t
 class Client {
 public:
     // Connects; the native error numbers of a refused login in `errors`.
-    Client(int port, const std::string& user, const std::string& database, std::vector<int>* errors = nullptr) {
+    Client(int port, const std::string& user, const std::string& database, std::vector<int>* errors = nullptr,
+           const std::string& more = "") {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
         std::string text = std::string("Driver=") + kDriver + ";Server=127.0.0.1;Port=" + std::to_string(port) +
                            ";TDS_Version=7.4;UID=" + user + ";PWD=segreta;ClientCharset=UTF-8";
         if (!database.empty()) text += ";Database=" + database;
+        text += more;
         const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
                                               0, nullptr, SQL_DRIVER_NOPROMPT);
         connected_ = SQL_SUCCEEDED(rc);
@@ -424,6 +426,18 @@ std::string exchange(int port, const std::string& bytes, bool firstAnswer = fals
     }
     ::close(s);
     return n < 0 ? "<still open>" : answer;
+}
+
+TEST_F(ServerTest, AnswersComeInPacketsOfTheSizeTheClientAskedFor) {
+    const std::string longText(3000, 'z');
+    for (const char* size : {"4096", "8192", "32767"}) {
+        Client c(port(), "sa", "Prova", nullptr, std::string(";PacketSize=") + size);
+        SQLUINTEGER agreed = 0;
+        SQLGetConnectAttr(c.dbc(), SQL_ATTR_PACKET_SIZE, &agreed, 0, nullptr);
+        EXPECT_EQ(std::to_string(agreed), size);
+        const Outcome o = c.run("SELECT N'" + longText + "' AS a, N'" + longText + "' AS b");
+        EXPECT_EQ(rowsOf(o), (Rows{{longText.substr(0, 511), longText.substr(0, 511)}})) << size;
+    }
 }
 
 // A LOGIN7 packet of TDS 7.4 with a user name (no password) and, for integrated login, an SSPI token.
