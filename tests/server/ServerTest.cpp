@@ -40,14 +40,14 @@ struct Outcome {
 
 class Server {
 public:
-    Server() {
+    explicit Server(const char* idleTimeout = "600") {
         int out[2];
         if (::pipe(out) != 0) throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {VOPA_SERVER_PATH, "--port", "0", "--read-timeout", "3", nullptr};
+        const char* argv[] = {VOPA_SERVER_PATH, "--port", "0", "--read-timeout", "3", "--idle-timeout", idleTimeout, nullptr};
         if (posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             throw std::runtime_error("cannot start vopa-server");
         posix_spawn_file_actions_destroy(&actions);
@@ -375,6 +375,10 @@ TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
         std::erase_if(errors, [](int n) { return n == 0 || n == 20002; });
         EXPECT_EQ(errors, k.errors) << k.user << "/" << k.database;
     }
+    // No TLS yet: a client that requires encryption stops after the pre-login answer.
+    std::vector<int> errors;
+    Client encrypted(port(), "sa", "", &errors, ";Encryption=require");
+    EXPECT_FALSE(encrypted.connected());
 }
 
 TEST_F(ServerTest, ACancelIsAcknowledgedAndTheConnectionGoesOn) {
@@ -438,6 +442,21 @@ TEST_F(ServerTest, AnswersComeInPacketsOfTheSizeTheClientAskedFor) {
         const Outcome o = c.run("SELECT N'" + longText + "' AS a, N'" + longText + "' AS b");
         EXPECT_EQ(rowsOf(o), (Rows{{longText.substr(0, 511), longText.substr(0, 511)}})) << size;
     }
+}
+
+TEST_F(ServerTest, AnIdleClientIsDisconnectedAndAStopClosesTheOthers) {
+    Server quick("1");
+    Client idle(quick.port(), "sa", "");
+    Client busy(quick.port(), "sa", "");
+    for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(rowsOf(busy.run("SELECT 1")), (Rows{{"1"}}));
+    }
+    EXPECT_EQ(rowsOf(idle.run("SELECT 1")), (Rows{{"<no rows>"}})) << "still connected after two seconds idle";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(quick.stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(rowsOf(busy.run("SELECT 1")), (Rows{{"<no rows>"}}));
 }
 
 // A LOGIN7 packet of TDS 7.4 with a user name (no password) and, for integrated login, an SSPI token.
