@@ -101,6 +101,9 @@ tds::Bytes RequestDispatcher::batch(const tds::SqlBatch& request) {
         pieces = encoder_.encode(outcomes, ShownText{request.text, 0, std::string_view::npos}, trailing);
     } catch (const EngineError& e) {
         pieces.push_back({failure(e), tds::done::kError, 0, 0});
+    } catch (const std::exception& e) {
+        // A fault of the engine fails the request, not the connection.
+        pieces.push_back({failure(EngineError(engine::err::InternalError, e.what())), tds::done::kError, 0, 0});
     }
     append(trailing, databaseChange(before));
     bool error = false;
@@ -113,8 +116,9 @@ tds::Bytes RequestDispatcher::rpc(const tds::RpcRequest& request) {
         CallAnswer answer;
         try {
             answer = call(request.calls[i]);
-        } catch (const EngineError& e) {
-            answer.tokens = failure(e);
+        } catch (const std::exception& e) {
+            const auto* engineError = dynamic_cast<const EngineError*>(&e);
+            answer.tokens = failure(engineError ? *engineError : EngineError(engine::err::InternalError, e.what()));
             tds::TokenWriter w(tdsVersion_);
             w.returnStatus(-6);
             append(answer.tokens, w.take());

@@ -381,6 +381,27 @@ TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
     EXPECT_FALSE(encrypted.connected());
 }
 
+TEST_F(ServerTest, ClientsWorkAtOnceEachOnItsOwnSession) {
+    Client setup(port(), "sa", "Prova");
+    ASSERT_TRUE(setup.run("CREATE TABLE insieme (client int NOT NULL, n int NOT NULL)").errors.empty());
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int k = 0; k < 4; ++k)
+        threads.emplace_back([&, k] {
+            Client c(port(), "sa", "Prova");
+            // Each session keeps its own variables and transaction while the others run.
+            for (int n = 0; n < 10; ++n) {
+                const Outcome o = c.run("DECLARE @k int = " + std::to_string(k) + "\nBEGIN TRANSACTION\n"
+                                        "INSERT INTO insieme VALUES (@k, " + std::to_string(n) + ")\nCOMMIT\n"
+                                        "SELECT COUNT(*) FROM insieme WHERE client = @k");
+                if (!o.errors.empty() || rowsOf(o, 1) != Rows{{std::to_string(n + 1)}}) ++failures[static_cast<std::size_t>(k)];
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
+    EXPECT_EQ(rowsOf(setup.run("SELECT COUNT(*), COUNT(DISTINCT client) FROM insieme")), (Rows{{"40", "4"}}));
+}
+
 TEST_F(ServerTest, ACancelIsAcknowledgedAndTheConnectionGoesOn) {
     Client c(port(), "sa", "Prova");
     ASSERT_TRUE(c.run("CREATE TABLE dieci (i int)\nINSERT INTO dieci VALUES (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)").errors.empty());
