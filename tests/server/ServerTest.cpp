@@ -102,9 +102,10 @@ public:
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
         std::string text = std::string("Driver=") + kDriver + ";Server=127.0.0.1;Port=" + std::to_string(port) +
-                           ";TDS_Version=7.4;UID=" + user + ";PWD=segreta;ClientCharset=UTF-8";
+                           ";UID=" + user + ";PWD=segreta;ClientCharset=UTF-8";
         if (!database.empty()) text += ";Database=" + database;
         text += more;
+        if (more.find("TDS_Version") == std::string::npos) text += ";TDS_Version=7.4";
         const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
                                               0, nullptr, SQL_DRIVER_NOPROMPT);
         connected_ = SQL_SUCCEEDED(rc);
@@ -265,6 +266,16 @@ TEST_F(ServerTest, EveryStoredTypeComesBackAsStored) {
         Outcome o = Client::collect(st, SQL_SUCCESS);
         SQLFreeHandle(SQL_HANDLE_STMT, st);
         EXPECT_EQ(rowsOf(o), (Rows{{k.expected}, {"NULL"}})) << k.type;
+    }
+}
+
+TEST_F(ServerTest, EachTdsVersionGetsRowsItCanRead) {
+    for (const char* version : {"7.1", "7.2", "7.3", "7.4"}) {
+        Client c(port(), "sa", "Prova", nullptr, std::string(";TDS_Version=") + version);
+        const Outcome o = c.run("SELECT CAST(NULL AS int) AS a, CAST(N'è' AS nvarchar(max)) AS b, CAST(1.5 AS decimal(5,2)) AS c,"
+                                " CAST(0x0102 AS varbinary(max)) AS d, CAST(NULL AS ntext) AS e");
+        EXPECT_TRUE(o.errors.empty()) << version;
+        EXPECT_EQ(rowsOf(o), (Rows{{"NULL", "è", "1.50", "0102", "NULL"}})) << version;
     }
 }
 
