@@ -237,13 +237,11 @@ void Connection::serve(const tds::Message& m) {
         return send(answer);
     }
     case tds::PacketType::TransactionManager: {
-        ResultEncoder encoder(tdsVersion_, settings_.serverName);
-        w.message(encoder.message(engine::EngineError(engine::err::NotSupported,
-                                                      "Transaction manager requests are not supported; use BEGIN "
-                                                      "TRANSACTION, COMMIT and ROLLBACK."),
-                                  1));
-        w.done(tds::done::kError, 0, 0);
-        return send(w.take());
+        tds::Bytes answer;
+        if (m.resetConnection()) answer = dispatcher_->reset();
+        const tds::Bytes results = dispatcher_->transaction(tds::decodeTransactionManager(m.payload, tdsVersion_));
+        answer.insert(answer.end(), results.begin(), results.end());
+        return send(answer);
     }
     default:
         throw tds::ProtocolError("a message of type " + std::to_string(static_cast<int>(m.type)) + " after the login");

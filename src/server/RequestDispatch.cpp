@@ -48,6 +48,7 @@ tds::Bytes RequestDispatcher::reset() {
     session_ = std::make_unique<engine::Session>(options_);
     prepared_.clear();
     nextHandle_ = 1;
+    transaction_ = 0;
     tds::TokenWriter w(tdsVersion_);
     w.envResetConnectionAck();
     return w.take();
@@ -131,6 +132,47 @@ tds::Bytes RequestDispatcher::rpc(const tds::RpcRequest& request) {
         append(out, w.take());
     }
     return out;
+}
+
+tds::Bytes RequestDispatcher::transaction(const tds::TransactionManagerRequest& request) {
+    using tds::TransactionRequest;
+    tds::TokenWriter w(tdsVersion_);
+    bool failed = false;
+    // Runs one statement of transaction control; its error, if any, goes to the answer.
+    const auto run = [&](const char* statement) {
+        for (const engine::StatementOutcome& o : session_->executeBatch(statement))
+            if (o.error) {
+                w.message(encoder_.message(*o.error, 1));
+                failed = true;
+            }
+        return !failed;
+    };
+    const auto begin = [&] {
+        if (!run("BEGIN TRANSACTION")) return;
+        transaction_ = ++lastDescriptor_;
+        w.envTransaction(tds::env::kBeginTransaction, transaction_);
+    };
+    switch (request.type) {
+    case TransactionRequest::Begin:
+        begin();
+        break;
+    case TransactionRequest::Commit:
+    case TransactionRequest::Rollback: {
+        const bool commit = request.type == TransactionRequest::Commit;
+        if (!run(commit ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION")) break;
+        w.envTransaction(commit ? tds::env::kCommitTransaction : tds::env::kRollbackTransaction, transaction_);
+        transaction_ = 0;
+        if (request.beginAfter) begin();
+        break;
+    }
+    default:
+        w.message(encoder_.message(EngineError(engine::err::NotSupported,
+                                               "Distributed transactions and savepoints are not supported."),
+                                   1));
+        failed = true;
+    }
+    w.done(failed ? tds::done::kError : tds::done::kFinal, 0, 0);
+    return w.take();
 }
 
 RequestDispatcher::CallAnswer RequestDispatcher::call(const tds::RpcCall& c) {

@@ -26,6 +26,8 @@ public:
     // The answer to a batch or to the calls of an RPC message: every token up to the final DONE or DONEPROC.
     tds::Bytes batch(const tds::SqlBatch& request);
     tds::Bytes rpc(const tds::RpcRequest& request);
+    // Begin, commit and rollback asked for by the driver (autocommit off), with their ENVCHANGEs.
+    tds::Bytes transaction(const tds::TransactionManagerRequest& request);
 
     // A pooled connection handed to its next user: a new session in the login's database, no
     // prepared statements. Returns the ENVCHANGE that acknowledges the reset.
@@ -57,6 +59,8 @@ private:
     std::unique_ptr<engine::Session> session_;
     std::map<std::int32_t, Prepared> prepared_;
     std::int32_t nextHandle_ = 1;
+    std::uint64_t transaction_ = 0;  // the descriptor of the transaction the driver began, 0 when none
+    std::uint64_t lastDescriptor_ = 0;
 };
 
 }  // namespace vopa::server

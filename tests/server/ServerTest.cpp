@@ -413,6 +413,24 @@ TEST_F(ServerTest, ClientsWorkAtOnceEachOnItsOwnSession) {
     EXPECT_EQ(rowsOf(setup.run("SELECT COUNT(*), COUNT(DISTINCT client) FROM insieme")), (Rows{{"40", "4"}}));
 }
 
+TEST_F(ServerTest, AutocommitOffRollsBackAndCommitsThroughTheDriver) {
+    Client c(port(), "sa", "Prova");
+    Client other(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run("CREATE TABLE conti (n int)").errors.empty());
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        SQLSetConnectAttr(c.dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+    const std::vector<std::pair<SQLSMALLINT, const char*>> steps = {{SQL_ROLLBACK, "0"}, {SQL_COMMIT, "1"}};
+    for (const auto& [end, expected] : steps) {
+        EXPECT_TRUE(c.run("INSERT INTO conti VALUES (1)").errors.empty());
+        EXPECT_EQ(rowsOf(c.run("SELECT @@TRANCOUNT")), (Rows{{"1"}}));
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c.dbc(), end)));
+        EXPECT_EQ(rowsOf(other.run("SELECT COUNT(*) FROM conti")), (Rows{{expected}}));
+    }
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        SQLSetConnectAttr(c.dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)));
+    EXPECT_EQ(rowsOf(c.run("SELECT @@TRANCOUNT")), (Rows{{"0"}}));
+}
+
 TEST_F(ServerTest, ACancelIsAcknowledgedAndTheConnectionGoesOn) {
     Client c(port(), "sa", "Prova");
     ASSERT_TRUE(c.run("CREATE TABLE dieci (i int)\nINSERT INTO dieci VALUES (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)").errors.empty());
