@@ -53,6 +53,7 @@ void decodeAll(ByteView payload) {
     for (std::uint32_t v : {version::k71, version::k74}) {
         refusedOrDone([&] { decodeSqlBatch(payload, v); });
         refusedOrDone([&] { writeBack(decodeRpc(payload, v), v); });
+        refusedOrDone([&] { decodeTransactionManager(payload, v); });
     }
 }
 

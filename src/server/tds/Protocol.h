@@ -78,6 +78,9 @@ inline constexpr std::uint8_t kDatabase = 1;
 inline constexpr std::uint8_t kLanguage = 2;
 inline constexpr std::uint8_t kPacketSize = 4;
 inline constexpr std::uint8_t kCollation = 7;
+inline constexpr std::uint8_t kBeginTransaction = 8;
+inline constexpr std::uint8_t kCommitTransaction = 9;
+inline constexpr std::uint8_t kRollbackTransaction = 10;
 inline constexpr std::uint8_t kResetConnectionAck = 18;
 }  // namespace env
 

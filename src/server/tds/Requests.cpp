@@ -52,6 +52,43 @@ SqlBatch decodeSqlBatch(ByteView payload, std::uint32_t tdsVersion) {
     return b;
 }
 
+TransactionManagerRequest decodeTransactionManager(ByteView payload, std::uint32_t tdsVersion) {
+    Reader r(payload, "transaction manager request");
+    TransactionManagerRequest t;
+    t.headers = readHeaders(r, tdsVersion);
+    const std::uint16_t type = r.u16("request type");
+    switch (type) {
+    case 0: case 1: case 6:
+        t.type = static_cast<TransactionRequest>(type);
+        return t;
+    case 5:
+        t.type = TransactionRequest::Begin;
+        t.isolationLevel = r.u8("isolation level");
+        if (t.isolationLevel > 5) r.fail("isolation level " + std::to_string(t.isolationLevel));
+        if (!r.atEnd()) t.name = r.bVarchar("name");
+        return t;
+    case 7: case 8: {
+        t.type = static_cast<TransactionRequest>(type);
+        if (r.atEnd()) return t;
+        t.name = r.bVarchar("name");
+        const std::uint8_t flags = r.u8("flags");
+        t.beginAfter = (flags & 0x01) != 0;
+        if (t.beginAfter) {
+            t.isolationLevel = r.u8("isolation level");
+            if (t.isolationLevel > 5) r.fail("isolation level " + std::to_string(t.isolationLevel));
+            r.bVarchar("new name");
+        }
+        return t;
+    }
+    case 9:
+        t.type = TransactionRequest::Save;
+        t.name = r.bVarchar("name");
+        return t;
+    default:
+        r.fail("request type " + std::to_string(type));
+    }
+}
+
 std::string RpcCall::procedure() const {
     if (!procId) return procName;
     switch (static_cast<ProcId>(*procId)) {

@@ -81,4 +81,27 @@ struct RpcRequest {
 
 RpcRequest decodeRpc(ByteView payload, std::uint32_t tdsVersion);
 
+// Transaction manager requests (drivers use them for autocommit off, commit and rollback from 7.2 on).
+enum class TransactionRequest : std::uint16_t {
+    GetDtcAddress = 0,
+    Propagate = 1,
+    Begin = 5,
+    Promote = 6,
+    Commit = 7,
+    Rollback = 8,
+    Save = 9,
+};
+
+struct TransactionManagerRequest {
+    RequestHeaders headers;
+    TransactionRequest type = TransactionRequest::Begin;
+    std::string name;            // the transaction's name (Begin, Commit, Rollback, Save), often empty
+    bool beginAfter = false;     // Commit and Rollback: begin a new transaction right after
+    std::uint8_t isolationLevel = 0;  // Begin, and Commit/Rollback with beginAfter: 0 = unchanged
+};
+
+// Parses a transaction manager request; the distributed-transaction requests (GetDtcAddress,
+// Propagate, Promote) are returned by type alone.
+TransactionManagerRequest decodeTransactionManager(ByteView payload, std::uint32_t tdsVersion);
+
 }  // namespace vopa::tds

@@ -85,6 +85,22 @@ void TokenWriter::envCollation(const Collation& c) {
     close(at);
 }
 
+void TokenWriter::envTransaction(std::uint8_t type, std::uint64_t descriptor) {
+    const std::size_t at = open(token::kEnvChange);
+    Writer w(out_);
+    w.u8(type);
+    if (type == env::kBeginTransaction) {
+        w.u8(8);
+        w.u64(descriptor);
+        w.u8(0);
+    } else {
+        w.u8(0);
+        w.u8(8);
+        w.u64(descriptor);
+    }
+    close(at);
+}
+
 void TokenWriter::envResetConnectionAck() {
     const std::size_t at = open(token::kEnvChange);
     Writer w(out_);

@@ -67,6 +67,8 @@ public:
     void envPacketSize(std::uint32_t newSize, std::uint32_t oldSize);
     void envCollation(const Collation& collation);
     void envResetConnectionAck();
+    // A transaction begun (the descriptor as the new value), committed or rolled back (as the old one).
+    void envTransaction(std::uint8_t type, std::uint64_t descriptor);
     // ERROR for severity above 10, INFO otherwise.
     void message(const ServerMessage& m);
     // Before 7.2 a (max) column is sent as text, ntext or image.

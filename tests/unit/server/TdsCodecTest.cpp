@@ -210,6 +210,33 @@ TEST(TdsRequests, SqlBatchTextWithAndWithoutHeaders) {
     EXPECT_EQ(decodeSqlBatch(hex("31 00"), version::k71).text, "1");
 }
 
+TEST(TdsRequests, TransactionManagerRequests) {
+    struct Case {
+        std::string bytes;  // after ALL_HEADERS
+        TransactionRequest type;
+        std::string name;
+        bool beginAfter;
+        std::uint8_t isolation;
+    };
+    const std::vector<Case> cases = {
+        {"05 00 | 02 | 00", TransactionRequest::Begin, "", false, 2},
+        {"05 00 | 00 | 01 74 00", TransactionRequest::Begin, "t", false, 0},
+        {"07 00 | 00 | 00", TransactionRequest::Commit, "", false, 0},
+        {"07 00 | 00 | 01 | 04 | 00", TransactionRequest::Commit, "", true, 4},
+        {"08 00 | 01 74 00 | 01 | 00 | 00", TransactionRequest::Rollback, "t", true, 0},
+        {"00 00", TransactionRequest::GetDtcAddress, "", false, 0},
+    };
+    for (const Case& k : cases) {
+        const TransactionManagerRequest t = decodeTransactionManager(hex(kHeaders + " " + k.bytes), version::k74);
+        EXPECT_EQ(t.type, k.type) << k.bytes;
+        EXPECT_EQ(t.name, k.name) << k.bytes;
+        EXPECT_EQ(t.beginAfter, k.beginAfter) << k.bytes;
+        EXPECT_EQ(t.isolationLevel, k.isolation) << k.bytes;
+    }
+    for (const char* bad : {"04 00", "05 00 | 09", "07 00 | 00 | 01", "05 00 | 00 | 05 74 00"})
+        EXPECT_THROW(decodeTransactionManager(hex(kHeaders + " " + bad), version::k74), ProtocolError) << bad;
+}
+
 TEST(TdsRequests, RpcCallsByNumberAndByName) {
     // sp_prepare by number (handle OUTPUT, params, stmt), then sp_execute by name after a batch flag.
     const RpcRequest r = decodeRpc(

@@ -1,0 +1,251 @@
+#include "server/Connection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <stdexcept>
+
+#include "platform/engine/EngineError.h"
+#include "server/RequestDispatch.h"
+#include "server/tds/Login7.h"
+#include "server/tds/Prelogin.h"
+#include "server/tds/Requests.h"
+#include "server/tds/Tokens.h"
+
+namespace vopa::server {
+
+namespace {
+
+// The version the server gives in PRELOGIN and LOGINACK: the TDS 7.4 generation of the server.
+constexpr tds::ProductVersion kServerVersion{11, 0, 2100, 0};
+constexpr const char* kProgramName = "Microsoft SQL Server";
+
+// The client left or stopped reading: nothing more can be sent.
+class ClientGone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+int millis(std::chrono::seconds s) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(s).count();
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+}  // namespace
+
+Connection::Connection(int socket, std::uint16_t spid, const Settings& settings)
+    : socket_(socket), spid_(spid), settings_(settings) {}
+
+Connection::~Connection() {
+    dispatcher_.reset();  // the engine session ends before its connection
+    ::close(socket_);
+}
+
+void Connection::shutdown() {
+    stopping_ = true;
+    ::shutdown(socket_, SHUT_RDWR);
+}
+
+void Connection::run() {
+    try {
+        std::optional<tds::Message> m = receive(Wait::Login);
+        if (m && m->type == tds::PacketType::Prelogin) {
+            const tds::Prelogin prelogin = tds::decodePrelogin(m->payload);
+            const tds::Encryption encryption = tds::negotiateEncryption(prelogin.encryption, false);
+            if (prelogin.encryption &&
+                (*prelogin.encryption == static_cast<std::uint8_t>(tds::Encryption::On) ||
+                 *prelogin.encryption == static_cast<std::uint8_t>(tds::Encryption::Required)))
+                std::cerr << "connection " << spid_
+                          << ": the client requires encryption, which this server does not offer (no TLS yet)\n";
+            send(tds::encodePreloginResponse(kServerVersion, encryption));
+            m = receive(Wait::Login);
+        }
+        if (m) {
+            if (m->type != tds::PacketType::Login7) throw tds::ProtocolError("a request before the login");
+            if (login(*m)) {
+                while (auto request = receive(Wait::Idle)) serve(*request);
+            }
+        }
+    } catch (const tds::ProtocolError& e) {
+        std::cerr << "connection " << spid_ << ": closed on a protocol error: " << e.what() << '\n';
+    } catch (const ClientGone&) {
+    } catch (const std::exception& e) {
+        std::cerr << "connection " << spid_ << ": closed: " << e.what() << '\n';
+    }
+    ::shutdown(socket_, SHUT_RDWR);
+    finished_ = true;
+}
+
+void Connection::readSome(int timeoutMillis, bool& closed, bool& timedOut) {
+    closed = timedOut = false;
+    pollfd p{socket_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, timeoutMillis);
+    if (ready < 0) {
+        if (errno == EINTR) return;
+        closed = true;
+        return;
+    }
+    if (ready == 0) {
+        timedOut = true;
+        return;
+    }
+    std::uint8_t buffer[16384];
+    const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+        closed = true;
+        return;
+    }
+    assembler_.feed(tds::ByteView(buffer, static_cast<std::size_t>(n)));
+}
+
+std::optional<tds::Message> Connection::receive(Wait wait) {
+    bool partial = false;  // bytes of a message have come, not yet all of them
+    for (;;) {
+        if (!backlog_.empty()) {
+            tds::Message m = std::move(backlog_.front());
+            backlog_.pop_front();
+            return m;
+        }
+        if (assembler_.hasMessage()) return assembler_.next();
+        if (stopping_) return std::nullopt;
+        const bool waitingForLogin = wait == Wait::Login;
+        const int timeout = millis(waitingForLogin || partial ? settings_.readTimeout : settings_.idleTimeout);
+        bool closed = false, timedOut = false;
+        readSome(timeout, closed, timedOut);
+        if (closed) return std::nullopt;
+        if (timedOut) {
+            std::cerr << "connection " << spid_ << ": "
+                      << (waitingForLogin || partial ? "no data from the client in time" : "idle too long") << ", closed\n";
+            return std::nullopt;
+        }
+        partial = !assembler_.hasMessage();
+    }
+}
+
+bool Connection::attentionArrived() {
+    bool attention = false;
+    for (;;) {
+        bool closed = false, timedOut = false;
+        readSome(0, closed, timedOut);
+        if (closed) stopping_ = true;
+        if (closed || timedOut) break;
+    }
+    while (assembler_.hasMessage()) {
+        tds::Message m = assembler_.next();
+        if (m.type == tds::PacketType::Attention) attention = true;
+        else backlog_.push_back(std::move(m));
+    }
+    return attention;
+}
+
+void Connection::send(const tds::Bytes& tokens) {
+    tds::Bytes packets;
+    tds::writePackets(tds::PacketType::TabularResult, tokens, packetSize_, spid_, packets);
+    std::size_t sent = 0;
+    while (sent < packets.size()) {
+        pollfd p{socket_, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, millis(settings_.readTimeout));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) throw ClientGone("the client does not read");
+        const ssize_t n = ::send(socket_, packets.data() + sent, packets.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) throw ClientGone("the client left");
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void Connection::refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed) {
+    tds::TokenWriter w(tdsVersion_);
+    ResultEncoder encoder(tdsVersion_, settings_.serverName);
+    w.message(encoder.message(engine::EngineError(number, text, 14, 1), 1));
+    if (alsoFailed)
+        w.message(encoder.message(engine::EngineError(18456, "Login failed for user '" + userName + "'.", 14, 1), 1));
+    w.done(tds::done::kError, 0, 0);
+    send(w.take());
+}
+
+bool Connection::login(const tds::Message& message) {
+    const tds::Login7 l = tds::decodeLogin7(message.payload);
+    tdsVersion_ = tds::negotiateTdsVersion(l.tdsVersion);
+    if (l.integratedSecurity() || !l.sspi.empty()) {
+        refuseLogin(18452,
+                    "Login failed. Integrated (Windows) authentication is not available on this server; "
+                    "connect with a SQL Server login and password.",
+                    l.userName, false);
+        return false;
+    }
+    const std::string failed = "Login failed for user '" + l.userName + "'.";
+    if (l.userName.empty()) {
+        refuseLogin(18456, failed, l.userName, false);
+        return false;
+    }
+    engine::ConnectOptions options{settings_.instance, l.database, l.userName, l.password};
+    try {
+        dispatcher_ = std::make_unique<RequestDispatcher>(options, tdsVersion_, settings_.serverName);
+    } catch (const engine::EngineError& e) {
+        if (e.number() == engine::err::LoginFailedDatabase) {
+            refuseLogin(e.number(), std::string(e.what()) + " The login failed.", l.userName, true);
+        } else {
+            std::cerr << "connection " << spid_ << ": login of '" << l.userName << "' failed: " << e.what() << '\n';
+            refuseLogin(18456, failed, l.userName, false);
+        }
+        return false;
+    }
+    const std::uint32_t packetSize = tds::negotiatePacketSize(l.packetSize);
+    ResultEncoder encoder(tdsVersion_, settings_.serverName);
+    tds::TokenWriter w(tdsVersion_);
+    const std::string database = dispatcher_->currentDatabase();
+    w.envDatabase(database, "master");
+    w.message(encoder.info(5701, "Changed database context to '" + database + "'."));
+    w.envCollation(tds::Collation{});
+    w.envLanguage("us_english", "");
+    w.message(encoder.info(5703, "Changed language setting to us_english."));
+    w.loginAck(kProgramName, kServerVersion);
+    w.envPacketSize(packetSize, tds::kDefaultPacketSize);
+    w.done(tds::done::kFinal, 0, 0);
+    send(w.take());
+    packetSize_ = packetSize;
+    assembler_.setPacketSize(packetSize);
+    return true;
+}
+
+void Connection::serve(const tds::Message& m) {
+    tds::TokenWriter w(tdsVersion_);
+    switch (m.type) {
+    case tds::PacketType::Attention:
+        // Nothing is running any more: the acknowledgement alone.
+        w.done(tds::done::kAttention, 0, 0);
+        return send(w.take());
+    case tds::PacketType::SqlBatch:
+    case tds::PacketType::Rpc: {
+        tds::Bytes answer;
+        if (m.resetConnection()) answer = dispatcher_->reset();
+        const tds::Bytes results = m.type == tds::PacketType::SqlBatch
+                                       ? dispatcher_->batch(tds::decodeSqlBatch(m.payload, tdsVersion_))
+                                       : dispatcher_->rpc(tds::decodeRpc(m.payload, tdsVersion_));
+        // A cancel that came while the request ran: the engine finishes a batch it has started, so the
+        // results are dropped and the cancel acknowledged.
+        if (attentionArrived()) {
+            w.done(tds::done::kAttention, 0, 0);
+            return send(w.take());
+        }
+        answer.insert(answer.end(), results.begin(), results.end());
+        return send(answer);
+    }
+    case tds::PacketType::TransactionManager: {
+        tds::Bytes answer;
+        if (m.resetConnection()) answer = dispatcher_->reset();
+        const tds::Bytes results = dispatcher_->transaction(tds::decodeTransactionManager(m.payload, tdsVersion_));
+        answer.insert(answer.end(), results.begin(), results.end());
+        return send(answer);
+    }
+    default:
+        throw tds::ProtocolError("a message of type " + std::to_string(static_cast<int>(m.type)) + " after the login");
+    }
+}
+
+}  // namespace vopa::server

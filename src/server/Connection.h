@@ -1,0 +1,55 @@
+#pragma once
+// One client connection on its own thread: PRELOGIN, LOGIN7, then requests until the client leaves.
+// A malformed, truncated or oversized packet, a timeout or a failed login closes this connection only.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+
+#include "server/Settings.h"
+#include "server/tds/Packet.h"
+
+namespace vopa::server {
+
+class RequestDispatcher;
+
+class Connection {
+public:
+    Connection(int socket, std::uint16_t spid, const Settings& settings);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Serves the client to the end; never throws.
+    void run();
+    // From another thread: ends run() at its next read (a running batch completes first).
+    void shutdown();
+    bool finished() const { return finished_; }
+
+private:
+    enum class Wait { Login, Idle };
+    // The next whole message, or nothing when the client left, timed out or the server stops.
+    std::optional<tds::Message> receive(Wait wait);
+    // Reads what has arrived without waiting; true when an attention is among it.
+    bool attentionArrived();
+    void send(const tds::Bytes& tokens);
+    bool login(const tds::Message& message);
+    void serve(const tds::Message& message);
+    void refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed);
+    void readSome(int timeoutMillis, bool& closed, bool& timedOut);
+
+    int socket_;
+    std::uint16_t spid_;
+    const Settings& settings_;
+    tds::MessageAssembler assembler_;
+    std::deque<tds::Message> backlog_;
+    std::uint32_t tdsVersion_ = 0;
+    std::uint32_t packetSize_ = tds::kDefaultPacketSize;
+    std::unique_ptr<RequestDispatcher> dispatcher_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> finished_{false};
+};
+
+}  // namespace vopa::server

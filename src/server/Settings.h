@@ -1,0 +1,22 @@
+#pragma once
+// How vopa-server listens and how long it waits for its clients.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace vopa::server {
+
+struct Settings {
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 1433;  // 0: any free port
+    std::string instance = "(local)";  // the engine's server name of the instance served
+    std::string serverName;            // shown in messages; empty: this computer's name
+    // A logged-in client that sends nothing for this long is disconnected.
+    std::chrono::seconds idleTimeout{8 * 60 * 60};
+    // A request (or the login) whose bytes stop arriving for this long is given up, and so is a client
+    // that does not read the answer.
+    std::chrono::seconds readTimeout{60};
+};
+
+}  // namespace vopa::server

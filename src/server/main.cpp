@@ -1,0 +1,110 @@
+// vopa-server: serves the embedded engine's instance under VOPA_DRIVE_C to SQL Server clients over TCP
+// (TDS), so that FreeTDS, ODBC drivers and other tools reach the databases the program works on.
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "platform/engine/EngineError.h"
+#include "platform/engine/Server.h"
+#include "server/Listener.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: vopa-server [--listen ADDRESS] [--port PORT] [--idle-timeout SECONDS] [--read-timeout SECONDS]\n"
+    "\n"
+    "  --listen ADDRESS        address to listen on (default 127.0.0.1; 0.0.0.0 or :: for every interface)\n"
+    "  --port PORT             TCP port (default 1433; 0 picks a free port)\n"
+    "  --idle-timeout SECONDS  disconnect a client that sends nothing for this long (default 28800)\n"
+    "  --read-timeout SECONDS  give up a request or login whose bytes stop arriving (default 60)\n"
+    "\n"
+    "Serves the default instance of the embedded server under $VOPA_DRIVE_C (default\n"
+    "~/.local/share/vopa/drive_c) to SQL Server clients. Prints \"listening on ADDRESS:PORT\" once ready;\n"
+    "SIGTERM or SIGINT stops it.\n";
+
+bool number(const char* text, long low, long high, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && out >= low && out <= high;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vopa::server::Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        const bool hasValue = i + 1 < argc;
+        long value = 0;
+        if (arg == "--listen" && hasValue) {
+            settings.address = argv[++i];
+        } else if (arg == "--port" && hasValue && number(argv[i + 1], 0, 65535, value)) {
+            settings.port = static_cast<std::uint16_t>(value);
+            ++i;
+        } else if (arg == "--idle-timeout" && hasValue && number(argv[i + 1], 1, INT_MAX / 1000, value)) {
+            settings.idleTimeout = std::chrono::seconds(value);
+            ++i;
+        } else if (arg == "--read-timeout" && hasValue && number(argv[i + 1], 1, INT_MAX / 1000, value)) {
+            settings.readTimeout = std::chrono::seconds(value);
+            ++i;
+        } else {
+            std::cerr << "vopa-server: bad argument '" << arg << "'\n" << kUsage;
+            return 2;
+        }
+    }
+    if (settings.serverName.empty()) {
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        settings.serverName = host;
+    }
+
+    // The signals are taken by sigwait below, never by a connection's thread.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        // The instance is found (and its master database created) once, before any client comes.
+        vopa::engine::locateInstance(settings.instance);
+        vopa::server::Listener listener(settings);
+        std::thread loop([&listener] {
+            try {
+                listener.run();
+            } catch (const std::exception& e) {
+                std::cerr << "vopa-server: " << e.what() << '\n';
+                ::kill(::getpid(), SIGTERM);
+            }
+        });
+        const bool v6 = listener.address().find(':') != std::string::npos;
+        std::cout << "listening on " << (v6 ? "[" + listener.address() + "]" : listener.address()) << ':'
+                  << listener.port() << std::endl;
+        int signal = 0;
+        sigwait(&signals, &signal);
+        listener.stop();
+        loop.join();
+        std::cout << "stopped" << std::endl;
+    } catch (const vopa::engine::EngineError& e) {
+        std::cerr << "vopa-server: Msg " << e.number() << ": " << e.what() << '\n';
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "vopa-server: " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,574 @@
+// vopa-server as a client sees it: the program started on a fresh drive C: with a free port, reached
+// through the FreeTDS ODBC driver (and a raw socket for what no driver sends).
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "support/TempDrive.h"
+
+extern char** environ;
+
+namespace {
+
+const char* const kDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
+
+using Rows = std::vector<std::vector<std::string>>;
+// What a statement gives back: its rows, or the count of rows it changed.
+using Result = std::variant<Rows, long>;
+
+struct Outcome {
+    std::vector<Result> results;
+    std::vector<int> errors;  // native error numbers
+};
+
+class Server {
+public:
+    explicit Server(const char* idleTimeout = "600") {
+        int out[2];
+        if (::pipe(out) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        const char* argv[] = {VOPA_SERVER_PATH, "--port", "0", "--read-timeout", "3", "--idle-timeout", idleTimeout, nullptr};
+        if (posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            throw std::runtime_error("cannot start vopa-server");
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        stdout_ = ::fdopen(out[0], "r");
+        char line[256] = {};
+        if (!std::fgets(line, sizeof line, stdout_)) throw std::runtime_error("vopa-server printed nothing");
+        unsigned a, b, c, d, port;
+        if (std::sscanf(line, "listening on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
+            throw std::runtime_error(std::string("unexpected first line: ") + line);
+        port_ = static_cast<int>(port);
+    }
+    // Stops the server as a service manager does; its exit status.
+    int stop() {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        std::fclose(stdout_);
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    ~Server() {
+        if (pid_) stop();
+    }
+    int port() const { return port_; }
+
+private:
+    pid_t pid_ = 0;
+    int port_ = 0;
+    FILE* stdout_ = nullptr;
+};
+
+// The native numbers of the errors (not of the informational messages, state 01xxx) a handle holds.
+std::vector<int> nativeErrors(SQLSMALLINT type, SQLHANDLE handle, std::string* text = nullptr) {
+    std::vector<int> numbers;
+    SQLCHAR state[6], message[1024];
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    for (SQLSMALLINT i = 1; SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message, &length)); ++i) {
+        if (std::string(reinterpret_cast<char*>(state), 2) != "01") numbers.push_back(native);
+        if (text) *text += reinterpret_cast<char*>(message) + std::string("\n");
+    }
+    return numbers;
+}
+
+class Client {
+public:
+    // Connects; the native error numbers of a refused login in `errors`.
+    Client(int port, const std::string& user, const std::string& database, std::vector<int>* errors = nullptr,
+           const std::string& more = "") {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        std::string text = std::string("Driver=") + kDriver + ";Server=127.0.0.1;Port=" + std::to_string(port) +
+                           ";UID=" + user + ";PWD=segreta;ClientCharset=UTF-8";
+        if (!database.empty()) text += ";Database=" + database;
+        text += more;
+        if (more.find("TDS_Version") == std::string::npos) text += ";TDS_Version=7.4";
+        const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
+                                              0, nullptr, SQL_DRIVER_NOPROMPT);
+        connected_ = SQL_SUCCEEDED(rc);
+        std::string messages;
+        const std::vector<int> numbers = nativeErrors(SQL_HANDLE_DBC, dbc_, &messages);
+        if (errors) *errors = numbers;
+        else if (!connected_) throw std::runtime_error("cannot connect: " + messages);
+    }
+    ~Client() {
+        if (connected_) SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    }
+    bool connected() const { return connected_; }
+    SQLHDBC dbc() const { return dbc_; }
+
+    Outcome run(const std::string& sql) {
+        SQLHSTMT st;
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st);
+        const SQLRETURN rc = SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+        Outcome o = collect(st, rc);
+        SQLFreeHandle(SQL_HANDLE_STMT, st);
+        return o;
+    }
+
+    static Outcome collect(SQLHSTMT st, SQLRETURN rc) {
+        Outcome o;
+        for (;;) {
+            if (rc == SQL_NO_DATA) break;
+            for (int n : nativeErrors(SQL_HANDLE_STMT, st)) o.errors.push_back(n);
+            if (SQL_SUCCEEDED(rc)) {
+                SQLSMALLINT columns = 0;
+                SQLNumResultCols(st, &columns);
+                if (columns > 0) {
+                    Rows rows;
+                    while (SQL_SUCCEEDED(SQLFetch(st))) {
+                        std::vector<std::string> row;
+                        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+                            char buffer[512];
+                            SQLLEN length = 0;
+                            SQLGetData(st, c, SQL_C_CHAR, buffer, sizeof buffer, &length);
+                            row.push_back(length == SQL_NULL_DATA ? "NULL" : std::string(buffer));
+                        }
+                        rows.push_back(row);
+                    }
+                    o.results.emplace_back(rows);
+                } else {
+                    SQLLEN count = -1;
+                    SQLRowCount(st, &count);
+                    if (count >= 0) o.results.emplace_back(static_cast<long>(count));
+                }
+            }
+            rc = SQLMoreResults(st);
+        }
+        return o;
+    }
+
+private:
+    SQLHENV env_ = SQL_NULL_HANDLE;
+    SQLHDBC dbc_ = SQL_NULL_HANDLE;
+    bool connected_ = false;
+};
+
+Rows rowsOf(const Outcome& o, std::size_t i = 0) {
+    if (i >= o.results.size() || !std::holds_alternative<Rows>(o.results[i])) return {{"<no rows>"}};
+    return std::get<Rows>(o.results[i]);
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        drive_ = new vopa::testing::TempDrive();
+        server_ = new Server();
+        Client setup(server_->port(), "sa", "");
+        const Outcome o = setup.run("CREATE DATABASE Prova");
+        ASSERT_TRUE(o.errors.empty());
+    }
+    static void TearDownTestSuite() {
+        EXPECT_EQ(server_->stop(), 0) << "SIGTERM ends the server cleanly";
+        delete server_;
+        delete drive_;
+    }
+    static int port() { return server_->port(); }
+
+    static vopa::testing::TempDrive* drive_;
+    static Server* server_;
+};
+
+vopa::testing::TempDrive* ServerTest::drive_ = nullptr;
+Server* ServerTest::server_ = nullptr;
+
+TEST_F(ServerTest, ABatchGivesEachResultSetAndRowCountInOrder) {
+    Client c(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run("CREATE TABLE lotti (a int NOT NULL, b nvarchar(10) NULL)").errors.empty());
+    const Outcome o = c.run(
+        "SELECT 1 AS uno, N'x' AS due\n"
+        "DECLARE @n int\n"
+        "SET @n = 2\n"
+        "INSERT INTO lotti VALUES (1, N'primo'), (@n, NULL)\n"
+        "UPDATE lotti SET b = N'secondo' WHERE a = 5\n"
+        "SELECT a, b FROM lotti ORDER BY a");
+    EXPECT_TRUE(o.errors.empty());
+    ASSERT_EQ(o.results.size(), 4u);
+    EXPECT_EQ(rowsOf(o, 0), (Rows{{"1", "x"}}));
+    EXPECT_EQ(std::get<long>(o.results[1]), 2);
+    EXPECT_EQ(std::get<long>(o.results[2]), 0);
+    EXPECT_EQ(rowsOf(o, 3), (Rows{{"1", "primo"}, {"2", "NULL"}}));
+}
+
+TEST_F(ServerTest, EveryStoredTypeComesBackAsStored) {
+    struct Case {
+        const char* type;
+        const char* literal;
+        const char* expected;  // as the driver converts it to text
+        SQLSMALLINT odbcType;
+    };
+    const std::vector<Case> cases = {
+        {"bit", "1", "1", SQL_BIT},
+        {"tinyint", "255", "255", SQL_TINYINT},
+        {"smallint", "-32768", "-32768", SQL_SMALLINT},
+        {"int", "-2147483648", "-2147483648", SQL_INTEGER},
+        {"bigint", "9223372036854775807", "9223372036854775807", SQL_BIGINT},
+        {"real", "1.5", "1.5", SQL_REAL},
+        {"float", "-2.25", "-2.25", SQL_DOUBLE},
+        {"smallmoney", "-214748.3648", "-214748.3648", SQL_DECIMAL},
+        {"money", "922337203685477.5807", "922337203685477.5807", SQL_DECIMAL},
+        {"decimal(19,2)", "-12345678901234567.89", "-12345678901234567.89", SQL_NUMERIC},
+        {"numeric(5,3)", "12.345", "12.345", SQL_NUMERIC},
+        {"datetime", "'2024-02-29T23:59:59.997'", "2024-02-29 23:59:59.997", SQL_TYPE_TIMESTAMP},
+        {"smalldatetime", "'2024-02-29T10:20:00'", "2024-02-29 10:20:00", SQL_TYPE_TIMESTAMP},
+        {"char(4)", "'ab'", "ab  ", SQL_CHAR},
+        {"varchar(10)", "'caffè'", "caffè", SQL_VARCHAR},
+        {"text", "'lungo testo'", "lungo testo", SQL_LONGVARCHAR},
+        {"nchar(3)", "N'€'", "€  ", SQL_WCHAR},
+        {"nvarchar(20)", "N'città ĳ €'", "città ĳ €", SQL_WVARCHAR},
+        {"ntext", "N'note €'", "note €", SQL_WLONGVARCHAR},
+        {"binary(3)", "0x0A0B", "0a0b00", SQL_BINARY},
+        {"varbinary(10)", "0x00FF10", "00ff10", SQL_VARBINARY},
+        {"image", "0xCAFE", "cafe", SQL_LONGVARBINARY},
+        {"varchar(max)", "'senza limite'", "senza limite", SQL_VARCHAR},
+    };
+    Client c(port(), "sa", "Prova");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& k = cases[i];
+        const std::string table = "tipo" + std::to_string(i);
+        const Outcome made = c.run("CREATE TABLE " + table + " (v " + k.type + " NULL)\nINSERT INTO " + table +
+                                   " VALUES (" + k.literal + "), (NULL)");
+        ASSERT_TRUE(made.errors.empty()) << k.type;
+        SQLHSTMT st;
+        SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+        const std::string select = "SELECT v FROM " + table;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(select.c_str())), SQL_NTS)));
+        SQLCHAR name[64];
+        SQLSMALLINT nameLength = 0, dataType = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        SQLDescribeCol(st, 1, name, sizeof name, &nameLength, &dataType, &size, &digits, &nullable);
+        EXPECT_EQ(dataType, k.odbcType) << k.type;
+        Outcome o = Client::collect(st, SQL_SUCCESS);
+        SQLFreeHandle(SQL_HANDLE_STMT, st);
+        EXPECT_EQ(rowsOf(o), (Rows{{k.expected}, {"NULL"}})) << k.type;
+    }
+}
+
+TEST_F(ServerTest, EachTdsVersionGetsRowsItCanRead) {
+    for (const char* version : {"7.1", "7.2", "7.3", "7.4"}) {
+        Client c(port(), "sa", "Prova", nullptr, std::string(";TDS_Version=") + version);
+        const Outcome o = c.run("SELECT CAST(NULL AS int) AS a, CAST(N'è' AS nvarchar(max)) AS b, CAST(1.5 AS decimal(5,2)) AS c,"
+                                " CAST(0x0102 AS varbinary(max)) AS d, CAST(NULL AS ntext) AS e");
+        EXPECT_TRUE(o.errors.empty()) << version;
+        EXPECT_EQ(rowsOf(o), (Rows{{"NULL", "è", "1.50", "0102", "NULL"}})) << version;
+    }
+}
+
+TEST_F(ServerTest, AnErrorCarriesItsNumberAndTheBatchGoesOnAsTheEngineSays) {
+    Client c(port(), "sa", "Prova");
+    const Outcome o = c.run("SELECT 1 AS a\nSELECT * FROM nessuna");
+    EXPECT_EQ(o.errors, std::vector<int>{208});
+    EXPECT_EQ(rowsOf(o), (Rows{{"1"}}));
+    const Outcome dup = c.run("CREATE TABLE chiavi (k int PRIMARY KEY)\nINSERT INTO chiavi VALUES (1)\n"
+                              "INSERT INTO chiavi VALUES (1)\nSELECT COUNT(*) FROM chiavi");
+    EXPECT_EQ(dup.errors, std::vector<int>{2627});  // 3621 follows as a message of class 0
+    ASSERT_FALSE(dup.results.empty());
+    EXPECT_EQ(rowsOf(dup, dup.results.size() - 1), (Rows{{"1"}}));
+}
+
+TEST_F(ServerTest, UseChangesTheDatabaseTheDriverReports) {
+    Client c(port(), "sa", "");
+    auto catalog = [&] {
+        char name[128] = {};
+        SQLINTEGER length = 0;
+        SQLGetConnectAttr(c.dbc(), SQL_ATTR_CURRENT_CATALOG, name, sizeof name, &length);
+        return std::string(name);
+    };
+    EXPECT_EQ(catalog(), "master");
+    EXPECT_EQ(c.run("USE Prova").errors, std::vector<int>{});
+    EXPECT_EQ(catalog(), "Prova");
+    EXPECT_EQ(rowsOf(c.run("SELECT DB_NAME()")), (Rows{{"Prova"}}));
+    EXPECT_EQ(c.run("USE Manca").errors, std::vector<int>{911});
+    EXPECT_EQ(catalog(), "Prova");
+}
+
+TEST_F(ServerTest, ParametersAreBoundAsValuesNeverAsText) {
+    Client c(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run("CREATE TABLE persone (id int NOT NULL, nome nvarchar(60) NULL, saldo money NULL, nato datetime NULL)")
+                    .errors.empty());
+    SQLHSTMT st;
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(
+                                             "INSERT INTO persone (id, nome, saldo, nato) VALUES (?, ?, ?, ?)")),
+                                         SQL_NTS)));
+    SQLINTEGER id = 0;
+    char nome[64] = {};
+    char saldo[32] = {};
+    SQL_TIMESTAMP_STRUCT nato{};
+    SQLLEN nomeLength = SQL_NTS, saldoLength = SQL_NTS, natoLength = 0;
+    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &id, 0, nullptr);
+    SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 60, 0, nome, sizeof nome, &nomeLength);
+    SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 19, 4, saldo, sizeof saldo, &saldoLength);
+    SQLBindParameter(st, 4, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, &nato, 0, &natoLength);
+    struct Row {
+        int id;
+        const char* nome;
+        const char* saldo;
+        SQL_TIMESTAMP_STRUCT nato;
+    };
+    const std::vector<Row> rows = {
+        {1, "O'Brien'); DROP TABLE persone; --", "-12.3400", {1999, 12, 31, 23, 59, 58, 0}},
+        {2, "Ünïcode ok", "1000000.5000", {2024, 2, 29, 0, 0, 0, 0}},
+    };
+    for (const Row& r : rows) {
+        id = r.id;
+        std::snprintf(nome, sizeof nome, "%s", r.nome);
+        std::snprintf(saldo, sizeof saldo, "%s", r.saldo);
+        nato = r.nato;
+        const SQLRETURN rc = SQLExecute(st);
+        std::string text;
+        nativeErrors(SQL_HANDLE_STMT, st, &text);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << text;
+        SQLLEN count = 0;
+        SQLRowCount(st, &count);
+        EXPECT_EQ(count, 1);
+    }
+    nomeLength = SQL_NULL_DATA;
+    id = 3;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(st)));
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(rowsOf(c.run("SELECT id, nome, saldo, nato FROM persone ORDER BY id")),
+              (Rows{{"1", "O'Brien'); DROP TABLE persone; --", "-12.3400", "1999-12-31 23:59:58.000"},
+                    {"2", "Ünïcode ok", "1000000.5000", "2024-02-29 00:00:00.000"},
+                    {"3", "NULL", "1000000.5000", "2024-02-29 00:00:00.000"}}));
+
+    // A parameter in a query run directly (sp_executesql).
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+    std::snprintf(nome, sizeof nome, "%s", "Ünïcode ok");
+    nomeLength = SQL_NTS;
+    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 60, 0, nome, sizeof nome, &nomeLength);
+    const SQLRETURN rc = SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT id FROM persone WHERE nome = ?")),
+                                       SQL_NTS);
+    const Outcome o = Client::collect(st, rc);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    EXPECT_EQ(rowsOf(o), (Rows{{"2"}}));
+}
+
+TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
+    struct Case {
+        const char* user;
+        const char* database;
+        std::vector<int> errors;
+    };
+    const std::vector<Case> cases = {
+        {"sa", "Inesistente", {4060, 18456}},
+    };
+    for (const Case& k : cases) {
+        std::vector<int> errors;
+        Client c(port(), k.user, k.database, &errors);
+        EXPECT_FALSE(c.connected()) << k.user << "/" << k.database;
+        // The driver adds its own "connection failed" (0 or 20002) after the server's errors.
+        std::erase_if(errors, [](int n) { return n == 0 || n == 20002; });
+        EXPECT_EQ(errors, k.errors) << k.user << "/" << k.database;
+    }
+    // No TLS yet: a client that requires encryption stops after the pre-login answer.
+    std::vector<int> errors;
+    Client encrypted(port(), "sa", "", &errors, ";Encryption=require");
+    EXPECT_FALSE(encrypted.connected());
+}
+
+TEST_F(ServerTest, ClientsWorkAtOnceEachOnItsOwnSession) {
+    Client setup(port(), "sa", "Prova");
+    ASSERT_TRUE(setup.run("CREATE TABLE insieme (client int NOT NULL, n int NOT NULL)").errors.empty());
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int k = 0; k < 4; ++k)
+        threads.emplace_back([&, k] {
+            Client c(port(), "sa", "Prova");
+            // Each session keeps its own variables and transaction while the others run.
+            for (int n = 0; n < 10; ++n) {
+                const Outcome o = c.run("DECLARE @k int = " + std::to_string(k) + "\nBEGIN TRANSACTION\n"
+                                        "INSERT INTO insieme VALUES (@k, " + std::to_string(n) + ")\nCOMMIT\n"
+                                        "SELECT COUNT(*) FROM insieme WHERE client = @k");
+                if (!o.errors.empty() || rowsOf(o, 1) != Rows{{std::to_string(n + 1)}}) ++failures[static_cast<std::size_t>(k)];
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
+    EXPECT_EQ(rowsOf(setup.run("SELECT COUNT(*), COUNT(DISTINCT client) FROM insieme")), (Rows{{"40", "4"}}));
+}
+
+TEST_F(ServerTest, AutocommitOffRollsBackAndCommitsThroughTheDriver) {
+    Client c(port(), "sa", "Prova");
+    Client other(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run("CREATE TABLE conti (n int)").errors.empty());
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        SQLSetConnectAttr(c.dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+    const std::vector<std::pair<SQLSMALLINT, const char*>> steps = {{SQL_ROLLBACK, "0"}, {SQL_COMMIT, "1"}};
+    for (const auto& [end, expected] : steps) {
+        EXPECT_TRUE(c.run("INSERT INTO conti VALUES (1)").errors.empty());
+        EXPECT_EQ(rowsOf(c.run("SELECT @@TRANCOUNT")), (Rows{{"1"}}));
+        EXPECT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, c.dbc(), end)));
+        EXPECT_EQ(rowsOf(other.run("SELECT COUNT(*) FROM conti")), (Rows{{expected}}));
+    }
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        SQLSetConnectAttr(c.dbc(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)));
+    EXPECT_EQ(rowsOf(c.run("SELECT @@TRANCOUNT")), (Rows{{"0"}}));
+}
+
+TEST_F(ServerTest, ACancelIsAcknowledgedAndTheConnectionGoesOn) {
+    Client c(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run("CREATE TABLE dieci (i int)\nINSERT INTO dieci VALUES (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)").errors.empty());
+    SQLHSTMT st;
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+    std::thread cancel([st] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        SQLCancel(st);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const SQLRETURN rc = SQLExecDirect(
+        st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(
+                "SELECT COUNT(*) FROM dieci a, dieci b, dieci c, dieci d, dieci e, dieci f, dieci g")),
+        SQL_NTS);
+    cancel.join();
+    const auto took = std::chrono::steady_clock::now() - started;
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[256];
+    SQLSMALLINT length = 0;
+    SQLGetDiagRec(SQL_HANDLE_STMT, st, 1, state, &native, message, sizeof message, &length);
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    ASSERT_GT(took, std::chrono::milliseconds(100)) << "the query ended before the cancel: make it longer";
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(state)), "HY008");
+    EXPECT_EQ(rowsOf(c.run("SELECT 42")), (Rows{{"42"}}));
+}
+
+// A raw TCP connection to the server: bytes in, whatever comes back until the server closes (or, with
+// `firstAnswer`, the first bytes that come back).
+std::string exchange(int port, const std::string& bytes, bool firstAnswer = false) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "<no connection>";
+    [[maybe_unused]] ssize_t sent = ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string answer;
+    timeval limit{10, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0) {
+        answer.append(buffer, static_cast<std::size_t>(n));
+        if (firstAnswer) break;
+    }
+    ::close(s);
+    return n < 0 ? "<still open>" : answer;
+}
+
+TEST_F(ServerTest, AnswersComeInPacketsOfTheSizeTheClientAskedFor) {
+    const std::string longText(3000, 'z');
+    for (const char* size : {"4096", "8192", "32767"}) {
+        Client c(port(), "sa", "Prova", nullptr, std::string(";PacketSize=") + size);
+        SQLUINTEGER agreed = 0;
+        SQLGetConnectAttr(c.dbc(), SQL_ATTR_PACKET_SIZE, &agreed, 0, nullptr);
+        EXPECT_EQ(std::to_string(agreed), size);
+        const Outcome o = c.run("SELECT N'" + longText + "' AS a, N'" + longText + "' AS b");
+        EXPECT_EQ(rowsOf(o), (Rows{{longText.substr(0, 511), longText.substr(0, 511)}})) << size;
+    }
+}
+
+TEST_F(ServerTest, AnIdleClientIsDisconnectedAndAStopClosesTheOthers) {
+    Server quick("1");
+    Client idle(quick.port(), "sa", "");
+    Client busy(quick.port(), "sa", "");
+    for (int i = 0; i < 4; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(rowsOf(busy.run("SELECT 1")), (Rows{{"1"}}));
+    }
+    EXPECT_EQ(rowsOf(idle.run("SELECT 1")), (Rows{{"<no rows>"}})) << "still connected after two seconds idle";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(quick.stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(rowsOf(busy.run("SELECT 1")), (Rows{{"<no rows>"}}));
+}
+
+// A LOGIN7 packet of TDS 7.4 with a user name (no password) and, for integrated login, an SSPI token.
+std::string login7(const std::string& user, const std::string& sspi) {
+    std::string fixed(94, '\0'), data;
+    auto put16 = [&](std::size_t at, std::size_t v) {
+        fixed[at] = static_cast<char>(v & 0xFF);
+        fixed[at + 1] = static_cast<char>(v >> 8);
+    };
+    auto put32 = [&](std::size_t at, std::size_t v) {
+        put16(at, v & 0xFFFF);
+        put16(at + 2, v >> 16);
+    };
+    put32(4, 0x74000004);
+    put32(8, 4096);
+    // Every string (host, user, password, application, server, extension, library, language, database)
+    // is empty but the user name.
+    for (std::size_t at : {36u, 40u, 44u, 48u, 52u, 56u, 60u, 64u, 68u, 82u, 86u}) put16(at, 94);
+    for (char c : user) data += std::string{c, '\0'};
+    put16(40, 94);
+    put16(42, user.size());
+    put16(78, 94 + data.size());
+    put16(80, sspi.size());
+    data += sspi;
+    if (!sspi.empty()) fixed[25] = static_cast<char>(0x80);  // integrated security
+    put32(0, fixed.size() + data.size());
+    const std::string payload = fixed + data;
+    const std::size_t length = 8 + payload.size();
+    return std::string{'\x10', '\x01', static_cast<char>(length >> 8), static_cast<char>(length & 0xFF), 0, 0, 1, 0} + payload;
+}
+
+// The number of the first ERROR token of an answer, 0 when there is none.
+int firstError(const std::string& answer) {
+    for (std::size_t i = 8; i + 7 < answer.size(); ++i)
+        if (static_cast<unsigned char>(answer[i]) == 0xAA) {
+            const auto byte = [&](std::size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(answer[i + 3 + k])); };
+            return static_cast<int>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+        }
+    return 0;
+}
+
+TEST_F(ServerTest, IntegratedAndNamelessLoginsAreRefused) {
+    EXPECT_EQ(firstError(exchange(port(), login7("", std::string("NTLMSSP\0\x01\0\0\0", 12)))), 18452);
+    EXPECT_EQ(firstError(exchange(port(), login7("", ""))), 18456);
+    const std::string accepted = exchange(port(), login7("sa", ""), true);
+    EXPECT_EQ(firstError(accepted), 0) << "the builder's login itself is sound";
+    EXPECT_NE(accepted.find('\xAD'), std::string::npos) << "LOGINACK";
+}
+
+TEST_F(ServerTest, ABadPacketClosesThatConnectionAndTheServerGoesOn) {
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"a header shorter than itself", std::string("\x12\x01\x00\x04\x00\x00\x00\x00", 8)},
+        {"a packet longer than the packet size", std::string("\x12\x01\xFF\xFF\x00\x00\x00\x00", 8) + std::string(70000, 'x')},
+        {"a PRELOGIN whose option points past its end", std::string("\x12\x01\x00\x0E\x00\x00\x01\x00\x00\x00\x40\x00\x06\xFF", 14)},
+        {"a login before any PRELOGIN, cut short", std::string("\x10\x01\x00\x10\x00\x00\x01\x00\x05\x00\x00\x00\x00\x00\x00\x00", 16)},
+        {"half a packet, then silence", std::string("\x12\x01\x00\x40\x00\x00", 6)},
+    };
+    for (const auto& [what, bytes] : cases) {
+        EXPECT_EQ(exchange(port(), bytes), "") << what;
+        Client c(port(), "sa", "");
+        EXPECT_EQ(rowsOf(c.run("SELECT 42")), (Rows{{"42"}})) << "after " << what;
+    }
+}
+
+}  // namespace
