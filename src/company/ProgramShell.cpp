@@ -114,21 +114,18 @@ void runMainWindowMaintenance(state::GlobalState& g) {
         {"update busteTestaPagamento ", officeFromOffice},
         {"update NoteDiDebito ", officeFromOffice},
     };
-    auto run = [&](const std::string& statement) {
-        g.SqlText = statement;
-        ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
-    };
+    auto run = [&](const std::string& statement) { ignoreErrors([&] { g.SharedConnection.execute(statement); }); };
     run("sp_configure 'query timeout',0");
     for (const auto& [table, condition] : statements) run(table + condition);
 }
 
 void endProgram(state::GlobalState& g) {
-    g.LinkQueryText = " select * from link_programma where id = 1";
     g.OfficeId = 1;
     ignoreErrors([&] {
         data::Recordset& rs = g.SharedRecordset;
         if (rs.isOpen()) rs.close();
-        rs.open(g.LinkQueryText, g.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+        rs.open(" select * from link_programma where id = 1", g.SharedConnection, data::CursorType::Keyset,
+                data::LockType::Pessimistic);
         if (rs.eof()) return;
         auto take = [&](const char* field, std::string& into) {
             ignoreErrors([&] {

@@ -23,10 +23,10 @@ inline constexpr double kMaxAttempts = 4;
 std::string normalise(std::string text);
 
 // The stored password of a user (the first name matching by LIKE), empty when none or no such user.
-std::string readStoredPassword(const std::string& userName, state::GlobalState& g = state::globals());
+std::string readStoredPassword(const std::string& userName, state::GlobalState& g);
 
 // The sign-in's not-authorised text in the current language.
-std::string notAuthorisedText(const state::GlobalState& g = state::globals());
+std::string notAuthorisedText(const state::GlobalState& g);
 
 struct SignInBoxes {
     enum class Box { UserName, Password, Confirmation };
@@ -51,7 +51,7 @@ enum class SignInOutcome {
 
 class SignInProcedure {
 public:
-    explicit SignInProcedure(state::GlobalState& g = state::globals()) : g_(g) {}
+    explicit SignInProcedure(state::GlobalState& g) : g_(g) {}
 
     SignInBoxes boxes;
 
