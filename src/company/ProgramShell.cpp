@@ -59,8 +59,7 @@ void prepareStartup(state::GlobalState& g) {
 bool companyHasUsers(state::GlobalState& g) {
     bool usersPresent = true;
     ignoreErrors([&] {
-        data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
+        data::Recordset rs;
         rs.open("AbilitazioneAccessi", g.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
         usersPresent = !rs.eof();
     });
@@ -122,8 +121,7 @@ void runMainWindowMaintenance(state::GlobalState& g) {
 void endProgram(state::GlobalState& g) {
     g.OfficeId = 1;
     ignoreErrors([&] {
-        data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
+        data::Recordset rs;
         rs.open(" select * from link_programma where id = 1", g.SharedConnection, data::CursorType::Keyset,
                 data::LockType::Pessimistic);
         if (rs.eof()) return;

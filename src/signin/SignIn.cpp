@@ -171,10 +171,9 @@ SignInOutcome SignInProcedure::confirmationEntered() {
     }
     const std::string query =
         "select * from AbilitazioneAccessi" + std::string(" where ") + " NomeUtente = " + util::literal(boxes.userName);
-    data::Recordset& rs = g_.SharedRecordset;
+    data::Recordset rs;
     bool found = false;
     ignoreErrors([&] {
-        if (rs.isOpen()) rs.close();
         rs.open(query, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
         found = !rs.eof();
     });
@@ -222,7 +221,7 @@ SignInProcedure::Rights SignInProcedure::loadRights(const std::string& name, con
     config::resetSharedObjects(g_);
     bool found = false;
     ignoreErrors([&] {
-        data::Recordset& rs = g_.SharedRecordset;
+        data::Recordset rs;
         rs.open(query, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
         if (rs.eof()) return;
         static const char* const columns[state::RightCount] = {

@@ -46,8 +46,7 @@ const char* const kInlineStatements[] = {
 // The folder of the old training database's data file, from the server's list of databases: its file
 // name up to and including the last backslash (empty when there is none).
 std::string oldDatabaseFolder(state::GlobalState& g, const std::string& name) {
-    data::Recordset& rs = g.SharedRecordset;
-    if (rs.isOpen()) ignoreErrors([&] { rs.close(); });
+    data::Recordset rs;
     rs.open("SELECT * FROM master.dbo.sysdatabases WHERE name = " + util::unicodeLiteral(name), g.ServerConnection,
             data::CursorType::Keyset, data::LockType::ReadOnly);
     std::string folder;
@@ -273,8 +272,7 @@ std::optional<std::string> registerTrainingDatabase(state::GlobalState& g) {
     ignoreErrors([&] { password = config::readServerPassword(g); });
     attempt([&] {
         const std::string query = " select * from link_programma where dbname like " + util::likeLiteral(kTraining);
-        data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
+        data::Recordset rs;
         rs.open(query, registry, data::CursorType::Keyset, data::LockType::Pessimistic);
         if (rs.eof()) rs.addNew();
         const std::pair<const char*, Value> fields[] = {
