@@ -38,9 +38,8 @@ void openRegistry(state::GlobalState& g) {
     ignoreErrors([&] { g.RegistryConnection.open(config::registryConnection(config::readServerAddress(g))); });
 }
 
-void executeOn(data::Connection& c, state::GlobalState& g, const std::string& statement) {
-    g.SqlText = statement;
-    ignoreErrors([&] { c.execute(g.SqlText); });
+void executeOn(data::Connection& c, const std::string& statement) {
+    ignoreErrors([&] { c.execute(statement); });
 }
 
 // The first row of `query` on the registry, or nothing when it returns none or fails.
@@ -96,7 +95,8 @@ bool lastCompanyOfTerminal(state::GlobalState& g, const std::string& terminalQue
     }
     bool taken = false;
     openRegistry(g);
-    executeOn(g.RegistryConnection, g, "delete from link_programmaTerminale where Nometerminale = N'' or Nometerminale is null");
+    executeOn(g.RegistryConnection,
+              "delete from link_programmaTerminale where Nometerminale = N'' or Nometerminale is null");
     firstRegistryRow(g, terminalQuery, [&](data::Recordset& rs) {
         if (!isEmpty(rs.field("Ultimo"))) {
             result = rs.field("Ultimo").toDouble();
@@ -135,7 +135,7 @@ double fullTerminalLookup(state::GlobalState& g) {
         result = fallbackLookup(g);
         openRegistry(g);
     }
-    executeOn(g.RegistryConnection, g, kDeleteUnnamedTerminals);
+    executeOn(g.RegistryConnection, kDeleteUnnamedTerminals);
     g.CompanyId = result;
     closeQuietly(g.RegistryConnection);
     return result;
@@ -186,10 +186,9 @@ void readDataFileFolder(state::GlobalState& g) {
 }
 
 void identifyOffice(state::GlobalState& g) {
-    g.LinkQueryText = "Select * from Sede";
     ignoreErrors([&] {
         data::Recordset rs;
-        rs.open(g.LinkQueryText, g.CompanyConnectionString, CursorType::Keyset, LockType::ReadOnly);
+        rs.open("Select * from Sede", g.CompanyConnectionString, CursorType::Keyset, LockType::ReadOnly);
         if (!rs.eof()) {
             rs.moveFirst();
             g.OfficeId = rs.field("idsede").toDouble();
@@ -247,7 +246,7 @@ void openCompany(double& companyId, state::GlobalState& g) {
         if (isEmpty(g.CompanyId)) {
             g.CompanyId = fullTerminalLookup(g);
             openRegistry(g);
-            executeOn(g.RegistryConnection, g, "delete from link_programmaTerminale where nometerminale is null");
+            executeOn(g.RegistryConnection, "delete from link_programmaTerminale where nometerminale is null");
             bool rowExists = false;
             firstRegistryRow(g, terminalRowQuery(computer), [&](data::Recordset& rs) {
                 rowExists = true;
@@ -264,10 +263,9 @@ void openCompany(double& companyId, state::GlobalState& g) {
             }
         } else {
             openRegistry(g);
-            executeOn(g.RegistryConnection, g,
-                      "update link_programmaTerminale set ultimo = 0" + std::string(" where  ") +
-                          " nometerminale = " + util::literal(computer));
-            executeOn(g.RegistryConnection, g,
+            executeOn(g.RegistryConnection, "update link_programmaTerminale set ultimo = 0" + std::string(" where  ") +
+                                                " nometerminale = " + util::literal(computer));
+            executeOn(g.RegistryConnection,
                       "update link_programmaTerminale set ultimo = " + util::numberText(g.CompanyId) + " where  " +
                           " nometerminale = " + util::literal(computer));
             recordTerminal(g, computer);
@@ -287,16 +285,16 @@ void openCompany(double& companyId, state::GlobalState& g) {
                              if (!isEmpty(rs.field("nRoot"))) g.CompanyUser = rs.field("nRoot").toString();
                              if (!isEmpty(rs.field("nPassw"))) g.CompanyPassword = rs.field("nPassw").toString();
                              if (databaseNamed) {
-                                 executeOn(g.RegistryConnection, g,
-                                           "update link_programmaTerminale set ultimo = " + util::numberText(g.CompanyId) +
-                                               " where  " + " nometerminale = " + util::literal(computer));
+                                 executeOn(g.RegistryConnection, "update link_programmaTerminale set ultimo = " +
+                                                                     util::numberText(g.CompanyId) + " where  " +
+                                                                     " nometerminale = " + util::literal(computer));
                                  for (const char* folder : {"C:\\", "C:\\Vopa", kFilesFolder})
                                      ignoreErrors([&] { files::setCurrentFolder(folder); });
                                  g.FilesFolder = kFilesFolder;
                                  g.LocalConnectionString =
                                      config::localAccessConnection(g.FilesFolder, rs.field("qen_sql").toString());
-                                 g.CompanyConnectionString =
-                                     config::companyConnection(config::readServerAddress(g), g.CompanyDatabaseName) + ";";
+                                 g.CompanyConnectionString = config::companyConnectionClosed(
+                                     config::readServerAddress(g), g.CompanyDatabaseName);
                              }
                              g.CompanyId = companyId = rs.field("id").toDouble();
                          });
@@ -325,7 +323,7 @@ void openCompany(double& companyId, state::GlobalState& g) {
         g.DataSourceName = "Qen_server";
         registerCompanyDataSources(g);
         openRegistry(g);
-        executeOn(g.RegistryConnection, g, kDeleteUnnamedTerminals);
+        executeOn(g.RegistryConnection, kDeleteUnnamedTerminals);
         closeQuietly(g.RegistryConnection);
         return;
     }

@@ -16,28 +16,28 @@ namespace vopa::company {
 
 // The company this computer used last (its terminal row), else the first company by database name.
 // Without a computer name: "Carica Nome PC" and 0. Sets CompanyId.
-double terminalLookup(state::GlobalState& g = state::globals());
+double terminalLookup(state::GlobalState& g);
 
 // The same with the exact computer name; a company that is not registered any more is replaced by the
 // fallback lookup.
-double fullTerminalLookup(state::GlobalState& g = state::globals());
+double fullTerminalLookup(state::GlobalState& g);
 
 // The first registered company whose database ("vopadati...", not the registry) exists on the server;
 // 0 when there is none.
-double fallbackLookup(state::GlobalState& g = state::globals());
+double fallbackLookup(state::GlobalState& g);
 
 // A database named CompanyDatabaseName exists on the server.
-bool databaseExists(state::GlobalState& g = state::globals());
+bool databaseExists(state::GlobalState& g);
 
 // DataFileFolder := IndirizzoMdf of the current company's registry row (empty when none).
-void readDataFileFolder(state::GlobalState& g = state::globals());
+void readDataFileFolder(state::GlobalState& g);
 
 // OfficeId := idsede of the company database's office (unchanged when it has none).
-void identifyOffice(state::GlobalState& g = state::globals());
+void identifyOffice(state::GlobalState& g);
 
 // Opens the company `companyId` (0: the one this computer used last) and writes back the identifier it
 // settles on. Leaves SharedConnection open on the company database.
-void openCompany(double& companyId, state::GlobalState& g = state::globals());
+void openCompany(double& companyId, state::GlobalState& g);
 
 // The DBname of company `companyId` in the registry ("" when its row names none); nothing when the
 // registry has no such company or cannot be read.
@@ -45,6 +45,6 @@ std::optional<std::string> registeredDatabase(double companyId, state::GlobalSta
 
 // Registers the data sources of the current company: DataSourceName for the company database,
 // "Qen_Temp" and "Qen_Azienda" on the local server, each added and then configured.
-void registerCompanyDataSources(state::GlobalState& g = state::globals());
+void registerCompanyDataSources(state::GlobalState& g);
 
 }  // namespace vopa::company

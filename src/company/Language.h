@@ -10,7 +10,7 @@ namespace vopa::company {
 
 // Reads the code of row 1 of LinguaClient (making the table and the row "IT" when missing) into
 // LanguageCode and returns it; "IT" when the scratch database cannot be reached.
-std::string readLanguage(state::GlobalState& g = state::globals());
+std::string readLanguage(state::GlobalState& g);
 
 // The sign-in's "not authorised" message in the language `code` (Italian for any unknown code).
 std::string notAuthorisedMessage(const std::string& code);

@@ -12,8 +12,7 @@ namespace vopa::company {
 namespace {
 
 void execute(state::GlobalState& g, const std::string& statement) {
-    g.SqlText = statement;
-    util::ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+    util::ignoreErrors([&] { g.SharedConnection.execute(statement); });
 }
 
 // The columns both work tables share, in order.

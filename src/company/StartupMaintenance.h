@@ -10,7 +10,7 @@
 namespace vopa::company {
 
 // The whole pass, in order (the sign-in dispatch that follows it belongs to the start-up window).
-void runMaintenancePass(state::GlobalState& g = state::globals());
+void runMaintenancePass(state::GlobalState& g);
 
 // The CREATE TABLE statement of a computer's work table ("InserimentoProgetto" or
 // "CorrezioneContabilita" + computer name); IdSedeAmm defaults to `officeId`.
@@ -18,7 +18,7 @@ std::string workTableStatement(const std::string& prefix, const std::string& com
 
 // Writes `value` into the version row of the scratch database, or reads it when `value` is 0 (empty);
 // returns the value written or read (0 when there is none).
-double versionRecord(double value, state::GlobalState& g = state::globals());
+double versionRecord(double value, state::GlobalState& g);
 
 // The version mark of a program: 2 for "qen_donazioni", 1 for any other name.
 double versionMarkOf(const std::string& programName);

@@ -34,9 +34,9 @@ bool tableOrLink(const data::TableEntry& t) { return t.type == "TABLE" || t.type
 }  // namespace
 
 bool tableExists(const std::string& name, state::GlobalState& g) {
-    g.LinkQueryText = name;
-    return anyTable([&] { return config::readServerAddress(g) + "database=" + config::connectionValue(g.CompanyDatabaseName); },
-                    [&](const data::TableEntry& t) { return tableOrLink(t) && text::toLower(t.name) == text::toLower(name); });
+    return anyTable(
+        [&] { return config::addressDatabaseConnection(config::readServerAddress(g), g.CompanyDatabaseName); },
+        [&](const data::TableEntry& t) { return tableOrLink(t) && text::toLower(t.name) == text::toLower(name); });
 }
 
 bool companySchemaHas(const std::string& name, state::GlobalState& g) {
@@ -51,8 +51,9 @@ bool trainingSchemaHas(const std::string& name, state::GlobalState& g) {
 
 bool trainingBudgetTableExists(const std::string& budgetTableName, state::GlobalState& g) {
     if (budgetTableName.empty()) return false;
-    return anyTable([&] { return config::readServerAddress(g) + "database=VoPaDatiTraining"; },
-                    [&](const data::TableEntry& t) { return tableOrLink(t) && t.name == budgetTableName; });
+    return anyTable(
+        [&] { return config::addressDatabaseConnection(config::readServerAddress(g), config::kTrainingDatabase); },
+        [&](const data::TableEntry& t) { return tableOrLink(t) && t.name == budgetTableName; });
 }
 
 double configuredAccount16(state::GlobalState& g) {

@@ -24,16 +24,16 @@ public:
 
 // First line of IndirizzoServer.txt (an ODBC text without database, ending with ";"); sets ServerName
 // from NomeServer.txt. Throws files::FileError when either file cannot be read.
-std::string readServerAddress(state::GlobalState& g = state::globals());
+std::string readServerAddress(state::GlobalState& g);
 
 // First line of Leggi_ServerLocal.txt; when it cannot be read, the default local connection, which is
 // also written to IndirizzoServerLocal.txt. Never throws.
-std::string readLocalConnection(const state::GlobalState& g = state::globals());
+std::string readLocalConnection(const state::GlobalState& g);
 
 // The local SQL Server instance name from NomeServerLocal.txt. When it cannot be read: writes
 // ComputerName + "\sqlexpress" to NomeServerLocal.txt, writes the default local connection to
 // Leggi_ServerLocal.txt if that file does not exist yet, and returns ComputerName. Never throws.
-std::string readLocalServerName(const state::GlobalState& g = state::globals());
+std::string readLocalServerName(const state::GlobalState& g);
 
 // The user (";UID=" or else ";ID utente=") and the password (";PWD=" or else ";Password=") named in a
 // server address; keys are case-sensitive. Empty when the key is absent or its value is empty; throws
@@ -42,7 +42,7 @@ std::string userInAddress(std::string_view address);
 std::string passwordInAddress(std::string_view address);
 
 // The same, reading the server address afresh (may throw files::FileError too).
-std::string readServerUser(state::GlobalState& g = state::globals());
-std::string readServerPassword(state::GlobalState& g = state::globals());
+std::string readServerUser(state::GlobalState& g);
+std::string readServerPassword(state::GlobalState& g);
 
 }  // namespace vopa::config

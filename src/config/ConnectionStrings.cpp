@@ -24,6 +24,10 @@ std::string companyConnectionClosed(std::string_view serverAddress, std::string_
     return companyConnection(serverAddress, databaseName) + ";";
 }
 
+std::string addressDatabaseConnection(std::string_view serverAddress, std::string_view databaseName) {
+    return std::string(serverAddress) + "database=" + connectionValue(databaseName);
+}
+
 std::string registryConnection(std::string_view serverAddress) {
     return companyConnection(serverAddress, kRegistryDatabase);
 }
@@ -34,6 +38,10 @@ std::string scratchConnection(std::string_view localConnection) {
 
 std::string serverConnection(std::string_view serverName) {
     return "Driver=SQL Server;Server=" + connectionValue(serverName) + ";UID=;PWD=;";
+}
+
+std::string localServerConnection() {
+    return serverConnection("(Local)");
 }
 
 std::string databaseOnServerConnection(std::string_view serverName, std::string_view databaseName) {

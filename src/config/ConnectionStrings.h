@@ -19,12 +19,17 @@ std::string connectionValue(std::string_view value);
 // server address + "DATABase=" + database (the reset routine's form adds a closing ";")
 std::string companyConnection(std::string_view serverAddress, std::string_view databaseName);
 std::string companyConnectionClosed(std::string_view serverAddress, std::string_view databaseName);
+// server address + "database=" + database: the lower-case form the table checks, the copy step and the
+// server-address upgrade (local connection + "database=VoPaDatiTemp") use
+std::string addressDatabaseConnection(std::string_view serverAddress, std::string_view databaseName);
 // server address + "DATABase=vopadatiazienda"
 std::string registryConnection(std::string_view serverAddress);
 // local connection + "DATABase=VoPaDatiTemp"
 std::string scratchConnection(std::string_view localConnection);
 // "Driver=SQL Server;Server=" + server name + ";UID=;PWD=;": the server with no database named
 std::string serverConnection(std::string_view serverName);
+// "Driver=SQL Server;Server=(Local);UID=;PWD=;": the local server, whose first database names its data folder
+std::string localServerConnection();
 // server string + "database=" + database + ";"
 std::string databaseOnServerConnection(std::string_view serverName, std::string_view databaseName);
 // "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'<name>') DROP DATABASE [<name>]"

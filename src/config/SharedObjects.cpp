@@ -82,7 +82,7 @@ std::string serverDataFolder() {
     std::string result;
     util::showErrors([&] {
         data::Connection local;
-        local.open("Driver=SQL Server;Server=(Local);UID=;PWD=;");
+        local.open(localServerConnection());
         data::Recordset rs;
         rs.open("SELECT * FROM master.dbo.sysdatabases order by dbid asc", local, data::CursorType::Keyset,
                 data::LockType::Pessimistic);
@@ -99,8 +99,9 @@ std::string serverDataFolder() {
 void createScratchDatabase(state::GlobalState& g) {
     closeQuietly(g.ServerConnection);
     g.ServerConnection.open(serverConnection(g.ServerName));
-    g.SqlText = "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'VoPaDatiTemp') DROP DATABASE [VoPaDatiTemp]";
-    g.ServerConnection.execute(g.SqlText);
+    g.ServerConnection.execute(
+        "IF EXISTS (SELECT name FROM master.dbo.sysdatabases WHERE name = N'VoPaDatiTemp') DROP DATABASE "
+        "[VoPaDatiTemp]");
 
     // From here on every failure is skipped. The server's folder is looked up once for all its uses.
     const std::string serverFolder = serverDataFolder();
@@ -111,8 +112,7 @@ void createScratchDatabase(state::GlobalState& g) {
         });
     }
     auto run = [&](const std::string& statement) {
-        g.SqlText = statement;
-        util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+        util::ignoreErrors([&] { g.ServerConnection.execute(statement); });
     };
     run("sp_configure 'query timeout',0");
     run("CREATE DATABASE [VoPaDatiTemp]  ON (NAME = N'VoPaDatiTemp_dat', FILENAME = " +
@@ -143,8 +143,7 @@ bool openScratchDatabase(state::GlobalState& g) {
 
 bool openScratchRow(const std::string& createStatement, const std::string& query, state::GlobalState& g) {
     if (!openScratchDatabase(g)) return false;
-    g.SqlText = createStatement;
-    util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+    util::ignoreErrors([&] { g.ServerConnection.execute(createStatement); });
     data::Recordset& rs = g.SharedRecordset;
     if (rs.isOpen()) rs.close();
     rs.open(query, g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic);

@@ -46,10 +46,7 @@ void runMainWindowMaintenance(state::GlobalState& g) {
         {"update busteTestaPagamento ", officeFromOffice},
         {"update NoteDiDebito ", officeFromOffice},
     };
-    auto run = [&](const std::string& statement) {
-        g.SqlText = statement;
-        ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
-    };
+    auto run = [&](const std::string& statement) { ignoreErrors([&] { g.SharedConnection.execute(statement); }); };
     run("sp_configure 'query timeout',0");
     for (const auto& [table, condition] : statements) run(table + condition);
 }
@@ -176,12 +173,11 @@ training::BuildResult ProgramFlow::runBuild(training::BuildObserver& observer, c
 }
 
 void ProgramFlow::endProgram() {
-    g_.LinkQueryText = " select * from link_programma where id = 1";
     g_.OfficeId = 1;
     ignoreErrors([&] {
-        data::Recordset& rs = g_.SharedRecordset;
-        if (rs.isOpen()) rs.close();
-        rs.open(g_.LinkQueryText, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+        data::Recordset rs;
+        rs.open(" select * from link_programma where id = 1", g_.SharedConnection, data::CursorType::Keyset,
+                data::LockType::Pessimistic);
         if (rs.eof()) return;
         auto take = [&](const char* field, std::string& into) {
             ignoreErrors([&] {

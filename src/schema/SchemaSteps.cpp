@@ -20,28 +20,26 @@ std::vector<data::DataError> createDatabase(const std::string& name, state::Glob
 
     // Clean-up: the old database and its files. A failure ends the clean-up, not the creation.
     util::ignoreErrors([&] {
-        g.SqlText = config::dropDatabaseStatement(name);
-        g.ServerConnection.execute(g.SqlText);
+        g.ServerConnection.execute(config::dropDatabaseStatement(name));
         const std::string folder = config::dataFolder(g, readDataFileFolder);
         for (const char* suffix : {".mdf", ".ldf", "_dat.mdf", "_log.ldf"}) {
             const std::string file = folder + name + suffix;
             if (files::fileExists(file)) files::deleteFile(file);
         }
     });
-    g.SqlText = "sp_configure 'query timeout',0";
-    util::ignoreErrors([&] { g.ServerConnection.execute(g.SqlText); });
+    util::ignoreErrors([&] { g.ServerConnection.execute("sp_configure 'query timeout',0"); });
 
     const std::string folder = config::dataFolder(g, readDataFileFolder);
-    g.SqlText = "CREATE DATABASE " + util::identifier(name) + "  ON (NAME = " + util::unicodeLiteral(name + "_dat") +
-                ", FILENAME = " + util::unicodeLiteral(folder + name + ".mdf") +
-                " , SIZE = 91, FILEGROWTH = 10%) LOG ON (NAME = " + util::unicodeLiteral(name + "_log") +
-                ", FILENAME = " + util::unicodeLiteral(folder + name + ".ldf") + " , SIZE = 2, FILEGROWTH = 10%)";
-    g.ServerConnection.execute(g.SqlText);  // a failure here goes to the caller
+    const std::string creation =
+        "CREATE DATABASE " + util::identifier(name) + "  ON (NAME = " + util::unicodeLiteral(name + "_dat") +
+        ", FILENAME = " + util::unicodeLiteral(folder + name + ".mdf") +
+        " , SIZE = 91, FILEGROWTH = 10%) LOG ON (NAME = " + util::unicodeLiteral(name + "_log") +
+        ", FILENAME = " + util::unicodeLiteral(folder + name + ".ldf") + " , SIZE = 2, FILEGROWTH = 10%)";
+    g.ServerConnection.execute(creation);  // a failure here goes to the caller
 
     for (const std::string& option : config::databaseOptionStatements(name, true)) {
-        g.SqlText = option;
         try {
-            g.ServerConnection.execute(g.SqlText);
+            g.ServerConnection.execute(option);
         } catch (const data::DataError& e) {
             if (util::isInternalError(e)) throw;
             optionFailures.push_back(e);
@@ -54,15 +52,13 @@ void runSchemaStep(state::GlobalState& g) {
     if (g.SchemaConnection.isOpen()) util::ignoreErrors([&] { g.SchemaConnection.close(); });
     if (!util::showErrors([&] { g.SchemaConnection.open(g.ServerConnectionString); })) return;
     for (const TableSpec& table : baseSchema()) {
-        g.SqlText = table.createStatement();
-        util::showErrors([&] { g.SchemaConnection.execute(g.SqlText); });
+        util::showErrors([&] { g.SchemaConnection.execute(table.createStatement()); });
     }
 }
 
 void runIndexPass(state::GlobalState& g) {
     for (const IndexStatement& s : indexPass()) {
-        g.SqlText = s.text;
-        const bool done = util::ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+        const bool done = util::ignoreErrors([&] { g.SharedConnection.execute(s.text); });
         // A script that begins a transaction and fails before its Commit would leave it open: the rest of
         // the pass would run inside it (and be undone when the connection closes), and its locks would
         // keep every other connection out of the database.

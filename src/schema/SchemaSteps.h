@@ -21,16 +21,16 @@ namespace vopa::schema {
 // once; their failures (a server without sp_dboption, say) are returned for the caller to report, since
 // the database exists all the same. Failures before the creation (the drop, a file deletion) only end
 // the clean-up.
-std::vector<data::DataError> createDatabase(const std::string& name, state::GlobalState& g = state::globals(),
+std::vector<data::DataError> createDatabase(const std::string& name, state::GlobalState& g,
                                             const std::function<void()>& readDataFileFolder = {});
 
 // Opens SchemaConnection with ServerConnectionString and creates the 355 tables of the base schema, in
 // their nine batches. A table that fails shows the provider's description in an OK-only box and the
 // batch goes on; a connection that cannot be opened shows one box and ends the step.
-void runSchemaStep(state::GlobalState& g = state::globals());
+void runSchemaStep(state::GlobalState& g);
 
 // The index pass on SharedConnection: the 327 key and index statements in order, every failure silent.
-void runIndexPass(state::GlobalState& g = state::globals());
+void runIndexPass(state::GlobalState& g);
 
 // Creates a company database on the server `serverAddress` names (an ODBC text ending with ";") with its
 // files in `windowsFolder` (ending with "\"), gives it the base schema and the upgrades, and leaves
@@ -38,6 +38,6 @@ void runIndexPass(state::GlobalState& g = state::globals());
 // program's start-up does, because the upgrades write to it. The demo installation and the tests build their company databases so.
 // Throws data::DataError when the database cannot be created.
 void createCompanyDatabase(const std::string& serverAddress, const std::string& databaseName,
-                           const std::string& windowsFolder, state::GlobalState& g = state::globals());
+                           const std::string& windowsFolder, state::GlobalState& g);
 
 }  // namespace vopa::schema

@@ -5,6 +5,7 @@
 #include "StatementLists.h"
 #include "company/TableChecks.h"
 #include "config/ConfigFiles.h"
+#include "config/ConnectionStrings.h"
 #include "config/SharedObjects.h"
 #include "util/ErrorModes.h"
 #include "util/Helpers.h"
@@ -23,10 +24,10 @@ std::string number(long v) { return std::to_string(v); }
 void runStatements(state::GlobalState& g, std::string_view procedure, int from = 1, int to = 1000) {
     for (const UpgradeStatement& s : upgradeStatementsOf(procedure)) {
         if (s.number < from || s.number > to) continue;
-        g.SqlText = s.resolved(g.ComputerName);
+        const std::string statement = s.resolved(g.ComputerName);
         data::Connection& target =
             s.target == UpgradeStatement::Target::Server ? g.ServerConnection : g.SharedConnection;
-        util::ignoreErrors([&] { target.execute(g.SqlText); });
+        util::ignoreErrors([&] { target.execute(statement); });
     }
 }
 
@@ -63,7 +64,8 @@ void save(Recordset& rs) {
 // ServerConnection on VoPaDatiTemp of the local server; the text is also kept in RegistryConnectionString.
 void openScratchForServerAddresses(state::GlobalState& g) {
     if (g.ServerConnection.isOpen()) util::ignoreErrors([&] { g.ServerConnection.close(); });
-    g.RegistryConnectionString = config::readLocalConnection(g) + "database=VoPaDatiTemp";
+    g.RegistryConnectionString =
+        config::addressDatabaseConnection(config::readLocalConnection(g), config::kScratchDatabase);
     util::ignoreErrors([&] { g.ServerConnection.open(g.RegistryConnectionString); });
 }
 
@@ -128,11 +130,12 @@ std::int32_t accountGroup(state::GlobalState& g, double account) {
 }
 
 void createTranslationTable(state::GlobalState& g) {
-    g.SqlText = std::string("Create Table TraduciForms (") + " IdAutonumber int not null identity(1,1)," +
-                " NomeApp Nvarchar(255) Null," + " NomeForm Nvarchar(255) Null," + " NomeControllo NVarchar(255) null," +
-                " IT Nvarchar(255) null," + " EN Nvarchar(255) null," + " FR Nvarchar(255) null," +
-                " ES Nvarchar(255) null," + " PO Nvarchar(255) null," + " DE Nvarchar(255) null" + ")";
-    util::ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+    const std::string creation = std::string("Create Table TraduciForms (") +
+                                 " IdAutonumber int not null identity(1,1)," + " NomeApp Nvarchar(255) Null," +
+                                 " NomeForm Nvarchar(255) Null," + " NomeControllo NVarchar(255) null," +
+                                 " IT Nvarchar(255) null," + " EN Nvarchar(255) null," + " FR Nvarchar(255) null," +
+                                 " ES Nvarchar(255) null," + " PO Nvarchar(255) null," + " DE Nvarchar(255) null" + ")";
+    util::ignoreErrors([&] { g.SharedConnection.execute(creation); });
 }
 
 // ---- the main upgrade and the procedures it calls -----------------------------------------------------

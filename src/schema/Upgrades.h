@@ -20,15 +20,15 @@ struct UpgradeHooks {
 // Main upgrade: IndirizziServers (scratch database), StoriaSynchro, the twelve procedures below, and
 // "update valute set idsede = 1". Uses SharedConnection (open on the company database) and opens
 // ServerConnection on the local server's VoPaDatiTemp.
-void runMainUpgrade(state::GlobalState& g = state::globals(), const UpgradeHooks& hooks = {});
+void runMainUpgrade(state::GlobalState& g, const UpgradeHooks& hooks = {});
 // Server-address table upgrade: the two IndirizziServers rows, the translation table, accounts 33-35,
 // and its statements with the commitments upgrade run a second time.
-void runServerAddressUpgrade(state::GlobalState& g = state::globals(), const UpgradeHooks& hooks = {});
+void runServerAddressUpgrade(state::GlobalState& g, const UpgradeHooks& hooks = {});
 // Second upgrade procedure: its statements in order.
-void runSecondUpgrade(state::GlobalState& g = state::globals());
+void runSecondUpgrade(state::GlobalState& g);
 
 // The three in the build's order.
-void runAllUpgrades(state::GlobalState& g = state::globals(), const UpgradeHooks& hooks = {});
+void runAllUpgrades(state::GlobalState& g, const UpgradeHooks& hooks = {});
 
 // The procedures the main upgrade calls, in its order.
 void upgradeVatTables(state::GlobalState& g);

@@ -16,7 +16,7 @@ struct CompanyEntry {
 
 class CompanySelection {
 public:
-    explicit CompanySelection(state::GlobalState& g = state::globals()) : g_(g) {}
+    explicit CompanySelection(state::GlobalState& g) : g_(g) {}
 
     // Window load: the current company opened again, the registry's companies by name, and the one to
     // preselect (this computer's last company, else the current company by name).

@@ -44,8 +44,7 @@ std::string scratchTableStatement(const std::string& computerName) {
 }
 
 void executeShared(state::GlobalState& g, const std::string& statement) {
-    g.SqlText = statement;
-    ignoreErrors([&] { g.SharedConnection.execute(g.SqlText); });
+    ignoreErrors([&] { g.SharedConnection.execute(statement); });
 }
 
 }  // namespace
@@ -73,8 +72,7 @@ std::string readStoredPassword(const std::string& userName, state::GlobalState& 
 bool companyHasUsers(state::GlobalState& g) {
     bool usersPresent = true;
     ignoreErrors([&] {
-        data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
+        data::Recordset rs;
         rs.open("AbilitazioneAccessi", g.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
         usersPresent = !rs.eof();
     });
@@ -185,13 +183,12 @@ SignInOutcome SignInProcedure::confirmationEntered() {
         resetBoxes();
         return SignInOutcome::Stay;
     }
-    g_.SignInSqlText = "select * from AbilitazioneAccessi" + std::string(" where ") + " NomeUtente = " +
-                       util::literal(boxes.userName);
-    data::Recordset& rs = g_.SharedRecordset;
+    const std::string query =
+        "select * from AbilitazioneAccessi" + std::string(" where ") + " NomeUtente = " + util::literal(boxes.userName);
+    data::Recordset rs;
     bool found = false;
     ignoreErrors([&] {
-        if (rs.isOpen()) rs.close();
-        rs.open(g_.SignInSqlText, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+        rs.open(query, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
         found = !rs.eof();
     });
     if (!found) {
@@ -230,16 +227,16 @@ SignInProcedure::Rights SignInProcedure::loadRights(const std::string& name, con
         outcome = countFailedAttempt();
         return Rights::Refused;
     }
-    g_.SignInSqlText = "Select " + std::string(" idautonumber,") + " NomeUtente," + " Administrator," + " A_Inserisci," +
-                       " A_Cancella," + " A_Iva," + " A_Bilancio," + " A_Personale," + " A_ArchivioStoria," +
-                       " A_PFinanza," + " A_Synchro," + " A_EmettiPagamenti," + " A_Progetta," + " Disabilita" +
-                       " from " + " AbilitazioneAccessi" + " where " + " NomeUtente = " + util::literal(name) + " and " +
-                       " PaswUtente = " + util::literal(password);
+    const std::string query =
+        "Select " + std::string(" idautonumber,") + " NomeUtente," + " Administrator," + " A_Inserisci," +
+        " A_Cancella," + " A_Iva," + " A_Bilancio," + " A_Personale," + " A_ArchivioStoria," + " A_PFinanza," +
+        " A_Synchro," + " A_EmettiPagamenti," + " A_Progetta," + " Disabilita" + " from " + " AbilitazioneAccessi" +
+        " where " + " NomeUtente = " + util::literal(name) + " and " + " PaswUtente = " + util::literal(password);
     config::resetSharedObjects(g_);
     bool found = false;
     ignoreErrors([&] {
-        data::Recordset& rs = g_.SharedRecordset;
-        rs.open(g_.SignInSqlText, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+        data::Recordset rs;
+        rs.open(query, g_.SharedConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
         if (rs.eof()) return;
         static const char* const columns[state::RightCount] = {
             "Administrator", "A_Inserisci", "A_Cancella", "A_Iva", "A_Bilancio", "A_Personale",

@@ -23,7 +23,7 @@ inline constexpr double kMaxAttempts = 4;
 std::string normalise(std::string text);
 
 // The stored password of a user (the first name matching by LIKE), empty when none or no such user.
-std::string readStoredPassword(const std::string& userName, state::GlobalState& g = state::globals());
+std::string readStoredPassword(const std::string& userName, state::GlobalState& g);
 
 // Whether the company database's AbilitazioneAccessi has rows (also true when it cannot be read, so
 // that an unreadable user table never lets anyone in without a sign-in). Without rows, the operator
@@ -31,7 +31,7 @@ std::string readStoredPassword(const std::string& userName, state::GlobalState& 
 bool companyHasUsers(state::GlobalState& g);
 
 // The sign-in's not-authorised text in the current language.
-std::string notAuthorisedText(const state::GlobalState& g = state::globals());
+std::string notAuthorisedText(const state::GlobalState& g);
 
 struct SignInBoxes {
     enum class Box { UserName, Password, Confirmation };
@@ -56,7 +56,7 @@ enum class SignInOutcome {
 
 class SignInProcedure {
 public:
-    explicit SignInProcedure(state::GlobalState& g = state::globals()) : g_(g) {}
+    explicit SignInProcedure(state::GlobalState& g) : g_(g) {}
 
     SignInBoxes boxes;
 

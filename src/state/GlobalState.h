@@ -60,10 +60,8 @@ struct GlobalState {
     // Closes the second recordset group, each one that is open.
     void closeSecondRecordsetGroup();
 
-    // Statement texts.
-    std::string SqlText;        // the statement about to be executed
-    std::string LinkQueryText;  // the last single-table query; also hands a table name to the table-exists test
-    std::string SignInSqlText;  // the sign-in queries
+    // The copy step's statement about to be executed; a failed copy's message shows it.
+    std::string SqlText;
 
     // Connection strings.
     std::string CompanyConnectionString;

@@ -46,8 +46,7 @@ const char* const kInlineStatements[] = {
 // The folder of the old training database's data file, from the server's list of databases: its file
 // name up to and including the last backslash (empty when there is none).
 std::string oldDatabaseFolder(state::GlobalState& g, const std::string& name) {
-    data::Recordset& rs = g.SharedRecordset;
-    if (rs.isOpen()) ignoreErrors([&] { rs.close(); });
+    data::Recordset rs;
     rs.open("SELECT * FROM master.dbo.sysdatabases WHERE name = " + util::unicodeLiteral(name), g.ServerConnection,
             data::CursorType::Keyset, data::LockType::ReadOnly);
     std::string folder;
@@ -86,8 +85,7 @@ void Build::upgradeCompany() {
     step("Aggiornamento database azienda");
     schema::runAllUpgrades(g_);
     for (const char* statement : kInlineStatements) {
-        g_.SqlText = statement;
-        ignoreErrors([&] { g_.SharedConnection.execute(g_.SqlText); });
+        ignoreErrors([&] { g_.SharedConnection.execute(statement); });
     }
     g_.ServerConnectionString.clear();
     config::resetSharedObjects(g_);
@@ -101,8 +99,7 @@ void Build::recreateTrainingDatabase(const std::string& name) {
     // The server did not answer: its own words say more than "the connection is closed".
     if (!g_.ServerConnection.isOpen() && !openFailure_.empty()) throw data::DataError(0, openFailure_);
     const std::string folder = oldDatabaseFolder(g_, name);
-    g_.SqlText = config::dropDatabaseStatement(name);
-    g_.ServerConnection.execute(g_.SqlText);
+    g_.ServerConnection.execute(config::dropDatabaseStatement(name));
     // Files the server left behind with the database; with no folder the names are relative ones.
     for (const char* extension : {".mdf", ".ldf"}) {
         const std::string file = folder + name + extension;
@@ -274,10 +271,9 @@ std::optional<std::string> registerTrainingDatabase(state::GlobalState& g) {
     ignoreErrors([&] { user = config::readServerUser(g); });
     ignoreErrors([&] { password = config::readServerPassword(g); });
     attempt([&] {
-        g.SqlText = " select * from link_programma where dbname like " + util::likeLiteral(kTraining);
-        data::Recordset& rs = g.SharedRecordset;
-        if (rs.isOpen()) rs.close();
-        rs.open(g.SqlText, registry, data::CursorType::Keyset, data::LockType::Pessimistic);
+        const std::string query = " select * from link_programma where dbname like " + util::likeLiteral(kTraining);
+        data::Recordset rs;
+        rs.open(query, registry, data::CursorType::Keyset, data::LockType::Pessimistic);
         if (rs.eof()) rs.addNew();
         const std::pair<const char*, Value> fields[] = {
             {"DBname", Value::string(kTraining)},

@@ -72,7 +72,7 @@ struct BuildResult {
 CopyStep standardCopyStep();
 
 // The build window's check when it becomes active: false (after the message) away from the head office.
-bool officeAllowsBuild(state::GlobalState& g = state::globals());
+bool officeAllowsBuild(state::GlobalState& g);
 
 // The server string of the build: "Driver=SQL Server;Server=" + ServerName + ";UID=;PWD=;".
 std::string serverString(const state::GlobalState& g);
@@ -81,13 +81,12 @@ std::string trainingString(const state::GlobalState& g);
 
 // Registers the training database in link_programma of the registry (overwriting its row when there is
 // one). Every failure is skipped; the result is the first of them when the row is not there afterwards.
-std::optional<std::string> registerTrainingDatabase(state::GlobalState& g = state::globals());
+std::optional<std::string> registerTrainingDatabase(state::GlobalState& g);
 
 // The whole build, from the confirmation question to the end: its report is written (see BuildReport.h)
 // and a completed build ends with a message saying how many tables arrived complete and where the
 // report is.
-BuildResult runBuild(BuildObserver& observer, const BuildOptions& options = {},
-                     state::GlobalState& g = state::globals());
+BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g);
 
 // The message a completed build ends with: the summary, the incomplete tables, what went wrong.
 std::string closingText(const BuildResult& result);

@@ -140,8 +140,7 @@ void copyBudgetTable(const std::string& name, state::GlobalState& g, const StepE
 
     for (const char* fix : {" set QuotaTerzi=0 where QuotaTerzi is null", " set QuotaOng =0 where QuotaOng is null",
                             " set QuotaAltri=0 where QuotaAltri is null"}) {
-        g.SqlText = "update " + table + fix;
-        attempt([&] { g.SharedConnection.execute(g.SqlText); });
+        attempt([&] { g.SharedConnection.execute("update " + table + fix); });
     }
 
     data::Recordset& source = g.SharedRecordsets[kBudgetSourceRecordset];
@@ -157,8 +156,11 @@ void copyBudgetTable(const std::string& name, state::GlobalState& g, const StepE
         const std::string key = account.isNull() || account.isEmpty() ? std::string() : account.toString();
         const int earlier = rowsOfAccount[key]++;
 
-        g.SqlText = "select * from " + table + (key.empty() ? " where idconto is null" : " where idconto = " + key);
-        if (attempt([&] { target.open(g.SqlText, g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic); }) &&
+        const std::string query =
+            "select * from " + table + (key.empty() ? " where idconto is null" : " where idconto = " + key);
+        if (attempt([&] {
+                target.open(query, g.ServerConnection, data::CursorType::Keyset, data::LockType::Pessimistic);
+            }) &&
             target.isOpen()) {
             attempt([&] {
                 for (int i = 0; i < earlier && !target.eof(); ++i) target.moveNext();
@@ -243,8 +245,7 @@ std::string budgetTableCreation(const std::string& name) {
 }
 
 void createBudgetTable(const std::string& name, state::GlobalState& g) {
-    g.SqlText = budgetTableCreation(name);
-    g.ServerConnection.execute(g.SqlText);
+    g.ServerConnection.execute(budgetTableCreation(name));
 }
 
 void runBudgetStep(state::GlobalState& g, const Progress& progress) {

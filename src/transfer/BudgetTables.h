@@ -28,21 +28,20 @@ struct Progress {
 // The budget table of a project: its trimmed Type, followed by "_" and its trimmed Number when the
 // Number is not empty. Empty for an empty id or an id without a project row. Reads progetti through
 // SharedConnection; failures pass on.
-std::string budgetTableName(double projectId, state::GlobalState& g = state::globals());
+std::string budgetTableName(double projectId, state::GlobalState& g);
 
 // "CREATE TABLE <name> ( ID int NULL, ... QuotaAltri decimal(9, 2) not NULL default 0 )".
 std::string budgetTableCreation(const std::string& name);
 
-// Puts the creation statement in SqlText and runs it on ServerConnection (the training database);
-// failures pass on.
-void createBudgetTable(const std::string& name, state::GlobalState& g = state::globals());
+// Runs the creation statement on ServerConnection (the training database); failures pass on.
+void createBudgetTable(const std::string& name, state::GlobalState& g);
 
 // Copies the budget table of every project from the company database (SharedConnection) into the
 // training database (ServerConnection), creating the training table when it is missing. Rows are
 // matched by idconto, so a table met twice (two projects of the same type and number) is not doubled.
 // Failures are shown until the first project is done, skipped silently after. Ends with the reset
 // routine, which closes ServerConnection.
-void runBudgetStep(state::GlobalState& g = state::globals(), const Progress& progress = {});
+void runBudgetStep(state::GlobalState& g, const Progress& progress = {});
 
 // "create table <name> (id INT identity(1,1) not null , category varchar(20) NULL, ...)".
 std::string funderAccountsCreation(const std::string& name);
@@ -52,12 +51,12 @@ std::string funderAccountsCreation(const std::string& name);
 // The training table numbers its own ids. Returns the number of rows written (0 when the company has
 // no such table). A row that cannot be written is left out and reported to `note`; a failure to
 // create or empty the training table abandons the copy.
-int copyFunderAccountsTable(const std::string& name, state::GlobalState& g = state::globals(),
+int copyFunderAccountsTable(const std::string& name, state::GlobalState& g,
                             const std::function<void(const std::string&)>& note = {});
 
 // Copies the accounts table of every funder type but "ong" (which the catalogue copies), each table
 // once, advancing the progress bar from 0 to its maximum. Reopens ServerConnection with
 // ServerConnectionString and leaves it open. Every failure is skipped without a message.
-void runFunderAccountsStep(state::GlobalState& g = state::globals(), const Progress& progress = {});
+void runFunderAccountsStep(state::GlobalState& g, const Progress& progress = {});
 
 }  // namespace vopa::transfer

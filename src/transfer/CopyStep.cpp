@@ -28,7 +28,7 @@ const char* const kProjectFields[] = {
 
 std::string copyString(state::GlobalState& g) { return config::readServerAddress(g); }
 std::string trainingCopyString(state::GlobalState& g) {
-    return config::readServerAddress(g) + "database=" + std::string(config::kTrainingDatabase);
+    return config::addressDatabaseConnection(config::readServerAddress(g), config::kTrainingDatabase);
 }
 
 void reopen(data::Connection& c, const std::string& connectionString) {
@@ -309,9 +309,9 @@ void runCopyStep(state::GlobalState& g, const std::vector<CatalogueEntry>& entri
     g.CopyFailureFlag = false;
     Copy copy(g, entries, reporter);
     reopen(g.ServerConnection, copyString(g));
-    g.SqlText = "sp_configure 'query timeout',0";
-    g.ServerConnection.execute(g.SqlText);
-    g.SharedConnection.execute(g.SqlText);
+    const std::string noTimeout = "sp_configure 'query timeout',0";
+    g.ServerConnection.execute(noTimeout);
+    g.SharedConnection.execute(noTimeout);
     copy.runGroup(1);
     if (g.CopyFailureFlag) {
         g.ServerConnection.close();

@@ -1,10 +1,13 @@
 #include "OdbcProvider.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
+#include <limits>
+#include <string_view>
 
-#include "platform/engine/Convert.h"
-#include "platform/engine/sql/Parser.h"
+#include "StatementShape.h"
 #include "platform/text/Text.h"
 
 namespace vopa::data {
@@ -49,16 +52,100 @@ SqlType typeOf(const odbc::Column& c) {
     }
 }
 
+std::string_view trimmedSpaces(std::string_view t) {
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.remove_prefix(1);
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
+    return t;
+}
+
+// A whole number written with an optional sign, within [low, high].
+bool wholeNumber(std::string_view t, std::int64_t low, std::int64_t high, std::int64_t& out) {
+    if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+    if (t.empty()) return false;
+    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
+    return ec == std::errc() && end == t.data() + t.size() && out >= low && out <= high;
+}
+
+bool realNumber(std::string_view t, double& out) {
+    if (t.empty()) return false;
+    const std::string text(t);
+    char* end = nullptr;
+    out = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size();
+}
+
+// A datetime keeps the server's 1/300 s ticks (.000, .003, .007), a date its day.
+std::int64_t roundedToType(std::int64_t ms, BaseType base) {
+    constexpr std::int64_t kMillisPerDay = 86'400'000;
+    const std::int64_t day = ms / kMillisPerDay - (ms % kMillisPerDay < 0 ? 1 : 0);
+    const std::int64_t inDay = ms - day * kMillisPerDay;
+    if (base == BaseType::Date) return day * kMillisPerDay;
+    const std::int64_t ticks = (inDay * 3 + 5) / 10;
+    return day * kMillisPerDay + (ticks * 10 + 1) / 3;
+}
+
+// The driver's text of a value of the column's type as the program's value: numbers, dates and bits in
+// the forms drivers write them ("12", "10.50", "2009-03-05 00:00:00", "1"), a GUID in capitals.
+std::optional<Value> typedValue(std::string_view text, const SqlType& type) {
+    const std::string_view t = trimmedSpaces(text);
+    std::int64_t n = 0;
+    double r = 0;
+    switch (type.base) {
+        case BaseType::Bit:
+            if (text::equalsNoCase(t, "true")) return Value::boolean(true);
+            if (text::equalsNoCase(t, "false")) return Value::boolean(false);
+            if (wholeNumber(t, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), n))
+                return Value::boolean(n != 0);
+            return std::nullopt;
+        case BaseType::TinyInt:
+            if (wholeNumber(t, 0, 255, n)) return Value::byte(static_cast<std::uint8_t>(n));
+            return std::nullopt;
+        case BaseType::SmallInt:
+            if (wholeNumber(t, -32768, 32767, n)) return Value::integer(static_cast<std::int16_t>(n));
+            return std::nullopt;
+        case BaseType::Int:
+            if (wholeNumber(t, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), n))
+                return Value::longInt(static_cast<std::int32_t>(n));
+            return std::nullopt;
+        case BaseType::BigInt:
+            if (wholeNumber(t, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), n))
+                return Value::bigInt(n);
+            return std::nullopt;
+        case BaseType::Real:
+            if (realNumber(t, r)) return Value::single(static_cast<float>(r));
+            return std::nullopt;
+        case BaseType::Float:
+            if (realNumber(t, r)) return Value::dbl(r);
+            return std::nullopt;
+        case BaseType::Decimal:
+        case BaseType::Numeric: {
+            Decimal d;
+            if (Decimal::parse(t.starts_with('+') ? t.substr(1) : t, d)) return Value::decimal(d.rescaled(type.scale));
+            return std::nullopt;
+        }
+        case BaseType::Date:
+        case BaseType::DateTime: {
+            DateTime d;
+            if (DateTime::parse(t, d)) return Value::date(DateTime{roundedToType(d.millis, type.base)});
+            return std::nullopt;
+        }
+        case BaseType::UniqueIdentifier: {
+            bool ok = t.size() == 36;
+            for (std::size_t i = 0; ok && i < t.size(); ++i)
+                ok = (i == 8 || i == 13 || i == 18 || i == 23) ? t[i] == '-'
+                                                               : std::isxdigit(static_cast<unsigned char>(t[i])) != 0;
+            if (ok) return Value::string(text::toUpper(std::string(t)));
+            return std::nullopt;
+        }
+        default:
+            return Value::string(std::string(text));
+    }
+}
+
 Value valueOf(const std::optional<std::string>& text, const SqlType& type) {
     if (!text) return Value::null();
-    try {
-        engine::Cell cell = engine::convertCell(engine::Cell::text(*text), SqlType::nvarchar(SqlType::kMax), type,
-                                                engine::ConversionMode::Explicit);
-        return engine::cellToValue(cell, type);
-    } catch (const engine::EngineError&) {
-        // A value this side cannot read as its type is shown as the driver gave it.
-        return Value::string(*text);
-    }
+    // A value this side cannot read as its type is shown as the driver gave it.
+    return typedValue(*text, type).value_or(Value::string(*text));
 }
 
 // The text of a value as a statement parameter.
@@ -68,21 +155,6 @@ std::optional<std::string> parameterOf(const Value& v) {
         case Value::Kind::Boolean: return std::string(v.asBoolean() ? "1" : "0");
         case Value::Kind::Date: return v.asDate().toIsoString();
         default: return v.toString();
-    }
-}
-
-// The table a single-table query reads, when the query is one.
-std::string baseTableOf(const std::string& statement) {
-    try {
-        std::vector<engine::sql::StatementPtr> parsed = engine::sql::parseBatch(statement);
-        if (parsed.size() != 1 || parsed[0]->kind != engine::sql::StatementKind::Select) return {};
-        const auto& s = static_cast<const engine::sql::SelectStatement&>(*parsed[0]).select;
-        if (s.from.size() != 1 || s.from[0]->kind != engine::sql::TableRef::Kind::Table || !s.groupBy.empty() ||
-            s.distinct || s.unionNext || !s.into.empty())
-            return {};
-        return s.from[0]->table.last();
-    } catch (const std::exception&) {
-        return {};
     }
 }
 
@@ -129,7 +201,7 @@ ResultSet OdbcProvider::toResultSet(const odbc::Result& r, const std::string& st
         for (std::size_t i = 0; i < row.size(); ++i) values.push_back(valueOf(row[i], rs.columns[i].type));
         rs.rows.push_back(std::move(values));
     }
-    rs.baseTable = baseTableOf(statement);
+    rs.baseTable = singleTableOf(statement);
     if (!rs.baseTable.empty()) {
         // Columns read as they stand can be written back; their row is found by its values.
         for (std::size_t i = 0; i < rs.columns.size(); ++i) rs.columns[i].baseColumnId = static_cast<int>(i + 1);

@@ -105,6 +105,24 @@ TEST(ConnectionStrings, SpellTheKeyWordsExactly) {
               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Vopa\\Files\\Sede1.mdb;");
 }
 
+TEST(ConnectionStrings, DatabaseAfterAnAddressInLowerCase) {
+    struct Case {
+        const char* address;
+        const char* database;
+        const char* expected;
+    };
+    for (const Case& c : {
+             Case{"Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;", "VoPaDatiTraining",
+                  "Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;database=VoPaDatiTraining"},
+             Case{"Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;", "VoPaDatiTemp",
+                  "Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;database=VoPaDatiTemp"},
+             Case{"Driver=SQL Server;Server=S;", "Dati;UID=sa", "Driver=SQL Server;Server=S;database={Dati;UID=sa}"},
+             Case{"Driver=SQL Server;Server=S;", "a}b", "Driver=SQL Server;Server=S;database={a}}b}"},
+         })
+        EXPECT_EQ(config::addressDatabaseConnection(c.address, c.database), c.expected) << c.database;
+    EXPECT_EQ(config::localServerConnection(), "Driver=SQL Server;Server=(Local);UID=;PWD=;");
+}
+
 
 TEST(ConnectionStrings, DatabaseOptionsInOrder) {
     std::vector<std::string> training = config::databaseOptionStatements("VoPaDatiTraining", true);

@@ -8,6 +8,7 @@
 
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
+#include "platform/data/StatementShape.h"
 #include "support/TempDrive.h"
 
 using namespace vopa;
@@ -87,6 +88,34 @@ TEST_F(OdbcProvider, ReportsTheDriversErrorsAndListsTables) {
     setenv("VOPA_ODBC_DRIVER", "/nonexistent/driver.so", 1);
     EXPECT_THROW(broken.open("Driver=SQL Server;Server=(local);UID=;PWD=;"), DataError);
     EXPECT_FALSE(broken.isOpen());
+}
+
+// Rows can be written back only when they come from one table read alone.
+TEST(StatementShape, SingleTableQueries) {
+    struct Case {
+        const char* statement;
+        const char* table;
+    };
+    for (const Case& c : {
+             Case{"SELECT * FROM conti", "conti"},
+             Case{"select idconto, nome from [dbo].[Conti Vecchi] where nome = 'a;b' order by 1;", "Conti Vecchi"},
+             Case{"SELECT TOP (1) * FROM VoPaDati.dbo.\"con\"\"ti\" c WHERE x IN (SELECT y FROM a, b)", "con\"ti"},
+             Case{"SELECT (SELECT max(id) FROM altra) AS m FROM conti -- FROM x, y", "conti"},
+             Case{"SELECT * FROM conti WITH (NOLOCK) WHERE id = 1", "conti"},
+             Case{"SELECT DISTINCT nome FROM conti", ""},
+             Case{"SELECT * INTO copia FROM conti", ""},
+             Case{"SELECT * FROM conti UNION SELECT * FROM altra", ""},
+             Case{"SELECT nome, count(*) FROM conti GROUP BY nome", ""},
+             Case{"SELECT * FROM conti JOIN altra ON conti.id = altra.id", ""},
+             Case{"SELECT * FROM conti, altra", ""},
+             Case{"SELECT * FROM (SELECT * FROM conti) t", ""},
+             Case{"SELECT * FROM fn(1)", ""},
+             Case{"SELECT 1", ""},
+             Case{"SELECT * FROM conti; SELECT * FROM altra", ""},
+             Case{"UPDATE conti SET nome = 'x'", ""},
+             Case{"SELECT * FROM conti WHERE nome = 'aperta", ""},
+         })
+        EXPECT_EQ(data::singleTableOf(c.statement), c.table) << c.statement;
 }
 
 }  // namespace
