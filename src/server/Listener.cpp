@@ -28,6 +28,18 @@ std::string numericAddress(const sockaddr* address, socklen_t length, std::uint1
     return host;
 }
 
+// Until logins with passwords are checked, anyone who reaches the port reads and changes every
+// database: the server therefore accepts connections from this machine only.
+bool isLoopback(const sockaddr* address) {
+    if (address->sa_family == AF_INET)
+        return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
+    if (address->sa_family == AF_INET6) {
+        const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        return IN6_IS_ADDR_LOOPBACK(&a) || (IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127);
+    }
+    return false;
+}
+
 void keepAlive(int socket) {
     // Half-open connections (a client machine gone without a word) are found by TCP keep-alive probes.
     int on = 1, idle = 60, interval = 10, count = 6;
@@ -51,6 +63,11 @@ Listener::Listener(Settings settings) : settings_(std::move(settings)) {
         throw std::runtime_error("cannot listen on " + settings_.address + ": " + ::gai_strerror(rc));
     std::string problem = "no address";
     for (addrinfo* a = found; a && socket_ < 0; a = a->ai_next) {
+        if (!isLoopback(a->ai_addr)) {
+            problem = "passwords are not checked yet, so the server listens only on a loopback address "
+                      "(127.0.0.1 or ::1)";
+            continue;
+        }
         const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (s < 0) continue;
         int on = 1;

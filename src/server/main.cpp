@@ -21,7 +21,7 @@ namespace {
 const char* const kUsage =
     "usage: vopa-server [--listen ADDRESS] [--port PORT] [--idle-timeout SECONDS] [--read-timeout SECONDS]\n"
     "\n"
-    "  --listen ADDRESS        address to listen on (default 127.0.0.1; 0.0.0.0 or :: for every interface)\n"
+    "  --listen ADDRESS        loopback address to listen on (default 127.0.0.1; ::1 for IPv6)\n"
     "  --port PORT             TCP port (default 1433; 0 picks a free port)\n"
     "  --idle-timeout SECONDS  disconnect a client that sends nothing for this long (default 28800)\n"
     "  --read-timeout SECONDS  give up a request or login whose bytes stop arriving (default 60)\n"

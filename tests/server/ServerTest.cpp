@@ -572,3 +572,17 @@ TEST_F(ServerTest, ABadPacketClosesThatConnectionAndTheServerGoesOn) {
 }
 
 }  // namespace
+
+TEST_F(ServerTest, AnAddressOtherThanLoopbackIsRefusedWhilePasswordsAreNotChecked) {
+    for (const char* address : {"0.0.0.0", "::", "192.0.2.1"}) {
+        const std::string command = std::string(VOPA_SERVER_PATH) + " --port 0 --listen " + address + " 2>&1";
+        FILE* out = ::popen(command.c_str(), "r");
+        ASSERT_NE(out, nullptr);
+        std::string said;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, out)) said += buffer;
+        const int status = ::pclose(out);
+        EXPECT_EQ(WEXITSTATUS(status), 1) << address << ": " << said;
+        EXPECT_NE(said.find("loopback"), std::string::npos) << said;
+    }
+}
