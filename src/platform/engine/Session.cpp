@@ -13,6 +13,7 @@
 #include "platform/text/Text.h"
 #include "sql/Parser.h"
 #include "storage/Master.h"
+#include "translate/Compiler.h"
 
 namespace vopa::engine {
 
@@ -502,7 +503,7 @@ std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sq
         try {
             functions.clear();
             unpinAll();
-            compileNames(st);
+            translate::compileStatement(compileContext(), st);
         } catch (const EngineError& e) {
             if (e.number() == err::InvalidColumn || e.number() == err::UndeclaredVariable) {
                 StatementOutcome out;
@@ -641,6 +642,30 @@ std::optional<std::int64_t> Session::Impl::lastInsertedIdentity() {
     }
     return lastIdentity;
 }
+
+// ---- SessionCompileContext ---------------------------------------------------------------------------
+
+DatabaseHandle SessionCompileContext::database(const std::string& name) { return s_.database(name); }
+TableHandle SessionCompileContext::table(const sql::QualifiedName& name, bool required) {
+    return s_.table(name, required);
+}
+std::string SessionCompileContext::currentDatabase() const { return s_.currentDatabase; }
+std::string SessionCompileContext::resolveNamesIn(const std::string& name) {
+    std::string previous = s_.currentDatabase;
+    s_.currentDatabase = name;
+    return previous;
+}
+const BatchVariable& SessionCompileContext::variable(const std::string& name, std::size_t usedAt) {
+    return s_.variable(name, usedAt);
+}
+const storage::Language& SessionCompileContext::language() const { return *s_.language; }
+int SessionCompileContext::dateFirst() const { return s_.dateFirst; }
+int SessionCompileContext::lockTimeout() const { return s_.lockTimeout; }
+std::string SessionCompileContext::serverName() const { return s_.instance.instanceName; }
+int SessionCompileContext::transactionDepth() const { return s_.transactionDepth; }
+std::optional<std::int64_t> SessionCompileContext::lastInsertedIdentity() { return s_.lastInsertedIdentity(); }
+std::int64_t SessionCompileContext::identCurrent(const TableHandle& table) { return s_.identCurrent(table); }
+storage::FunctionContext& SessionCompileContext::functions() { return s_.functions; }
 
 // ---- Session -----------------------------------------------------------------------------------------
 

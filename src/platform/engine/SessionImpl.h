@@ -15,27 +15,34 @@
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
 #include "storage/LockFile.h"
+#include "storage/Handles.h"
 #include "storage/Sqlite.h"
+#include "translate/CompileContext.h"
 
 namespace vopa::engine {
 
-// A database as one statement sees it: its alias on the SQLite connection and its catalog.
-struct DatabaseHandle {
-    std::string alias;  // "d<dbid>"
-    std::int64_t dbid = 0;
-    std::string name;
-    std::shared_ptr<const storage::DatabaseCatalog> catalog;
-};
+// The translator's view of a session (see translate/CompileContext.h): names resolve through the
+// session's attached databases, settings and identity values are the session's.
+class SessionCompileContext final : public translate::CompileContext {
+public:
+    explicit SessionCompileContext(Session::Impl& session) : s_(session) {}
 
-// A table or view resolved from a name.
-struct TableHandle {
-    DatabaseHandle db;
-    const storage::TableInfo* table = nullptr;
+    DatabaseHandle database(const std::string& name) override;
+    TableHandle table(const sql::QualifiedName& name, bool required) override;
+    std::string currentDatabase() const override;
+    std::string resolveNamesIn(const std::string& name) override;
+    const BatchVariable& variable(const std::string& name, std::size_t usedAt) override;
+    const storage::Language& language() const override;
+    int dateFirst() const override;
+    int lockTimeout() const override;
+    std::string serverName() const override;
+    int transactionDepth() const override;
+    std::optional<std::int64_t> lastInsertedIdentity() override;
+    std::int64_t identCurrent(const TableHandle& table) override;
+    storage::FunctionContext& functions() override;
 
-    // "db.dbo.table", as the server names it in messages.
-    std::string displayName() const { return db.name + ".dbo." + table->name; }
-    // The SQLite name of its rows: "d5"."t100003".
-    std::string storageName() const;
+private:
+    Session::Impl& s_;
 };
 
 class Session::Impl {
@@ -47,6 +54,8 @@ public:
     void run(const sql::Statement& statement, std::string_view batch, StatementOutcome& out);
 
     // ---- name resolution ----
+    // What the translator sees of the session.
+    translate::CompileContext& compileContext() { return compileContext_; }
     // The database a name designates ("" = the current one); attaches it. Throws 911 when missing.
     DatabaseHandle database(const std::string& name);
     // Resolves [db.][schema.]table; throws 208 when it does not exist (unless `required` is false,
@@ -69,9 +78,9 @@ public:
                                   const TableHandle* target = nullptr, bool updates = false);
     std::optional<std::string> probeDuplicate(const std::string& statement, const TableHandle& target,
                                               const std::vector<int>& columnIds, bool updates);
-    // Compiles a statement without running it, so that a column missing from an existing table (207) is
-    // found before any statement of the batch runs; other errors are left for the statement's turn.
-    void compileNames(const sql::Statement& st);
+    // Compiles the batch's statements without running them, so that a column missing from an existing
+    // table (207) is found before any statement of the batch runs; other errors are left for the
+    // statement's turn.
     std::optional<StatementOutcome> compileBatch(const std::vector<sql::StatementPtr>& statements);
     // CREATE DATABASE ... FOR ATTACH: registers an existing data file of the engine under the name.
     void attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
@@ -118,11 +127,7 @@ public:
     void execSetVariable(const sql::SetVariableStatement& s, StatementOutcome& out);
 
     // ---- local variables (exec/Variables.cpp) ----
-    struct BatchVariable {
-        SqlType type;
-        std::size_t declaredAt = 0;  // offset of its DECLARE in the batch
-        Cell value;
-    };
+    using BatchVariable = engine::BatchVariable;
     // Declares every variable of the batch (NULL until assigned); throws 134 or 2715.
     void declareBatchVariables(const std::vector<sql::StatementPtr>& statements);
     // The variable a name written at `usedAt` designates; throws 137 when none is declared before it.
@@ -235,6 +240,7 @@ private:
     std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
     std::set<std::int64_t> writeLocked_;  // databases whose write lock the running transaction holds
     std::map<std::string, BatchVariable> variables_;  // by upper-case name
+    SessionCompileContext compileContext_{*this};
     // The session's locks in the instance's lock file. While a database is current the session holds
     // a shared lock on the byte of its dbid, so DROP DATABASE in any session or process sees it in use.
     storage::LockFile locks_;

@@ -73,7 +73,7 @@ Session::Impl::BatchVariable& Session::Impl::variable(const std::string& name, s
 }
 
 void Session::Impl::assignVariable(BatchVariable& target, const sql::Expr& value) {
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     translate::Scope none;
     translate::Compiled c = compiler.expr(value, none);
     Cell cell;

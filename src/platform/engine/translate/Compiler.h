@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "platform/engine/Convert.h"
-#include "platform/engine/SessionImpl.h"
+#include "platform/engine/Session.h"
+#include "platform/engine/storage/Sqlite.h"
+#include "platform/engine/translate/CompileContext.h"
 
 namespace vopa::engine::translate {
 
@@ -62,7 +64,7 @@ struct CompiledSelect {
 
 class Compiler {
 public:
-    explicit Compiler(Session::Impl& session) : s_(session) {}
+    explicit Compiler(CompileContext& context) : ctx_(context) {}
 
     Compiled expr(const sql::Expr& e, const Scope& scope);
     // `intoAllowed`: the caller handles SELECT ... INTO itself (the outermost query of a statement).
@@ -85,7 +87,7 @@ public:
 private:
     friend struct FunctionCall;  // a built-in function's translation
 
-    Session::Impl& s_;
+    CompileContext& ctx_;
     int aliasCounter_ = 0;
 
     // One query of a chain: SELECT ... FROM ... WHERE ... GROUP BY ... HAVING (no ORDER BY, no TOP).
@@ -115,6 +117,13 @@ private:
     // The comparison type of two operands (the one of higher precedence; NULL adopts the other).
     static SqlType commonType(const Compiled& a, const Compiled& b);
 };
+
+// Compiles a statement without running it, so that a column missing from an existing table (207) or a
+// variable not declared (137) is found before any statement of the batch runs. Only the statements
+// that read or change rows, and conditions and values of variables, are compiled.
+void compileStatement(CompileContext& context, const sql::Statement& statement);
+// The table an INSERT, UPDATE or DELETE changes: 259 for the server's own catalog, 40000 for a view.
+TableHandle writableTable(CompileContext& context, const sql::QualifiedName& name);
 
 // 147: an aggregate in a WHERE clause (or in the WHERE of an UPDATE or DELETE).
 EngineError aggregateInWhere();
