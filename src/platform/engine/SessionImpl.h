@@ -12,6 +12,8 @@
 
 #include "Session.h"
 #include "sql/Ast.h"
+#include "exec/WriteLocks.h"
+#include "storage/AttachedDatabases.h"
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
 #include "storage/LockFile.h"
@@ -98,7 +100,7 @@ public:
     static bool isStorageDuplicate(const EngineError& e);
 
     // Re-reads the catalog of a database after this session changed it, and tells other sessions.
-    void catalogChanged(const DatabaseHandle& db);
+    void catalogChanged(const DatabaseHandle& database) { attached.catalogChanged(database); }
 
     // ---- executors (exec/*.cpp) ----
     void execSelect(const sql::SelectStatement& s, StatementOutcome& out);
@@ -178,6 +180,9 @@ public:
     // The state a statement may read.
     InstanceLocation instance;
     std::unique_ptr<storage::Connection> db;
+    // The databases attached to `db`, and the write locks the session holds on them.
+    storage::AttachedDatabases attached{*db};
+    exec::WriteLocks writeLocks{*db, attached};
     storage::FunctionContext functions;
     std::string currentDatabase;
     std::string user;
@@ -202,43 +207,16 @@ public:
     // SET LOCK_TIMEOUT in milliseconds (-1: wait as long as it takes).
     int lockTimeout = -1;
 
-    // Takes the write lock of a database for the running transaction (waiting for other sessions'
-    // writers as the lock time-out allows); once per transaction. Locks are taken before the
-    // transaction reads the database, so that what it read stays true until it writes.
-    void lockForWriting(std::int64_t dbid);
-    // The write locks of every database the running statement uses, in the order of their ids (one
-    // order for every session, so that statements outside transactions never wait for each other in
-    // a circle).
-    void lockUsedDatabases();
-    // Forgets the locks at the end of a transaction.
-    void releaseLocks();
     // Ends the transaction that a deadlock chose as victim.
     void abandonTransaction();
     // DROP DATABASE: true when no other session (of this process or another) has the database as its
     // current one.
     bool databaseUnused(std::int64_t dbid);
 
-    // Detaches a database from the session (a dropped one, or the least recently used one).
-    void detachDatabase(std::int64_t dbid);
     // Forgets which databases the last statement used; each statement starts afresh.
-    void unpinAll() {
-        pinned_.clear();
-        resolved_.clear();
-    }
+    void unpinAll() { attached.unpinAll(); }
 
 private:
-    struct Attached {
-        DatabaseHandle handle;
-        std::filesystem::path file;
-        std::uint64_t fileIdentity = 0;  // device and inode: a re-created database is another file
-        std::int64_t userVersion = -1;
-        std::uint64_t lastUse = 0;
-    };
-    std::map<std::int64_t, Attached> attached_;
-    std::uint64_t useClock_ = 0;
-    std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
-    std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
-    std::set<std::int64_t> writeLocked_;  // databases whose write lock the running transaction holds
     std::map<std::string, BatchVariable> variables_;  // by upper-case name
     SessionCompileContext compileContext_{*this};
     // The session's locks in the instance's lock file. While a database is current the session holds
@@ -256,12 +234,6 @@ private:
 public:
     // Makes `name` (attached, with id `dbid`) the session's current database.
     void setCurrentDatabase(const std::string& name, std::int64_t dbid);
-
-private:
-
-    DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
-    void refresh(Attached& a);
-    void makeRoom();
 };
 
 // An error of a system procedure that also gives the procedure's return status (EXEC @status = ...).
@@ -283,7 +255,7 @@ void Session::Impl::atomically(F&& body) {
         // never handed out twice).
         db->exec("BEGIN");
         try {
-            lockUsedDatabases();
+            writeLocks.lockUsed();
             body();
             db->exec("COMMIT");
         } catch (...) {
@@ -291,14 +263,14 @@ void Session::Impl::atomically(F&& body) {
                 if (db->inTransaction()) db->exec("ROLLBACK");
             } catch (...) {
             }
-            releaseLocks();
+            writeLocks.release();
             throw;
         }
-        releaseLocks();
+        writeLocks.release();
         return;
     }
     db->inSavepoint("vopa_statement", [&] {
-        lockUsedDatabases();
+        writeLocks.lockUsed();
         body();
         // Inside BEGIN TRANSACTION the pages reach the file now, so a full disk fails this statement
         // (which is then undone) rather than the COMMIT.

@@ -84,7 +84,7 @@ void Session::Impl::execTransaction(const sql::TransactionStatement& s, Statemen
                                   "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
             if (--transactionDepth == 0) {
                 db->exec("COMMIT");
-                releaseLocks();
+                writeLocks.release();
             }
             return;
         case sql::TransactionStatement::Action::Rollback:
