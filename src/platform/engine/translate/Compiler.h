@@ -4,6 +4,7 @@
 // converted to a common representation before they meet, text compares case-insensitively, and
 // conversions that can fail go through vopa_conv so that they fail with the server's error.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,6 +123,16 @@ private:
 // variable not declared (137) is found before any statement of the batch runs. Only the statements
 // that read or change rows, and conditions and values of variables, are compiled.
 void compileStatement(CompileContext& context, const sql::Statement& statement);
+// The local variables of a batch, by upper-case name. A variable exists from its DECLARE to the end of
+// the batch, in the order of the text: it is known to every statement written after its declaration
+// (also when the DECLARE does not run) and unknown before it.
+using Variables = std::map<std::string, BatchVariable>;
+// Declares every variable of the batch, NULL until assigned; throws 134 (declared twice), 2715 (unknown
+// type) or 2739 (text, ntext, image).
+Variables declareVariables(const std::vector<sql::StatementPtr>& statements);
+// The variable a name written at `usedAt` designates; throws 137 when none is declared before it.
+BatchVariable& findVariable(Variables& variables, const std::string& name, std::size_t usedAt);
+
 // The table an INSERT, UPDATE or DELETE changes: 259 for the server's own catalog, 40000 for a view.
 TableHandle writableTable(CompileContext& context, const sql::QualifiedName& name);
 

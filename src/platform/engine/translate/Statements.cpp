@@ -2,8 +2,70 @@
 
 #include "Compiler.h"
 #include "platform/engine/sql/Parser.h"
+#include "platform/text/Text.h"
 
 namespace vopa::engine::translate {
+namespace {
+
+// Every DECLARE of the batch, nested ones included, in the order of the text.
+void collectDeclarations(const sql::Statement& st, std::vector<const sql::DeclareStatement*>& out) {
+    using K = sql::StatementKind;
+    switch (st.kind) {
+        case K::Declare: out.push_back(static_cast<const sql::DeclareStatement*>(&st)); return;
+        case K::If: {
+            const auto& s = static_cast<const sql::IfStatement&>(st);
+            if (s.then) collectDeclarations(*s.then, out);
+            if (s.otherwise) collectDeclarations(*s.otherwise, out);
+            return;
+        }
+        case K::Block:
+            for (const sql::StatementPtr& inner : static_cast<const sql::BlockStatement&>(st).statements)
+                collectDeclarations(*inner, out);
+            return;
+        default: return;
+    }
+}
+
+}  // namespace
+
+Variables declareVariables(const std::vector<sql::StatementPtr>& statements) {
+    Variables variables;
+    std::vector<const sql::DeclareStatement*> declarations;
+    for (const sql::StatementPtr& st : statements) collectDeclarations(*st, declarations);
+    for (const sql::DeclareStatement* d : declarations) {
+        int position = 0;
+        for (const sql::DeclareStatement::Variable& v : d->variables) {
+            ++position;
+            const std::string key = text::toUpper(v.name);
+            if (variables.count(key))
+                throw EngineError(err::VariableRedeclared,
+                                  "The variable name '" + v.name +
+                                      "' has already been declared. Variable names must be unique within a query "
+                                      "batch or stored procedure.",
+                                  15);
+            SqlType type;
+            try {
+                type = SqlType::fromName(v.type.name, v.type.length, v.type.precision, v.type.scale);
+            } catch (const EngineError& e) {
+                if (e.number() != err::UnknownType) throw;
+                throw EngineError(err::UnknownType, "Column, parameter, or variable #" + std::to_string(position) +
+                                                        ": Cannot find data type " + v.type.name + ".");
+            }
+            if (type.isLob())
+                throw EngineError(err::LobVariable,
+                                  "The text, ntext, and image data types are invalid for local variables.");
+            variables[key] = BatchVariable{type, v.offset, Cell::null()};
+        }
+    }
+    return variables;
+}
+
+BatchVariable& findVariable(Variables& variables, const std::string& name, std::size_t usedAt) {
+    auto it = variables.find(text::toUpper(name));
+    if (it == variables.end() || it->second.declaredAt > usedAt)
+        throw EngineError(err::UndeclaredVariable, "Must declare the scalar variable \"" + name + "\".", 15);
+    return it->second;
+}
 
 TableHandle writableTable(CompileContext& context, const sql::QualifiedName& name) {
     TableHandle t = context.table(name, true);
