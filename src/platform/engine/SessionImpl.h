@@ -1,6 +1,8 @@
 #pragma once
-// Inside of a Session: the SQLite connection with every database attached on demand, name resolution,
-// and the per-statement executors (one file per statement family under exec/).
+// Inside of a Session: the SQLite connection with its attached databases (storage/AttachedDatabases.h)
+// and write locks (exec/WriteLocks.h), name resolution, the session's settings, and the per-statement
+// executors (one file per statement family under exec/). The translator sees the session only through
+// SessionCompileContext.
 
 #include <cstdint>
 #include <map>

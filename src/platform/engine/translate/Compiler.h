@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "platform/engine/Convert.h"
-#include "platform/engine/Session.h"
+#include "platform/engine/EngineError.h"
+#include "platform/engine/ResultColumn.h"
 #include "platform/engine/storage/Sqlite.h"
 #include "platform/engine/translate/CompileContext.h"
 
