@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "Session.h"
-#include "sql/Ast.h"
 #include "exec/WriteLocks.h"
+#include "sql/Ast.h"
 #include "storage/AttachedDatabases.h"
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
-#include "storage/LockFile.h"
 #include "storage/Handles.h"
+#include "storage/LockFile.h"
 #include "storage/Sqlite.h"
 #include "translate/CompileContext.h"
 
@@ -132,7 +132,7 @@ public:
 
     // ---- local variables (exec/Variables.cpp) ----
     using BatchVariable = engine::BatchVariable;
-    // Declares every variable of the batch (NULL until assigned); throws 134 or 2715.
+    // Declares every variable of the batch (NULL until assigned); throws 134, 2715 or 2739.
     void declareBatchVariables(const std::vector<sql::StatementPtr>& statements);
     // The variable a name written at `usedAt` designates; throws 137 when none is declared before it.
     BatchVariable& variable(const std::string& name, std::size_t usedAt);
