@@ -1,7 +1,6 @@
 #include "Session.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
@@ -13,15 +12,14 @@
 #include "platform/text/Text.h"
 #include "sql/Parser.h"
 #include "storage/Master.h"
+#include "translate/Compiler.h"
 
 namespace vopa::engine {
 
 
 namespace {
 
-constexpr std::int64_t kMasterId = 1;
-// SQLite attaches at most ten databases; one place stays free for the statement being prepared.
-constexpr std::size_t kMaxAttached = 9;
+constexpr std::int64_t kMasterId = storage::AttachedDatabases::kMasterId;
 
 std::int64_t nowMillis() {
     using namespace std::chrono;
@@ -36,12 +34,6 @@ std::int64_t nowMillis() {
                                          local.tm_min, local.tm_sec, static_cast<int>(ms % 1000))
                          .millis,
                      BaseType::DateTime);
-}
-
-std::uint64_t fileIdentity(const std::filesystem::path& file) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return 0;
-    return (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
 }
 
 // Errors after which the server abandons the rest of the batch (conversion failures and names that
@@ -70,10 +62,6 @@ bool abortsBatch(int number) {
 
 }  // namespace
 
-std::string TableHandle::storageName() const {
-    return storage::quoteIdentifier(db.alias) + "." + storage::quoteIdentifier(table->storageName());
-}
-
 // ---- ResultSet ---------------------------------------------------------------------------------------
 
 int ResultSet::columnIndex(std::string_view name) const {
@@ -85,18 +73,22 @@ int ResultSet::columnIndex(std::string_view name) const {
 // ---- Impl: connection and databases -----------------------------------------------------------------
 
 Session::Impl::Impl(const ConnectOptions& options)
-    : instance(locateInstance(options.server)), user(options.user), locks_(instance.lockFile) {
-    db = std::make_unique<storage::Connection>(":memory:", true);
+    : instance(locateInstance(options.server)),
+      db(std::make_unique<storage::Connection>(":memory:", true)),
+      user(options.user),
+      locks_(instance.lockFile) {
     db->setLockTimeout(lockTimeout);
     storage::registerFunctions(db->handle(), &functions);
-    attach(kMasterId, "master", instance.masterFile);
+    // Inside a transaction a database is locked for writing before it is first read.
+    attached.setBeforeRead([this](std::int64_t dbid) { writeLocks.lock(dbid); });
+    attached.attach(kMasterId, "master", instance.masterFile, "");
     currentDatabase = "master";
     if (!options.database.empty() && !text::equalsNoCase(options.database, "master")) {
         std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", options.database);
         if (!entry)
             throw EngineError(err::LoginFailedDatabase,
                               "Cannot open database \"" + options.database + "\" requested by the login. The login failed.");
-        attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
+        attached.attach(entry->dbid, entry->name, files::mapPath(entry->dataFile), currentDatabase);
         setCurrentDatabase(entry->name, entry->dbid);
     }
 }
@@ -126,144 +118,17 @@ bool Session::Impl::databaseUnused(std::int64_t dbid) {
     return true;
 }
 
-void Session::Impl::lockForWriting(std::int64_t dbid) {
-    if (writeLocked_.count(dbid) || !db->inTransaction()) return;
-    auto it = attached_.find(dbid);
-    if (it == attached_.end()) return;
-    // A statement that would write the database and changes nothing: SQLite takes the write lock for it.
-    db->exec("DELETE FROM " + storage::quoteIdentifier(it->second.handle.alias) + ".\"__vopa_info\" WHERE 0");
-    writeLocked_.insert(dbid);
-    db->setHoldingLocks(true);
-}
-
-void Session::Impl::lockUsedDatabases() {
-    for (std::int64_t dbid : pinned_) lockForWriting(dbid);
-}
-
-void Session::Impl::releaseLocks() {
-    writeLocked_.clear();
-    db->setHoldingLocks(false);
-}
-
 void Session::Impl::abandonTransaction() {
     try {
         if (db->inTransaction()) db->exec("ROLLBACK");
     } catch (const EngineError&) {
     }
     transactionDepth = 0;
-    releaseLocks();
+    writeLocks.release();
 }
 
-DatabaseHandle Session::Impl::attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
-        throw EngineError(err::PhysicalFileMissing, "Unable to open the physical file \"" + file.string() +
-                                                        "\" of database '" + name + "'. The file does not exist.");
-    // An empty file would open as an empty SQLite database: it is no database of the server.
-    if (std::filesystem::file_size(file, ec) == 0 && !ec)
-        throw EngineError(err::InvalidFileHeader,
-                          "The header for file '" + file.string() +
-                              "' is not a valid database file header. The FILE SIZE property is incorrect.");
-    storage::upgradeCollationOrder(file.string());
-    makeRoom();
-    Attached a;
-    a.handle.alias = "d" + std::to_string(dbid);
-    a.handle.dbid = dbid;
-    a.handle.name = name;
-    a.file = file;
-    a.fileIdentity = fileIdentity(file);
-    storage::Statement attachStatement = db->preparePrivileged("ATTACH DATABASE ?1 AS " + storage::quoteIdentifier(a.handle.alias));
-    attachStatement.bind(1, file.string()).run();
-    a.lastUse = ++useClock_;
-    auto [it, inserted] = attached_.insert_or_assign(dbid, std::move(a));
-    (void)inserted;
-    pinned_.insert(dbid);
-    // The safety level can only be set outside a transaction; inside one the file keeps SQLite's
-    // default (full), which is safe too.
-    if (!db->inTransaction()) db->execPrivileged("PRAGMA " + storage::quoteIdentifier(it->second.handle.alias) + ".synchronous=NORMAL");
-    try {
-        refresh(it->second);
-    } catch (...) {
-        detachDatabase(dbid);
-        throw;
-    }
-    return it->second.handle;
-}
-
-void Session::Impl::refresh(Attached& a) {
-    // Inside a transaction the write lock comes before the first read (see lockForWriting).
-    if (db->inTransaction()) lockForWriting(a.handle.dbid);
-    std::int64_t schemaVersion = -1, userVersion = -1;
-    {
-        storage::Statement q = db->preparePrivileged("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".schema_version");
-        if (q.step()) schemaVersion = q.columnInt(0);
-    }
-    {
-        storage::Statement q = db->preparePrivileged("PRAGMA " + storage::quoteIdentifier(a.handle.alias) + ".user_version");
-        if (q.step()) userVersion = q.columnInt(0);
-    }
-    if (a.handle.catalog && a.handle.catalog->schemaVersion == schemaVersion && a.userVersion == userVersion) return;
-    a.handle.catalog = storage::DatabaseCatalog::load(*db, a.handle.alias, a.handle.catalog.get());
-    a.userVersion = userVersion;
-}
-
-void Session::Impl::makeRoom() {
-    while (attached_.size() >= kMaxAttached) {
-        auto victim = attached_.end();
-        for (auto it = attached_.begin(); it != attached_.end(); ++it) {
-            if (it->first == kMasterId || pinned_.count(it->first) ||
-                text::equalsNoCase(it->second.handle.name, currentDatabase))
-                continue;
-            if (victim == attached_.end() || it->second.lastUse < victim->second.lastUse) victim = it;
-        }
-        if (victim == attached_.end() || db->inTransaction())
-            throw EngineError(err::NotSupported, "The embedded engine does not support using more than " +
-                                                     std::to_string(kMaxAttached) +
-                                                     " databases in one statement or in one transaction.");
-        detachDatabase(victim->first);
-    }
-}
-
-void Session::Impl::detachDatabase(std::int64_t dbid) {
-    auto it = attached_.find(dbid);
-    if (it == attached_.end()) return;
-    db->execPrivileged("DETACH DATABASE " + storage::quoteIdentifier(it->second.handle.alias));
-    attached_.erase(it);
-    pinned_.erase(dbid);
-}
-
-DatabaseHandle Session::Impl::database(const std::string& rawName) {
-    const std::string name = rawName.empty() ? currentDatabase : rawName;
-    // A statement names its databases several times; the first resolution serves them all.
-    const std::string key = text::toUpper(name);
-    if (auto hit = resolved_.find(key); hit != resolved_.end())
-        if (auto it = attached_.find(hit->second); it != attached_.end()) return it->second.handle;
-    std::optional<storage::DatabaseEntry> entry;
-    if (text::equalsNoCase(name, "master"))
-        entry = storage::DatabaseEntry{kMasterId, "master", "", ""};
-    else
-        entry = storage::findDatabase(*db, "d1", name);
-    if (!entry)
-        throw EngineError(err::DatabaseMissing,
-                          "Database '" + name + "' does not exist. Make sure that the name is entered correctly.");
-    auto it = attached_.find(entry->dbid);
-    if (it != attached_.end() && entry->dbid != kMasterId &&
-        (it->second.file != files::mapPath(entry->dataFile) ||
-         it->second.fileIdentity != fileIdentity(it->second.file))) {
-        // Dropped and created again since it was attached: the old file is gone.
-        detachDatabase(entry->dbid);
-        it = attached_.end();
-    }
-    if (it != attached_.end()) {
-        refresh(it->second);
-        it->second.lastUse = ++useClock_;
-        pinned_.insert(entry->dbid);
-        resolved_[key] = entry->dbid;
-        return it->second.handle;
-    }
-    DatabaseHandle handle = attach(entry->dbid, entry->name, files::mapPath(entry->dataFile));
-    resolved_[key] = entry->dbid;
-    return handle;
+DatabaseHandle Session::Impl::database(const std::string& name) {
+    return attached.resolve(name.empty() ? currentDatabase : name, currentDatabase);
 }
 
 std::pair<std::string, std::string> Session::Impl::splitName(const sql::QualifiedName& name) {
@@ -293,18 +158,6 @@ TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) 
         if (std::optional<TableHandle> view = catalogView(name)) return *view;
     if (!t.table && required) throw EngineError(err::InvalidObject, "Invalid object name '" + name.text() + "'.");
     return t;
-}
-
-void Session::Impl::catalogChanged(const DatabaseHandle& handle) {
-    const std::string alias = storage::quoteIdentifier(handle.alias);
-    std::int64_t version = 0;
-    {
-        storage::Statement q = db->preparePrivileged("PRAGMA " + alias + ".user_version");
-        if (q.step()) version = q.columnInt(0);
-    }
-    db->execPrivileged("PRAGMA " + alias + ".user_version = " + std::to_string(version + 1));
-    auto it = attached_.find(handle.dbid);
-    if (it != attached_.end()) refresh(it->second);
 }
 
 namespace {
@@ -380,11 +233,11 @@ EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage, 
             pos = comma + 2;
         }
     }
-    for (auto& [dbid, a] : attached_) {
-        const storage::TableInfo* t = a.handle.catalog ? a.handle.catalog->findById(objectId) : nullptr;
+    for (const DatabaseHandle& handle : attached.all()) {
+        const storage::TableInfo* t = handle.catalog ? handle.catalog->findById(objectId) : nullptr;
         if (!t) continue;
         std::optional<std::string> duplicateKeyValue;
-        if (statement && target && target->table->objectId == objectId && target->db.dbid == dbid)
+        if (statement && target && target->table->objectId == objectId && target->db.dbid == handle.dbid)
             duplicateKeyValue = probeDuplicate(*statement, *target, columnIds, updates);
         for (const storage::IndexInfo& i : t->indexes)
             if (i.unique && i.columnIds == columnIds) {
@@ -502,7 +355,7 @@ std::optional<StatementOutcome> Session::Impl::compileBatch(const std::vector<sq
         try {
             functions.clear();
             unpinAll();
-            compileNames(st);
+            translate::compileStatement(compileContext(), st);
         } catch (const EngineError& e) {
             if (e.number() == err::InvalidColumn || e.number() == err::UndeclaredVariable) {
                 StatementOutcome out;
@@ -641,6 +494,30 @@ std::optional<std::int64_t> Session::Impl::lastInsertedIdentity() {
     }
     return lastIdentity;
 }
+
+// ---- SessionCompileContext ---------------------------------------------------------------------------
+
+DatabaseHandle SessionCompileContext::database(const std::string& name) { return s_.database(name); }
+TableHandle SessionCompileContext::table(const sql::QualifiedName& name, bool required) {
+    return s_.table(name, required);
+}
+std::string SessionCompileContext::currentDatabase() const { return s_.currentDatabase; }
+std::string SessionCompileContext::resolveNamesIn(const std::string& name) {
+    std::string previous = s_.currentDatabase;
+    s_.currentDatabase = name;
+    return previous;
+}
+const BatchVariable& SessionCompileContext::variable(const std::string& name, std::size_t usedAt) {
+    return s_.variable(name, usedAt);
+}
+const storage::Language& SessionCompileContext::language() const { return *s_.language; }
+int SessionCompileContext::dateFirst() const { return s_.dateFirst; }
+int SessionCompileContext::lockTimeout() const { return s_.lockTimeout; }
+std::string SessionCompileContext::serverName() const { return s_.instance.instanceName; }
+int SessionCompileContext::transactionDepth() const { return s_.transactionDepth; }
+std::optional<std::int64_t> SessionCompileContext::lastInsertedIdentity() { return s_.lastInsertedIdentity(); }
+std::int64_t SessionCompileContext::identCurrent(const TableHandle& table) { return s_.identCurrent(table); }
+storage::FunctionContext& SessionCompileContext::functions() { return s_.functions; }
 
 // ---- Session -----------------------------------------------------------------------------------------
 

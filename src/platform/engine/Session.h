@@ -14,18 +14,12 @@
 #include <vector>
 
 #include "EngineError.h"
+#include "ResultColumn.h"
 #include "Server.h"
 #include "SqlType.h"
 #include "platform/value/Value.h"
 
 namespace vopa::engine {
-
-struct ResultColumn {
-    std::string name;
-    SqlType type;
-    bool nullable = true;
-    int baseColumnId = 0;  // the column of the base table it reads, 0 when computed
-};
 
 struct ResultSet {
     std::vector<ResultColumn> columns;

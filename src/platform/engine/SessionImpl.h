@@ -1,6 +1,8 @@
 #pragma once
-// Inside of a Session: the SQLite connection with every database attached on demand, name resolution,
-// and the per-statement executors (one file per statement family under exec/).
+// Inside of a Session: the SQLite connection with its attached databases (storage/AttachedDatabases.h)
+// and write locks (exec/WriteLocks.h), name resolution, the session's settings, and the per-statement
+// executors (one file per statement family under exec/). The translator sees the session only through
+// SessionCompileContext.
 
 #include <cstdint>
 #include <map>
@@ -11,31 +13,40 @@
 #include <vector>
 
 #include "Session.h"
+#include "exec/WriteLocks.h"
 #include "sql/Ast.h"
+#include "storage/AttachedDatabases.h"
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
+#include "storage/Handles.h"
 #include "storage/LockFile.h"
 #include "storage/Sqlite.h"
+#include "translate/CompileContext.h"
 
 namespace vopa::engine {
 
-// A database as one statement sees it: its alias on the SQLite connection and its catalog.
-struct DatabaseHandle {
-    std::string alias;  // "d<dbid>"
-    std::int64_t dbid = 0;
-    std::string name;
-    std::shared_ptr<const storage::DatabaseCatalog> catalog;
-};
+// The translator's view of a session (see translate/CompileContext.h): names resolve through the
+// session's attached databases, settings and identity values are the session's.
+class SessionCompileContext final : public translate::CompileContext {
+public:
+    explicit SessionCompileContext(Session::Impl& session) : s_(session) {}
 
-// A table or view resolved from a name.
-struct TableHandle {
-    DatabaseHandle db;
-    const storage::TableInfo* table = nullptr;
+    DatabaseHandle database(const std::string& name) override;
+    TableHandle table(const sql::QualifiedName& name, bool required) override;
+    std::string currentDatabase() const override;
+    std::string resolveNamesIn(const std::string& name) override;
+    const BatchVariable& variable(const std::string& name, std::size_t usedAt) override;
+    const storage::Language& language() const override;
+    int dateFirst() const override;
+    int lockTimeout() const override;
+    std::string serverName() const override;
+    int transactionDepth() const override;
+    std::optional<std::int64_t> lastInsertedIdentity() override;
+    std::int64_t identCurrent(const TableHandle& table) override;
+    storage::FunctionContext& functions() override;
 
-    // "db.dbo.table", as the server names it in messages.
-    std::string displayName() const { return db.name + ".dbo." + table->name; }
-    // The SQLite name of its rows: "d5"."t100003".
-    std::string storageName() const;
+private:
+    Session::Impl& s_;
 };
 
 class Session::Impl {
@@ -47,6 +58,8 @@ public:
     void run(const sql::Statement& statement, std::string_view batch, StatementOutcome& out);
 
     // ---- name resolution ----
+    // What the translator sees of the session.
+    translate::CompileContext& compileContext() { return compileContext_; }
     // The database a name designates ("" = the current one); attaches it. Throws 911 when missing.
     DatabaseHandle database(const std::string& name);
     // Resolves [db.][schema.]table; throws 208 when it does not exist (unless `required` is false,
@@ -69,9 +82,9 @@ public:
                                   const TableHandle* target = nullptr, bool updates = false);
     std::optional<std::string> probeDuplicate(const std::string& statement, const TableHandle& target,
                                               const std::vector<int>& columnIds, bool updates);
-    // Compiles a statement without running it, so that a column missing from an existing table (207) is
-    // found before any statement of the batch runs; other errors are left for the statement's turn.
-    void compileNames(const sql::Statement& st);
+    // Compiles the batch's statements without running them, so that a column missing from an existing
+    // table (207) is found before any statement of the batch runs; other errors are left for the
+    // statement's turn.
     std::optional<StatementOutcome> compileBatch(const std::vector<sql::StatementPtr>& statements);
     // CREATE DATABASE ... FOR ATTACH: registers an existing data file of the engine under the name.
     void attachExisting(const std::string& name, const std::string& dataFile, const std::string& logFile,
@@ -89,7 +102,7 @@ public:
     static bool isStorageDuplicate(const EngineError& e);
 
     // Re-reads the catalog of a database after this session changed it, and tells other sessions.
-    void catalogChanged(const DatabaseHandle& db);
+    void catalogChanged(const DatabaseHandle& database) { attached.catalogChanged(database); }
 
     // ---- executors (exec/*.cpp) ----
     void execSelect(const sql::SelectStatement& s, StatementOutcome& out);
@@ -118,12 +131,8 @@ public:
     void execSetVariable(const sql::SetVariableStatement& s, StatementOutcome& out);
 
     // ---- local variables (exec/Variables.cpp) ----
-    struct BatchVariable {
-        SqlType type;
-        std::size_t declaredAt = 0;  // offset of its DECLARE in the batch
-        Cell value;
-    };
-    // Declares every variable of the batch (NULL until assigned); throws 134 or 2715.
+    using BatchVariable = engine::BatchVariable;
+    // Declares every variable of the batch (NULL until assigned); throws 134, 2715 or 2739.
     void declareBatchVariables(const std::vector<sql::StatementPtr>& statements);
     // The variable a name written at `usedAt` designates; throws 137 when none is declared before it.
     BatchVariable& variable(const std::string& name, std::size_t usedAt);
@@ -173,6 +182,9 @@ public:
     // The state a statement may read.
     InstanceLocation instance;
     std::unique_ptr<storage::Connection> db;
+    // The databases attached to `db`, and the write locks the session holds on them.
+    storage::AttachedDatabases attached{*db};
+    exec::WriteLocks writeLocks{*db, attached};
     storage::FunctionContext functions;
     std::string currentDatabase;
     std::string user;
@@ -197,44 +209,18 @@ public:
     // SET LOCK_TIMEOUT in milliseconds (-1: wait as long as it takes).
     int lockTimeout = -1;
 
-    // Takes the write lock of a database for the running transaction (waiting for other sessions'
-    // writers as the lock time-out allows); once per transaction. Locks are taken before the
-    // transaction reads the database, so that what it read stays true until it writes.
-    void lockForWriting(std::int64_t dbid);
-    // The write locks of every database the running statement uses, in the order of their ids (one
-    // order for every session, so that statements outside transactions never wait for each other in
-    // a circle).
-    void lockUsedDatabases();
-    // Forgets the locks at the end of a transaction.
-    void releaseLocks();
     // Ends the transaction that a deadlock chose as victim.
     void abandonTransaction();
     // DROP DATABASE: true when no other session (of this process or another) has the database as its
     // current one.
     bool databaseUnused(std::int64_t dbid);
 
-    // Detaches a database from the session (a dropped one, or the least recently used one).
-    void detachDatabase(std::int64_t dbid);
     // Forgets which databases the last statement used; each statement starts afresh.
-    void unpinAll() {
-        pinned_.clear();
-        resolved_.clear();
-    }
+    void unpinAll() { attached.unpinAll(); }
 
 private:
-    struct Attached {
-        DatabaseHandle handle;
-        std::filesystem::path file;
-        std::uint64_t fileIdentity = 0;  // device and inode: a re-created database is another file
-        std::int64_t userVersion = -1;
-        std::uint64_t lastUse = 0;
-    };
-    std::map<std::int64_t, Attached> attached_;
-    std::uint64_t useClock_ = 0;
-    std::set<std::int64_t> pinned_;  // databases the running statement uses: never detached under it
-    std::map<std::string, std::int64_t> resolved_;  // names the running statement resolved (upper case)
-    std::set<std::int64_t> writeLocked_;  // databases whose write lock the running transaction holds
     std::map<std::string, BatchVariable> variables_;  // by upper-case name
+    SessionCompileContext compileContext_{*this};
     // The session's locks in the instance's lock file. While a database is current the session holds
     // a shared lock on the byte of its dbid, so DROP DATABASE in any session or process sees it in use.
     storage::LockFile locks_;
@@ -250,12 +236,6 @@ private:
 public:
     // Makes `name` (attached, with id `dbid`) the session's current database.
     void setCurrentDatabase(const std::string& name, std::int64_t dbid);
-
-private:
-
-    DatabaseHandle attach(std::int64_t dbid, const std::string& name, const std::filesystem::path& file);
-    void refresh(Attached& a);
-    void makeRoom();
 };
 
 // An error of a system procedure that also gives the procedure's return status (EXEC @status = ...).
@@ -277,7 +257,7 @@ void Session::Impl::atomically(F&& body) {
         // never handed out twice).
         db->exec("BEGIN");
         try {
-            lockUsedDatabases();
+            writeLocks.lockUsed();
             body();
             db->exec("COMMIT");
         } catch (...) {
@@ -285,14 +265,14 @@ void Session::Impl::atomically(F&& body) {
                 if (db->inTransaction()) db->exec("ROLLBACK");
             } catch (...) {
             }
-            releaseLocks();
+            writeLocks.release();
             throw;
         }
-        releaseLocks();
+        writeLocks.release();
         return;
     }
     db->inSavepoint("vopa_statement", [&] {
-        lockUsedDatabases();
+        writeLocks.lockUsed();
         body();
         // Inside BEGIN TRANSACTION the pages reach the file now, so a full disk fails this statement
         // (which is then undone) rather than the COMMIT.

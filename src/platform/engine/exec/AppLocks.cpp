@@ -96,7 +96,7 @@ private:
 // An argument's value converted to the parameter's type; nullopt for NULL.
 std::optional<Cell> argument(Session::Impl& session, const sql::Expr* e, const SqlType& type) {
     if (!e) return std::nullopt;
-    translate::Compiler compiler(session);
+    translate::Compiler compiler(session.compileContext());
     translate::Scope none;
     translate::Compiled c = compiler.expr(*e, none);
     if (c.isNull || (!c.constant && c.sql == "NULL")) return std::nullopt;

@@ -35,7 +35,7 @@ constexpr std::string_view kServerProcedures[] = {
 // The procedure argument as a constant text (N'x', 'x', a name or a number).
 std::string argumentText(Session::Impl& session, const sql::ExecArgument& a) {
     if (a.value->kind == sql::Expr::Kind::Column) return a.value->name.last();
-    translate::Compiler compiler(session);
+    translate::Compiler compiler(session.compileContext());
     translate::Scope scope;
     translate::Compiled c = compiler.expr(*a.value, scope);
     if (!c.constant) throw EngineError(err::NotSupported, "The embedded engine does not support computed procedure arguments.");
@@ -84,7 +84,7 @@ void Session::Impl::execTransaction(const sql::TransactionStatement& s, Statemen
                                   "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
             if (--transactionDepth == 0) {
                 db->exec("COMMIT");
-                releaseLocks();
+                writeLocks.release();
             }
             return;
         case sql::TransactionStatement::Action::Rollback:

@@ -199,7 +199,7 @@ void Session::Impl::execDropDatabase(const sql::DropDatabaseStatement& s, Statem
         if (text::equalsNoCase(entry->name, currentDatabase) || !databaseUnused(entry->dbid))
             throw EngineError(err::DatabaseInUse,
                               "Cannot drop database \"" + entry->name + "\" because it is currently in use.");
-        detachDatabase(entry->dbid);
+        attached.detach(entry->dbid);
         // The files go first, the registration last: a crash in between leaves a registered database
         // without files, which a second DROP DATABASE removes; a file that cannot be deleted keeps the
         // database registered and is reported.

@@ -50,7 +50,7 @@ void Session::Impl::execCreateView(const sql::CreateViewStatement& s, std::strin
     if (target.catalog->find(viewName))
         throw EngineError(err::ObjectExists, "There is already an object named '" + viewName + "' in the database.");
     // Compiling the query checks its names now, as the server does.
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     translate::CompiledSelect compiled = compiler.select(*s.select, nullptr);
     storage::TableInfo view;
     view.name = viewName;

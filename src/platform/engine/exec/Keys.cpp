@@ -150,7 +150,7 @@ void addConstraint(Session::Impl& session, const TableHandle& t, const sql::Tabl
                 throw EngineError(err::DefaultExists, "Column already has a DEFAULT bound to it.");
             if (!k.name.empty() && constraintNameTaken(t.db, k.name))
                 throw EngineError(err::ObjectExists, "There is already an object named '" + k.name + "' in the database.");
-            translate::Compiler compiler(session);
+            translate::Compiler compiler(session.compileContext());
             translate::Scope scope;
             compiler.expr(*k.expression, scope);
             storage::Statement put = session.db->prepare(

@@ -8,7 +8,7 @@ namespace vopa::engine {
 void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& out) {
     if (!s.select.into.empty()) {
         // SELECT ... INTO: a new table with the query's columns, then its rows.
-        translate::Compiler compiler(*this);
+        translate::Compiler compiler(compileContext());
         const std::pair<std::string, std::string> names = splitName(s.select.into);
         const std::string& databaseName = names.first;
         const std::string& tableName = names.second;
@@ -54,7 +54,7 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
         catalogChanged(target);
         return;
     }
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     translate::CompiledSelect compiled = compiler.select(s.select, nullptr, true);
     ResultSet rs = collect(compiled.sql, compiled.columns, compiled.singleBase.has_value());
     if (compiled.singleBase) {
@@ -66,7 +66,7 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
 }
 
 bool Session::Impl::evaluateCondition(const sql::Expr& condition) {
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     translate::Scope scope;
     translate::Compiled c = compiler.expr(condition, scope);
     storage::Statement q = db->prepare("SELECT CASE WHEN " + c.sql + " THEN 1 ELSE 0 END");

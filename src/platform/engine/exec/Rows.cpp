@@ -15,13 +15,7 @@ namespace {
 }
 
 TableHandle writableTable(Session::Impl& session, const sql::QualifiedName& name) {
-    TableHandle t = session.table(name);
-    // The list of databases and the catalog views are the server's own: a changed file name there would
-    // let DROP DATABASE delete any file.
-    if (t.table->type == storage::TableInfo::Type::System)
-        throw EngineError(err::AdHocCatalogUpdate, "Ad hoc updates to system catalogs are not allowed.");
-    if (t.table->type == storage::TableInfo::Type::View) notSupported("changing rows through a view");
-    return t;
+    return translate::writableTable(session.compileContext(), name);
 }
 
 bool identityInsertOn(const Session::Impl& session, const TableHandle& t) {
@@ -138,71 +132,6 @@ bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, cons
 
 }  // namespace
 
-void Session::Impl::compileNames(const sql::Statement& st) {
-    using K = sql::StatementKind;
-    translate::Compiler compiler(*this);
-    translate::Scope none;
-    switch (st.kind) {
-        case K::Select: {
-            const auto& s = static_cast<const sql::SelectStatement&>(st);
-            compiler.select(s.select, nullptr, false, true);
-            return;
-        }
-        case K::Insert: {
-            const auto& s = static_cast<const sql::InsertStatement&>(st);
-            TableHandle t = writableTable(*this, s.table);
-            for (const std::string& name : s.columns)
-                if (!t.table->findColumn(name)) throw EngineError(err::InvalidColumn, "Invalid column name '" + name + "'.");
-            for (const auto& row : s.rows)
-                for (const sql::ExprPtr& v : row) compiler.expr(*v, none);
-            if (s.select) compiler.select(*s.select, nullptr);
-            return;
-        }
-        case K::Update: {
-            const auto& s = static_cast<const sql::UpdateStatement&>(st);
-            if (!s.from.empty()) return;
-            TableHandle t = writableTable(*this, s.table);
-            const translate::Scope scope = targetScope(compiler, t);
-            for (const sql::Assignment& a : s.assignments) {
-                if (!t.table->findColumn(a.column.last()))
-                    throw EngineError(err::InvalidColumn, "Invalid column name '" + a.column.last() + "'.");
-                compiler.expr(*a.value, scope);
-            }
-            if (s.where) compiler.expr(*s.where, scope);
-            return;
-        }
-        case K::Delete: {
-            const auto& s = static_cast<const sql::DeleteStatement&>(st);
-            if (!s.from.empty()) return;
-            TableHandle t = writableTable(*this, s.table);
-            const translate::Scope scope = targetScope(compiler, t);
-            if (s.where) compiler.expr(*s.where, scope);
-            return;
-        }
-        case K::If: {
-            const auto& s = static_cast<const sql::IfStatement&>(st);
-            if (s.condition) compiler.expr(*s.condition, none);
-            return;
-        }
-        case K::Declare:
-            for (const sql::DeclareStatement::Variable& v : static_cast<const sql::DeclareStatement&>(st).variables)
-                if (v.value) compiler.expr(*v.value, none);
-            return;
-        case K::SetVariable: {
-            const auto& s = static_cast<const sql::SetVariableStatement&>(st);
-            variable(s.name, s.nameOffset);
-            compiler.expr(*s.value, none);
-            return;
-        }
-        case K::Execute: {
-            const auto& s = static_cast<const sql::ExecuteStatement&>(st);
-            if (!s.statusVariable.empty()) variable(s.statusVariable, s.statusVariableOffset);
-            return;
-        }
-        default: return;
-    }
-}
-
 void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& out) {
     TableHandle t = writableTable(*this, s.table);
     const storage::ColumnInfo* identity = t.table->identityColumn();
@@ -210,7 +139,7 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     const bool explicitIdentity =
         identity && std::find(targets.begin(), targets.end(), identity) != targets.end();
 
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     translate::Scope none;
     std::string columnList;
     auto appendColumn = [&](const storage::ColumnInfo& c) { columnList += (columnList.empty() ? "" : ", ") + c.storageName(); };
@@ -334,7 +263,7 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
     if (!s.from.empty()) notSupported("UPDATE ... FROM");
     if (s.top) notSupported("UPDATE TOP");
     TableHandle t = writableTable(*this, s.table);
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     const translate::Scope scope = targetScope(compiler, t);
     const std::string alias = storage::quoteIdentifier(scope.tables[0].sqlAlias);
     std::string sets;
@@ -369,7 +298,7 @@ void Session::Impl::execDelete(const sql::DeleteStatement& s, StatementOutcome& 
     if (!s.from.empty()) notSupported("DELETE ... FROM with a second FROM clause");
     if (s.top) notSupported("DELETE TOP");
     TableHandle t = writableTable(*this, s.table);
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     const translate::Scope scope = targetScope(compiler, t);
     std::string statement = "DELETE FROM " + t.storageName() + " AS " + storage::quoteIdentifier(scope.tables[0].sqlAlias);
     if (s.where) {
@@ -428,7 +357,7 @@ std::int64_t Session::insertRow(const std::string& database, const std::string& 
     s.functions.clear();
     s.unpinAll();
     TableHandle t = rowTable(s, database, table);
-    translate::Compiler compiler(s);
+    translate::Compiler compiler(s.compileContext());
     std::string columns, params;
     std::vector<std::pair<const storage::ColumnInfo*, Cell>> given;
     for (const auto& [name, value] : values) {

@@ -55,7 +55,7 @@ storage::ColumnInfo defineColumn(Session::Impl& session, const sql::ColumnDef& d
     c.nullable = def.identity ? false : def.nullable.value_or(true);
     if (def.defaultValue) {
         // The default must be a constant expression; compiling it checks that it is one.
-        translate::Compiler compiler(session);
+        translate::Compiler compiler(session.compileContext());
         translate::Scope scope;
         translate::Compiled value;
         try {
@@ -221,7 +221,7 @@ void Session::Impl::execAlterTable(const sql::AlterTableStatement& s, StatementO
                                                     c.seed + (q.columnInt(0) - 1) * c.increment);
                     } else if (hasRows && !c.nullable && !c.defaultText.empty()) {
                         // A NOT NULL column with a default gets the default in every existing row.
-                        translate::Compiler compiler(*this);
+                        translate::Compiler compiler(compileContext());
                         translate::Scope scope;
                         translate::Compiled value = compiler.expr(*sql::parseExpression(c.defaultText), scope);
                         db->exec("UPDATE " + current.storageName() + " SET " + c.storageName() + " = " +

@@ -8,72 +8,20 @@
 
 #include "platform/engine/SessionImpl.h"
 #include "platform/engine/translate/Compiler.h"
-#include "platform/text/Text.h"
 
 namespace vopa::engine {
-namespace {
-
-// Every DECLARE of the batch, nested ones included, in the order of the text.
-void collectDeclarations(const sql::Statement& st, std::vector<const sql::DeclareStatement*>& out) {
-    using K = sql::StatementKind;
-    switch (st.kind) {
-        case K::Declare: out.push_back(static_cast<const sql::DeclareStatement*>(&st)); return;
-        case K::If: {
-            const auto& s = static_cast<const sql::IfStatement&>(st);
-            if (s.then) collectDeclarations(*s.then, out);
-            if (s.otherwise) collectDeclarations(*s.otherwise, out);
-            return;
-        }
-        case K::Block:
-            for (const sql::StatementPtr& inner : static_cast<const sql::BlockStatement&>(st).statements)
-                collectDeclarations(*inner, out);
-            return;
-        default: return;
-    }
-}
-
-}  // namespace
 
 void Session::Impl::declareBatchVariables(const std::vector<sql::StatementPtr>& statements) {
     variables_.clear();
-    std::vector<const sql::DeclareStatement*> declarations;
-    for (const sql::StatementPtr& st : statements) collectDeclarations(*st, declarations);
-    for (const sql::DeclareStatement* d : declarations) {
-        int position = 0;
-        for (const sql::DeclareStatement::Variable& v : d->variables) {
-            ++position;
-            const std::string key = text::toUpper(v.name);
-            if (variables_.count(key))
-                throw EngineError(err::VariableRedeclared,
-                                  "The variable name '" + v.name +
-                                      "' has already been declared. Variable names must be unique within a query "
-                                      "batch or stored procedure.",
-                                  15);
-            SqlType type;
-            try {
-                type = SqlType::fromName(v.type.name, v.type.length, v.type.precision, v.type.scale);
-            } catch (const EngineError& e) {
-                if (e.number() != err::UnknownType) throw;
-                throw EngineError(err::UnknownType, "Column, parameter, or variable #" + std::to_string(position) +
-                                                        ": Cannot find data type " + v.type.name + ".");
-            }
-            if (type.isLob())
-                throw EngineError(err::LobVariable,
-                                  "The text, ntext, and image data types are invalid for local variables.");
-            variables_[key] = BatchVariable{type, v.offset, Cell::null()};
-        }
-    }
+    variables_ = translate::declareVariables(statements);
 }
 
 Session::Impl::BatchVariable& Session::Impl::variable(const std::string& name, std::size_t usedAt) {
-    auto it = variables_.find(text::toUpper(name));
-    if (it == variables_.end() || it->second.declaredAt > usedAt)
-        throw EngineError(err::UndeclaredVariable, "Must declare the scalar variable \"" + name + "\".", 15);
-    return it->second;
+    return translate::findVariable(variables_, name, usedAt);
 }
 
 void Session::Impl::assignVariable(BatchVariable& target, const sql::Expr& value) {
-    translate::Compiler compiler(*this);
+    translate::Compiler compiler(compileContext());
     translate::Scope none;
     translate::Compiled c = compiler.expr(value, none);
     Cell cell;

@@ -109,6 +109,20 @@ const TableInfo* DatabaseCatalog::findById(std::int64_t objectId) const {
     return it != tables_.end() && it->objectId == objectId ? &*it : nullptr;
 }
 
+std::shared_ptr<const DatabaseCatalog> DatabaseCatalog::of(const std::string& databaseName,
+                                                           std::vector<TableInfo> tables) {
+    auto catalog = std::make_shared<DatabaseCatalog>();
+    catalog->databaseName = databaseName;
+    // Kept in object id order, as findById expects.
+    std::sort(tables.begin(), tables.end(),
+              [](const TableInfo& a, const TableInfo& b) { return a.objectId < b.objectId; });
+    catalog->tables_ = std::move(tables);
+    catalog->versions_.assign(catalog->tables_.size(), 0);
+    for (std::size_t i = 0; i < catalog->tables_.size(); ++i)
+        catalog->byName_[text::toUpper(catalog->tables_[i].name)] = i;
+    return catalog;
+}
+
 namespace {
 
 ColumnInfo readColumn(Statement& columns) {

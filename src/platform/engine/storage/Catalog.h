@@ -81,6 +81,8 @@ public:
     // previous catalog of the same database, only the objects changed since are read again.
     static std::shared_ptr<const DatabaseCatalog> load(Connection& db, const std::string& schema,
                                                        const DatabaseCatalog* previous = nullptr);
+    // A catalog held in memory only (a database no file holds, for compiling without storage).
+    static std::shared_ptr<const DatabaseCatalog> of(const std::string& databaseName, std::vector<TableInfo> tables);
 
 private:
     std::vector<TableInfo> tables_;

@@ -20,7 +20,7 @@ using sql::Expr;
 // One call of a built-in function as its translation sees it.
 struct FunctionCall {
     Compiler& compiler;
-    Session::Impl& session;
+    CompileContext& context;
     const Expr& e;
     const Scope& scope;
     const std::string& name;  // upper case
@@ -145,12 +145,12 @@ Compiled yearMonthDay(FunctionCall& f) {
 
 Compiled datePart(FunctionCall& f) {
     return f.result("vopa_datepart(" + std::to_string(f.datePart) + ", " + f.convert(f.arg(1), datetimeType()) +
-                    ", " + std::to_string(f.session.dateFirst) + ")");
+                    ", " + std::to_string(f.context.dateFirst()) + ")");
 }
 
 Compiled dateName(FunctionCall& f) {
     return f.result("vopa_datename(" + std::to_string(f.datePart) + ", " + f.convert(f.arg(1), datetimeType()) +
-                    ", " + std::to_string(f.session.language->code) + ", " + std::to_string(f.session.dateFirst) +
+                    ", " + std::to_string(f.context.language().code) + ", " + std::to_string(f.context.dateFirst()) +
                     ")");
 }
 
@@ -263,7 +263,7 @@ Compiled round(FunctionCall& f) {
 Compiled newId(FunctionCall& f) { return f.result("vopa_newid()"); }
 
 Compiled dbName(FunctionCall& f) {
-    f.out.constant = Cell::text(f.session.currentDatabase);
+    f.out.constant = Cell::text(f.context.currentDatabase());
     return f.result(Compiler::literal(*f.out.constant));
 }
 
@@ -274,16 +274,16 @@ Compiled identityValue(FunctionCall& f, std::optional<std::int64_t> value) {
     return f.result(std::to_string(*value));
 }
 
-Compiled scopeIdentity(FunctionCall& f) { return identityValue(f, f.session.lastInsertedIdentity()); }
+Compiled scopeIdentity(FunctionCall& f) { return identityValue(f, f.context.lastInsertedIdentity()); }
 
 Compiled identCurrent(FunctionCall& f) {
     Compiled t = f.arg(0);
     if (!t.constant || t.constant->kind != Cell::Kind::Text) notSupported("IDENT_CURRENT of a computed name");
     sql::QualifiedName qn;
     qn.parts.push_back(t.constant->s);
-    TableHandle th = f.session.table(qn, false);
+    TableHandle th = f.context.table(qn, false);
     if (!th.table || !th.table->identityColumn()) return identityValue(f, std::nullopt);
-    return identityValue(f, f.session.identCurrent(th));
+    return identityValue(f, f.context.identCurrent(th));
 }
 
 Compiled objectId(FunctionCall& f) {
@@ -293,7 +293,7 @@ Compiled objectId(FunctionCall& f) {
     sql::QualifiedName qn;
     sql::ExprPtr parsed = sql::parseExpression(t.constant->s);
     if (parsed && parsed->kind == Expr::Kind::Column) qn = parsed->name;
-    TableHandle th = qn.empty() ? TableHandle{} : f.session.table(qn, false);
+    TableHandle th = qn.empty() ? TableHandle{} : f.context.table(qn, false);
     // The object's type code, as sys.objects shows it: U, V, S, PK, UQ.
     std::string code;
     std::int64_t id = 0;
@@ -304,7 +304,7 @@ Compiled objectId(FunctionCall& f) {
                                                                     : "U";
     } else if (!qn.empty() && qn.parts.size() <= 2) {
         // Key constraints are objects of their own.
-        for (const storage::TableInfo& owner : f.session.database("").catalog->tables())
+        for (const storage::TableInfo& owner : f.context.database("").catalog->tables())
             for (const storage::IndexInfo& i : owner.indexes)
                 if ((i.primaryKey || i.uniqueConstraint) && text::equalsNoCase(i.name, qn.last())) {
                     id = owner.objectId * 1000 + i.id;
@@ -331,7 +331,7 @@ Compiled columnProperty(FunctionCall& f) {
     Compiled id = f.arg(0), column = f.arg(1), property = f.arg(2);
     if (!id.constant || !column.constant || !property.constant || id.constant->kind != Cell::Kind::Integer)
         return f.result("NULL");
-    DatabaseHandle current = f.session.database("");
+    DatabaseHandle current = f.context.database("");
     const storage::TableInfo* t = current.catalog->findById(id.constant->i);
     const storage::ColumnInfo* c = t ? t->findColumn(column.constant->s) : nullptr;
     if (!c) return f.result("NULL");
@@ -507,7 +507,7 @@ Compiled Compiler::function(const Expr& e, const Scope& scope) {
     if (!f->translate)
         throw EngineError(err::NotSupported, "The embedded engine does not support the function " + name + ".");
 
-    FunctionCall call{*this, s_, e, scope, name, -1, {}};
+    FunctionCall call{*this, ctx_, e, scope, name, -1, {}};
     if (f->flags & kDatePartFirst) {
         if (e.args.empty() || e.args[0]->kind != Expr::Kind::Column)
             throw EngineError(err::UnknownOption, "'" + e.name.last() + "' is not a recognized option.");

@@ -90,7 +90,7 @@ std::string Compiler::convert(const Compiled& c, const SqlType& to, ConversionMo
             return scaledUpSql(c.sql, to.scale, to);
         if (from == Storage::Text && target == Storage::Text && to.isLob()) return c.sql;
     }
-    int k = s_.functions.addConversion({c.type, to, mode, style, false, false, {}, {}});
+    int k = ctx_.functions().addConversion({c.type, to, mode, style, false, false, {}, {}});
     return "vopa_conv(" + c.sql + ", " + std::to_string(k) + ")";
 }
 
@@ -110,7 +110,7 @@ std::string Compiler::store(const Compiled& c, const storage::ColumnInfo& column
     conv.forUpdate = forUpdate;
     conv.columnName = column.name;
     conv.tableName = table.displayName();
-    int k = s_.functions.addConversion(std::move(conv));
+    int k = ctx_.functions().addConversion(std::move(conv));
     return "vopa_conv(" + (c.isNull ? std::string("NULL") : c.sql) + ", " + std::to_string(k) + ")";
 }
 

@@ -4,12 +4,16 @@
 // converted to a common representation before they meet, text compares case-insensitively, and
 // conversions that can fail go through vopa_conv so that they fail with the server's error.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/engine/Convert.h"
-#include "platform/engine/SessionImpl.h"
+#include "platform/engine/EngineError.h"
+#include "platform/engine/ResultColumn.h"
+#include "platform/engine/storage/Sqlite.h"
+#include "platform/engine/translate/CompileContext.h"
 
 namespace vopa::engine::translate {
 
@@ -62,7 +66,7 @@ struct CompiledSelect {
 
 class Compiler {
 public:
-    explicit Compiler(Session::Impl& session) : s_(session) {}
+    explicit Compiler(CompileContext& context) : ctx_(context) {}
 
     Compiled expr(const sql::Expr& e, const Scope& scope);
     // `intoAllowed`: the caller handles SELECT ... INTO itself (the outermost query of a statement).
@@ -85,7 +89,7 @@ public:
 private:
     friend struct FunctionCall;  // a built-in function's translation
 
-    Session::Impl& s_;
+    CompileContext& ctx_;
     int aliasCounter_ = 0;
 
     // One query of a chain: SELECT ... FROM ... WHERE ... GROUP BY ... HAVING (no ORDER BY, no TOP).
@@ -115,6 +119,23 @@ private:
     // The comparison type of two operands (the one of higher precedence; NULL adopts the other).
     static SqlType commonType(const Compiled& a, const Compiled& b);
 };
+
+// Compiles a statement without running it, so that a column missing from an existing table (207) or a
+// variable not declared (137) is found before any statement of the batch runs. Only the statements
+// that read or change rows, and conditions and values of variables, are compiled.
+void compileStatement(CompileContext& context, const sql::Statement& statement);
+// The local variables of a batch, by upper-case name. A variable exists from its DECLARE to the end of
+// the batch, in the order of the text: it is known to every statement written after its declaration
+// (also when the DECLARE does not run) and unknown before it.
+using Variables = std::map<std::string, BatchVariable>;
+// Declares every variable of the batch, NULL until assigned; throws 134 (declared twice), 2715 (unknown
+// type) or 2739 (text, ntext, image).
+Variables declareVariables(const std::vector<sql::StatementPtr>& statements);
+// The variable a name written at `usedAt` designates; throws 137 when none is declared before it.
+BatchVariable& findVariable(Variables& variables, const std::string& name, std::size_t usedAt);
+
+// The table an INSERT, UPDATE or DELETE changes: 259 for the server's own catalog, 40000 for a view.
+TableHandle writableTable(CompileContext& context, const sql::QualifiedName& name);
 
 // 147: an aggregate in a WHERE clause (or in the WHERE of an UPDATE or DELETE).
 EngineError aggregateInWhere();

@@ -107,29 +107,29 @@ Compiled Compiler::expr(const Expr& e, const Scope& scope) {
                 return r;
             };
             if (name == "@@IDENTITY") {
-                r = integerConstant(s_.lastInsertedIdentity(), BaseType::Decimal);
+                r = integerConstant(ctx_.lastInsertedIdentity(), BaseType::Decimal);
                 r.type = SqlType::decimal(38, 0);
                 return r;
             }
-            if (name == "@@TRANCOUNT") return integerConstant(s_.transactionDepth, BaseType::Int);
+            if (name == "@@TRANCOUNT") return integerConstant(ctx_.transactionDepth(), BaseType::Int);
             if (name == "@@ERROR") return integerConstant(0, BaseType::Int);
-            if (name == "@@DATEFIRST") return integerConstant(s_.dateFirst, BaseType::TinyInt);
-            if (name == "@@LOCK_TIMEOUT") return integerConstant(s_.lockTimeout, BaseType::Int);
+            if (name == "@@DATEFIRST") return integerConstant(ctx_.dateFirst(), BaseType::TinyInt);
+            if (name == "@@LOCK_TIMEOUT") return integerConstant(ctx_.lockTimeout(), BaseType::Int);
             if (name == "@@LANGUAGE") {
                 r.type = SqlType::nvarchar(128);
-                r.constant = Cell::text(s_.language->name);
+                r.constant = Cell::text(ctx_.language().name);
                 r.sql = literal(*r.constant);
                 return r;
             }
             if (name == "@@SERVERNAME" || name == "@@VERSION" || name == "@@SERVICENAME") {
-                std::string v = name == "@@VERSION" ? "Microsoft SQL Server (embedded engine)" : s_.instance.instanceName;
+                std::string v = name == "@@VERSION" ? "Microsoft SQL Server (embedded engine)" : ctx_.serverName();
                 r.type = SqlType::nvarchar(128);
                 r.constant = Cell::text(v);
                 r.sql = literal(*r.constant);
                 return r;
             }
             if (name.rfind("@@", 0) != 0) {
-                const Session::Impl::BatchVariable& v = s_.variable(e.text, e.offset);
+                const BatchVariable& v = ctx_.variable(e.text, e.offset);
                 r.type = v.type;
                 if (v.value.isNull()) {
                     r.sql = "NULL";
@@ -546,7 +546,7 @@ Compiled Compiler::cast(const Expr& e, const Scope& scope) {
     int effectiveStyle = (x.type.isDate() && to.isString()) || (x.type.isString() && to.isDate()) ? style : -1;
     r.sql = convert(x, to, ConversionMode::Explicit, effectiveStyle);
     if (r.sql == x.sql && !sameRepresentation(x.type, to)) {
-        int k = s_.functions.addConversion({x.type, to, ConversionMode::Explicit, effectiveStyle, false, false, {}, {}});
+        int k = ctx_.functions().addConversion({x.type, to, ConversionMode::Explicit, effectiveStyle, false, false, {}, {}});
         r.sql = "vopa_conv(" + x.sql + ", " + std::to_string(k) + ")";
     }
     return r;

@@ -26,21 +26,20 @@ ScopeTable Compiler::bindTable(const TableHandle& t, const std::string& alias) {
 std::string Compiler::bindRef(const sql::TableRef& ref, Scope& scope) {
     switch (ref.kind) {
         case sql::TableRef::Kind::Table: {
-            TableHandle t = s_.table(ref.table);
+            TableHandle t = ctx_.table(ref.table, true);
             ScopeTable st = bindTable(t, ref.alias);
             if (t.table->type == storage::TableInfo::Type::View) {
                 std::unique_ptr<sql::SelectStmt> view = sql::parseSelect(t.table->viewText);
                 // A view's names are those of its own database, whichever database the reader is in.
-                const std::string readerDatabase = s_.currentDatabase;
-                s_.currentDatabase = t.db.name;
+                const std::string readerDatabase = ctx_.resolveNamesIn(t.db.name);
                 CompiledSelect inner;
                 try {
                     inner = select(*view, nullptr);
                 } catch (...) {
-                    s_.currentDatabase = readerDatabase;
+                    ctx_.resolveNamesIn(readerDatabase);
                     throw;
                 }
-                s_.currentDatabase = readerDatabase;
+                ctx_.resolveNamesIn(readerDatabase);
                 st.columns = inner.columns;
                 for (std::size_t i = 0; i < st.columns.size() && i < t.table->columns.size(); ++i)
                     st.columns[i].name = t.table->columns[i].name;
