@@ -8,6 +8,7 @@ SIGTERM) and checked with git. See README.md.
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -130,12 +131,41 @@ def configure(root, build_dir, log):
     return rc == 0
 
 
-def build(root, build_dir, jobs, log):
-    return run(["cmake", "--build", build_dir, "-j", str(jobs)], root, log=log)
+def build(root, build_dir, jobs, log, targets=None):
+    cmd = ["cmake", "--build", build_dir, "-j", str(jobs)]
+    if targets:
+        cmd += ["--target"] + targets
+    return run(cmd, root, log=log)
 
 
-def run_suite(root, build_dir, jobs, log):
-    """Runs the labels fast to slow; returns (label, failed tests) of the first failing label, or None."""
+def label_targets(root, build_dir, label):
+    """The build targets the tests of one label run: the programs named in their commands."""
+    out = subprocess.run(["ctest", "--test-dir", build_dir, "-N", "-L", f"^{label}$", "--show-only=json-v1"],
+                         cwd=root, capture_output=True, text=True, check=True).stdout
+    known = set()
+    for line in subprocess.run(["ninja", "-C", build_dir, "-t", "targets", "all"], capture_output=True, text=True,
+                               check=True).stdout.splitlines():
+        known.add(line.split(":", 1)[0])
+    prefix = build_dir.rstrip("/") + "/"
+    targets = set()
+    for test in json.loads(out).get("tests", []):
+        for arg in test.get("command", []):
+            for part in [arg] + arg.split("=")[1:]:
+                if part.startswith(prefix) and os.path.relpath(part, build_dir) in known:
+                    targets.add(os.path.relpath(part, build_dir))
+    return sorted(targets)
+
+
+class BuildFailed(Exception):
+    pass
+
+
+def run_suite(root, build_dir, jobs, log, unit_targets=None):
+    """Runs the labels fast to slow; returns (label, failed tests) of the first failing label, or None.
+
+    With `unit_targets`, only the programs of the unit tests are built before they run, and the whole
+    tree only once a fault got past them: most faults are caught by a unit test, and linking every
+    program again for each of them would cost several times the tests' own time."""
     env = dict(os.environ)
     env["QT_QPA_PLATFORM"] = "offscreen"
     runtime = tempfile.mkdtemp(prefix="breaks-xdg-")
@@ -144,6 +174,10 @@ def run_suite(root, build_dir, jobs, log):
     failed_log = os.path.join(build_dir, "Testing", "Temporary", "LastTestsFailed.log")
     try:
         for label in LABELS:
+            if unit_targets is not None and label in ("unit", "tools"):
+                rc, out = build(root, build_dir, jobs, log, unit_targets if label == "unit" else None)
+                if rc != 0:
+                    raise BuildFailed(out)
             if os.path.exists(failed_log):
                 os.remove(failed_log)
             rc, out = run(["ctest", "--test-dir", build_dir, "--stop-on-failure", "-j", str(jobs),
@@ -171,7 +205,7 @@ def restore(root, brk, original):
         raise SystemExit(f"FATAL: {brk.file} differs from git after restoring it; stopping")
 
 
-def try_break(root, build_dir, jobs, brk, log):
+def try_break(root, build_dir, jobs, brk, log, unit_targets):
     start = time.monotonic()
     n = occurrences(root, brk)
     if n != 1:
@@ -186,11 +220,14 @@ def try_break(root, build_dir, jobs, brk, log):
     try:
         with open(path, "w", encoding="utf-8", newline="") as f:
             f.write(original.replace(brk.find, brk.replace, 1))
-        rc, out = build(root, build_dir, jobs, log)
-        if rc != 0:
-            errors = [l for l in out.splitlines() if "error:" in l][:3]
-            return Outcome(brk, "invalid", detail=" | ".join(errors)[:300], seconds=time.monotonic() - start)
-        failure = run_suite(root, build_dir, jobs, log)
+        try:
+            failure = run_suite(root, build_dir, jobs, log, unit_targets)
+        except BuildFailed as e:
+            errors = [l for l in str(e).splitlines() if "error:" in l][:3]
+            if errors:
+                return Outcome(brk, "invalid", detail=" | ".join(errors)[:300], seconds=time.monotonic() - start)
+            # It compiled and linked, but a test program failed when its tests were listed after the link.
+            failure = ("build", ["(listing the tests of a program failed: see the log)"])
     finally:
         restore(root, brk, original)
     seconds = time.monotonic() - start
@@ -288,6 +325,9 @@ def main():
                         help="only check that every text occurs exactly once; no build, no tests")
     parser.add_argument("--compile-check", action="store_true",
                         help="only compile the changed file of each break (needs a configured build directory)")
+    parser.add_argument("--clean-passed", metavar="NOTE", default=None,
+                        help="skip the clean build and suite run, which passed on this same tree just before "
+                             "(say when, for the results header); for continuing a stopped run only")
     parser.add_argument("--log", default=None, help="build and test output (default: <results>.log)")
     args = parser.parse_args()
 
@@ -327,26 +367,33 @@ def main():
         began = time.monotonic()
         if not configure(root, build_dir, log):
             sys.exit("configuring failed")
-        print("building and running the clean suite ...", flush=True)
         t = time.monotonic()
+        if args.clean_passed:
+            print("building the clean tree (its suite passed before: " + args.clean_passed + ") ...", flush=True)
+        else:
+            print("building and running the clean suite ...", flush=True)
         rc, out = build(root, build_dir, args.jobs, log)
         if rc != 0:
             print(out[-3000:])
             sys.exit("the clean tree does not build; stopping")
-        failure = run_suite(root, build_dir, args.jobs, log)
-        if failure:
-            sys.exit(f"the clean suite fails ({failure[0]}: {', '.join(failure[1])}); stopping")
+        if not args.clean_passed:
+            failure = run_suite(root, build_dir, args.jobs, log)
+            if failure:
+                sys.exit(f"the clean suite fails ({failure[0]}: {', '.join(failure[1])}); stopping")
         clean_seconds = time.monotonic() - t
-        print(f"clean suite passes ({clean_seconds:.0f} s with the build)", flush=True)
+        clean_note = (f"clean suite not run again (passed {args.clean_passed})" if args.clean_passed
+                      else f"clean build and suite: {clean_seconds:.0f} s")
+        print(clean_note, flush=True)
+        unit_targets = label_targets(root, build_dir, "unit")
 
         header = (f"# Deliberate faults caught by the test suite\n"
                   f"# commit {commit}, {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, "
                   f"breaks from {os.path.relpath(args.breaks, root)}\n"
-                  f"# clean build and suite: {clean_seconds:.0f} s; labels in order: {', '.join(LABELS)}\n")
+                  f"# {clean_note}; labels in order: {', '.join(LABELS)}\n")
         outcomes = []
         try:
             for i, b in enumerate(breaks, 1):
-                o = try_break(root, build_dir, args.jobs, b, log)
+                o = try_break(root, build_dir, args.jobs, b, log, unit_targets)
                 outcomes.append(o)
                 print(f"[{i:2}/{len(breaks)}] {b.id:40} {describe(o)}  {o.seconds:.0f}s", flush=True)
                 write_results(results, header, outcomes, len(breaks), False)
