@@ -85,6 +85,7 @@ TEST(Session, RowOperationsFollowTheColumnRules) {
     };
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"id", Value::longInt(9)}}); }), 8102);
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"nome", Value::null()}}); }), err::NotNullViolation);
+    EXPECT_EQ(numberOf([&] { s.insertRow("R", "t", {{"nome", Value::null()}}); }), err::NotNullViolation);
     EXPECT_EQ(numberOf([&] { s.updateRow("R", "t", row, {{"nome", Value::string("troppo")}}); }), err::StringTruncation);
     EXPECT_EQ(numberOf([&] { s.insertRow("R", "t", {{"id", Value::longInt(1)}, {"nome", Value::string("b")}}); }),
               err::IdentityInsertOff);
