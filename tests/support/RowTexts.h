@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/data/Connection.h"
+#include "platform/data/EngineProvider.h"
 #include "platform/data/Recordset.h"
 #include "platform/engine/Display.h"
 
@@ -18,8 +19,10 @@ inline std::vector<std::string> rowTexts(data::Connection& c, const std::string&
     if (!rs->isOpen()) return out;
     for (rs->moveFirst(); !rs->eof(); rs->moveNext()) {
         std::string line;
-        for (int i = 0; i < rs->fieldCount(); ++i)
-            line += (i ? "|" : "") + engine::displayText(rs->field(i), rs->rows().columns[static_cast<std::size_t>(i)].type);
+        for (int i = 0; i < rs->fieldCount(); ++i) {
+            const data::ColumnType& type = rs->rows().columns[static_cast<std::size_t>(i)].type;
+            line += (i ? "|" : "") + engine::displayText(rs->field(i), data::engineTypeOf(type));
+        }
         out.push_back(line);
     }
     return out;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/data/Connection.h"
+#include "platform/data/EngineProvider.h"
 #include "platform/engine/Display.h"
 #include "platform/engine/Server.h"
 #include "platform/text/Text.h"
@@ -91,14 +92,14 @@ std::string rightTrim(std::string s) {
     return s;
 }
 
-void printResult(const vopa::engine::ResultSet& rs, const Options& o) {
+void printResult(const vopa::data::ResultSet& rs, const Options& o) {
     std::vector<std::vector<std::string>> cells;
     std::vector<std::size_t> widths(rs.columns.size(), 0);
     for (std::size_t i = 0; i < rs.columns.size(); ++i) widths[i] = vopa::text::lengthInChars(rs.columns[i].name);
     for (const auto& row : rs.rows) {
         std::vector<std::string> line;
         for (std::size_t i = 0; i < row.size(); ++i) {
-            line.push_back(vopa::engine::displayText(row[i], rs.columns[i].type));
+            line.push_back(vopa::engine::displayText(row[i], vopa::data::engineTypeOf(rs.columns[i].type)));
             widths[i] = std::max(widths[i], vopa::text::lengthInChars(line.back()));
         }
         cells.push_back(std::move(line));
@@ -130,21 +131,21 @@ void printResult(const vopa::engine::ResultSet& rs, const Options& o) {
 bool runBatch(vopa::data::Connection& connection, const std::string& batch, const Options& o) {
     if (batch.find_first_not_of(" \t\r\n") == std::string::npos) return true;
     bool ok = true;
-    for (const vopa::engine::StatementOutcome& out : connection.provider().executeBatch(batch)) {
+    for (const vopa::data::StatementOutcome& out : connection.provider().executeBatch(batch)) {
         for (const std::string& m : out.messages) std::cout << m << '\n';
         if (out.resultSet) printResult(*out.resultSet, o);
         else if (out.rowsAffected >= 0 && !out.error)
             std::cout << "\n(" << out.rowsAffected << " rows affected)\n";
         if (out.error) {
             ok = false;
-            std::cout << "Msg " << out.error->number() << ", Level " << out.error->severity() << ", State "
-                      << out.error->state() << ", Server " << o.server << ", Line " << lineOf(batch, out.offset) << '\n'
-                      << out.error->what() << '\n';
-            for (const vopa::engine::EngineError& e : out.followingErrors) {
-                if (e.severity() > 10)
-                    std::cout << "Msg " << e.number() << ", Level " << e.severity() << ", State " << e.state()
+            std::cout << "Msg " << out.error->number << ", Level " << out.error->severity << ", State "
+                      << out.error->state << ", Server " << o.server << ", Line " << lineOf(batch, out.offset) << '\n'
+                      << out.error->message << '\n';
+            for (const vopa::data::ServerError& e : out.followingErrors) {
+                if (e.severity > 10)
+                    std::cout << "Msg " << e.number << ", Level " << e.severity << ", State " << e.state
                               << ", Server " << o.server << ", Line " << lineOf(batch, out.offset) << '\n';
-                std::cout << e.what() << '\n';
+                std::cout << e.message << '\n';
             }
         }
     }

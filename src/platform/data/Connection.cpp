@@ -20,7 +20,7 @@ public:
     } catch (const std::runtime_error& e) {
         throw DataError(errors::DataSourceNotFound, e.what());
     }
-    std::vector<engine::StatementOutcome> executeBatch(const std::string&) override { refuse(); }
+    std::vector<StatementOutcome> executeBatch(const std::string&) override { refuse(); }
     std::int64_t insertRow(const ResultSet&, const std::vector<std::pair<std::string, Value>>&) override { refuse(); }
     void updateRow(const ResultSet&, std::int64_t, const std::vector<std::pair<std::string, Value>>&) override {
         refuse();

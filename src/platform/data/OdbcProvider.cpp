@@ -13,42 +13,40 @@
 namespace vopa::data {
 namespace {
 
-using engine::BaseType;
-using engine::SqlType;
+using Kind = ColumnType::Kind;
 
-SqlType typeOf(const odbc::Column& c) {
+ColumnType typeOf(const odbc::Column& c) {
     const int n = static_cast<int>(std::min<std::uint64_t>(c.size, 8000));
-    auto sized = [&](BaseType b) {
-        SqlType t = SqlType::of(b);
-        t.length = n > 0 ? n : SqlType::kMax;
-        return t;
-    };
+    auto plain = [](Kind k, int length = 0) { return ColumnType{k, length, 0, 0}; };
+    auto sized = [&](Kind k) { return plain(k, n > 0 ? n : ColumnType::kMax); };
     switch (c.sqlType) {
-        case -7: return SqlType::of(BaseType::Bit);             // SQL_BIT
-        case -6: return SqlType::of(BaseType::TinyInt);         // SQL_TINYINT
-        case 5: return SqlType::of(BaseType::SmallInt);         // SQL_SMALLINT
-        case 4: return SqlType::of(BaseType::Int);              // SQL_INTEGER
-        case -5: return SqlType::of(BaseType::BigInt);          // SQL_BIGINT
-        case 7: return SqlType::of(BaseType::Real);             // SQL_REAL
+        case -7: return plain(Kind::Bit);                       // SQL_BIT
+        case -6: return plain(Kind::TinyInt);                   // SQL_TINYINT
+        case 5: return plain(Kind::SmallInt);                   // SQL_SMALLINT
+        case 4: return plain(Kind::Int);                        // SQL_INTEGER
+        case -5: return plain(Kind::BigInt);                    // SQL_BIGINT
+        case 7: return plain(Kind::Real);                       // SQL_REAL
         case 6:                                                 // SQL_FLOAT
-        case 8: return SqlType::of(BaseType::Float);            // SQL_DOUBLE
+        case 8: return plain(Kind::Float);                      // SQL_DOUBLE
         case 2:                                                 // SQL_NUMERIC
-        case 3:                                                 // SQL_DECIMAL
-            return SqlType::decimal(std::clamp<int>(n, 1, 38), std::clamp<int>(c.decimalDigits, 0, std::clamp<int>(n, 1, 38)));
-        case 91: return SqlType::of(BaseType::Date);            // SQL_TYPE_DATE
+        case 3: {                                               // SQL_DECIMAL
+            const int precision = std::clamp<int>(n, 1, 38);
+            return ColumnType{Kind::Decimal, 0, precision, std::clamp<int>(c.decimalDigits, 0, precision)};
+        }
+        case 91: return plain(Kind::Date);                      // SQL_TYPE_DATE
         case 11:                                                // SQL_TIMESTAMP
-        case 93: return SqlType::of(BaseType::DateTime);        // SQL_TYPE_TIMESTAMP
-        case 1: return sized(BaseType::Char);                   // SQL_CHAR
-        case 12: return sized(BaseType::VarChar);               // SQL_VARCHAR
-        case -1: return SqlType::of(BaseType::Text);            // SQL_LONGVARCHAR
-        case -8: return sized(BaseType::NChar);                 // SQL_WCHAR
-        case -9: return sized(BaseType::NVarChar);              // SQL_WVARCHAR
-        case -10: return SqlType::of(BaseType::NText);          // SQL_WLONGVARCHAR
-        case -11: return SqlType::of(BaseType::UniqueIdentifier);  // SQL_GUID
+        case 93: return plain(Kind::DateTime);                  // SQL_TYPE_TIMESTAMP
+        case 1: return sized(Kind::Char);                       // SQL_CHAR
+        case 12: return sized(Kind::VarChar);                   // SQL_VARCHAR
+        case -1: return plain(Kind::Text, 2147483647);          // SQL_LONGVARCHAR
+        case -8: return sized(Kind::NChar);                     // SQL_WCHAR
+        case -9: return sized(Kind::NVarChar);                  // SQL_WVARCHAR
+        case -10: return plain(Kind::NText, 1073741823);        // SQL_WLONGVARCHAR
+        case -11: return plain(Kind::UniqueIdentifier, 36);     // SQL_GUID
         case -2:                                                // SQL_BINARY
         case -3:                                                // SQL_VARBINARY
-        case -4: return SqlType::of(BaseType::Image);           // SQL_LONGVARBINARY
-        default: return SqlType::nvarchar(SqlType::kMax);
+        case -4: return plain(Kind::Image, 2147483647);         // SQL_LONGVARBINARY
+        default: return plain(Kind::NVarChar, ColumnType::kMax);
     }
 }
 
@@ -75,61 +73,61 @@ bool realNumber(std::string_view t, double& out) {
 }
 
 // A datetime keeps the server's 1/300 s ticks (.000, .003, .007), a date its day.
-std::int64_t roundedToType(std::int64_t ms, BaseType base) {
+std::int64_t roundedToType(std::int64_t ms, Kind kind) {
     constexpr std::int64_t kMillisPerDay = 86'400'000;
     const std::int64_t day = ms / kMillisPerDay - (ms % kMillisPerDay < 0 ? 1 : 0);
     const std::int64_t inDay = ms - day * kMillisPerDay;
-    if (base == BaseType::Date) return day * kMillisPerDay;
+    if (kind == Kind::Date) return day * kMillisPerDay;
     const std::int64_t ticks = (inDay * 3 + 5) / 10;
     return day * kMillisPerDay + (ticks * 10 + 1) / 3;
 }
 
 // The driver's text of a value of the column's type as the program's value: numbers, dates and bits in
 // the forms drivers write them ("12", "10.50", "2009-03-05 00:00:00", "1"), a GUID in capitals.
-std::optional<Value> typedValue(std::string_view text, const SqlType& type) {
+std::optional<Value> typedValue(std::string_view text, const ColumnType& type) {
     const std::string_view t = trimmedSpaces(text);
     std::int64_t n = 0;
     double r = 0;
-    switch (type.base) {
-        case BaseType::Bit:
+    switch (type.kind) {
+        case Kind::Bit:
             if (text::equalsNoCase(t, "true")) return Value::boolean(true);
             if (text::equalsNoCase(t, "false")) return Value::boolean(false);
             if (wholeNumber(t, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), n))
                 return Value::boolean(n != 0);
             return std::nullopt;
-        case BaseType::TinyInt:
+        case Kind::TinyInt:
             if (wholeNumber(t, 0, 255, n)) return Value::byte(static_cast<std::uint8_t>(n));
             return std::nullopt;
-        case BaseType::SmallInt:
+        case Kind::SmallInt:
             if (wholeNumber(t, -32768, 32767, n)) return Value::integer(static_cast<std::int16_t>(n));
             return std::nullopt;
-        case BaseType::Int:
+        case Kind::Int:
             if (wholeNumber(t, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), n))
                 return Value::longInt(static_cast<std::int32_t>(n));
             return std::nullopt;
-        case BaseType::BigInt:
+        case Kind::BigInt:
             if (wholeNumber(t, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), n))
                 return Value::bigInt(n);
             return std::nullopt;
-        case BaseType::Real:
+        case Kind::Real:
             if (realNumber(t, r)) return Value::single(static_cast<float>(r));
             return std::nullopt;
-        case BaseType::Float:
+        case Kind::Float:
             if (realNumber(t, r)) return Value::dbl(r);
             return std::nullopt;
-        case BaseType::Decimal:
-        case BaseType::Numeric: {
+        case Kind::Decimal:
+        case Kind::Numeric: {
             Decimal d;
             if (Decimal::parse(t.starts_with('+') ? t.substr(1) : t, d)) return Value::decimal(d.rescaled(type.scale));
             return std::nullopt;
         }
-        case BaseType::Date:
-        case BaseType::DateTime: {
+        case Kind::Date:
+        case Kind::DateTime: {
             DateTime d;
-            if (DateTime::parse(t, d)) return Value::date(DateTime{roundedToType(d.millis, type.base)});
+            if (DateTime::parse(t, d)) return Value::date(DateTime{roundedToType(d.millis, type.kind)});
             return std::nullopt;
         }
-        case BaseType::UniqueIdentifier: {
+        case Kind::UniqueIdentifier: {
             bool ok = t.size() == 36;
             for (std::size_t i = 0; ok && i < t.size(); ++i)
                 ok = (i == 8 || i == 13 || i == 18 || i == 23) ? t[i] == '-'
@@ -142,7 +140,7 @@ std::optional<Value> typedValue(std::string_view text, const SqlType& type) {
     }
 }
 
-Value valueOf(const std::optional<std::string>& text, const SqlType& type) {
+Value valueOf(const std::optional<std::string>& text, const ColumnType& type) {
     if (!text) return Value::null();
     // A value this side cannot read as its type is shown as the driver gave it.
     return typedValue(*text, type).value_or(Value::string(*text));
@@ -210,12 +208,12 @@ ResultSet OdbcProvider::toResultSet(const odbc::Result& r, const std::string& st
     return rs;
 }
 
-std::vector<engine::StatementOutcome> OdbcProvider::executeBatch(const std::string& batch) {
-    std::vector<engine::StatementOutcome> outcomes;
+std::vector<StatementOutcome> OdbcProvider::executeBatch(const std::string& batch) {
+    std::vector<StatementOutcome> outcomes;
     for (const odbc::Result& r : connection_->execute(batch)) {
-        engine::StatementOutcome o;
+        StatementOutcome o;
         if (r.error) {
-            o.error = engine::EngineError(r.error->nativeError() ? r.error->nativeError() : 50000, r.error->what());
+            o.error = ServerError{r.error->nativeError() ? r.error->nativeError() : 50000, 16, 1, r.error->what()};
         } else if (!r.columns.empty()) {
             o.resultSet = toResultSet(r, batch);
             o.rowsAffected = static_cast<std::int64_t>(o.resultSet->rows.size());

@@ -19,7 +19,7 @@ public:
                  const std::string& password);
     ~OdbcProvider() override;
 
-    std::vector<engine::StatementOutcome> executeBatch(const std::string& batch) override;
+    std::vector<StatementOutcome> executeBatch(const std::string& batch) override;
     std::int64_t insertRow(const ResultSet& like, const std::vector<std::pair<std::string, Value>>& values) override;
     void updateRow(const ResultSet& like, std::int64_t rowId,
                    const std::vector<std::pair<std::string, Value>>& values) override;

@@ -4,17 +4,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "DataError.h"
-#include "platform/engine/Session.h"
+#include "Results.h"
 
 namespace vopa::data {
-
-using engine::ResultColumn;
-using engine::ResultSet;
 
 // A table of the database as its catalog lists it: type "TABLE", "VIEW", "SYSTEM TABLE" or "LINK".
 struct TableEntry {
@@ -28,7 +26,7 @@ public:
 
     // Runs a batch as far as the server runs it; each statement's rows, count and error are in its
     // outcome. Throws DataError only when the batch cannot be sent at all.
-    virtual std::vector<engine::StatementOutcome> executeBatch(const std::string& batch) = 0;
+    virtual std::vector<StatementOutcome> executeBatch(const std::string& batch) = 0;
 
     // Runs a batch and throws its first error as a DataError. Returns the first result set the batch
     // produced, if any, and the rows the last changing statement changed.
@@ -56,7 +54,8 @@ std::unique_ptr<Provider> openProvider(const std::string& connectionString, cons
 // Prefix of the descriptions of server errors, as the suite's users know them.
 inline constexpr const char* kServerErrorPrefix = "[SQL Server]";
 
-// The data layer's form of a server error.
-DataError fromEngine(const engine::EngineError& e);
+// The data layer's form of a server error: the server's number, the description after the prefix
+// (a failed connection's description stands alone).
+DataError fromServer(const ServerError& e);
 
 }  // namespace vopa::data

@@ -208,4 +208,64 @@ TEST_F(RecordsetTest, JoinedRowsAreReadOnly) {
     EXPECT_EQ(errorNumber([&] { rs.addNew(); }), data::errors::NotUpdatable);
 }
 
+// Each of the server's types reaches a recordset as the same type of the data layer, and a row read
+// back after an update comes through the engine with the types it was read with.
+TEST_F(RecordsetTest, ColumnsKeepTheServersTypes) {
+    using K = data::ColumnType::Kind;
+    struct Case {
+        const char* type;
+        const char* literal;
+        data::ColumnType expected;
+    };
+    const Case cases[] = {
+        {"bit", "1", {K::Bit, 0, 0, 0}},
+        {"tinyint", "7", {K::TinyInt, 0, 0, 0}},
+        {"smallint", "-3", {K::SmallInt, 0, 0, 0}},
+        {"int", "5", {K::Int, 0, 0, 0}},
+        {"bigint", "9000000000", {K::BigInt, 0, 0, 0}},
+        {"real", "1.5", {K::Real, 0, 0, 0}},
+        {"float", "2.25", {K::Float, 0, 0, 0}},
+        {"smallmoney", "3.5", {K::SmallMoney, 0, 10, 4}},
+        {"money", "12.3456", {K::Money, 0, 19, 4}},
+        {"decimal(10,3)", "1.234", {K::Decimal, 0, 10, 3}},
+        {"numeric(8,2)", "4.5", {K::Numeric, 0, 8, 2}},
+        {"smalldatetime", "'2009-03-05 10:20'", {K::SmallDateTime, 0, 0, 0}},
+        {"datetime", "'2009-03-05 10:20:30.123'", {K::DateTime, 0, 0, 0}},
+        {"date", "'2009-03-05'", {K::Date, 0, 0, 0}},
+        {"char(4)", "'ab'", {K::Char, 4, 0, 0}},
+        {"varchar(9)", "'abc'", {K::VarChar, 9, 0, 0}},
+        {"text", "'long'", {K::Text, 2147483647, 0, 0}},
+        {"nchar(3)", "N'x'", {K::NChar, 3, 0, 0}},
+        {"nvarchar(20)", "N'Roma'", {K::NVarChar, 20, 0, 0}},
+        {"ntext", "N'lungo'", {K::NText, 1073741823, 0, 0}},
+        {"binary(2)", "0x0102", {K::Binary, 2, 0, 0}},
+        {"varbinary(6)", "0x0A0B", {K::VarBinary, 6, 0, 0}},
+        {"image", "0x0C", {K::Image, 2147483647, 0, 0}},
+        {"uniqueidentifier", "'6F9619FF-8B86-D011-B42D-00C04FC964FF'", {K::UniqueIdentifier, 36, 0, 0}},
+    };
+    std::string columns = "k int NOT NULL", values = "1";
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        columns += ", c" + std::to_string(i) + " " + cases[i].type + " NULL";
+        values += std::string(", ") + cases[i].literal;
+    }
+    connection.execute("CREATE TABLE tipi (" + columns + ")");
+    connection.execute("INSERT INTO tipi VALUES (" + values + ")");
+
+    Recordset rs;
+    rs.open("SELECT * FROM tipi", connection, CursorType::Keyset, LockType::Optimistic);
+    std::vector<Value> before;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].type);
+        EXPECT_EQ(rs.rows().columns[i + 1].type, cases[i].expected);
+        before.push_back(rs.field(static_cast<int>(i + 1)));
+    }
+    rs.setField("k", Value::longInt(2));
+    rs.update();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].type);
+        EXPECT_EQ(rs.field(static_cast<int>(i + 1)), before[i]);
+        EXPECT_EQ(rs.field(static_cast<int>(i + 1)).kind(), before[i].kind());
+    }
+}
+
 }  // namespace
