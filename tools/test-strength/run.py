@@ -20,7 +20,7 @@ import time
 from dataclasses import dataclass, field
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LABELS = ["unit", "tools", "engine", "gui", "e2e"]
+LABELS = ["unit", "tools", "engine", "server", "gui", "e2e"]
 
 
 @dataclass
@@ -125,7 +125,7 @@ def configure(root, build_dir, log):
         return True
     # As the debug preset, with warnings as errors like CI.
     rc, out = run(["cmake", "-S", root, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
-                   "-DVOPA_WERROR=ON"], root, log=log)
+                   "-DVOPA_WERROR=ON"] + fast_linker(), root, log=log)
     if rc != 0:
         print(out[-3000:])
     return rc == 0
@@ -158,6 +158,12 @@ def label_targets(root, build_dir, label):
 
 class BuildFailed(Exception):
     pass
+
+
+def fast_linker():
+    """Each fault relinks every program that uses the changed library: lld does it several times faster
+    than the default linker."""
+    return ["-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld"] if shutil.which("ld.lld") else []
 
 
 def run_suite(root, build_dir, jobs, log, unit_targets=None):
