@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 
 #include "training/BuildDriver.h"
@@ -270,6 +271,29 @@ TEST(BuildDriver, ABuildThatEndsShortSaysWhyAndIsNotComplete) {
         EXPECT_EQ(contains(report, "Esito: interrotta"), c.outcome == BuildOutcome::Interrupted) << report;
         EXPECT_EQ(contains(report, "Verifica delle righe non eseguita"), !c.compared) << report;
         EXPECT_EQ(r.summary.tables > 0, c.compared);
+    }
+}
+
+// The headless build's exit status: complete only when nothing at all fell short.
+TEST(BuildDriver, ABuildIsCompleteOnlyWhenEveryPartOfItIs) {
+    training::BuildResult whole;
+    whole.copyEnded = true;
+    whole.summary.written = true;
+    whole.summary.tables = whole.summary.complete = 242;
+    ASSERT_TRUE(whole.complete());
+    const std::pair<const char*, std::function<void(training::BuildResult&)>> shortfalls[] = {
+        {"interrupted", [](auto& r) { r.outcome = BuildOutcome::Interrupted; }},
+        {"copy did not end", [](auto& r) { r.copyEnded = false; }},
+        {"a failure", [](auto& r) { r.failures.push_back("registrazione"); }},
+        {"a table short", [](auto& r) { r.incompleteTables.push_back("Conti"); }},
+        {"no report", [](auto& r) { r.summary.written = false; }},
+        {"nothing compared", [](auto& r) { r.summary.tables = r.summary.complete = 0; }},
+        {"fewer tables whole", [](auto& r) { r.summary.complete = 241; }},
+    };
+    for (const auto& [what, change] : shortfalls) {
+        training::BuildResult r = whole;
+        change(r);
+        EXPECT_FALSE(r.complete()) << what;
     }
 }
 

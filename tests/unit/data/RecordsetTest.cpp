@@ -108,7 +108,8 @@ TEST_F(RecordsetTest, FiltersDeletesAndReadOnlyLocks) {
     Recordset rs;
     rs.open("link_programma", connection, CursorType::Keyset, LockType::Pessimistic);
     const std::pair<std::string, std::int64_t> filters[] = {
-        {"id = 3", 1}, {"NomeAzienda = 'ufficio roma'", 1}, {"id > 1 AND id < 3", 1}, {"id = 1 OR id = 3", 2}, {"", 3}};
+        {"id = 3", 1}, {"NomeAzienda = 'ufficio roma'", 1}, {"id > 1 AND id < 3", 1}, {"id = 1 OR id = 3", 2}, {"", 3},
+        {"NomeAzienda LIKE 'uff*'", 1}, {"NomeAzienda LIKE 'roma*'", 0}};
     for (const auto& [filter, count] : filters) {
         rs.setFilter(filter);
         EXPECT_EQ(rs.recordCount(), count) << filter;
@@ -166,6 +167,8 @@ TEST(ConnectionStrings, ReadKeysCaseInsensitively) {
     EXPECT_EQ(cs.database(), "Db1");
     EXPECT_EQ(data::ConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\a b\\x.mdb;").dataSource(),
               "C:\\a b\\x.mdb");
+    // A braced value may hold ";" and "=", and "}}" for a closing brace.
+    EXPECT_EQ(data::ConnectionString("Driver={SQL Server};PWD={a;b=c}}d};UID=x").password(), "a;b=c}d");
 }
 
 

@@ -45,6 +45,8 @@ TEST(Convert, FollowsTheServersRulesAndErrors) {
         {"empty text to int is 0", Cell::text(""), varchar10, integer, I, 0, Cell::integer(0)},
         {"int too large for smallint names the value", Cell::integer(70000), integer, t("smallint"), I, 220, {}},
         {"tinyint refuses negatives", Cell::integer(-1), integer, t("tinyint"), I, 220, {}},
+        {"tinyint ends at 255", Cell::integer(255), integer, t("tinyint"), I, 0, Cell::integer(255)},
+        {"tinyint refuses 256", Cell::integer(256), integer, t("tinyint"), I, 220, {}},
         {"bigint too large for int", Cell::integer(3000000000), t("bigint"), integer, I, 8115, {}},
         {"decimal too large for tinyint", Cell::integer(3000), t("decimal", -1, 5, 1), t("tinyint"), E, 8115, {}},
         {"bit from any number", Cell::integer(5), integer, t("bit"), I, 0, Cell::integer(1)},

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <unistd.h>
+
 #include "platform/engine/storage/Catalog.h"
 #include "platform/engine/storage/Functions.h"
+#include "platform/engine/storage/Sqlite.h"
 
 using namespace vopa::engine::storage;
+using vopa::engine::BaseType;
+using vopa::engine::SqlType;
 
 namespace {
 
@@ -36,6 +42,71 @@ TEST(Catalog, ShowsDefaultsAsTheServerDoes) {
         {" (1001) ", "((1001))"}, {"(1) + (2)", "((1) + (2))"},
     };
     for (auto [written, shown] : cases) EXPECT_EQ(normaliseDefault(written), shown) << written;
+}
+
+// What a file's catalog records is what a session reading it later finds: columns, identity, keys and
+// each index column's direction.
+TEST(Catalog, ReadsBackWhatWasWritten) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("vopa-catalog-" + std::to_string(::getpid()) + ".mdf");
+    std::filesystem::remove(file);
+    {
+        Connection db(file.string(), true);
+        registerCollation(db.handle());
+        db.exec("BEGIN");
+        initialiseDatabase(db, "main", "Prova");
+        TableInfo t;
+        t.objectId = nextObjectId(db, "main");
+        t.name = "movimenti";
+        auto column = [](int id, const char* name, BaseType type) {
+            ColumnInfo c;
+            c.id = id;
+            c.name = name;
+            c.type = SqlType::of(type);
+            return c;
+        };
+        t.columns = {column(1, "ID", BaseType::Int), column(2, "Data", BaseType::DateTime),
+                     column(3, "Conto", BaseType::Int)};
+        t.columns[0].nullable = false;
+        t.columns[0].identity = true;
+        t.columns[0].seed = 100;
+        t.columns[0].increment = 5;
+        createTable(db, "main", t);
+        auto index = [](int id, const char* name, std::vector<int> columns, std::vector<bool> descending) {
+            IndexInfo i;
+            i.id = id;
+            i.name = name;
+            i.columnIds = std::move(columns);
+            i.descending = std::move(descending);
+            return i;
+        };
+        IndexInfo pk = index(1, "PK_movimenti", {1}, {false});
+        pk.unique = pk.primaryKey = pk.clustered = true;
+        addIndex(db, "main", t, pk);
+        addIndex(db, "main", t, index(2, "IX_recenti", {3, 2}, {false, true}));
+        db.exec("COMMIT");
+    }
+    {
+        Connection db(file.string(), false);
+        const auto catalog = DatabaseCatalog::load(db, "main");
+        const TableInfo* t = catalog->find("MOVIMENTI");
+        ASSERT_NE(t, nullptr);
+        ASSERT_EQ(t->columns.size(), 3u);
+        EXPECT_TRUE(t->columns[0].identity);
+        EXPECT_EQ(t->columns[0].seed, 100);
+        EXPECT_EQ(t->columns[0].increment, 5);
+        EXPECT_FALSE(t->columns[0].nullable);
+        EXPECT_EQ(t->columns[1].name, "Data");
+        const IndexInfo* pk = t->findIndex("PK_movimenti");
+        ASSERT_NE(pk, nullptr);
+        EXPECT_TRUE(pk->primaryKey && pk->unique && pk->clustered);
+        const IndexInfo* recent = t->findIndex("ix_recenti");
+        ASSERT_NE(recent, nullptr);
+        EXPECT_FALSE(recent->unique);
+        EXPECT_EQ(recent->columnIds, (std::vector<int>{3, 2}));
+        EXPECT_EQ(recent->descending, (std::vector<bool>{false, true}));
+    }
+    std::filesystem::remove(file);
 }
 
 TEST(Catalog, DatePartNames) {
