@@ -24,14 +24,7 @@ bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || 
     throw engine::EngineError(engine::err::SyntaxNear, "Incorrect syntax near '" + near + "'.", 15);
 }
 
-std::string quoted(const std::string& s) {
-    std::string out = "N'";
-    for (char c : s) {
-        out += c;
-        if (c == '\'') out += '\'';
-    }
-    return out + "'";
-}
+std::string quoted(const std::string& s) { return "N" + text::enclosed(s, '\'', '\''); }
 
 std::string hexLiteral(const std::string& bytes) {
     static const char* digits = "0123456789ABCDEF";

@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "platform/text/Text.h"
+
 namespace vopa::util {
 namespace {
 
@@ -50,26 +52,11 @@ std::string& sanitise(std::string& text) {
     return text;
 }
 
-namespace {
-
-std::string enclosed(std::string_view text, char open, char close) {
-    std::string out(1, open);
-    out.reserve(text.size() + 2);
-    for (char c : text) {
-        out.push_back(c);
-        if (c == close) out.push_back(close);
-    }
-    out.push_back(close);
-    return out;
-}
-
-}  // namespace
-
-std::string literal(std::string_view text) { return enclosed(text, '\'', '\''); }
+std::string literal(std::string_view text) { return text::enclosed(text, '\'', '\''); }
 
 std::string unicodeLiteral(std::string_view text) { return "N" + literal(text); }
 
-std::string identifier(std::string_view name) { return enclosed(name, '[', ']'); }
+std::string identifier(std::string_view name) { return text::enclosed(name, '[', ']'); }
 
 std::string likeLiteral(std::string_view text) {
     std::string escaped;

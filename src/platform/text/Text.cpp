@@ -144,4 +144,15 @@ std::size_t lengthInChars(std::string_view utf8) {
     return n;
 }
 
+std::string enclosed(std::string_view text, char open, char close) {
+    std::string out(1, open);
+    out.reserve(text.size() + 2);
+    for (char c : text) {
+        out.push_back(c);
+        if (c == close) out.push_back(close);
+    }
+    out.push_back(close);
+    return out;
+}
+
 }  // namespace vopa::text

@@ -33,4 +33,8 @@ std::string toLower(std::string_view utf8);
 // Number of characters (code points) of a UTF-8 text.
 std::size_t lengthInChars(std::string_view utf8);
 
+// `open` + text + `close`, with every `close` inside doubled: how T-SQL writes a value as a literal
+// ('it''s') or a name as an identifier ([a]]b]) so that whatever it holds stays data.
+std::string enclosed(std::string_view text, char open, char close);
+
 }  // namespace vopa::text
