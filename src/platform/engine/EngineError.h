@@ -205,6 +205,8 @@ inline constexpr int TooManyRowValues = 10738;
 inline constexpr int OptionDatabaseMissing = 15010;  // The database '%s' does not exist. (sp_dboption)
 inline constexpr int UnknownDatabaseOption = 15011;  // Database option '%s' does not exist.
 inline constexpr int UnknownConfigurationOption = 15123;  // The configuration option '%s' does not exist.
+// The database name component of the object qualifier must be the name of the current database.
+inline constexpr int QualifierNotCurrentDatabase = 15250;
 // An invalid parameter or option was specified for procedure '%s'.
 inline constexpr int InvalidProcedureParameter = 15600;
 // Optimistic concurrency check failed. The row was modified outside of this cursor.

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/engine/SessionImpl.h"
+#include "platform/engine/exec/Procedures.h"
 #include "platform/engine/translate/Compiler.h"
 #include "platform/text/Text.h"
 
@@ -44,74 +45,6 @@ std::int64_t offsetOf(const std::string& key) {
     return kAppLockBase + static_cast<std::int64_t>(h % (std::uint64_t{1} << 56)) * 2;
 }
 
-// The parameters of a system procedure: the arguments bound by position, then by name, with the
-// server's errors for arguments that do not fit.
-class Parameters {
-public:
-    Parameters(const sql::ExecuteStatement& s, const std::string& procedure, std::vector<std::string> names)
-        : names_(std::move(names)), values_(names_.size(), nullptr) {
-        bool named = false;
-        for (std::size_t i = 0; i < s.arguments.size(); ++i) {
-            const sql::ExecArgument& a = s.arguments[i];
-            if (a.name.empty()) {
-                if (named)
-                    throw EngineError(err::PositionalAfterNamed,
-                                      "Must pass parameter number " + std::to_string(i + 1) +
-                                          " and subsequent parameters as '@name = value'. After the form '@name = "
-                                          "value' has been used, all subsequent parameters must be passed in the "
-                                          "form '@name = value'.",
-                                      15);
-                if (i >= names_.size())
-                    throw EngineError(err::TooManyArguments,
-                                      "Procedure or function " + procedure + " has too many arguments specified.");
-                values_[i] = a.value.get();
-                continue;
-            }
-            named = true;
-            std::size_t k = 0;
-            while (k < names_.size() && !text::equalsNoCase(names_[k], a.name)) ++k;
-            if (k == names_.size())
-                throw EngineError(err::UnknownParameter,
-                                  a.name + " is not a parameter for procedure " + procedure + ".");
-            if (values_[k])
-                throw EngineError(err::ParameterTwice, "Parameter '" + names_[k] + "' was supplied multiple times.");
-            values_[k] = a.value.get();
-        }
-        procedure_ = procedure;
-    }
-
-    const sql::Expr* operator[](std::size_t i) const { return values_[i]; }
-    void require(std::size_t i) const {
-        if (!values_[i])
-            throw EngineError(err::MissingParameter, "Procedure or function '" + procedure_ + "' expects parameter '" +
-                                                         names_[i] + "', which was not supplied.");
-    }
-
-private:
-    std::vector<std::string> names_;
-    std::vector<const sql::Expr*> values_;
-    std::string procedure_;
-};
-
-// An argument's value converted to the parameter's type; nullopt for NULL.
-std::optional<Cell> argument(Session::Impl& session, const sql::Expr* e, const SqlType& type) {
-    if (!e) return std::nullopt;
-    translate::Compiler compiler(session.compileContext());
-    translate::Scope none;
-    translate::Compiled c = compiler.expr(*e, none);
-    if (c.isNull || (!c.constant && c.sql == "NULL")) return std::nullopt;
-    if (!c.constant)
-        throw EngineError(err::NotSupported, "The embedded engine does not support computed procedure arguments.");
-    const ConversionMode mode = type.isString() ? ConversionMode::Explicit : ConversionMode::Implicit;
-    return convertCell(*c.constant, c.type, type, mode);
-}
-
-std::optional<std::string> textArgument(Session::Impl& session, const sql::Expr* e, int length) {
-    std::optional<Cell> c = argument(session, e, SqlType::nvarchar(length));
-    if (!c) return std::nullopt;
-    return c->s;
-}
-
 [[noreturn]] void invalidParameter(const std::string& procedure) {
     throw ProcedureError(-999, err::InvalidProcedureParameter,
                          "An invalid parameter or option was specified for procedure '" + procedure + "'.");
@@ -120,7 +53,7 @@ std::optional<std::string> textArgument(Session::Impl& session, const sql::Expr*
 // @LockOwner: only 'Session' is run; 'Transaction' (the server's default) is refused.
 void requireSessionOwner(Session::Impl& session, const sql::Expr* e, const std::string& procedure) {
     const std::optional<std::string> owner =
-        e ? textArgument(session, e, 32) : std::optional<std::string>("Transaction");
+        e ? procedureTextArgument(session, e, 32) : std::optional<std::string>("Transaction");
     if (owner && text::equalsNoCase(*owner, "Session")) return;
     if (owner && text::equalsNoCase(*owner, "Transaction"))
         throw EngineError(err::NotSupported, "The embedded engine does not support application locks owned by a "
@@ -131,7 +64,7 @@ void requireSessionOwner(Session::Impl& session, const sql::Expr* e, const std::
 // @DbPrincipal: public (the default) or dbo, which every login of the engine is.
 std::string principal(Session::Impl& session, const sql::Expr* e, const std::string& procedure) {
     if (!e) return "public";
-    const std::optional<std::string> p = textArgument(session, e, 128);
+    const std::optional<std::string> p = procedureTextArgument(session, e, 128);
     if (!p || !(text::equalsNoCase(*p, "public") || text::equalsNoCase(*p, "dbo"))) invalidParameter(procedure);
     return *p;
 }
@@ -145,15 +78,15 @@ std::int64_t nowMillis() {
 
 int Session::Impl::getAppLock(const sql::ExecuteStatement& s) {
     const std::string procedure = "sp_getapplock";
-    Parameters p(s, procedure, {"@Resource", "@LockMode", "@LockOwner", "@LockTimeout", "@DbPrincipal"});
+    ProcedureParameters p(s, procedure, {"@Resource", "@LockMode", "@LockOwner", "@LockTimeout", "@DbPrincipal"});
     p.require(0);
     p.require(1);
-    const std::optional<std::string> resource = textArgument(*this, p[0], 255);
-    const std::optional<std::string> modeName = textArgument(*this, p[1], 32);
+    const std::optional<std::string> resource = procedureTextArgument(*this, p[0], 255);
+    const std::optional<std::string> modeName = procedureTextArgument(*this, p[1], 32);
     requireSessionOwner(*this, p[2], procedure);
     std::int64_t timeout = lockTimeout;
     if (p[3]) {
-        std::optional<Cell> t = argument(*this, p[3], SqlType::of(BaseType::Int));
+        std::optional<Cell> t = procedureArgument(*this, p[3], SqlType::of(BaseType::Int));
         if (t) timeout = t->i;
     }
     const std::string owner = principal(*this, p[4], procedure);
@@ -212,9 +145,9 @@ int Session::Impl::getAppLock(const sql::ExecuteStatement& s) {
 
 int Session::Impl::releaseAppLock(const sql::ExecuteStatement& s) {
     const std::string procedure = "sp_releaseapplock";
-    Parameters p(s, procedure, {"@Resource", "@LockOwner", "@DbPrincipal"});
+    ProcedureParameters p(s, procedure, {"@Resource", "@LockOwner", "@DbPrincipal"});
     p.require(0);
-    const std::optional<std::string> resource = textArgument(*this, p[0], 255);
+    const std::optional<std::string> resource = procedureTextArgument(*this, p[0], 255);
     requireSessionOwner(*this, p[1], procedure);
     const std::string owner = principal(*this, p[2], procedure);
     if (!resource) invalidParameter(procedure);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/engine/SessionImpl.h"
+#include "platform/engine/exec/Procedures.h"
 #include "platform/engine/storage/Master.h"
 #include "platform/engine/translate/Compiler.h"
 #include "platform/text/Text.h"
@@ -171,6 +172,10 @@ int Session::Impl::runProcedure(const sql::ExecuteStatement& s, StatementOutcome
     const std::string name = text::toLower(s.procedure.last());
     if (name == "sp_getapplock") return getAppLock(s);
     if (name == "sp_releaseapplock") return releaseAppLock(s);
+    if (name == "sp_tables") {
+        listTables(*this, s, out);
+        return 0;
+    }
     if (name == "sp_configure") {
         if (s.arguments.size() > 1 && text::equalsNoCase(argumentText(*this, s.arguments[0]), "show advanced options"))
             return 0;
