@@ -165,6 +165,13 @@ std::string quoted(const std::string& name) {
     return out + "\"";
 }
 
+// A value of the driver's connection text: braced (a "}" inside doubled) when it holds what would end
+// it or start another keyword, so that a password such as "a;Port=1" stays one value.
+std::string odbcValue(const std::string& value) {
+    const bool plain = value.find_first_of(";{}=") == std::string::npos && value.front() != ' ' && value.back() != ' ';
+    return plain ? value : text::enclosed(value, '{', '}');
+}
+
 // The data layer's error for a driver failure: the driver's native number when it gives one.
 DataError fromOdbc(const odbc::OdbcError& e, int fallback = 50000) {
     return DataError(e.nativeError() ? e.nativeError() : fallback, e.what());
@@ -175,11 +182,11 @@ DataError fromOdbc(const odbc::OdbcError& e, int fallback = 50000) {
 OdbcProvider::OdbcProvider(const std::string& driver, const ConnectionString& cs, const std::string& user,
                            const std::string& password) {
     std::string text = driver.find('/') != std::string::npos ? "DRIVER=" + driver + ";" : "DRIVER={" + driver + "};";
-    if (!cs.server().empty()) text += "SERVER=" + cs.server() + ";";
-    if (!cs.database().empty()) text += "DATABASE=" + cs.database() + ";";
+    if (!cs.server().empty()) text += "SERVER=" + odbcValue(cs.server()) + ";";
+    if (!cs.database().empty()) text += "DATABASE=" + odbcValue(cs.database()) + ";";
     std::string u = user.empty() ? cs.user() : user, p = password.empty() ? cs.password() : password;
-    if (!u.empty()) text += "UID=" + u + ";";
-    if (!p.empty()) text += "PWD=" + p + ";";
+    if (!u.empty()) text += "UID=" + odbcValue(u) + ";";
+    if (!p.empty()) text += "PWD=" + odbcValue(p) + ";";
     if (const char* extra = std::getenv("VOPA_ODBC_OPTIONS"); extra && *extra) text += extra;
     try {
         connection_ = std::make_unique<odbc::OdbcConnection>(text);
