@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "server/Settings.h"
+#include "server/Transport.h"
 #include "server/tds/Packet.h"
 
 namespace vopa::server {
@@ -38,9 +39,11 @@ private:
     bool login(const tds::Message& message);
     void serve(const tds::Message& message);
     void refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed);
+    void refuseUnencrypted(const tds::Message& login);
     void readSome(int timeoutMillis, bool& closed, bool& timedOut);
 
     int socket_;
+    Transport transport_;
     std::uint16_t spid_;
     const Settings& settings_;
     tds::MessageAssembler assembler_;
