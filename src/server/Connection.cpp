@@ -56,6 +56,10 @@ void Connection::run() {
                  *prelogin.encryption == static_cast<std::uint8_t>(tds::Encryption::Required)) && !settings_.tls)
                 std::cerr << "connection " << spid_
                           << ": the client requires encryption, which this server does not offer (no certificate)\n";
+            // The handshake may only start once the client has the answer: bytes sent before it would be
+            // taken as plain (a login among them).
+            if (encryption != tds::Encryption::NotSupported && !assembler_.empty())
+                throw tds::ProtocolError("the client sent more before the PRELOGIN answer");
             send(tds::encodePreloginResponse(kServerVersion, encryption));
             if (encryption != tds::Encryption::NotSupported) {
                 // The handshake comes next inside PRELOGIN packets; the login is read through TLS.

@@ -161,14 +161,20 @@ std::shared_ptr<const TlsContext> TlsContext::fromFiles(const std::filesystem::p
                                                         const std::filesystem::path& key) {
     // Read first with the system's own words for a missing or unreadable file.
     readWhole(certificate, "certificate");
-    readWhole(key, "key");
     std::shared_ptr<TlsContext> t(new TlsContext());
     ERR_clear_error();
     if (SSL_CTX_use_certificate_chain_file(t->context_, certificate.c_str()) != 1)
         fail("cannot read the certificate " + certificate.string() + " (a PEM certificate)");
-    if (SSL_CTX_use_PrivateKey_file(t->context_, key.c_str(), SSL_FILETYPE_PEM) != 1)
-        fail("cannot read the key " + key.string() + " (a PEM private key without a passphrase)");
-    if (SSL_CTX_check_private_key(t->context_) != 1)
+    const std::string keyPem = readWhole(key, "key");
+    BIO* memory = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    // No passphrase: a key that asks for one is refused rather than prompted for.
+    EVP_PKEY* privateKey = memory ? PEM_read_bio_PrivateKey(memory, nullptr, [](char*, int, int, void*) { return 0; }, nullptr)
+                                  : nullptr;
+    BIO_free(memory);
+    if (!privateKey) fail("cannot read the key " + key.string() + " (a PEM private key without a passphrase)");
+    const bool used = SSL_CTX_use_PrivateKey(t->context_, privateKey) == 1;
+    EVP_PKEY_free(privateKey);
+    if (!used || SSL_CTX_check_private_key(t->context_) != 1)
         fail("the key " + key.string() + " does not match the certificate " + certificate.string());
     return t;
 }
