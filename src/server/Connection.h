@@ -1,5 +1,6 @@
 #pragma once
-// One client connection on its own thread: PRELOGIN, LOGIN7, then requests until the client leaves.
+// One client connection on its own thread: PRELOGIN, the TLS handshake when encryption is agreed, LOGIN7,
+// then requests until the client leaves.
 // A malformed, truncated or oversized packet, a timeout or a failed login closes this connection only.
 
 #include <atomic>

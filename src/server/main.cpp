@@ -103,11 +103,11 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     try {
+        // A certificate given that cannot serve stops the server before anything is made.
+        if (!certificate.empty()) settings.tls = vopa::server::TlsContext::fromFiles(certificate, key);
         // The instance is found (and its master database created) once, before any client comes.
         const vopa::engine::InstanceLocation instance = vopa::engine::locateInstance(settings.instance);
-        settings.tls = certificate.empty()
-                           ? vopa::server::TlsContext::selfSigned(instance.dataFolder, settings.serverName)
-                           : vopa::server::TlsContext::fromFiles(certificate, key);
+        if (!settings.tls) settings.tls = vopa::server::TlsContext::selfSigned(instance.dataFolder, settings.serverName);
         vopa::server::Listener listener(settings);
         std::thread loop([&listener] {
             try {
