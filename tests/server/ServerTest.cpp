@@ -592,7 +592,7 @@ int answeredEncryption(const std::string& answer) {
     return -1;
 }
 
-// The self-signed certificate and key the server made for the drive at `root`.
+// The files called `name` anywhere below `root`.
 std::vector<std::filesystem::path> filesNamed(const std::filesystem::path& root, const std::string& name) {
     std::vector<std::filesystem::path> found;
     for (const auto& e : std::filesystem::recursive_directory_iterator(root))
