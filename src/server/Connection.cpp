@@ -23,12 +23,6 @@ namespace {
 constexpr tds::ProductVersion kServerVersion{11, 0, 2100, 0};
 constexpr const char* kProgramName = "Microsoft SQL Server";
 
-// The client left or stopped reading: nothing more can be sent.
-class ClientGone : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 int millis(std::chrono::seconds s) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(s).count();
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
@@ -37,7 +31,7 @@ int millis(std::chrono::seconds s) {
 }  // namespace
 
 Connection::Connection(int socket, std::uint16_t spid, const Settings& settings)
-    : socket_(socket), spid_(spid), settings_(settings) {}
+    : socket_(socket), transport_(socket, millis(settings.readTimeout)), spid_(spid), settings_(settings) {}
 
 Connection::~Connection() {
     dispatcher_.reset();  // the engine session ends before its connection
@@ -52,20 +46,32 @@ void Connection::shutdown() {
 void Connection::run() {
     try {
         std::optional<tds::Message> m = receive(Wait::Login);
+        bool encrypted = false;
         if (m && m->type == tds::PacketType::Prelogin) {
             const tds::Prelogin prelogin = tds::decodePrelogin(m->payload);
-            const tds::Encryption encryption = tds::negotiateEncryption(prelogin.encryption, false);
+            const tds::Encryption encryption = tds::negotiateEncryption(
+                prelogin.encryption, settings_.tls != nullptr, settings_.encryptionRequired);
             if (prelogin.encryption &&
                 (*prelogin.encryption == static_cast<std::uint8_t>(tds::Encryption::On) ||
-                 *prelogin.encryption == static_cast<std::uint8_t>(tds::Encryption::Required)))
+                 *prelogin.encryption == static_cast<std::uint8_t>(tds::Encryption::Required)) && !settings_.tls)
                 std::cerr << "connection " << spid_
-                          << ": the client requires encryption, which this server does not offer (no TLS yet)\n";
+                          << ": the client requires encryption, which this server does not offer (no certificate)\n";
+            // The handshake may only start once the client has the answer: bytes sent before it would be
+            // taken as plain (a login among them).
+            if (encryption != tds::Encryption::NotSupported && !assembler_.empty())
+                throw tds::ProtocolError("the client sent more before the PRELOGIN answer");
             send(tds::encodePreloginResponse(kServerVersion, encryption));
+            if (encryption != tds::Encryption::NotSupported) {
+                // The handshake comes next inside PRELOGIN packets; the login is read through TLS.
+                transport_.startTls(*settings_.tls, encryption == tds::Encryption::Off, spid_);
+                encrypted = true;
+            }
             m = receive(Wait::Login);
         }
         if (m) {
             if (m->type != tds::PacketType::Login7) throw tds::ProtocolError("a request before the login");
-            if (login(*m)) {
+            if (settings_.encryptionRequired && !encrypted) refuseUnencrypted(*m);
+            else if (login(*m)) {
                 while (auto request = receive(Wait::Idle)) serve(*request);
             }
         }
@@ -80,26 +86,11 @@ void Connection::run() {
 }
 
 void Connection::readSome(int timeoutMillis, bool& closed, bool& timedOut) {
-    closed = timedOut = false;
-    pollfd p{socket_, POLLIN, 0};
-    const int ready = ::poll(&p, 1, timeoutMillis);
-    if (ready < 0) {
-        if (errno == EINTR) return;
-        closed = true;
-        return;
-    }
-    if (ready == 0) {
-        timedOut = true;
-        return;
-    }
-    std::uint8_t buffer[16384];
-    const ssize_t n = ::recv(socket_, buffer, sizeof buffer, 0);
-    if (n <= 0) {
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-        closed = true;
-        return;
-    }
-    assembler_.feed(tds::ByteView(buffer, static_cast<std::size_t>(n)));
+    tds::Bytes plain;
+    const Transport::Read r = transport_.read(timeoutMillis, plain);
+    closed = r == Transport::Read::Closed;
+    timedOut = r == Transport::Read::TimedOut;
+    if (!plain.empty()) assembler_.feed(plain);
 }
 
 std::optional<tds::Message> Connection::receive(Wait wait) {
@@ -145,17 +136,7 @@ bool Connection::attentionArrived() {
 void Connection::send(const tds::Bytes& tokens) {
     tds::Bytes packets;
     tds::writePackets(tds::PacketType::TabularResult, tokens, packetSize_, spid_, packets);
-    std::size_t sent = 0;
-    while (sent < packets.size()) {
-        pollfd p{socket_, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, millis(settings_.readTimeout));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) throw ClientGone("the client does not read");
-        const ssize_t n = ::send(socket_, packets.data() + sent, packets.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) throw ClientGone("the client left");
-        sent += static_cast<std::size_t>(n);
-    }
+    transport_.write(packets);
 }
 
 void Connection::refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed) {
@@ -166,6 +147,18 @@ void Connection::refuseLogin(int number, const std::string& text, const std::str
         w.message(encoder.message(engine::EngineError(18456, "Login failed for user '" + userName + "'.", 14, 1), 1));
     w.done(tds::done::kError, 0, 0);
     send(w.take());
+}
+
+void Connection::refuseUnencrypted(const tds::Message& login) {
+    // The login came in plain: it is not decoded (its password stays unread), only its TDS version is
+    // taken, for the form of the error.
+    const auto& p = login.payload;
+    const std::uint32_t requested = p.size() >= 8 ? static_cast<std::uint32_t>(p[4] | p[5] << 8 | p[6] << 16) |
+                                                        static_cast<std::uint32_t>(p[7]) << 24
+                                                  : 0;
+    tdsVersion_ = tds::negotiateTdsVersion(requested);
+    std::cerr << "connection " << spid_ << ": refused a client that does not encrypt\n";
+    refuseLogin(18456, "Login failed. Encryption is required to connect to this server.", "", false);
 }
 
 bool Connection::login(const tds::Message& message) {

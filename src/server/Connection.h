@@ -1,5 +1,6 @@
 #pragma once
-// One client connection on its own thread: PRELOGIN, LOGIN7, then requests until the client leaves.
+// One client connection on its own thread: PRELOGIN, the TLS handshake when encryption is agreed, LOGIN7,
+// then requests until the client leaves.
 // A malformed, truncated or oversized packet, a timeout or a failed login closes this connection only.
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <optional>
 
 #include "server/Settings.h"
+#include "server/Transport.h"
 #include "server/tds/Packet.h"
 
 namespace vopa::server {
@@ -38,9 +40,11 @@ private:
     bool login(const tds::Message& message);
     void serve(const tds::Message& message);
     void refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed);
+    void refuseUnencrypted(const tds::Message& login);
     void readSome(int timeoutMillis, bool& closed, bool& timedOut);
 
     int socket_;
+    Transport transport_;
     std::uint16_t spid_;
     const Settings& settings_;
     tds::MessageAssembler assembler_;

@@ -40,6 +40,16 @@ bool isLoopback(const sockaddr* address) {
     return false;
 }
 
+// A numeric address of this machine only: 127.0.0.0/8, ::1 and IPv4-mapped 127.x.
+bool isLoopback(const std::string& numericAddress) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (::inet_pton(AF_INET, numericAddress.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    if (::inet_pton(AF_INET6, numericAddress.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return false;
+}
+
 void keepAlive(int socket) {
     // Half-open connections (a client machine gone without a word) are found by TCP keep-alive probes.
     int on = 1, idle = 60, interval = 10, count = 6;
@@ -51,6 +61,19 @@ void keepAlive(int socket) {
 }
 
 }  // namespace
+
+bool encryptionRequired(const std::string& numericAddress, EncryptionPolicy policy) {
+    switch (policy) {
+    case EncryptionPolicy::Required:
+        return true;
+    case EncryptionPolicy::Optional:
+        return false;
+    case EncryptionPolicy::ByAddress:
+        break;
+    }
+    // Traffic that never leaves this machine cannot be read on the network.
+    return !isLoopback(numericAddress);
+}
 
 Listener::Listener(Settings settings) : settings_(std::move(settings)) {
     addrinfo hints{};
@@ -85,6 +108,7 @@ Listener::Listener(Settings settings) : settings_(std::move(settings)) {
     socklen_t length = sizeof bound;
     ::getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &length);
     address_ = numericAddress(reinterpret_cast<sockaddr*>(&bound), length, port_);
+    settings_.encryptionRequired = encryptionRequired(address_, settings_.encryption);
     if (::pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
 }
 

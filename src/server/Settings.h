@@ -3,9 +3,19 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace vopa::server {
+
+class TlsContext;
+
+// Whether a client must encrypt: `ByAddress` requires it on any address but loopback.
+enum class EncryptionPolicy { ByAddress, Required, Optional };
+
+// True when clients of a server listening on `numericAddress` ("127.0.0.1", "::1", "0.0.0.0") must
+// encrypt their connection under `policy`.
+bool encryptionRequired(const std::string& numericAddress, EncryptionPolicy policy);
 
 struct Settings {
     std::string address = "127.0.0.1";
@@ -17,6 +27,11 @@ struct Settings {
     // A request (or the login) whose bytes stop arriving for this long is given up, and so is a client
     // that does not read the answer.
     std::chrono::seconds readTimeout{60};
+    // The certificate offered to clients; none: encryption is not supported.
+    std::shared_ptr<const TlsContext> tls;
+    EncryptionPolicy encryption = EncryptionPolicy::ByAddress;
+    // Set by the listener from the address it listens on and the policy.
+    bool encryptionRequired = false;
 };
 
 }  // namespace vopa::server

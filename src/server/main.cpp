@@ -15,20 +15,30 @@
 #include "platform/engine/EngineError.h"
 #include "platform/engine/Server.h"
 #include "server/Listener.h"
+#include "server/TlsChannel.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: vopa-server [--listen ADDRESS] [--port PORT] [--idle-timeout SECONDS] [--read-timeout SECONDS]\n"
+    "                   [--certificate FILE --key FILE] [--encryption required|optional]\n"
     "\n"
     "  --listen ADDRESS        loopback address to listen on (default 127.0.0.1; ::1 for IPv6)\n"
     "  --port PORT             TCP port (default 1433; 0 picks a free port)\n"
     "  --idle-timeout SECONDS  disconnect a client that sends nothing for this long (default 28800)\n"
-    "  --read-timeout SECONDS  give up a request or login whose bytes stop arriving (default 60)\n"
+    "  --read-timeout SECONDS  give up a request, login or TLS handshake whose bytes stop arriving\n"
+    "                          (default 60)\n"
+    "  --certificate FILE      the server's TLS certificate (PEM, with its chain)\n"
+    "  --key FILE              the private key of that certificate (PEM, no passphrase)\n"
+    "  --encryption required|optional\n"
+    "                          whether a client must encrypt (default: optional on a loopback address,\n"
+    "                          required on any other); a client that cannot is refused\n"
     "\n"
     "Serves the default instance of the embedded server under $VOPA_DRIVE_C (default\n"
-    "~/.local/share/vopa/drive_c) to SQL Server clients. Prints \"listening on ADDRESS:PORT\" once ready;\n"
-    "SIGTERM or SIGINT stops it.\n";
+    "~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed certificate\n"
+    "and its key are made at the first start in the instance's data folder (server-certificate.pem,\n"
+    "server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\" once ready; SIGTERM or\n"
+    "SIGINT stops it.\n";
 
 bool number(const char* text, long low, long high, long& out) {
     char* end = nullptr;
@@ -41,6 +51,7 @@ bool number(const char* text, long low, long high, long& out) {
 
 int main(int argc, char** argv) {
     vopa::server::Settings settings;
+    std::string certificate, key;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -60,10 +71,22 @@ int main(int argc, char** argv) {
         } else if (arg == "--read-timeout" && hasValue && number(argv[i + 1], 1, INT_MAX / 1000, value)) {
             settings.readTimeout = std::chrono::seconds(value);
             ++i;
+        } else if (arg == "--certificate" && hasValue) {
+            certificate = argv[++i];
+        } else if (arg == "--key" && hasValue) {
+            key = argv[++i];
+        } else if (arg == "--encryption" && hasValue &&
+                   (std::strcmp(argv[i + 1], "required") == 0 || std::strcmp(argv[i + 1], "optional") == 0)) {
+            settings.encryption = std::strcmp(argv[++i], "required") == 0 ? vopa::server::EncryptionPolicy::Required
+                                                                           : vopa::server::EncryptionPolicy::Optional;
         } else {
             std::cerr << "vopa-server: bad argument '" << arg << "'\n" << kUsage;
             return 2;
         }
+    }
+    if (certificate.empty() != key.empty()) {
+        std::cerr << "vopa-server: --certificate and --key go together\n" << kUsage;
+        return 2;
     }
     if (settings.serverName.empty()) {
         char host[256] = {};
@@ -80,8 +103,11 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
 
     try {
+        // A certificate given that cannot serve stops the server before anything is made.
+        if (!certificate.empty()) settings.tls = vopa::server::TlsContext::fromFiles(certificate, key);
         // The instance is found (and its master database created) once, before any client comes.
-        vopa::engine::locateInstance(settings.instance);
+        const vopa::engine::InstanceLocation instance = vopa::engine::locateInstance(settings.instance);
+        if (!settings.tls) settings.tls = vopa::server::TlsContext::selfSigned(instance.dataFolder, settings.serverName);
         vopa::server::Listener listener(settings);
         std::thread loop([&listener] {
             try {

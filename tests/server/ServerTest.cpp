@@ -13,8 +13,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,15 +47,17 @@ struct Outcome {
 
 class Server {
 public:
-    explicit Server(const char* idleTimeout = "600") {
+    explicit Server(const char* idleTimeout = "600", const std::vector<std::string>& more = {}) {
         int out[2];
         if (::pipe(out) != 0) throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {VOPA_SERVER_PATH, "--port", "0", "--read-timeout", "3", "--idle-timeout", idleTimeout, nullptr};
-        if (posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+        std::vector<const char*> argv = {VOPA_SERVER_PATH, "--port", "0", "--read-timeout", "3", "--idle-timeout", idleTimeout};
+        for (const std::string& m : more) argv.push_back(m.c_str());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv.data()), environ) != 0)
             throw std::runtime_error("cannot start vopa-server");
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
@@ -97,7 +106,7 @@ class Client {
 public:
     // Connects; the native error numbers of a refused login in `errors`.
     Client(int port, const std::string& user, const std::string& database, std::vector<int>* errors = nullptr,
-           const std::string& more = "") {
+           const std::string& more = "", std::string* said = nullptr) {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
@@ -111,6 +120,7 @@ public:
         connected_ = SQL_SUCCEEDED(rc);
         std::string messages;
         const std::vector<int> numbers = nativeErrors(SQL_HANDLE_DBC, dbc_, &messages);
+        if (said) *said = messages;
         if (errors) *errors = numbers;
         else if (!connected_) throw std::runtime_error("cannot connect: " + messages);
     }
@@ -386,10 +396,6 @@ TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
         std::erase_if(errors, [](int n) { return n == 0 || n == 20002; });
         EXPECT_EQ(errors, k.errors) << k.user << "/" << k.database;
     }
-    // No TLS yet: a client that requires encryption stops after the pre-login answer.
-    std::vector<int> errors;
-    Client encrypted(port(), "sa", "", &errors, ";Encryption=require");
-    EXPECT_FALSE(encrypted.connected());
 }
 
 TEST_F(ServerTest, ClientsWorkAtOnceEachOnItsOwnSession) {
@@ -568,6 +574,181 @@ TEST_F(ServerTest, ABadPacketClosesThatConnectionAndTheServerGoesOn) {
         EXPECT_EQ(exchange(port(), bytes), "") << what;
         Client c(port(), "sa", "");
         EXPECT_EQ(rowsOf(c.run("SELECT 42")), (Rows{{"42"}})) << "after " << what;
+    }
+}
+
+// A PRELOGIN packet with VERSION and ENCRYPTION (`encryption`: 0 off, 1 on, 2 not supported).
+std::string prelogin(char encryption) {
+    const std::string payload = std::string("\x00\x00\x0B\x00\x06\x01\x00\x11\x00\x01\xFF", 11) + std::string(6, '\0') + encryption;
+    return std::string{'\x12', '\x01', 0, static_cast<char>(8 + payload.size()), 0, 0, 1, 0} + payload;
+}
+
+// The ENCRYPTION option of the server's PRELOGIN answer, -1 when there is none.
+int answeredEncryption(const std::string& answer) {
+    for (std::size_t i = 8; i + 5 <= answer.size() && answer[i] != '\xFF'; i += 5) {
+        const std::size_t offset = 8 + (static_cast<unsigned char>(answer[i + 1]) << 8 | static_cast<unsigned char>(answer[i + 2]));
+        if (answer[i] == 1 && offset < answer.size()) return static_cast<unsigned char>(answer[offset]);
+    }
+    return -1;
+}
+
+// The files called `name` anywhere below `root`.
+std::vector<std::filesystem::path> filesNamed(const std::filesystem::path& root, const std::string& name) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+        if (e.path().filename() == name) found.push_back(e.path());
+    return found;
+}
+
+std::string contentOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(ServerTest, ClientsEncryptAsTheyAskAndAServerThatRequiresItRefusesThoseThatWillNot) {
+    Server required("600", {"--encryption", "required"});
+    struct Case {
+        const char* keyword;  // the driver's Encryption=
+        char asked;           // what it sends in the PRELOGIN
+        bool serverRequires;
+        int answered;         // 0 the login alone encrypted, 1 or 3 the whole connection, 2 none
+        bool connects;
+    };
+    const std::vector<Case> cases = {
+        {"require", 1, false, 1, true}, {"request", 0, false, 0, true}, {"off", 2, false, 2, true},
+        {"require", 1, true, 1, true},  {"request", 0, true, 3, true},  {"off", 2, true, 2, false},
+    };
+    for (const Case& k : cases) {
+        const int at = k.serverRequires ? required.port() : port();
+        const std::string what = std::string(k.keyword) + (k.serverRequires ? " on a server that requires it" : "");
+        EXPECT_EQ(answeredEncryption(exchange(at, prelogin(k.asked), true)), k.answered) << what;
+        std::vector<int> errors;
+        std::string said;
+        Client c(at, "sa", "", &errors, std::string(";Encryption=") + k.keyword, &said);
+        EXPECT_EQ(c.connected(), k.connects) << what << ": " << said;
+        if (k.connects) {
+            EXPECT_EQ(rowsOf(c.run("SELECT N'cifrato' AS a, 42 AS b")), (Rows{{"cifrato", "42"}})) << what;
+        } else {
+            EXPECT_NE(said.find("Encryption is required to connect to this server."), std::string::npos) << said;
+            EXPECT_EQ(errors.empty() ? 0 : errors.front(), 18456) << said;
+        }
+    }
+}
+
+// Sends a PRELOGIN asking for encryption, waits for its answer, then sends `bytes`: what comes back
+// after the answer until the server closes ("<still open>" when it does not).
+std::string afterPrelogin(int port, const std::string& bytes) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "<no connection>";
+    timeval limit{10, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string hello = prelogin(1);
+    [[maybe_unused]] ssize_t sent = ::send(s, hello.data(), hello.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    std::string answer;
+    ssize_t n = 0;
+    // The answer is one packet; its length is in its header.
+    const auto whole = [&] {
+        return answer.size() >= 4 &&
+               answer.size() >= static_cast<std::size_t>(static_cast<unsigned char>(answer[2]) << 8 | static_cast<unsigned char>(answer[3]));
+    };
+    while (!whole() &&
+           (n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    std::string rest;
+    if (answeredEncryption(answer) != 1) {
+        rest = "<no PRELOGIN answer>";
+    } else {
+        sent = ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0) rest.append(buffer, static_cast<std::size_t>(n));
+        if (n < 0) rest = "<still open>";
+    }
+    ::close(s);
+    return rest;
+}
+
+TEST_F(ServerTest, AClientThatBreaksTheHandshakeLosesItsConnectionOnly) {
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"garbage inside a PRELOGIN packet", std::string("\x12\x01\x00\x18\x00\x00\x01\x00", 8) + std::string(16, 'x')},
+        {"a login in plain instead of the handshake", login7("sa", "")},
+        {"half a handshake record, then silence", std::string("\x12\x00\x00\x0D\x00\x00\x01\x00\x16\x03\x01\x02\x00", 13)},
+    };
+    for (const auto& [what, bytes] : cases) {
+        EXPECT_EQ(afterPrelogin(port(), bytes), "") << what;
+        Client c(port(), "sa", "", nullptr, ";Encryption=require");
+        EXPECT_EQ(rowsOf(c.run("SELECT 42")), (Rows{{"42"}})) << "after " << what;
+    }
+    // A login sent with the PRELOGIN, before its answer, would be read in plain: the client is dropped
+    // without any answer.
+    EXPECT_EQ(exchange(port(), prelogin(1) + login7("sa", "")), "");
+}
+
+TEST_F(ServerTest, TheSelfSignedCertificateIsMadeOnceItsKeyKeptPrivate) {
+    vopa::testing::TempDrive drive;
+    std::string certificate, key;
+    for (int start = 0; start < 2; ++start) {
+        Server s;
+        Client c(s.port(), "sa", "", nullptr, ";Encryption=require");
+        EXPECT_TRUE(c.connected());
+        const auto certificates = filesNamed(drive.root(), "server-certificate.pem");
+        const auto keys = filesNamed(drive.root(), "server-key.pem");
+        ASSERT_EQ(certificates.size(), 1u);
+        ASSERT_EQ(keys.size(), 1u);
+        EXPECT_EQ(certificates[0].parent_path(), keys[0].parent_path());
+        struct stat st {};
+        ASSERT_EQ(::stat(keys[0].c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 077, 0u) << "the key can be read by others";
+        if (start == 0) {
+            certificate = contentOf(certificates[0]);
+            key = contentOf(keys[0]);
+            EXPECT_NE(certificate.find("BEGIN CERTIFICATE"), std::string::npos);
+        } else {
+            EXPECT_EQ(contentOf(certificates[0]), certificate) << "made again on the second start";
+            EXPECT_EQ(contentOf(keys[0]), key);
+        }
+    }
+}
+
+TEST_F(ServerTest, ACertificateOrKeyThatCannotBeUsedStopsTheServerAtStart) {
+    const auto made = filesNamed(drive_->root(), "server-certificate.pem");
+    ASSERT_EQ(made.size(), 1u);
+    const std::filesystem::path certificate = made[0];
+    const std::filesystem::path key = certificate.parent_path() / "server-key.pem";
+    const std::filesystem::path notPem = drive_->root() / "not-a-certificate.pem";
+    std::ofstream(notPem) << "nothing like a certificate\n";
+    // Another key, not the certificate's.
+    const std::filesystem::path otherKey = drive_->root() / "other-key.pem";
+    EVP_PKEY* k = EVP_EC_gen("P-256");
+    FILE* f = std::fopen(otherKey.c_str(), "w");
+    ASSERT_TRUE(k && f && PEM_write_PrivateKey(f, k, nullptr, nullptr, 0, nullptr, nullptr) == 1);
+    std::fclose(f);
+    EVP_PKEY_free(k);
+    struct Case {
+        std::filesystem::path certificate, key;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {drive_->root() / "missing.pem", key, "cannot read the certificate"},
+        {notPem, key, "cannot read the certificate"},
+        {certificate, notPem, "cannot read the key"},
+        {certificate, otherKey, "does not match the certificate"},
+    };
+    for (const Case& c : cases) {
+        const std::string command = std::string(VOPA_SERVER_PATH) + " --port 0 --certificate '" + c.certificate.string() +
+                                    "' --key '" + c.key.string() + "' 2>&1";
+        FILE* out = ::popen(command.c_str(), "r");
+        ASSERT_NE(out, nullptr);
+        std::string said;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, out)) said += buffer;
+        const int status = ::pclose(out);
+        EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        EXPECT_EQ(said.find("listening"), std::string::npos) << said;
     }
 }
 

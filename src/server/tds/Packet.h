@@ -53,6 +53,8 @@ public:
 
     void feed(ByteView bytes);
     bool hasMessage() const { return !ready_.empty(); }
+    // Nothing received that is not yet taken: no whole message waiting, no part of a packet or message.
+    bool empty() const { return ready_.empty() && pending_.empty() && !inMessage_; }
     Message next();  // the oldest whole message; hasMessage() must be true
 
 private:

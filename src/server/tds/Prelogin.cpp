@@ -111,14 +111,14 @@ Prelogin decodePrelogin(ByteView payload) {
     return p;
 }
 
-Encryption negotiateEncryption(std::optional<std::uint8_t> client, bool serverCanEncrypt) {
+Encryption negotiateEncryption(std::optional<std::uint8_t> client, bool serverCanEncrypt, bool serverRequires) {
     if (!serverCanEncrypt) return Encryption::NotSupported;
     const std::uint8_t asked = client.value_or(static_cast<std::uint8_t>(Encryption::Off)) & 0x0F;
     switch (static_cast<Encryption>(asked)) {
     case Encryption::NotSupported:
         return Encryption::NotSupported;
     case Encryption::Off:
-        return Encryption::Off;  // the login packet alone is encrypted
+        return serverRequires ? Encryption::Required : Encryption::Off;  // Off: the login packet alone
     case Encryption::On:
     case Encryption::Required:
         return Encryption::On;

@@ -35,10 +35,14 @@ struct Prelogin {
 // unknown options are skipped (later versions add some).
 Prelogin decodePrelogin(ByteView payload);
 
-// What the server answers with `serverCanEncrypt` (a TLS certificate is set up): a client that refuses
-// encryption gets none; a client that may encrypt gets it when the server can. Without TLS the answer is
-// NotSupported, and a client that requires encryption then closes the connection itself.
-Encryption negotiateEncryption(std::optional<std::uint8_t> client, bool serverCanEncrypt);
+// What the server answers with `serverCanEncrypt` (a TLS certificate is set up) and `serverRequires`
+// (every client must encrypt). A client that cannot encrypt (NotSupported) gets NotSupported: without
+// TLS it goes on in plain, and a server that requires encryption then refuses its login. A client that
+// asks for encryption (On, Required) gets On: the whole connection. A client that leaves it to the
+// server (Off, or no option) gets Off, the login alone encrypted, or Required, the whole connection,
+// when the server requires it. Without TLS the answer is NotSupported, and a client that requires
+// encryption then closes the connection itself.
+Encryption negotiateEncryption(std::optional<std::uint8_t> client, bool serverCanEncrypt, bool serverRequires);
 
 // The server's PRELOGIN answer (sent in a TabularResult message): VERSION, ENCRYPTION, INSTOPT (accepted),
 // THREADID (empty) and MARS (off).

@@ -147,15 +147,22 @@ TEST(TdsPrelogin, AnswerAndEncryptionChoice) {
     struct Case {
         std::optional<std::uint8_t> client;
         bool canEncrypt;
+        bool required;
         Encryption expected;
     } cases[] = {
-        {0, false, Encryption::NotSupported}, {3, false, Encryption::NotSupported},
-        {0, true, Encryption::Off},           {1, true, Encryption::On},
-        {2, true, Encryption::NotSupported},  {3, true, Encryption::On},
-        {std::nullopt, true, Encryption::Off},
+        {0, false, false, Encryption::NotSupported}, {3, false, false, Encryption::NotSupported},
+        {0, true, false, Encryption::Off},           {1, true, false, Encryption::On},
+        {2, true, false, Encryption::NotSupported},  {3, true, false, Encryption::On},
+        {std::nullopt, true, false, Encryption::Off},
+        // A server that requires encryption: a client leaving it to the server encrypts everything; one
+        // that cannot encrypt is told so (its login is then refused).
+        {0, true, true, Encryption::Required},       {std::nullopt, true, true, Encryption::Required},
+        {1, true, true, Encryption::On},             {3, true, true, Encryption::On},
+        {2, true, true, Encryption::NotSupported},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(negotiateEncryption(c.client, c.canEncrypt), c.expected) << int(c.client.value_or(9)) << c.canEncrypt;
+        EXPECT_EQ(negotiateEncryption(c.client, c.canEncrypt, c.required), c.expected)
+            << int(c.client.value_or(9)) << c.canEncrypt << c.required;
 }
 
 TEST(TdsLogin7, ReadsTheDocumentsExample) {
