@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build ccache pkg-config
   qt6-base-dev fonts-dejavu-core
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libssl-dev
   unixodbc-dev odbcinst tdsodbc libsqliteodbc
   libgtest-dev libgmock-dev
 )

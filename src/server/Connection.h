@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "server/Settings.h"
 #include "server/tds/Packet.h"
@@ -39,6 +40,8 @@ private:
     void serve(const tds::Message& message);
     void refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed);
     void readSome(int timeoutMillis, bool& closed, bool& timedOut);
+    // The client's IP address as text (the key of the failed-login count).
+    std::string clientAddress() const;
 
     int socket_;
     std::uint16_t spid_;

@@ -3,7 +3,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "server/LoginThrottle.h"
 
 namespace vopa::server {
 
@@ -17,6 +20,9 @@ struct Settings {
     // A request (or the login) whose bytes stop arriving for this long is given up, and so is a client
     // that does not read the answer.
     std::chrono::seconds readTimeout{60};
+    // Failed logins per client address, shared by the server's connections (copies of the settings
+    // share it).
+    std::shared_ptr<LoginThrottle> throttle = std::make_shared<LoginThrottle>();
 };
 
 }  // namespace vopa::server
