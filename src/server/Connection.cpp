@@ -1,5 +1,7 @@
 #include "server/Connection.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <iostream>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/engine/EngineError.h"
 #include "server/RequestDispatch.h"
@@ -161,6 +164,18 @@ void Connection::refuseUnencrypted(const tds::Message& login) {
     refuseLogin(18456, "Login failed. Encryption is required to connect to this server.", "", false);
 }
 
+std::string Connection::clientAddress() const {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return "?";
+    if (peer.ss_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr, text, sizeof text);
+    else if (peer.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr, text, sizeof text);
+    return text[0] ? text : "?";
+}
+
 bool Connection::login(const tds::Message& message) {
     const tds::Login7 l = tds::decodeLogin7(message.payload);
     tdsVersion_ = tds::negotiateTdsVersion(l.tdsVersion);
@@ -177,11 +192,25 @@ bool Connection::login(const tds::Message& message) {
         return false;
     }
     engine::ConnectOptions options{settings_.instance, l.database, l.userName, l.password};
+    const std::string address = clientAddress();
     try {
-        dispatcher_ = std::make_unique<RequestDispatcher>(options, tdsVersion_, settings_.serverName);
+        dispatcher_ = std::make_unique<RequestDispatcher>(options, tdsVersion_, settings_.serverName,
+                                                          engine::SignIn::CheckPassword);
+        settings_.throttle->succeeded(address);
     } catch (const engine::EngineError& e) {
-        if (e.number() == engine::err::LoginFailedDatabase) {
+        if (e.number() == engine::err::LoginFailed) {
+            // An unknown login, a wrong password and a disabled login get the same answer; the reason
+            // stays here. Repeated failures from one address wait before the answer (this thread only).
+            std::cerr << "connection " << spid_ << " from " << address << ": " << e.what() << '\n';
+            const std::chrono::milliseconds wait = settings_.throttle->failed(address);
+            // In short steps, so that a stopping server does not wait for it.
+            for (auto until = std::chrono::steady_clock::now() + wait; !stopping_ && std::chrono::steady_clock::now() < until;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            refuseLogin(18456, failed, l.userName, false);
+        } else if (e.number() == engine::err::LoginFailedDatabase) {
             refuseLogin(e.number(), std::string(e.what()) + " The login failed.", l.userName, true);
+        } else if (e.number() == engine::err::DefaultDatabaseUnavailable) {
+            refuseLogin(e.number(), e.what(), l.userName, true);
         } else {
             std::cerr << "connection " << spid_ << ": login of '" << l.userName << "' failed: " << e.what() << '\n';
             refuseLogin(18456, failed, l.userName, false);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "server/Settings.h"
 #include "server/Transport.h"
@@ -42,6 +43,8 @@ private:
     void refuseLogin(int number, const std::string& text, const std::string& userName, bool alsoFailed);
     void refuseUnencrypted(const tds::Message& login);
     void readSome(int timeoutMillis, bool& closed, bool& timedOut);
+    // The client's IP address as text (the key of the failed-login count).
+    std::string clientAddress() const;
 
     int socket_;
     Transport transport_;

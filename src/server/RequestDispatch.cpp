@@ -40,12 +40,16 @@ bool isProcedureName(const std::string& name) {
 
 }  // namespace
 
-RequestDispatcher::RequestDispatcher(const engine::ConnectOptions& options, std::uint32_t tdsVersion, std::string serverName)
-    : options_(options), tdsVersion_(tdsVersion), serverName_(serverName), encoder_(tdsVersion, std::move(serverName)),
-      session_(std::make_unique<engine::Session>(options)) {}
+RequestDispatcher::RequestDispatcher(const engine::ConnectOptions& options, std::uint32_t tdsVersion, std::string serverName,
+                                     engine::SignIn signIn)
+    : options_(options), signIn_(signIn == engine::SignIn::CheckPassword ? engine::SignIn::AlreadyChecked : signIn),
+      tdsVersion_(tdsVersion), serverName_(serverName), encoder_(tdsVersion, std::move(serverName)),
+      session_(std::make_unique<engine::Session>(options, signIn)) {
+    options_.password.clear();  // a reset does not ask for it again
+}
 
 tds::Bytes RequestDispatcher::reset() {
-    session_ = std::make_unique<engine::Session>(options_);
+    session_ = std::make_unique<engine::Session>(options_, signIn_);
     prepared_.clear();
     nextHandle_ = 1;
     transaction_ = 0;

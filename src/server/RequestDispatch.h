@@ -18,8 +18,10 @@ namespace vopa::server {
 
 class RequestDispatcher {
 public:
-    // Opens the engine session for a login; throws engine::EngineError as Session does.
-    RequestDispatcher(const engine::ConnectOptions& options, std::uint32_t tdsVersion, std::string serverName);
+    // Opens the engine session for a login, signed in as `signIn` says; throws engine::EngineError as
+    // Session does.
+    RequestDispatcher(const engine::ConnectOptions& options, std::uint32_t tdsVersion, std::string serverName,
+                      engine::SignIn signIn = engine::SignIn::InProcess);
 
     const std::string& currentDatabase() const { return session_->currentDatabase(); }
 
@@ -30,7 +32,8 @@ public:
     tds::Bytes transaction(const tds::TransactionManagerRequest& request);
 
     // A pooled connection handed to its next user: a new session in the login's database, no
-    // prepared statements. Returns the ENVCHANGE that acknowledges the reset.
+    // prepared statements (the login must still exist and be enabled; its password is not asked
+    // again). Returns the ENVCHANGE that acknowledges the reset.
     tds::Bytes reset();
 
 private:
@@ -53,6 +56,7 @@ private:
     tds::Bytes failure(const engine::EngineError& e);
 
     engine::ConnectOptions options_;
+    engine::SignIn signIn_;
     std::uint32_t tdsVersion_;
     std::string serverName_;
     ResultEncoder encoder_;

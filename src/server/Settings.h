@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "server/LoginThrottle.h"
+
 namespace vopa::server {
 
 class TlsContext;
@@ -32,6 +34,9 @@ struct Settings {
     EncryptionPolicy encryption = EncryptionPolicy::ByAddress;
     // Set by the listener from the address it listens on and the policy.
     bool encryptionRequired = false;
+    // Failed logins per client address, shared by the server's connections (copies of the settings
+    // share it).
+    std::shared_ptr<LoginThrottle> throttle = std::make_shared<LoginThrottle>();
 };
 
 }  // namespace vopa::server

@@ -8,11 +8,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
 
 #include "platform/engine/EngineError.h"
+#include "platform/engine/Logins.h"
 #include "platform/engine/Server.h"
 #include "server/Listener.h"
 #include "server/TlsChannel.h"
@@ -22,8 +24,10 @@ namespace {
 const char* const kUsage =
     "usage: vopa-server [--listen ADDRESS] [--port PORT] [--idle-timeout SECONDS] [--read-timeout SECONDS]\n"
     "                   [--certificate FILE --key FILE] [--encryption required|optional]\n"
+    "                   [--sa-password-file FILE]\n"
     "\n"
-    "  --listen ADDRESS        loopback address to listen on (default 127.0.0.1; ::1 for IPv6)\n"
+    "  --listen ADDRESS        address to listen on (default 127.0.0.1; ::1 for IPv6; 0.0.0.0 or :: for\n"
+    "                          every address, so that other computers reach the server)\n"
     "  --port PORT             TCP port (default 1433; 0 picks a free port)\n"
     "  --idle-timeout SECONDS  disconnect a client that sends nothing for this long (default 28800)\n"
     "  --read-timeout SECONDS  give up a request, login or TLS handshake whose bytes stop arriving\n"
@@ -33,12 +37,53 @@ const char* const kUsage =
     "  --encryption required|optional\n"
     "                          whether a client must encrypt (default: optional on a loopback address,\n"
     "                          required on any other); a client that cannot is refused\n"
+    "  --sa-password-file FILE the password of the login sa for the first start: the file's first line\n"
     "\n"
     "Serves the default instance of the embedded server under $VOPA_DRIVE_C (default\n"
     "~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed certificate\n"
     "and its key are made at the first start in the instance's data folder (server-certificate.pem,\n"
     "server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\" once ready; SIGTERM or\n"
-    "SIGINT stops it.\n";
+    "SIGINT stops it.\n"
+    "\n"
+    "Clients sign in with SQL Server logins kept in the instance's master (CREATE LOGIN, ALTER LOGIN,\n"
+    "DROP LOGIN, as sa). At the first start sa has no password: give it with --sa-password-file FILE or\n"
+    "the environment variable VOPA_SA_PASSWORD (the file is safer: a command line shows in ps), or the\n"
+    "server does not start. Once sa has a password neither is read again and neither changes it: change\n"
+    "it with ALTER LOGIN sa WITH PASSWORD = '...'.\n";
+
+// The first line of the file (without its line end); false when it cannot be read.
+bool readPasswordFile(const std::string& path, std::string& password) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !std::getline(in, password)) return false;
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
+}
+
+const char* const kNoSaPassword =
+    "vopa-server: the login sa has no password yet, so no client could sign in. Give it one for this first\n"
+    "start, either in a file (its first line) or in the environment:\n"
+    "  vopa-server --sa-password-file /path/to/file\n"
+    "  VOPA_SA_PASSWORD='a strong password' vopa-server\n"
+    "Later starts keep that password (change it with ALTER LOGIN sa WITH PASSWORD = '...').\n";
+
+// Gives sa its password at the first start; false (after saying why) when the server cannot start.
+bool settleSaPassword(const vopa::engine::InstanceLocation& instance, const std::string& passwordFile) {
+    const char* fromEnvironment = std::getenv("VOPA_SA_PASSWORD");
+    std::string password = fromEnvironment ? fromEnvironment : "";
+    ::unsetenv("VOPA_SA_PASSWORD");
+    if (vopa::engine::saHasPassword(instance)) return true;
+    if (!passwordFile.empty() && !readPasswordFile(passwordFile, password)) {
+        std::cerr << "vopa-server: cannot read the sa password file '" << passwordFile << "'\n";
+        return false;
+    }
+    if (password.empty()) {
+        std::cerr << kNoSaPassword;
+        return false;
+    }
+    if (vopa::engine::setSaPasswordIfUnset(instance, password))
+        std::cerr << "vopa-server: the login sa has its password now\n";
+    return true;
+}
 
 bool number(const char* text, long low, long high, long& out) {
     char* end = nullptr;
@@ -52,6 +97,7 @@ bool number(const char* text, long low, long high, long& out) {
 int main(int argc, char** argv) {
     vopa::server::Settings settings;
     std::string certificate, key;
+    std::string passwordFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -68,6 +114,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--idle-timeout" && hasValue && number(argv[i + 1], 1, INT_MAX / 1000, value)) {
             settings.idleTimeout = std::chrono::seconds(value);
             ++i;
+        } else if (arg == "--sa-password-file" && hasValue) {
+            passwordFile = argv[++i];
         } else if (arg == "--read-timeout" && hasValue && number(argv[i + 1], 1, INT_MAX / 1000, value)) {
             settings.readTimeout = std::chrono::seconds(value);
             ++i;
@@ -107,6 +155,7 @@ int main(int argc, char** argv) {
         if (!certificate.empty()) settings.tls = vopa::server::TlsContext::fromFiles(certificate, key);
         // The instance is found (and its master database created) once, before any client comes.
         const vopa::engine::InstanceLocation instance = vopa::engine::locateInstance(settings.instance);
+        if (!settleSaPassword(instance, passwordFile)) return 1;
         if (!settings.tls) settings.tls = vopa::server::TlsContext::selfSigned(instance.dataFolder, settings.serverName);
         vopa::server::Listener listener(settings);
         std::thread loop([&listener] {

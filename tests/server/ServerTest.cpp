@@ -35,6 +35,8 @@ extern char** environ;
 namespace {
 
 const char* const kDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
+// sa's password, given to the server at its first start on each fresh drive.
+const char* const kSaPassword = "segreta";
 
 using Rows = std::vector<std::vector<std::string>>;
 // What a statement gives back: its rows, or the count of rows it changed.
@@ -106,23 +108,23 @@ class Client {
 public:
     // Connects; the native error numbers of a refused login in `errors`.
     Client(int port, const std::string& user, const std::string& database, std::vector<int>* errors = nullptr,
-           const std::string& more = "", std::string* said = nullptr) {
+           const std::string& more = "", const std::string& password = kSaPassword, std::string* messages = nullptr) {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
         std::string text = std::string("Driver=") + kDriver + ";Server=127.0.0.1;Port=" + std::to_string(port) +
-                           ";UID=" + user + ";PWD=segreta;ClientCharset=UTF-8";
+                           ";UID=" + user + ";PWD=" + password + ";ClientCharset=UTF-8";
         if (!database.empty()) text += ";Database=" + database;
         text += more;
         if (more.find("TDS_Version") == std::string::npos) text += ";TDS_Version=7.4";
         const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
                                               0, nullptr, SQL_DRIVER_NOPROMPT);
         connected_ = SQL_SUCCEEDED(rc);
-        std::string messages;
-        const std::vector<int> numbers = nativeErrors(SQL_HANDLE_DBC, dbc_, &messages);
-        if (said) *said = messages;
+        std::string said;
+        const std::vector<int> numbers = nativeErrors(SQL_HANDLE_DBC, dbc_, &said);
+        if (messages) *messages = said;
         if (errors) *errors = numbers;
-        else if (!connected_) throw std::runtime_error("cannot connect: " + messages);
+        else if (!connected_) throw std::runtime_error("cannot connect: " + said);
     }
     ~Client() {
         if (connected_) SQLDisconnect(dbc_);
@@ -188,6 +190,7 @@ class ServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         drive_ = new vopa::testing::TempDrive();
+        ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
         server_ = new Server();
         Client setup(server_->port(), "sa", "");
         const Outcome o = setup.run("CREATE DATABASE Prova");
@@ -398,6 +401,78 @@ TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
     }
 }
 
+TEST_F(ServerTest, ALoginSignsInWithItsPasswordAndEveryRefusalSaysTheSame) {
+    {
+        Client sa(port(), "sa", "");
+        for (const char* statement : {"CREATE LOGIN mario WITH PASSWORD = 'Pw-Mario1', DEFAULT_DATABASE = Prova",
+                                      "CREATE LOGIN spento WITH PASSWORD = 'Pw-Spento1'", "ALTER LOGIN spento DISABLE"})
+            ASSERT_TRUE(sa.run(statement).errors.empty()) << statement;
+    }
+    Client mario(port(), "mario", "", nullptr, "", "Pw-Mario1");
+    EXPECT_EQ(rowsOf(mario.run("SELECT DB_NAME()")), (Rows{{"Prova"}})) << "the login's default database";
+    EXPECT_EQ(mario.run("CREATE LOGIN altro WITH PASSWORD = 'Pw-Altro1'").errors, (std::vector<int>{15247}));
+
+    struct Case {
+        const char* what;
+        const char* user;
+        const char* password;
+    };
+    const Case refused[] = {
+        {"a wrong password", "mario", "Pw-Mario2"},
+        {"an unknown login", "nessuno", "Pw-Mario1"},
+        {"a disabled login", "spento", "Pw-Spento1"},
+        {"sa with another's password", "sa", "Pw-Mario1"},
+    };
+    for (const Case& k : refused) {
+        std::vector<int> errors;
+        std::string messages;
+        Client c(port(), k.user, "", &errors, "", k.password, &messages);
+        EXPECT_FALSE(c.connected()) << k.what;
+        std::erase_if(errors, [](int n) { return n == 0 || n == 20002; });
+        EXPECT_EQ(errors, (std::vector<int>{18456})) << k.what;
+        const std::string expected = "Login failed for user '" + std::string(k.user) + "'.";
+        const std::size_t at = messages.find(expected);
+        ASSERT_NE(at, std::string::npos) << k.what << ": " << messages;
+        EXPECT_EQ(messages.substr(at + expected.size(), 1), "\n") << k.what << ": nothing after it: " << messages;
+    }
+
+    // A changed password signs in, the old one no longer does.
+    EXPECT_TRUE(mario.run("ALTER LOGIN mario WITH PASSWORD = 'Pw-Nuova1' OLD_PASSWORD = 'Pw-Mario1'").errors.empty());
+    Client renewed(port(), "mario", "", nullptr, "", "Pw-Nuova1");
+    EXPECT_EQ(rowsOf(renewed.run("SELECT 1")), (Rows{{"1"}}));
+    std::vector<int> errors;
+    Client old(port(), "mario", "", &errors, "", "Pw-Mario1");
+    EXPECT_FALSE(old.connected());
+}
+
+TEST_F(ServerTest, RepeatedFailuresFromOneAddressAreSlowedWithoutHoldingUpOthers) {
+    Server own;  // a count of failures of its own
+    const auto failedLogin = [&] {
+        const auto started = std::chrono::steady_clock::now();
+        std::vector<int> errors;
+        Client c(own.port(), "sa", "", &errors, "", "sbagliata");
+        EXPECT_FALSE(c.connected());
+        return std::chrono::steady_clock::now() - started;
+    };
+    const auto first = failedLogin();
+    failedLogin();
+    const auto third = failedLogin();
+    EXPECT_GT(third, first + std::chrono::milliseconds(300)) << "the third failure in a row waits";
+    failedLogin();
+    // The fifth failure waits two seconds; meanwhile another client signs in and works at once.
+    std::thread slow([&] { failedLogin(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto started = std::chrono::steady_clock::now();
+    {
+        Client c(own.port(), "sa", "");
+        EXPECT_EQ(rowsOf(c.run("SELECT 1")), (Rows{{"1"}}));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+    slow.join();
+    // That success started the count again.
+    EXPECT_LT(failedLogin() + std::chrono::milliseconds(250), third);
+}
+
 TEST_F(ServerTest, ClientsWorkAtOnceEachOnItsOwnSession) {
     Client setup(port(), "sa", "Prova");
     ASSERT_TRUE(setup.run("CREATE TABLE insieme (client int NOT NULL, n int NOT NULL)").errors.empty());
@@ -515,8 +590,8 @@ TEST_F(ServerTest, AnIdleClientIsDisconnectedAndAStopClosesTheOthers) {
     EXPECT_EQ(rowsOf(busy.run("SELECT 1")), (Rows{{"<no rows>"}}));
 }
 
-// A LOGIN7 packet of TDS 7.4 with a user name (no password) and, for integrated login, an SSPI token.
-std::string login7(const std::string& user, const std::string& sspi) {
+// A LOGIN7 packet of TDS 7.4 with a user name, its password and, for integrated login, an SSPI token.
+std::string login7(const std::string& user, const std::string& sspi, const std::string& password = kSaPassword) {
     std::string fixed(94, '\0'), data;
     auto put16 = [&](std::size_t at, std::size_t v) {
         fixed[at] = static_cast<char>(v & 0xFF);
@@ -534,6 +609,12 @@ std::string login7(const std::string& user, const std::string& sspi) {
     for (char c : user) data += std::string{c, '\0'};
     put16(40, 94);
     put16(42, user.size());
+    // The password as UTF-16, each byte's halves swapped and XORed with 0xA5.
+    put16(44, 94 + data.size());
+    put16(46, password.size());
+    for (char c : password)
+        for (unsigned char b : {static_cast<unsigned char>(c), static_cast<unsigned char>(0)})
+            data.push_back(static_cast<char>((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5));
     put16(78, 94 + data.size());
     put16(80, sspi.size());
     data += sspi;
@@ -555,6 +636,7 @@ int firstError(const std::string& answer) {
 }
 
 TEST_F(ServerTest, IntegratedAndNamelessLoginsAreRefused) {
+    EXPECT_EQ(firstError(exchange(port(), login7("sa", "", "sbagliata"))), 18456);
     EXPECT_EQ(firstError(exchange(port(), login7("", std::string("NTLMSSP\0\x01\0\0\0", 12)))), 18452);
     EXPECT_EQ(firstError(exchange(port(), login7("", ""))), 18456);
     const std::string accepted = exchange(port(), login7("sa", ""), true);
@@ -624,7 +706,7 @@ TEST_F(ServerTest, ClientsEncryptAsTheyAskAndAServerThatRequiresItRefusesThoseTh
         EXPECT_EQ(answeredEncryption(exchange(at, prelogin(k.asked), true)), k.answered) << what;
         std::vector<int> errors;
         std::string said;
-        Client c(at, "sa", "", &errors, std::string(";Encryption=") + k.keyword, &said);
+        Client c(at, "sa", "", &errors, std::string(";Encryption=") + k.keyword, kSaPassword, &said);
         EXPECT_EQ(c.connected(), k.connects) << what << ": " << said;
         if (k.connects) {
             EXPECT_EQ(rowsOf(c.run("SELECT N'cifrato' AS a, 42 AS b")), (Rows{{"cifrato", "42"}})) << what;
@@ -754,16 +836,63 @@ TEST_F(ServerTest, ACertificateOrKeyThatCannotBeUsedStopsTheServerAtStart) {
 
 }  // namespace
 
-TEST_F(ServerTest, AnAddressOtherThanLoopbackIsRefusedWhilePasswordsAreNotChecked) {
-    for (const char* address : {"0.0.0.0", "::", "192.0.2.1"}) {
-        const std::string command = std::string(VOPA_SERVER_PATH) + " --port 0 --listen " + address + " 2>&1";
-        FILE* out = ::popen(command.c_str(), "r");
-        ASSERT_NE(out, nullptr);
-        std::string said;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, out)) said += buffer;
-        const int status = ::pclose(out);
-        EXPECT_EQ(WEXITSTATUS(status), 1) << address << ": " << said;
-        EXPECT_NE(said.find("loopback"), std::string::npos) << said;
+// Listening for the other desks (all addresses), the server requires encryption: a client that will not
+// encrypt is refused, one that does signs in.
+TEST_F(ServerTest, ListeningBeyondLoopbackRequiresEncryption) {
+    Server office("600", {"--listen", "0.0.0.0"});
+    std::vector<int> errors;
+    std::string said;
+    Client plain(office.port(), "sa", "", &errors, ";Encryption=off", kSaPassword, &said);
+    EXPECT_FALSE(plain.connected());
+    EXPECT_NE(said.find("Encryption is required to connect to this server."), std::string::npos) << said;
+    Client encrypted(office.port(), "sa", "", nullptr, ";Encryption=require");
+    ASSERT_TRUE(encrypted.connected());
+    EXPECT_EQ(rowsOf(encrypted.run("SELECT 1 AS uno")), (Rows{{"1"}}));
+}
+
+// What the server says when it cannot start, read from its standard error and exit status.
+std::pair<int, std::string> runServer(const std::string& arguments) {
+    const std::string command = std::string(VOPA_SERVER_PATH) + " --port 0 " + arguments + " 2>&1";
+    FILE* out = ::popen(command.c_str(), "r");
+    if (!out) return {-1, ""};
+    std::string said;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, out)) said += buffer;
+    const int status = ::pclose(out);
+    return {WEXITSTATUS(status), said};
+}
+
+TEST(ServerStart, SaGetsItsPasswordAtTheFirstStartAndKeepsIt) {
+    vopa::testing::TempDrive drive;
+    ::unsetenv("VOPA_SA_PASSWORD");
+    const auto [status, said] = runServer("");
+    EXPECT_EQ(status, 1) << said;
+    for (const char* hint : {"VOPA_SA_PASSWORD", "--sa-password-file"})
+        EXPECT_NE(said.find(hint), std::string::npos) << "says how to set it: " << said;
+
+    ::setenv("VOPA_SA_PASSWORD", "Prima-1", 1);
+    { Server first; }
+    // A later start does not replace the password with the one it is given.
+    ::setenv("VOPA_SA_PASSWORD", "Seconda-1", 1);
+    Server later;
+    std::vector<int> errors;
+    Client withNew(later.port(), "sa", "", &errors, "", "Seconda-1");
+    EXPECT_FALSE(withNew.connected());
+    Client withFirst(later.port(), "sa", "", &errors, "", "Prima-1");
+    EXPECT_TRUE(withFirst.connected());
+    ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
+}
+
+TEST(ServerStart, TheSaPasswordMayComeFromAFile) {
+    vopa::testing::TempDrive drive;
+    ::unsetenv("VOPA_SA_PASSWORD");
+    const std::string file = (drive.root() / "sa.txt").string();
+    EXPECT_EQ(runServer("--sa-password-file " + file).first, 1) << "a file that is not there";
+    drive.writeRaw("sa.txt", "Da-File-1\r\n");
+    {
+        Server server("600", {"--sa-password-file", file});
+        Client c(server.port(), "sa", "", nullptr, "", "Da-File-1");
+        EXPECT_EQ(rowsOf(c.run("SELECT 1")), (Rows{{"1"}}));
     }
+    ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
 }

@@ -23,4 +23,10 @@ grep -q "^user [a-z0-9]* password - (" <<<"$out" || fail "no user without a pass
 
 if "$demo" --rows 400 >/dev/null 2>"$err"; then fail "an existing installation was replaced without --force"; fi
 grep -q "already exists under $VOPA_DRIVE_C; use --force" "$err" || fail "unclear refusal: $(cat "$err")"
+address=$(cat "$VOPA_DRIVE_C/vopa/IndirizzoServer.txt")
+out=$("$demo" --server-logins 2>/dev/null) || fail "--server-logins on the installation failed"
+grep -q "^login vopa password [A-Za-z0-9]\{20\}$" <<<"$out" || fail "no made-up login: $out"
+grep -q '^VOPA_ODBC_OPTIONS="UID=vopa;PWD=[A-Za-z0-9]*;"$' <<<"$out" || fail "no VOPA_ODBC_OPTIONS line: $out"
+! grep -q "^company " <<<"$out" || fail "--server-logins made the installation again: $out"
+[[ $(cat "$VOPA_DRIVE_C/vopa/IndirizzoServer.txt") == "$address" ]] || fail "the server address file changed"
 echo "demo: all checks passed"

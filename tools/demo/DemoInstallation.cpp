@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 
 #include "platform/text/Text.h"
 #include "transfer/Catalogue.h"
@@ -162,7 +163,67 @@ void step(const std::string& what, Step&& run) {
     }
 }
 
+// A password of letters and digits, which needs no quoting in a connection text.
+std::string randomPassword() {
+    static const char kAlphabet[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
+    std::string password;
+    for (int i = 0; i < 20; ++i) password.push_back(kAlphabet[pick(random)]);
+    return password;
+}
+
+// "[name]" with "]" doubled.
+std::string bracketed(const std::string& name) {
+    std::string out = "[";
+    for (char c : name) {
+        out.push_back(c);
+        if (c == ']') out.push_back(']');
+    }
+    return out + "]";
+}
+
 }  // namespace
+
+std::vector<DemoLogin> createServerLogins() {
+    if (!installationExists())
+        throw DemoError("There is no installation under " + files::driveRoot('C').string() + " to make server logins for");
+    std::vector<DemoLogin> logins;
+    const auto add = [&](const std::string& name, const std::string& password) {
+        if (name.empty()) return;
+        for (const DemoLogin& l : logins)
+            if (text::equalsNoCase(l.name, name)) return;
+        logins.push_back({name, password, false});
+    };
+    std::string address;
+    step("reading the server address file", [&] { address = files::readFirstLine(config::kServerAddressFile); });
+    add(config::userInAddress(address), config::passwordInAddress(address));
+    step("reading the logins of the company registry", [&] {
+        data::Connection registry;
+        registry.open(config::registryConnection(address));
+        auto rs = registry.execute("SELECT nRoot, Npassw FROM link_programma ORDER BY id");
+        for (; rs && rs->isOpen() && !rs->eof(); rs->moveNext()) {
+            const Value user = rs->field(0), password = rs->field(1);
+            if (user.isNull() || user.isEmpty()) continue;
+            add(user.toString(), password.isNull() || password.isEmpty() ? std::string() : password.toString());
+        }
+        registry.close();
+    });
+    if (logins.empty()) logins.push_back({"vopa", randomPassword(), true});
+    step("creating the server logins", [&] {
+        data::Connection master;
+        master.open(address + (address.empty() || address.back() == ';' ? "" : ";") + "DATABase=master");
+        for (const DemoLogin& l : logins) {
+            // The registry's passwords are kept as the suite wrote them, so the server's policy is off.
+            const std::string options = " WITH PASSWORD = " + sqlText(l.password) + ", CHECK_POLICY = OFF";
+            master.execute("IF EXISTS (SELECT name FROM sys.sql_logins WHERE name = " + sqlText(l.name) +
+                           ") ALTER LOGIN " + bracketed(l.name) + options + " ELSE CREATE LOGIN " + bracketed(l.name) +
+                           options);
+        }
+        master.close();
+    });
+    return logins;
+}
 
 bool installationExists() { return files::fileExists(config::kServerAddressFile); }
 

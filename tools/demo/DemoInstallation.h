@@ -42,11 +42,24 @@ inline constexpr const char* kDemoServerAddress = "Driver=SQL Server;Server=(loc
 inline constexpr const char* kDemoDataFolder = "C:\\Vopa\\Sedi\\";
 inline constexpr const char* kRegistryDatabase = "VoPaDatiAzienda";
 
+// A login of the instance's master that the program signs in with through vopa-server.
+struct DemoLogin {
+    std::string name, password;
+    bool madeUp = false;  // no row or file named a login: this one was made for the connections
+};
+
 // Whether C:\vopa\IndirizzoServer.txt is present under the drive root.
 bool installationExists();
 
 // Creates the installation. Throws DemoError when one exists and `force` is false (nothing is touched
 // then), or when a step fails (the message names the step and the server's error).
 DemoInstallation createDemoInstallation(const DemoOptions& options);
+
+// Creates in the instance's master the logins the installation's connections name (the registry rows'
+// nRoot and Npassw, the server address file's UID and PWD), or gives them those passwords when they
+// exist. When nothing names a login (the demo's own rows and files do not), makes the login "vopa"
+// with a new random password and leaves every file as it is: the program's connections then get the
+// login from VOPA_ODBC_OPTIONS. Throws DemoError when there is no installation or a step fails.
+std::vector<DemoLogin> createServerLogins();
 
 }  // namespace vopa::demo

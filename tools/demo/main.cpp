@@ -15,7 +15,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: vopa-demo [--rows N] [--seed S] [--force | --if-missing] [--help]\n"
+    "usage: vopa-demo [--rows N] [--seed S] [--force | --if-missing] [--server-logins] [--help]\n"
     "\n"
     "Creates a demo installation of the Qen suite on the embedded SQL Server, ready for vopa-training.\n"
     "\n"
@@ -24,6 +24,11 @@ const char* const kUsage =
     "  --seed S   seed of the generator: the same seed gives the same data (default 1)\n"
     "  --force    replace an existing installation (its demo databases are dropped)\n"
     "  --if-missing  make the installation only when there is none; otherwise say nothing (./run.sh)\n"
+    "  --server-logins  also create the logins the installation's connections name, so that the program\n"
+    "             signs in through vopa-server (VOPA_ODBC_DRIVER); with an installation already there and\n"
+    "             no --force, only the logins are made. The demo's rows and files name no login: the\n"
+    "             login \"vopa\" is made with a new password, and the program gets it from\n"
+    "             VOPA_ODBC_OPTIONS=\"UID=vopa;PWD=...;\" (printed); no file of the installation changes\n"
     "  --help     this text\n"
     "\n"
     "Drive C: is the folder VOPA_DRIVE_C names (default ~/.local/share/vopa/drive_c, or\n"
@@ -38,7 +43,8 @@ const char* const kUsage =
     "  VoPaDatiTemp     the program's scratch database, when it is missing\n"
     "\n"
     "Standard output lists the users (\"user NAME password PASSWORD (role)\", \"-\" for no password) and\n"
-    "the companies; progress goes to standard error. Exit status 1 on any error.\n";
+    "the companies; with --server-logins also \"login NAME password PASSWORD\" per login and, for a login\n"
+    "made up, the VOPA_ODBC_OPTIONS line. Progress goes to standard error. Exit status 1 on any error.\n";
 
 template <typename T>
 bool parseNumber(std::string_view text, T& value) {
@@ -52,6 +58,7 @@ bool parseNumber(std::string_view text, T& value) {
 int main(int argc, char** argv) {
     vopa::demo::DemoOptions options;
     bool ifMissing = false;
+    bool serverLogins = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const auto value = [&]() -> std::string_view {
@@ -66,6 +73,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--server-logins") {
+            serverLogins = true;
         } else if (arg == "--if-missing") {
             ifMissing = true;
         } else if (arg == "--rows") {
@@ -85,17 +94,28 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    if (ifMissing && !options.force && vopa::demo::installationExists()) return 0;
+    const bool exists = vopa::demo::installationExists();
+    if (ifMissing && !options.force && exists && !serverLogins) return 0;
+    // An existing installation only gets its logins.
+    const bool install = !(serverLogins && exists && !options.force);
     options.progress = [](const std::string& line) { std::cerr << line << std::endl; };
 
     const auto started = std::chrono::steady_clock::now();
     try {
-        const vopa::demo::DemoInstallation installation = vopa::demo::createDemoInstallation(options);
-        for (const vopa::demo::DemoUser& u : installation.users)
-            std::cout << "user " << u.name << " password " << (u.password.empty() ? "-" : u.password) << " (" << u.role
-                      << ")\n";
-        for (const vopa::demo::DemoCompany& c : installation.companies)
-            std::cout << "company " << c.id << " " << c.name << " (database " << c.databaseName << ")\n";
+        if (install) {
+            const vopa::demo::DemoInstallation installation = vopa::demo::createDemoInstallation(options);
+            for (const vopa::demo::DemoUser& u : installation.users)
+                std::cout << "user " << u.name << " password " << (u.password.empty() ? "-" : u.password) << " ("
+                          << u.role << ")\n";
+            for (const vopa::demo::DemoCompany& c : installation.companies)
+                std::cout << "company " << c.id << " " << c.name << " (database " << c.databaseName << ")\n";
+        }
+        if (serverLogins) {
+            for (const vopa::demo::DemoLogin& l : vopa::demo::createServerLogins()) {
+                std::cout << "login " << l.name << " password " << (l.password.empty() ? "-" : l.password) << "\n";
+                if (l.madeUp) std::cout << "VOPA_ODBC_OPTIONS=\"UID=" << l.name << ";PWD=" << l.password << ";\"\n";
+            }
+        }
     } catch (const std::exception& e) {
         std::cerr << "vopa-demo: " << e.what() << "\n";
         return 1;

@@ -158,6 +158,7 @@ inline constexpr int CommitWithoutBegin = 3902;
 inline constexpr int RollbackWithoutBegin = 3903;
 inline constexpr int DatabaseReadOnly = 3906;  // Failed to update database because the database is read-only.
 inline constexpr int LoginFailedDatabase = 4060;  // Cannot open database "%s" requested by the login.
+inline constexpr int DefaultDatabaseUnavailable = 4064;  // Cannot open user default database. Login failed.
 inline constexpr int UnboundIdentifier = 4104;  // The multi-part identifier "%s" could not be bound.
 // Create View or Function failed because no column name was specified for column %d.
 inline constexpr int ViewColumnUnnamed = 4511;
@@ -204,15 +205,23 @@ inline constexpr int UniqueIdentifierConversionFailed = 8169;
 inline constexpr int TooManyRowValues = 10738;
 inline constexpr int OptionDatabaseMissing = 15010;  // The database '%s' does not exist. (sp_dboption)
 inline constexpr int UnknownDatabaseOption = 15011;  // Database option '%s' does not exist.
+inline constexpr int PrincipalExists = 15025;  // The server principal '%s' already exists.
+// Password validation failed. The password does not meet the operating system policy requirements ...
+inline constexpr int PasswordPolicy = 15118;
 inline constexpr int UnknownConfigurationOption = 15123;  // The configuration option '%s' does not exist.
+// Cannot %s the login '%s', because it does not exist or you do not have permission.
+inline constexpr int LoginMissingOrDenied = 15151;
+inline constexpr int NoPermission = 15247;  // User does not have permission to perform this action.
 // The database name component of the object qualifier must be the name of the current database.
 inline constexpr int QualifierNotCurrentDatabase = 15250;
+inline constexpr int SpecialPrincipal = 15405;  // Cannot use the special principal '%s'.
 // An invalid parameter or option was specified for procedure '%s'.
 inline constexpr int InvalidProcedureParameter = 15600;
 // Optimistic concurrency check failed. The row was modified outside of this cursor.
 inline constexpr int RowChangedOutside = 16934;
 // The master database file '%s' is missing or empty while databases remain.
 inline constexpr int MasterDatabaseMissing = 17113;
+inline constexpr int LoginFailed = 18456;  // Login failed for user '%s'.
 inline constexpr int NotSupported = 40000;  // the engine's own: a construct it does not support
 inline constexpr int InternalError = 50000;  // the engine's own: a fault of its translation or of the storage
 }  // namespace err

@@ -12,6 +12,7 @@
 #include "platform/text/Text.h"
 #include "storage/Catalog.h"
 #include "storage/Functions.h"
+#include "storage/Logins.h"
 #include "storage/Master.h"
 #include "storage/Sqlite.h"
 
@@ -93,6 +94,8 @@ void ensureMaster(const InstanceLocation& loc) {
         storage::Statement q = db.prepare("SELECT 1 FROM sqlite_master WHERE name = '__vopa_info'");
         const bool created = !q.step();
         if (created) storage::initialiseMaster(db, "main", loc.dataFolderWindows + "\\master.mdf");
+        // A master made before logins were kept gets their table (with sa, no password yet) now.
+        storage::ensureLoginTable(db, "main");
         storage::markCollationOrder(db, "main");
         // Under master's write lock, as every change of the record is.
         if (created || !std::filesystem::exists(loc.databaseRecord, ec))

@@ -72,7 +72,7 @@ int ResultSet::columnIndex(std::string_view name) const {
 
 // ---- Impl: connection and databases -----------------------------------------------------------------
 
-Session::Impl::Impl(const ConnectOptions& options)
+Session::Impl::Impl(const ConnectOptions& options, SignIn how)
     : instance(locateInstance(options.server)),
       db(std::make_unique<storage::Connection>(":memory:", true)),
       user(options.user),
@@ -83,11 +83,22 @@ Session::Impl::Impl(const ConnectOptions& options)
     attached.setBeforeRead([this](std::int64_t dbid) { writeLocks.lock(dbid); });
     attached.attach(kMasterId, "master", instance.masterFile, "");
     currentDatabase = "master";
-    if (!options.database.empty() && !text::equalsNoCase(options.database, "master")) {
-        std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", options.database);
+    std::string requested = options.database;
+    bool byDefault = false;  // the login's default database, not one the client asked for
+    if (how != SignIn::InProcess) {
+        signIn(options, how);
+        if (requested.empty()) {
+            requested = loginDefaultDatabase;
+            byDefault = true;
+        }
+    }
+    if (!requested.empty() && !text::equalsNoCase(requested, "master")) {
+        std::optional<storage::DatabaseEntry> entry = storage::findDatabase(*db, "d1", requested);
+        if (!entry && byDefault)
+            throw EngineError(err::DefaultDatabaseUnavailable, "Cannot open user default database. Login failed.", 11, 1);
         if (!entry)
             throw EngineError(err::LoginFailedDatabase,
-                              "Cannot open database \"" + options.database + "\" requested by the login. The login failed.");
+                              "Cannot open database \"" + requested + "\" requested by the login. The login failed.");
         attached.attach(entry->dbid, entry->name, files::mapPath(entry->dataFile), currentDatabase);
         setCurrentDatabase(entry->name, entry->dbid);
     }
@@ -316,7 +327,7 @@ bool changesNames(const sql::Statement& st) {
     switch (st.kind) {
         case K::Select: return !static_cast<const sql::SelectStatement&>(st).select.into.empty();
         case K::Insert: case K::Update: case K::Delete: case K::SetOption: case K::SetIdentityInsert:
-        case K::Transaction: case K::Reconfigure: case K::Declare: case K::SetVariable:
+        case K::Transaction: case K::Reconfigure: case K::Declare: case K::SetVariable: case K::Login:
             return false;
         case K::If: {
             const auto& s = static_cast<const sql::IfStatement&>(st);
@@ -430,6 +441,7 @@ void Session::Impl::run(const sql::Statement& st, std::string_view batch, Statem
         case K::Use: return execUse(static_cast<const sql::UseStatement&>(st), out);
         case K::Declare: return execDeclare(static_cast<const sql::DeclareStatement&>(st), out);
         case K::SetVariable: return execSetVariable(static_cast<const sql::SetVariableStatement&>(st), out);
+        case K::Login: return execLogin(static_cast<const sql::LoginStatement&>(st), out);
     }
 }
 
@@ -521,7 +533,7 @@ storage::FunctionContext& SessionCompileContext::functions() { return s_.functio
 
 // ---- Session -----------------------------------------------------------------------------------------
 
-Session::Session(const ConnectOptions& options) : impl_(std::make_unique<Impl>(options)) {}
+Session::Session(const ConnectOptions& options, SignIn signIn) : impl_(std::make_unique<Impl>(options, signIn)) {}
 Session::~Session() = default;
 
 std::vector<StatementOutcome> Session::executeBatch(std::string_view batch) { return impl_->executeBatch(batch); }
@@ -537,5 +549,6 @@ std::optional<ResultSet> Session::execute(std::string_view batch) {
 
 const std::string& Session::currentDatabase() const { return impl_->currentDatabase; }
 const InstanceLocation& Session::instance() const { return impl_->instance; }
+const std::string& Session::login() const { return impl_->login; }
 
 }  // namespace vopa::engine

@@ -48,15 +48,27 @@ struct StatementOutcome {
 
 struct ConnectOptions {
     std::string server;
-    std::string database;  // empty: master
+    std::string database;  // empty: master (for a login: its default database)
     std::string user;
     std::string password;
 };
 
+// Who opens a session. The program's own sessions run in-process without a login and may do
+// everything; the network server opens sessions for a login, whose password is checked (or, when it
+// makes its connection's session again, was checked at the connection's login). A session of a
+// login other than sa may not create, alter or drop logins, only change its own password.
+enum class SignIn {
+    InProcess,       // no login: user and password are not looked at
+    CheckPassword,   // the user's login must exist, be enabled and have this password
+    AlreadyChecked,  // the user's login must exist and be enabled; the password is not checked again
+};
+
 class Session {
 public:
-    // Connects; throws EngineError 17 (no such server), 4060 (no such database).
-    explicit Session(const ConnectOptions& options);
+    // Connects; throws EngineError 17 (no such server), 18456 (a login refused: the message gives the
+    // reason, which the server keeps to itself), 4060 (no such database), 4064 (the login's default
+    // database is gone).
+    explicit Session(const ConnectOptions& options, SignIn signIn = SignIn::InProcess);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -79,6 +91,8 @@ public:
 
     const std::string& currentDatabase() const;
     const InstanceLocation& instance() const;
+    // The login the session was opened for; empty in-process.
+    const std::string& login() const;
 
     class Impl;
 

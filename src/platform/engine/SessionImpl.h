@@ -20,6 +20,7 @@
 #include "storage/Functions.h"
 #include "storage/Handles.h"
 #include "storage/LockFile.h"
+#include "storage/Logins.h"
 #include "storage/Sqlite.h"
 #include "translate/CompileContext.h"
 
@@ -51,7 +52,7 @@ private:
 
 class Session::Impl {
 public:
-    explicit Impl(const ConnectOptions& options);
+    Impl(const ConnectOptions& options, SignIn signIn);
 
     // ---- statements ----
     std::vector<StatementOutcome> executeBatch(std::string_view batch);
@@ -129,6 +130,18 @@ public:
     void execUse(const sql::UseStatement& s, StatementOutcome& out);
     void execDeclare(const sql::DeclareStatement& s, StatementOutcome& out);
     void execSetVariable(const sql::SetVariableStatement& s, StatementOutcome& out);
+    void execLogin(const sql::LoginStatement& s, StatementOutcome& out);
+
+    // ---- logins (exec/Logins.cpp) ----
+    // Checks the session's login as `how` says (master attached); throws 18456 with the reason.
+    void signIn(const ConnectOptions& options, SignIn how);
+    // A password as written: a text literal or a variable's value.
+    std::string passwordText(const sql::Expr& e);
+    // sa and the program's own sessions (no login) create, alter and drop logins.
+    bool mayManageLogins() const { return login.empty() || loginPrincipalId == storage::kSaPrincipalId; }
+    std::string login;  // the session's login; empty in-process
+    std::int64_t loginPrincipalId = 0;
+    std::string loginDefaultDatabase;
 
     // ---- local variables (exec/Variables.cpp) ----
     using BatchVariable = engine::BatchVariable;

@@ -3,6 +3,7 @@
 // temporary table each time a statement names them.
 
 #include "platform/engine/SessionImpl.h"
+#include "platform/engine/storage/Logins.h"
 #include "platform/engine/storage/Master.h"
 #include "platform/text/Text.h"
 
@@ -59,6 +60,17 @@ const std::vector<ViewDefinition>& definitions() {
           {"max_length", smallint(), false}, {"precision", tinyint(), false}, {"scale", tinyint(), false},
           {"is_nullable", bit(), true}, {"is_identity", bit(), false}}},
         {"sys", "databases", {{"name", sysname(), false}, {"database_id", integer(), false}}},
+        {"sys", "sql_logins",
+         {{"name", sysname(), false}, {"principal_id", integer(), false}, {"type", SqlType::fromName("char", 1, -1, -1), false},
+          {"type_desc", SqlType::nvarchar(60), true}, {"is_disabled", bit(), true},
+          {"create_date", SqlType::of(BaseType::DateTime), false}, {"modify_date", SqlType::of(BaseType::DateTime), false},
+          {"default_database_name", sysname(), true}, {"is_policy_checked", bit(), true},
+          {"is_expiration_checked", bit(), true}, {"password_hash", SqlType::fromName("varbinary", 256, -1, -1), true}}},
+        {"sys", "server_principals",
+         {{"name", sysname(), false}, {"principal_id", integer(), false}, {"type", SqlType::fromName("char", 1, -1, -1), false},
+          {"type_desc", SqlType::nvarchar(60), true}, {"is_disabled", bit(), true},
+          {"create_date", SqlType::of(BaseType::DateTime), false}, {"modify_date", SqlType::of(BaseType::DateTime), false},
+          {"default_database_name", sysname(), true}}},
         {"", "sysobjects",
          {{"name", sysname(), false}, {"id", integer(), false}, {"xtype", SqlType::fromName("char", 2, -1, -1), false},
           {"type", SqlType::fromName("char", 2, -1, -1), true}}},
@@ -204,6 +216,7 @@ void putRows(storage::Statement& put, const std::vector<std::vector<Cell>>& rows
                 case Cell::Kind::Null: put.bindNull(index); break;
                 case Cell::Kind::Integer: put.bind(index, c.i); break;
                 case Cell::Kind::Real: put.bind(index, c.r); break;
+                case Cell::Kind::Blob: put.bindBlob(index, c.s); break;
                 default: put.bind(index, std::string_view(c.s)); break;
             }
         }
@@ -235,7 +248,25 @@ std::optional<TableHandle> Session::Impl::catalogView(const sql::QualifiedName& 
     }
     // sys.columns has the shape of INFORMATION_SCHEMA.COLUMNS's sibling; fill it here.
     std::vector<std::vector<Cell>> rows;
-    if (text::equalsNoCase(found->schema, "sys") && text::equalsNoCase(found->name, "columns")) {
+    const bool loginsView = text::equalsNoCase(found->schema, "sys") &&
+                            (text::equalsNoCase(found->name, "sql_logins") || text::equalsNoCase(found->name, "server_principals"));
+    if (loginsView) {
+        // The instance's logins, wherever the name is read. A login other than sa sees itself and sa;
+        // the password hash is shown to sa and the program's own sessions only.
+        const bool all = mayManageLogins();
+        const bool withHash = text::equalsNoCase(found->name, "sql_logins");
+        for (const storage::LoginEntry& l : storage::listLogins(*db, "d1")) {
+            if (!all && l.principalId != loginPrincipalId && l.principalId != storage::kSaPrincipalId) continue;
+            std::vector<Cell> row = {text(l.name), number(l.principalId), text("S"), text("SQL_LOGIN"),
+                                     number(l.disabled), number(l.created), number(l.modified), text(l.defaultDatabase)};
+            if (withHash) {
+                row.push_back(number(l.checkPolicy));
+                row.push_back(number(l.checkExpiration));
+                row.push_back(all && !l.hash.empty() ? Cell::blob(l.hash.bytes()) : Cell::null());
+            }
+            rows.push_back(std::move(row));
+        }
+    } else if (text::equalsNoCase(found->schema, "sys") && text::equalsNoCase(found->name, "columns")) {
         for (const TableInfo& t : source.catalog->tables())
             for (const ColumnInfo& c : t.columns)
                 rows.push_back({number(t.objectId), text(c.name), number(c.id), number(maxLengthBytes(c.type)),

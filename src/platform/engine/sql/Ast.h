@@ -237,6 +237,7 @@ enum class StatementKind {
     Truncate,
     Declare,
     SetVariable,
+    Login,
 };
 
 struct Statement {
@@ -441,6 +442,21 @@ struct UseStatement : Statement {
 struct TruncateStatement : Statement {
     TruncateStatement() : Statement(StatementKind::Truncate) {}
     QualifiedName table;
+};
+
+// CREATE LOGIN name WITH PASSWORD = 'x' [, DEFAULT_DATABASE = db] [, CHECK_POLICY = ON|OFF] [, CHECK_EXPIRATION = ...]
+// ALTER LOGIN name WITH PASSWORD = 'x' [OLD_PASSWORD = 'y'] [, option ...] | ALTER LOGIN name ENABLE | DISABLE
+// DROP LOGIN name
+// Passwords are a text literal or a variable (the server's parameters): `password` and `oldPassword`.
+struct LoginStatement : Statement {
+    LoginStatement() : Statement(StatementKind::Login) {}
+    enum class Action { Create, Alter, Enable, Disable, Drop } action = Action::Create;
+    std::string name;
+    ExprPtr password;     // may be null for ALTER
+    ExprPtr oldPassword;  // ALTER ... OLD_PASSWORD
+    std::optional<std::string> defaultDatabase;
+    std::optional<bool> checkPolicy;
+    std::optional<bool> checkExpiration;
 };
 
 }  // namespace vopa::engine::sql

@@ -11,10 +11,11 @@ StatementPtr Parser::createStatement(bool batchStart) {
     if (isKw(t, "DATABASE")) return createDatabase();
     if (isKwOneOf(t, {"INDEX", "UNIQUE", "CLUSTERED", "NONCLUSTERED"})) return createIndex();
     if (isKw(t, "VIEW")) return createView(batchStart);
+    if (isWord(t, "LOGIN")) return loginStatement(LoginStatement::Action::Create);
     if (isKw(t, "PROC") || isKw(t, "PROCEDURE")) notSupported("CREATE PROCEDURE");
     if (isKw(t, "OR")) notSupported("CREATE OR ALTER");
     if (isKwOneOf(t, {"FUNCTION", "TRIGGER", "SCHEMA", "DEFAULT", "RULE", "STATISTICS", "USER"}) ||
-        isWordOneOf(t, {"LOGIN", "ROLE", "TYPE", "SYNONYM", "SEQUENCE", "ASSEMBLY", "FULLTEXT", "XML", "SPATIAL",
+        isWordOneOf(t, {"ROLE", "TYPE", "SYNONYM", "SEQUENCE", "ASSEMBLY", "FULLTEXT", "XML", "SPATIAL",
                         "COLUMNSTORE", "QUEUE", "SERVICE", "CERTIFICATE", "CREDENTIAL"}))
         notSupported("CREATE " + t.upper);
     failHere();
@@ -24,8 +25,9 @@ StatementPtr Parser::alterStatement() {
     advance();
     const Token& t = cur();
     if (isKw(t, "TABLE")) return alterTable();
+    if (isWord(t, "LOGIN")) return loginStatement(LoginStatement::Action::Alter);
     if (isKwOneOf(t, {"DATABASE", "VIEW", "PROC", "PROCEDURE", "FUNCTION", "TRIGGER", "INDEX", "SCHEMA", "USER"}) ||
-        isWordOneOf(t, {"LOGIN", "ROLE", "SEQUENCE", "ASSEMBLY", "FULLTEXT", "QUEUE", "SERVICE", "AUTHORIZATION",
+        isWordOneOf(t, {"ROLE", "SEQUENCE", "ASSEMBLY", "FULLTEXT", "QUEUE", "SERVICE", "AUTHORIZATION",
                         "SERVER"}))
         notSupported("ALTER " + t.upper);
     failHere();
@@ -59,11 +61,99 @@ StatementPtr Parser::dropStatement() {
         return st;
     }
     if (acceptKw("INDEX")) return dropIndex();
+    if (isWord(t, "LOGIN")) return loginStatement(LoginStatement::Action::Drop);
     if (isKw(t, "PROC") || isKw(t, "PROCEDURE")) notSupported("DROP PROCEDURE");
     if (isKwOneOf(t, {"FUNCTION", "TRIGGER", "SCHEMA", "DEFAULT", "RULE", "STATISTICS", "USER"}) ||
-        isWordOneOf(t, {"LOGIN", "ROLE", "TYPE", "SYNONYM", "SEQUENCE", "ASSEMBLY", "FULLTEXT", "XML", "QUEUE",
+        isWordOneOf(t, {"ROLE", "TYPE", "SYNONYM", "SEQUENCE", "ASSEMBLY", "FULLTEXT", "XML", "QUEUE",
                         "SERVICE", "CERTIFICATE", "CREDENTIAL"}))
         notSupported("DROP " + t.upper);
+    failHere();
+}
+
+StatementPtr Parser::loginStatement(LoginStatement::Action action) {
+    using Action = LoginStatement::Action;
+    advance();  // LOGIN
+    auto st = std::make_unique<LoginStatement>();
+    st->action = action;
+    st->name = name();
+    if (action == Action::Drop) return st;
+    if (action == Action::Create) {
+        if (acceptKw("FROM")) {
+            if (atWord("WINDOWS"))
+                notSupported("Windows logins (CREATE LOGIN ... FROM WINDOWS): create a SQL Server login WITH PASSWORD");
+            notSupported("logins from certificates or keys");
+        }
+        expectKw("WITH");
+        if (!atWord("PASSWORD")) failHere();
+        loginOptions(*st);
+        return st;
+    }
+    if (acceptWord("ENABLE")) {
+        st->action = Action::Enable;
+        return st;
+    }
+    if (acceptWord("DISABLE")) {
+        st->action = Action::Disable;
+        return st;
+    }
+    if (atKw("ADD") || atKw("DROP")) notSupported("credentials of logins");
+    expectKw("WITH");
+    loginOptions(*st);
+    return st;
+}
+
+void Parser::loginOptions(LoginStatement& st) {
+    const bool create = st.action == LoginStatement::Action::Create;
+    do {
+        const Token& option = cur();
+        if (acceptWord("PASSWORD")) {
+            if (st.password) failHere();
+            expectOp("=");
+            if (cur().kind == TokenKind::Binary) notSupported("hashed passwords (PASSWORD = 0x... HASHED)");
+            st.password = loginPassword();
+            if (atWord("HASHED")) notSupported("hashed passwords (PASSWORD = 0x... HASHED)");
+            if (atWord("MUST_CHANGE")) notSupported("MUST_CHANGE");
+            // ALTER LOGIN: OLD_PASSWORD and UNLOCK follow the new password without a comma.
+            if (!create && acceptWord("OLD_PASSWORD")) {
+                expectOp("=");
+                st.oldPassword = loginPassword();
+            }
+            if (!create && atWord("UNLOCK")) notSupported("UNLOCK");
+        } else if (acceptWord("DEFAULT_DATABASE")) {
+            if (st.defaultDatabase) failHere();
+            expectOp("=");
+            st.defaultDatabase = name();
+        } else if (acceptWord("CHECK_POLICY")) {
+            if (st.checkPolicy) failHere();
+            expectOp("=");
+            st.checkPolicy = onOff() == "ON";
+        } else if (acceptWord("CHECK_EXPIRATION")) {
+            if (st.checkExpiration) failHere();
+            expectOp("=");
+            st.checkExpiration = onOff() == "ON";
+        } else if (isWordOneOf(option, {"SID", "DEFAULT_LANGUAGE", "CREDENTIAL", "NAME", "NO"})) {
+            notSupported("the login option " + option.upper);
+        } else {
+            failHere();
+        }
+    } while (acceptOp(","));
+}
+
+ExprPtr Parser::loginPassword() {
+    const Token& t = cur();
+    if (isString(t)) {
+        auto e = makeExpr(Kind::Literal, t.offset);
+        e->literalKind = literalKindOf(t.kind);
+        e->text = t.text;
+        advance();
+        return e;
+    }
+    if (t.kind == TokenKind::Variable) {
+        auto e = makeExpr(Kind::Variable, t.offset);
+        e->text = t.text;
+        advance();
+        return e;
+    }
     failHere();
 }
 

@@ -409,6 +409,13 @@ private:
     // The view's text runs to the end of the batch, so it must be the batch's only statement.
     StatementPtr createView(bool batchStart);
 
+    // CREATE LOGIN, ALTER LOGIN, DROP LOGIN (the word LOGIN at the cursor).
+    StatementPtr loginStatement(LoginStatement::Action action);
+    // WITH's options of CREATE LOGIN and ALTER LOGIN, after WITH.
+    void loginOptions(LoginStatement& st);
+    // A password: a text literal or a variable.
+    ExprPtr loginPassword();
+
     // ---- control of flow, transactions, settings --------------------------------------------------
 
     StatementPtr ifStatement();
