@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,11 +35,13 @@ int millis(std::chrono::seconds s) {
 }  // namespace
 
 Connection::Connection(int socket, std::uint16_t spid, const Settings& settings)
-    : socket_(socket), transport_(socket, millis(settings.readTimeout)), spid_(spid), settings_(settings) {}
+    : socket_(socket), transport_(socket, millis(settings.readTimeout)), spid_(spid), settings_(settings),
+      wake_(::eventfd(0, EFD_CLOEXEC)) {}
 
 Connection::~Connection() {
     dispatcher_.reset();  // the engine session ends before its connection
     ::close(socket_);
+    if (wake_ >= 0) ::close(wake_);
 }
 
 void Connection::shutdown() {
@@ -134,6 +137,61 @@ bool Connection::attentionArrived() {
         else backlog_.push_back(std::move(m));
     }
     return attention;
+}
+
+Connection::RequestEnd Connection::runWatched(const std::function<void()>& request) {
+    dispatcher_->resetCancel();
+    if (wake_ < 0) {
+        request();
+        return attentionArrived() ? RequestEnd::Cancelled : RequestEnd::Done;
+    }
+    bool attention = false, gone = false;
+    std::exception_ptr watchFailure;
+    std::thread watcher([&] {
+        try {
+            for (;;) {
+                pollfd p[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
+                if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
+                if (p[1].revents) break;  // the request is done
+                if (!p[0].revents) continue;
+                bool closed = false, timedOut = false;
+                readSome(0, closed, timedOut);
+                while (assembler_.hasMessage()) {
+                    tds::Message m = assembler_.next();
+                    if (m.type == tds::PacketType::Attention) attention = true;
+                    else backlog_.push_back(std::move(m));
+                }
+                gone = closed;
+                if (attention || gone) {
+                    dispatcher_->cancel();
+                    break;
+                }
+            }
+        } catch (...) {
+            watchFailure = std::current_exception();
+            dispatcher_->cancel();
+        }
+    });
+    const auto done = [&] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t w = ::write(wake_, &one, sizeof one);
+        watcher.join();
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t r = ::read(wake_, &count, sizeof count);
+    };
+    try {
+        request();
+    } catch (...) {
+        done();
+        throw;
+    }
+    done();
+    if (watchFailure) std::rethrow_exception(watchFailure);
+    if (gone) {
+        stopping_ = true;
+        return RequestEnd::ClientGone;
+    }
+    return attention || attentionArrived() ? RequestEnd::Cancelled : RequestEnd::Done;
 }
 
 void Connection::send(const tds::Bytes& tokens) {
@@ -246,12 +304,15 @@ void Connection::serve(const tds::Message& m) {
     case tds::PacketType::Rpc: {
         tds::Bytes answer;
         if (m.resetConnection()) answer = dispatcher_->reset();
-        const tds::Bytes results = m.type == tds::PacketType::SqlBatch
-                                       ? dispatcher_->batch(tds::decodeSqlBatch(m.payload, tdsVersion_))
-                                       : dispatcher_->rpc(tds::decodeRpc(m.payload, tdsVersion_));
-        // A cancel that came while the request ran: the engine finishes a batch it has started, so the
-        // results are dropped and the cancel acknowledged.
-        if (attentionArrived()) {
+        tds::Bytes results;
+        const RequestEnd end = runWatched([&] {
+            results = m.type == tds::PacketType::SqlBatch ? dispatcher_->batch(tds::decodeSqlBatch(m.payload, tdsVersion_))
+                                                          : dispatcher_->rpc(tds::decodeRpc(m.payload, tdsVersion_));
+        });
+        // A cancel that came while the request ran stopped it: what it had done is dropped and the
+        // cancel acknowledged. A client that left gets nothing.
+        if (end == RequestEnd::ClientGone) return;
+        if (end == RequestEnd::Cancelled) {
             w.done(tds::done::kAttention, 0, 0);
             return send(w.take());
         }

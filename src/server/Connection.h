@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ private:
     std::optional<tds::Message> receive(Wait wait);
     // Reads what has arrived without waiting; true when an attention is among it.
     bool attentionArrived();
+    // Runs `request` (the dispatcher's work) while a thread of its own watches the client: an
+    // attention, or the client leaving, cancels the running batch between statements or inside a
+    // long one.
+    enum class RequestEnd { Done, Cancelled, ClientGone };
+    RequestEnd runWatched(const std::function<void()>& request);
     void send(const tds::Bytes& tokens);
     bool login(const tds::Message& message);
     void serve(const tds::Message& message);
@@ -57,6 +63,7 @@ private:
     std::unique_ptr<RequestDispatcher> dispatcher_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> finished_{false};
+    int wake_ = -1;  // eventfd that ends the watcher of a request when the request is done
 };
 
 }  // namespace vopa::server

@@ -25,6 +25,11 @@ public:
 
     const std::string& currentDatabase() const { return session_->currentDatabase(); }
 
+    // From the connection's watcher thread while a request runs: stops the running batch (see
+    // engine::Session::cancel). resetCancel before the next request.
+    void cancel() { session_->cancel(); }
+    void resetCancel() { session_->resetCancel(); }
+
     // The answer to a batch or to the calls of an RPC message: every token up to the final DONE or DONEPROC.
     tds::Bytes batch(const tds::SqlBatch& request);
     tds::Bytes rpc(const tds::RpcRequest& request);

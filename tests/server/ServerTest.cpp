@@ -563,6 +563,62 @@ std::string exchange(int port, const std::string& bytes, bool firstAnswer = fals
     return n < 0 ? "<still open>" : answer;
 }
 
+// A query of a thousand million rows: longer than the tests wait, unless it is stopped.
+std::string endlessQuery(const std::string& table) {
+    std::string q = "SELECT COUNT(*) FROM " + table + " a";
+    for (const char* alias : {"b", "c", "d", "e", "f", "g", "h", "k"}) q += ", " + table + " " + alias;
+    return q;
+}
+// Creates `digits` (the ten digits) and `marks` (empty).
+std::string digitsAndMarks(const std::string& digits, const std::string& marks) {
+    return "CREATE TABLE " + digits + " (i int)\nINSERT INTO " + digits +
+           " VALUES (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)\nCREATE TABLE " + marks + " (n int)";
+}
+
+// A cancel stops the batch where it is: the statement running and those after it do not run.
+TEST_F(ServerTest, ACancelStopsTheBatchInsideItsLongStatement) {
+    Client c(port(), "sa", "Prova");
+    ASSERT_TRUE(c.run(digitsAndMarks("cifre1", "segni1")).errors.empty());
+    SQLHSTMT st;
+    SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+    std::thread cancel([st] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        SQLCancel(st);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const std::string batch = "INSERT INTO segni1 VALUES (1)\n" + endlessQuery("cifre1") + "\nINSERT INTO segni1 VALUES (2)";
+    SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(batch.c_str())), SQL_NTS);
+    while (SQLMoreResults(st) == SQL_SUCCESS) {
+    }
+    cancel.join();
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(rowsOf(c.run("SELECT n FROM segni1")), (Rows{{"1"}})) << "the statement after the cancel ran";
+}
+
+// A client killed in the middle of a batch: its batch stops, its transaction is rolled back, and the
+// others go on at once (its locks are gone).
+TEST_F(ServerTest, AKilledClientsBatchStopsAndItsTransactionIsRolledBack) {
+    Client setup(port(), "sa", "Prova");
+    ASSERT_TRUE(setup.run(digitsAndMarks("cifre2", "segni2")).errors.empty());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Client doomed(port(), "sa", "Prova");
+        doomed.run("BEGIN TRANSACTION\nINSERT INTO segni2 VALUES (1)\n" + endlessQuery("cifre2") + "\nCOMMIT");
+        ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // signed in and inside the long query
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const auto started = std::chrono::steady_clock::now();
+    Client other(port(), "sa", "Prova");
+    EXPECT_TRUE(other.run("INSERT INTO segni2 VALUES (2)").errors.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20)) << "waited for the killed client's lock";
+    EXPECT_EQ(rowsOf(other.run("SELECT n FROM segni2")), (Rows{{"2"}}));
+    EXPECT_EQ(rowsOf(other.run("SELECT 42")), (Rows{{"42"}}));
+}
+
 TEST_F(ServerTest, AnswersComeInPacketsOfTheSizeTheClientAskedFor) {
     const std::string longText(3000, 'z');
     for (const char* size : {"4096", "8192", "32767"}) {

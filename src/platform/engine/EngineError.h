@@ -141,6 +141,8 @@ inline constexpr int PrecisionTooLarge = 2750;
 // Specified column scale %d is greater than the specified precision of %d.
 inline constexpr int ScaleAbovePrecision = 2751;
 inline constexpr int UnknownProcedure = 2812;  // Could not find stored procedure '%s'.
+// A batch its client cancelled (the client sees its cancel acknowledged, not this error).
+inline constexpr int Cancelled = 3617;
 inline constexpr int StatementTerminated = 3621;  // The statement has been terminated.
 // The operating system returned the error '%s' while attempting '%s' on '%s'.
 inline constexpr int OperatingSystemError = 3634;

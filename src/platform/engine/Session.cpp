@@ -299,6 +299,11 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
         outcomes.emplace_back();
         StatementOutcome& out = outcomes.back();
         out.offset = statement->offset;
+        // A cancelled batch stops before its next statement.
+        if (db->interrupted()) {
+            out.error = EngineError(err::Cancelled, "The batch was cancelled by its client.");
+            break;
+        }
         try {
             run(*statement, batch, out);
         } catch (const EngineError& e) {
@@ -309,6 +314,9 @@ std::vector<StatementOutcome> Session::Impl::executeBatch(std::string_view batch
             out.error =
                 EngineError(err::InternalError, std::string("Internal error of the embedded engine: ") + e.what());
         }
+        // SQLite rolls back the whole transaction of a statement it interrupts: the session's
+        // transaction is over too.
+        if (out.error && transactionDepth > 0 && !db->inTransaction()) abandonTransaction();
         if (out.error) addFollowingErrors(out);
         try {
             dropCatalogViews();
@@ -546,6 +554,9 @@ std::optional<ResultSet> Session::execute(std::string_view batch) {
     }
     return last;
 }
+
+void Session::cancel() { impl_->db->interrupt(); }
+void Session::resetCancel() { impl_->db->clearInterrupt(); }
 
 const std::string& Session::currentDatabase() const { return impl_->currentDatabase; }
 const InstanceLocation& Session::instance() const { return impl_->instance; }

@@ -89,6 +89,13 @@ public:
     std::vector<Value> readRow(const std::string& database, const std::string& table, std::int64_t rowId,
                                const std::vector<ResultColumn>& like);
 
+    // May be called from another thread while a batch runs (the network server, on its client's cancel
+    // or when the client is gone): the running statement stops, and so does the batch before its next
+    // statement (error 3617); a transaction the interrupted statement was part of is rolled back. Every
+    // later batch is refused the same way until resetCancel().
+    void cancel();
+    void resetCancel();
+
     const std::string& currentDatabase() const;
     const InstanceLocation& instance() const;
     // The login the session was opened for; empty in-process.

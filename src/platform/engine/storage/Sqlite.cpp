@@ -91,6 +91,10 @@ int Connection::busyHandler(void* self, int attempt) {
         c->deadlockAfter_ = 2000 + static_cast<std::int64_t>(random() % 2000);
     }
     const std::int64_t waited = now - c->waitStarted_;
+    if (c->interrupted_) {
+        setPendingError(err::Cancelled, "The batch was cancelled by its client.");
+        return 0;
+    }
     if (c->holdingLocks_ && waited >= c->deadlockAfter_) {
         setPendingError(err::Deadlock,
                         "Transaction (Process ID " + std::to_string(::getpid()) +
@@ -101,6 +105,11 @@ int Connection::busyHandler(void* self, int attempt) {
     if (c->lockTimeout_ >= 0 && waited >= c->lockTimeout_) return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 10 ? 1 : attempt < 50 ? 5 : 20));
     return 1;
+}
+
+void Connection::interrupt() {
+    interrupted_ = true;
+    sqlite3_interrupt(db_);
 }
 
 Connection::~Connection() {
@@ -152,6 +161,7 @@ void Connection::fail(int rc, std::string_view context) const {
         throw EngineError(e.number, e.message);
     }
     int primary = rc & 0xFF;
+    if (primary == SQLITE_INTERRUPT) throw EngineError(err::Cancelled, "The batch was cancelled by its client.");
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         throw EngineError(err::LockTimeout, "Lock request time out period exceeded.");
     std::string message = context.empty() ? std::string(sqlite3_errmsg(db_)) : std::string(context);

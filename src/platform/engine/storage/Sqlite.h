@@ -8,6 +8,7 @@
 // the engine itself runs the statement through the privileged calls. A translator fault therefore
 // fails closed instead of letting T-SQL text run as SQLite statements.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,6 +47,12 @@ public:
     void setHoldingLocks(bool holding) { holdingLocks_ = holding; }
     bool holdingLocks() const { return holdingLocks_; }
     std::int64_t changes() const;
+    // Called from another thread (the network server's, on a client's cancel): the statement running on
+    // this connection, or waiting for a lock, stops with 3617, and interrupted() stays true until
+    // clearInterrupt(). Statements that start later run normally: the caller stops between statements.
+    void interrupt();
+    void clearInterrupt() { interrupted_ = false; }
+    bool interrupted() const { return interrupted_; }
     // Runs `body` inside the savepoint `name`: kept when it returns, rolled back when it throws.
     template <typename F>
     void inSavepoint(const std::string& name, F&& body) {
@@ -78,6 +85,7 @@ private:
     bool privileged_ = false;  // set only while the engine's own privileged statement is prepared or run
     int lockTimeout_ = 30'000;
     bool holdingLocks_ = false;
+    std::atomic<bool> interrupted_{false};
     std::int64_t waitStarted_ = 0;   // steady clock, ms: when the current wait for a lock began
     std::int64_t deadlockAfter_ = 0;  // ms of waiting after which a connection holding locks gives up
 
