@@ -6,7 +6,12 @@
 // file. Prints seconds, the ratio build / backup, the rows the build copied per second and the build's
 // peak resident memory.
 //
-// Usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse]   (default sizes 1000000 and 10000000)
+// With --through-server, the same build again through unixODBC, the FreeTDS driver and vopa-server on
+// the same drive, against a second build in-process (both on the company the first build upgraded):
+// the ratio server / in-process.
+//
+// Usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse] [--through-server]
+//        (default sizes 1000000 and 10000000)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -14,11 +19,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char* const kUsage =
-    "usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse]\n"
+    "usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse] [--through-server]\n"
     "\n"
     "Measures the headless training build on demo companies of about N rows (default 1000000 and\n"
     "10000000) against `sqlite3 COMPANY \".backup COPY\"` of the same company file.\n"
@@ -37,7 +44,14 @@ const char* const kUsage =
     "  --work DIR  where the demo drives are made (default $TMPDIR/vopa-bench-build)\n"
     "  --keep      keep the demo drives afterwards\n"
     "  --reuse     measure on a demo drive a previous --keep run left (it is not made again)\n"
-    "Needs vopa-demo beside this program, vopa-build in ../src and the sqlite3 shell on the PATH.\n";
+    "  --through-server\n"
+    "              also build through unixODBC, FreeTDS and vopa-server on loopback, against a second\n"
+    "              build in-process: prints both times and their ratio\n"
+    "Needs vopa-demo beside this program, vopa-build (and vopa-server) in ../src and the sqlite3 shell on\n"
+    "the PATH; --through-server needs the FreeTDS ODBC driver (tdsodbc).\n";
+
+const char* const kFreeTds = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
+const char* const kSaPassword = "Bench-sa-1";
 
 // The demo gives its first company three fifths of the rows it is asked for.
 constexpr double kFirstCompanyShare = 0.6;
@@ -51,7 +65,8 @@ struct Run {
 
 // Runs `argv` with VOPA_DRIVE_C set to `drive`, its standard output captured (standard error dropped
 // unless `showErrors`), and measures its wall time and peak resident memory.
-Run run(const std::vector<std::string>& argv, const fs::path& drive, bool showErrors = false) {
+Run run(const std::vector<std::string>& argv, const fs::path& drive, bool showErrors = false,
+        const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
     const auto started = Clock::now();
@@ -66,6 +81,7 @@ Run run(const std::vector<std::string>& argv, const fs::path& drive, bool showEr
         close(pipeFds[0]);
         close(pipeFds[1]);
         setenv("VOPA_DRIVE_C", drive.c_str(), 1);
+        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
         std::vector<char*> args;
@@ -128,6 +144,75 @@ long long companyRows(const fs::path& report) {
     return rows;
 }
 
+// vopa-server serving `drive` on a free loopback port, stopped (SIGTERM) when this goes.
+class ServerProcess {
+public:
+    ServerProcess(const std::string& program, const fs::path& drive) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            dup2(pipeFds[1], 1);
+            const int devNull = open("/dev/null", O_WRONLY);
+            if (devNull >= 0) dup2(devNull, 2);
+            close(pipeFds[0]);
+            close(pipeFds[1]);
+            setenv("VOPA_DRIVE_C", drive.c_str(), 1);
+            setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
+            execl(program.c_str(), program.c_str(), "--port", "0", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        FILE* out = fdopen(pipeFds[0], "r");
+        char line[256] = {};
+        unsigned a, b, c, d;
+        if (!out || !std::fgets(line, sizeof line, out) ||
+            std::sscanf(line, "listening on %u.%u.%u.%u:%d", &a, &b, &c, &d, &port_) != 5)
+            throw std::runtime_error("vopa-server did not start");
+        out_ = out;
+    }
+    ~ServerProcess() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        if (out_) std::fclose(out_);
+    }
+    int port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    FILE* out_ = nullptr;
+};
+
+// Replaces a file for as long as this lives.
+class FileSwap {
+public:
+    FileSwap(fs::path file, const std::string& content) : file_(std::move(file)) {
+        std::ifstream in(file_, std::ios::binary);
+        saved_.assign(std::istreambuf_iterator<char>(in), {});
+        std::ofstream(file_, std::ios::binary) << content;
+    }
+    ~FileSwap() { std::ofstream(file_, std::ios::binary) << saved_; }
+
+private:
+    fs::path file_;
+    std::string saved_;
+};
+
+// The headless build of company 1, through the server when `port` is not 0.
+Run buildCompany(const std::string& program, const fs::path& drive, int port = 0) {
+    const std::vector<std::string> argv = {program, "--user", "amministratore", "--password", "demo2024", "--yes",
+                                           "--company", "1"};
+    if (port == 0) return run(argv, drive);
+    FileSwap address(drive / "vopa" / "IndirizzoServer.txt", "Driver=SQL Server;Server=127.0.0.1;UID=;PWD=;\r\n");
+    FileSwap name(drive / "vopa" / "NomeServer.txt", "127.0.0.1\r\n");
+    return run(argv, drive, false,
+               {{"VOPA_ODBC_DRIVER", kFreeTds},
+                {"VOPA_ODBC_OPTIONS", "Port=" + std::to_string(port) +
+                                          ";TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=" + kSaPassword + ";"}});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +220,7 @@ int main(int argc, char** argv) {
     fs::path work = fs::temp_directory_path() / "vopa-bench-build";
     bool keep = false;
     bool reuse = false;
+    bool throughServer = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rows" && i + 1 < argc) {
@@ -145,6 +231,8 @@ int main(int argc, char** argv) {
             keep = true;
         } else if (arg == "--reuse") {
             reuse = true;
+        } else if (arg == "--through-server") {
+            throughServer = true;
         } else {
             std::cout << kUsage;
             return arg == "--help" || arg == "-h" ? 0 : 1;
@@ -155,6 +243,11 @@ int main(int argc, char** argv) {
     const fs::path here = fs::canonical("/proc/self/exe").parent_path();
     const std::string demo = (here / "vopa-demo").string();
     const std::string program = (here.parent_path() / "src" / "vopa-build").string();
+    const std::string server = (here.parent_path() / "src" / "vopa-server").string();
+    if (throughServer && (!fs::exists(server) || !fs::exists(kFreeTds))) {
+        std::cerr << "bench-build: --through-server needs " << server << " and " << kFreeTds << "\n";
+        return 1;
+    }
     for (const std::string& p : {demo, program})
         if (!fs::exists(p)) {
             std::cerr << "bench-build: " << p << " is missing (build the release preset first)\n";
@@ -179,8 +272,7 @@ int main(int argc, char** argv) {
             std::cerr << "bench-build: demo made in " << demoRun.seconds << " s\n";
         }
         std::cerr << "bench-build: building\n";
-        const Run build =
-            run({program, "--user", "amministratore", "--password", "demo2024", "--yes", "--company", "1"}, drive);
+        const Run build = buildCompany(program, drive);
         if (build.status != 0) {
             std::cerr << "bench-build: the build failed (exit " << build.status << ")\n" << build.output;
             return 1;
@@ -205,6 +297,25 @@ int main(int argc, char** argv) {
                     static_cast<double>(build.peakKb) / 1024.0);
         std::fflush(stdout);
         std::cerr << "bench-build: report " << report << "\n";
+        if (throughServer) {
+            std::cerr << "bench-build: building in-process again, then through vopa-server\n";
+            const Run again = buildCompany(program, drive);
+            Run remote;
+            {
+                ServerProcess served(server, drive);
+                remote = buildCompany(program, drive, served.port());
+            }
+            if (again.status != 0 || remote.status != 0) {
+                std::cerr << "bench-build: a build failed (in-process exit " << again.status << ", through the server "
+                          << remote.status << ")\n"
+                          << remote.output;
+                return 1;
+            }
+            std::printf("%12s %12s %10s %10s %8s\n", "", "", "in-proc s", "server s", "ratio");
+            std::printf("%12lld %12lld %10.2f %10.2f %8.2f\n", size, rows, again.seconds, remote.seconds,
+                        remote.seconds / again.seconds);
+            std::fflush(stdout);
+        }
         if (!keep) fs::remove_all(drive);
     }
     return 0;
