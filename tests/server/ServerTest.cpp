@@ -292,6 +292,70 @@ TEST_F(ServerTest, EachTdsVersionGetsRowsItCanRead) {
     }
 }
 
+// Every stored type as a parameter of a prepared INSERT (SQLPrepare, SQLBindParameter, SQLExecute:
+// FreeTDS sends the values typed), then a NULL of the same parameter; read back as text.
+TEST_F(ServerTest, EveryTypeGoesInAsAParameter) {
+    Client c(port(), "sa", "Prova");
+    struct Case {
+        const char* column;
+        SQLSMALLINT cType, sqlType;
+        SQLULEN size;
+        SQLSMALLINT digits;
+        std::string bytes;  // the C value's bytes
+        const char* stored;
+    };
+    auto raw = [](const auto& v) { return std::string(reinterpret_cast<const char*>(&v), sizeof v); };
+    const SQL_TIMESTAMP_STRUCT when{2009, 3, 5, 13, 45, 30, 500000000};
+    const Case cases[] = {
+        {"tinyint", SQL_C_UTINYINT, SQL_TINYINT, 0, 0, raw(static_cast<unsigned char>(255)), "255"},
+        {"smallint", SQL_C_SSHORT, SQL_SMALLINT, 0, 0, raw(static_cast<short>(-32768)), "-32768"},
+        {"int", SQL_C_SLONG, SQL_INTEGER, 0, 0, raw(static_cast<SQLINTEGER>(2147483647)), "2147483647"},
+        {"bigint", SQL_C_SBIGINT, SQL_BIGINT, 0, 0, raw(static_cast<SQLBIGINT>(-9007199254740993LL)), "-9007199254740993"},
+        {"bit", SQL_C_BIT, SQL_BIT, 0, 0, raw(static_cast<unsigned char>(1)), "1"},
+        {"real", SQL_C_FLOAT, SQL_REAL, 0, 0, raw(1.5f), "1.5"},
+        {"float", SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, raw(-0.125), "-0.125"},
+        {"decimal(12,3)", SQL_C_CHAR, SQL_DECIMAL, 12, 3, std::string("-123456789.125") + '\0', "-123456789.125"},
+        {"money", SQL_C_CHAR, SQL_DECIMAL, 19, 4, std::string("922337203685477.5807") + '\0', "922337203685477.5807"},
+        {"smallmoney", SQL_C_CHAR, SQL_DECIMAL, 10, 4, std::string("-214748.3648") + '\0', "-214748.3648"},
+        {"datetime", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, raw(when), "2009-03-05 13:45:30.500"},
+        {"smalldatetime", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 16, 0, raw(when), "2009-03-05 13:46:00"},
+        {"char(6)", SQL_C_CHAR, SQL_CHAR, 6, 0, std::string("Città") + '\0', "Città "},
+        {"varchar(20)", SQL_C_CHAR, SQL_VARCHAR, 20, 0, std::string("l'Aquilone") + '\0', "l'Aquilone"},
+        {"nchar(3)", SQL_C_CHAR, SQL_WCHAR, 3, 0, std::string("€a") + '\0', "€a "},
+        {"nvarchar(20)", SQL_C_CHAR, SQL_WVARCHAR, 20, 0, std::string("Žluťoučký") + '\0', "Žluťoučký"},
+        {"text", SQL_C_CHAR, SQL_LONGVARCHAR, 100, 0, std::string("nota lunga è") + '\0', "nota lunga è"},
+        {"ntext", SQL_C_CHAR, SQL_WLONGVARCHAR, 100, 0, std::string("ñandú") + '\0', "ñandú"},
+        {"binary(3)", SQL_C_BINARY, SQL_BINARY, 3, 0, std::string("\x0A\x0B", 2), "0a0b00"},
+        {"varbinary(10)", SQL_C_BINARY, SQL_VARBINARY, 10, 0, std::string("\x00\xFF\x10", 3), "00ff10"},
+    };
+    int n = 0;
+    for (const Case& k : cases) {
+        const std::string table = "parametro" + std::to_string(++n);
+        ASSERT_TRUE(c.run("CREATE TABLE " + table + " (i int NOT NULL, v " + k.column + " NULL)").errors.empty()) << k.column;
+        SQLHSTMT st;
+        SQLAllocHandle(SQL_HANDLE_STMT, c.dbc(), &st);
+        const std::string insert = "INSERT INTO " + table + " (i, v) VALUES (?, ?)";
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(insert.c_str())), SQL_NTS)));
+        SQLINTEGER i = 1;
+        std::string value = k.bytes;
+        SQLLEN length = k.cType == SQL_C_CHAR ? SQL_NTS : static_cast<SQLLEN>(value.size());
+        SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &i, 0, nullptr);
+        SQLBindParameter(st, 2, SQL_PARAM_INPUT, k.cType, k.sqlType, k.size, k.digits, value.data(),
+                         static_cast<SQLLEN>(value.size()), &length);
+        std::string text;
+        SQLRETURN rc = SQLExecute(st);
+        nativeErrors(SQL_HANDLE_STMT, st, &text);
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << k.column << ": " << text;
+        i = 2;
+        length = SQL_NULL_DATA;
+        rc = SQLExecute(st);
+        nativeErrors(SQL_HANDLE_STMT, st, &text);
+        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << k.column << " NULL: " << text;
+        SQLFreeHandle(SQL_HANDLE_STMT, st);
+        EXPECT_EQ(rowsOf(c.run("SELECT v FROM " + table + " ORDER BY i")), (Rows{{k.stored}, {"NULL"}})) << k.column;
+    }
+}
+
 TEST_F(ServerTest, AnErrorCarriesItsNumberAndTheBatchGoesOnAsTheEngineSays) {
     Client c(port(), "sa", "Prova");
     const Outcome o = c.run("SELECT 1 AS a\nSELECT * FROM nessuna");

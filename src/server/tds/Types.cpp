@@ -133,8 +133,8 @@ Value dateTimeValue(ByteView b) {
 }
 
 Value decimalValue(ByteView b, const TypeInfo& t) {
-    if (b.size() != 1u + decimalBytes(t.precision) && b.size() != 5 && b.size() != 9 && b.size() != 13 && b.size() != 17)
-        fail("decimal value of " + std::to_string(b.size()) + " bytes");
+    // A sign and 1 to 16 bytes of magnitude (see lengthAllowed).
+    if (b.size() < 2 || b.size() > 17) fail("decimal value of " + std::to_string(b.size()) + " bytes");
     UInt128 magnitude = 0;
     for (std::size_t i = b.size(); i-- > 1;) magnitude = magnitude << 8 | b[i];
     if (magnitude >= pow10(38)) fail("decimal value above 38 digits");
@@ -251,7 +251,9 @@ bool lengthAllowed(TypeId type, std::size_t n) {
     case TypeId::BitN: return n == 1;
     case TypeId::FltN: case TypeId::MoneyN: case TypeId::DateTimeN: return n == 4 || n == 8;
     case TypeId::Guid: return n == 16;
-    case TypeId::DecimalN: case TypeId::NumericN: return n == 5 || n == 9 || n == 13 || n == 17;
+    // The server sends 5, 9, 13 or 17 bytes; clients may send fewer: FreeTDS sends as many as the
+    // precision needs (6 for a decimal(12,3)).
+    case TypeId::DecimalN: case TypeId::NumericN: return n >= 2 && n <= 17;
     default: return true;
     }
 }
