@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace vopa::server {
@@ -34,7 +34,8 @@ bool portNumber(const std::string& s, std::uint16_t& port) {
 
 std::string numericHost(const sockaddr* address, socklen_t length, std::uint16_t* port = nullptr) {
     char host[NI_MAXHOST], service[NI_MAXSERV];
-    if (::getnameinfo(address, length, host, sizeof host, service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    if (::getnameinfo(address, length, host, sizeof host, service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) !=
+        0)
         return {};
     if (port) *port = static_cast<std::uint16_t>(std::stoi(service));
     return host;
@@ -199,7 +200,8 @@ bool Browser::toThisMachine(const std::string& destination) {
                 ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text))
                 own_.push_back(text);
             else if (i->ifa_addr->sa_family == AF_INET6 &&
-                     ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr, text, sizeof text))
+                     ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr, text,
+                                 sizeof text))
                 own_.push_back(text);
         }
         ::freeifaddrs(list);

@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--browser") {
             browser = true;
             // The address and port are optional: a next argument that is not an option gives them.
-            if (hasValue && argv[i + 1][0] != '-' && !vopa::server::parseBrowserEndpoint(argv[++i], browserAddress, browserPort)) {
+            if (hasValue && argv[i + 1][0] != '-' &&
+                !vopa::server::parseBrowserEndpoint(argv[++i], browserAddress, browserPort)) {
                 std::cerr << "vopa-server: bad argument '" << argv[i] << "' for --browser\n" << kUsage;
                 return 2;
             }

@@ -73,7 +73,8 @@ public:
         port_ = static_cast<int>(port);
         // With the Browser, a second line gives its UDP port.
         if (std::find(more.begin(), more.end(), "--browser") != more.end()) {
-            if (!std::fgets(line, sizeof line, stdout_)) throw std::runtime_error("vopa-server said nothing of its browser");
+            if (!std::fgets(line, sizeof line, stdout_))
+                throw std::runtime_error("vopa-server said nothing of its browser");
             if (std::sscanf(line, "browser on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
                 throw std::runtime_error(std::string("unexpected second line: ") + line);
             browserPort_ = static_cast<int>(port);
@@ -930,7 +931,8 @@ std::vector<std::string> askBrowser(int port, const std::string& datagram) {
     timeval limit{0, 500000};
     ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     char buffer[2048];
-    for (ssize_t n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;) answers.emplace_back(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
+        answers.emplace_back(buffer, static_cast<std::size_t>(n));
     ::close(s);
     return answers;
 }
@@ -948,7 +950,8 @@ TEST(NamedInstance, TheServerWorksOnTheNamedInstanceAndItsBrowserGivesItsPort) {
     ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
     Server named("600", {"--instance", "Contab", "--browser", "127.0.0.1:0"});
     ASSERT_NE(named.browserPort(), 0);
-    const std::string text = "ServerName;" + hostName() + ";InstanceName;CONTAB;IsClustered;No;Version;11.0.2100.0;tcp;" +
+    const std::string text = "ServerName;" + hostName() +
+                             ";InstanceName;CONTAB;IsClustered;No;Version;11.0.2100.0;tcp;" +
                              std::to_string(named.port()) + ";;";
     const std::string expected = std::string{'\x05', static_cast<char>(text.size()), '\0'} + text;
     ASSERT_LT(text.size(), 256u);
@@ -959,7 +962,7 @@ TEST(NamedInstance, TheServerWorksOnTheNamedInstanceAndItsBrowserGivesItsPort) {
     };
     const std::vector<Case> cases = {
         {"every instance", "\x03", {expected}},
-        {"the instance, by name", std::string("\x04" "contab\0", 8), {expected}},
+        {"the instance, by name", "\x04" + std::string("contab") + '\0', {expected}},
         {"the default instance, served by no one here", std::string("\x04MSSQLSERVER\0", 13), {}},
         {"a broadcast request", "\x02", {}},
     };
@@ -992,7 +995,9 @@ TEST(NamedInstance, FreeTdsReachesTheInstanceByNameThroughTheBrowser) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const bool free = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(probe);
-    if (!free) GTEST_SKIP() << "UDP port 1434 of 127.0.0.1 is taken (another SQL Server Browser?), and FreeTDS asks there only";
+    if (!free)
+        GTEST_SKIP()
+            << "UDP port 1434 of 127.0.0.1 is taken (another SQL Server Browser?), and FreeTDS asks there only";
     vopa::testing::TempDrive drive;
     ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
     Server named("600", {"--instance", "Ufficio", "--browser"});

@@ -13,7 +13,9 @@ constexpr std::size_t kMaxInstanceName = 32;
 constexpr std::size_t kMaxOneInstanceText = 1024;
 constexpr std::size_t kMaxAllInstancesText = 0xFFFF;
 
-char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool sameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() &&
@@ -38,19 +40,19 @@ Bytes response(const std::string& text) {
 std::optional<BrowserRequest> decodeBrowserRequest(ByteView datagram) {
     if (datagram.empty() || datagram.size() > kMaxBrowserRequest) return std::nullopt;
     switch (datagram[0]) {
-    case kUnicastAll:
-        if (datagram.size() != 1) return std::nullopt;
-        return BrowserRequest{BrowserRequestKind::AllInstances, {}};
-    case kUnicastInstance: {
-        ByteView name = datagram.subspan(1);
-        // The terminating NUL is optional: some clients send the name alone.
-        if (!name.empty() && name.back() == 0) name = name.first(name.size() - 1);
-        if (name.empty() || name.size() > kMaxInstanceName) return std::nullopt;
-        if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end()) return std::nullopt;
-        return BrowserRequest{BrowserRequestKind::OneInstance, std::string(name.begin(), name.end())};
-    }
-    default:
-        return std::nullopt;
+        case kUnicastAll:
+            if (datagram.size() != 1) return std::nullopt;
+            return BrowserRequest{BrowserRequestKind::AllInstances, {}};
+        case kUnicastInstance: {
+            ByteView name = datagram.subspan(1);
+            // The terminating NUL is optional: some clients send the name alone.
+            if (!name.empty() && name.back() == 0) name = name.first(name.size() - 1);
+            if (name.empty() || name.size() > kMaxInstanceName) return std::nullopt;
+            if (std::find(name.begin(), name.end(), std::uint8_t{0}) != name.end()) return std::nullopt;
+            return BrowserRequest{BrowserRequestKind::OneInstance, std::string(name.begin(), name.end())};
+        }
+        default:
+            return std::nullopt;
     }
 }
 
