@@ -26,7 +26,8 @@ bool parseBrowserEndpoint(const std::string& text, std::string& address, std::ui
 // to an address the machine does not have, is not.
 bool addressedToThisMachine(const std::string& destination, const std::vector<std::string>& own);
 
-// At most `perSecond` answers in any second, in a burst or spread.
+// Answers rationed as a bucket of `perSecond` tokens refilled at `perSecond` a second: a burst of that
+// many at most, and that many a second on average.
 class AnswerBudget {
 public:
     explicit AnswerBudget(int perSecond) : perSecond_(perSecond), tokens_(perSecond) {}
@@ -41,7 +42,7 @@ private:
 
 class Browser {
 public:
-    // Answers this many requests a second at most.
+    // Answers this many requests a second at most, on average.
     static constexpr int kAnswersPerSecond = 100;
 
     // Binds the UDP socket; throws std::runtime_error saying why it cannot. Port 0 picks a free one.

@@ -49,10 +49,12 @@ const char* const kUsage =
     "                          that clients reach this server's instance as HOST\\NAME without its port\n"
     "\n"
     "Serves the default instance (or the named instance NAME) of the embedded server under $VOPA_DRIVE_C\n"
-    "(default ~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed certificate\n"
-    "and its key are made at the first start in the instance's data folder (server-certificate.pem,\n"
-    "server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\" once ready; SIGTERM or\n"
-    "SIGINT stops it.\n"
+    "(default ~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed\n"
+    "certificate and its key are made at the first start in the instance's data folder\n"
+    "(server-certificate.pem, server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\"\n"
+    "once ready (and \"browser on ADDRESS:PORT (UDP), instance NAME\" with --browser); SIGTERM or SIGINT\n"
+    "stops it. Only one process of the machine can answer the Browser on a port: it answers for its own\n"
+    "instance only.\n"
     "\n"
     "Clients sign in with SQL Server logins kept in the instance's master (CREATE LOGIN, ALTER LOGIN,\n"
     "DROP LOGIN, as sa). At the first start sa has no password: give it with --sa-password-file FILE or\n"
@@ -192,6 +194,15 @@ int main(int argc, char** argv) {
         if (!settleSaPassword(instance, passwordFile)) return 1;
         if (!settings.tls) settings.tls = vopa::server::TlsContext::selfSigned(instance.dataFolder, settings.serverName);
         vopa::server::Listener listener(settings);
+        // The Browser gives the port the listener has, so it is bound once that one is.
+        std::unique_ptr<vopa::server::Browser> resolver;
+        if (browser) {
+            const vopa::tds::BrowserInstance served{settings.serverName, instance.instanceName,
+                                                    vopa::tds::browserVersion(vopa::server::kServerVersion),
+                                                    listener.port()};
+            resolver = std::make_unique<vopa::server::Browser>(browserAddress, browserPort,
+                                                               std::vector<vopa::tds::BrowserInstance>{served});
+        }
         std::thread loop([&listener] {
             try {
                 listener.run();
@@ -200,20 +211,8 @@ int main(int argc, char** argv) {
                 ::kill(::getpid(), SIGTERM);
             }
         });
-        std::unique_ptr<vopa::server::Browser> resolver;
         std::thread answering;
-        if (browser) {
-            const vopa::tds::BrowserInstance served{settings.serverName, instance.instanceName,
-                                                    vopa::tds::browserVersion(vopa::server::kServerVersion),
-                                                    listener.port()};
-            try {
-                resolver = std::make_unique<vopa::server::Browser>(browserAddress, browserPort,
-                                                                   std::vector<vopa::tds::BrowserInstance>{served});
-            } catch (...) {
-                listener.stop();
-                loop.join();
-                throw;
-            }
+        if (resolver) {
             answering = std::thread([&resolver] {
                 try {
                     resolver->run();
