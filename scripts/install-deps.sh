@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   libsqlite3-dev sqlite3
   libssl-dev
-  unixodbc-dev odbcinst tdsodbc libsqliteodbc
+  unixodbc-dev odbcinst tdsodbc freetds-bin libsqliteodbc
   libgtest-dev libgmock-dev
 )
 

@@ -23,8 +23,6 @@ namespace vopa::server {
 
 namespace {
 
-// The version the server gives in PRELOGIN and LOGINACK: the TDS 7.4 generation of the server.
-constexpr tds::ProductVersion kServerVersion{11, 0, 2100, 0};
 constexpr const char* kProgramName = "Microsoft SQL Server";
 
 int millis(std::chrono::seconds s) {

@@ -14,10 +14,15 @@
 #include "server/Settings.h"
 #include "server/Transport.h"
 #include "server/tds/Packet.h"
+#include "server/tds/Prelogin.h"
 
 namespace vopa::server {
 
 class RequestDispatcher;
+
+// The version the server gives in PRELOGIN, LOGINACK and the Browser's answers: the TDS 7.4 generation
+// of the server.
+inline constexpr tds::ProductVersion kServerVersion{11, 0, 2100, 0};
 
 class Connection {
 public:

@@ -10,12 +10,16 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/engine/EngineError.h"
 #include "platform/engine/Logins.h"
 #include "platform/engine/Server.h"
+#include "server/Browser.h"
+#include "server/Connection.h"
 #include "server/Listener.h"
 #include "server/TlsChannel.h"
 
@@ -24,7 +28,7 @@ namespace {
 const char* const kUsage =
     "usage: vopa-server [--listen ADDRESS] [--port PORT] [--idle-timeout SECONDS] [--read-timeout SECONDS]\n"
     "                   [--certificate FILE --key FILE] [--encryption required|optional]\n"
-    "                   [--sa-password-file FILE]\n"
+    "                   [--sa-password-file FILE] [--instance NAME] [--browser [[ADDRESS:]PORT]]\n"
     "\n"
     "  --listen ADDRESS        address to listen on (default 127.0.0.1; ::1 for IPv6; 0.0.0.0 or :: for\n"
     "                          every address, so that other computers reach the server)\n"
@@ -38,12 +42,19 @@ const char* const kUsage =
     "                          whether a client must encrypt (default: optional on a loopback address,\n"
     "                          required on any other); a client that cannot is refused\n"
     "  --sa-password-file FILE the password of the login sa for the first start: the file's first line\n"
+    "  --instance NAME         serve the named instance NAME (created when missing) instead of the\n"
+    "                          default instance MSSQLSERVER\n"
+    "  --browser [[ADDRESS:]PORT]\n"
+    "                          also answer SQL Server Browser requests (UDP, default 127.0.0.1:1434), so\n"
+    "                          that clients reach this server's instance as HOST\\NAME without its port\n"
     "\n"
-    "Serves the default instance of the embedded server under $VOPA_DRIVE_C (default\n"
-    "~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed certificate\n"
-    "and its key are made at the first start in the instance's data folder (server-certificate.pem,\n"
-    "server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\" once ready; SIGTERM or\n"
-    "SIGINT stops it.\n"
+    "Serves the default instance (or the named instance NAME) of the embedded server under $VOPA_DRIVE_C\n"
+    "(default ~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed\n"
+    "certificate and its key are made at the first start in the instance's data folder\n"
+    "(server-certificate.pem, server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\"\n"
+    "once ready (and \"browser on ADDRESS:PORT (UDP), instance NAME\" with --browser); SIGTERM or SIGINT\n"
+    "stops it. Only one process of the machine can answer the Browser on a port: it answers for its own\n"
+    "instance only.\n"
     "\n"
     "Clients sign in with SQL Server logins kept in the instance's master (CREATE LOGIN, ALTER LOGIN,\n"
     "DROP LOGIN, as sa). At the first start sa has no password: give it with --sa-password-file FILE or\n"
@@ -85,6 +96,12 @@ bool settleSaPassword(const vopa::engine::InstanceLocation& instance, const std:
     return true;
 }
 
+// "127.0.0.1:1433", "[::1]:1433".
+std::string endpoint(const std::string& address, std::uint16_t port) {
+    const bool v6 = address.find(':') != std::string::npos;
+    return (v6 ? "[" + address + "]" : address) + ':' + std::to_string(port);
+}
+
 bool number(const char* text, long low, long high, long& out) {
     char* end = nullptr;
     errno = 0;
@@ -98,6 +115,10 @@ int main(int argc, char** argv) {
     vopa::server::Settings settings;
     std::string certificate, key;
     std::string passwordFile;
+    std::string instanceName;
+    bool browser = false;
+    std::string browserAddress = "127.0.0.1";
+    std::uint16_t browserPort = 1434;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -119,6 +140,16 @@ int main(int argc, char** argv) {
         } else if (arg == "--read-timeout" && hasValue && number(argv[i + 1], 1, INT_MAX / 1000, value)) {
             settings.readTimeout = std::chrono::seconds(value);
             ++i;
+        } else if (arg == "--instance" && hasValue) {
+            instanceName = argv[++i];
+        } else if (arg == "--browser") {
+            browser = true;
+            // The address and port are optional: a next argument that is not an option gives them.
+            if (hasValue && argv[i + 1][0] != '-' &&
+                !vopa::server::parseBrowserEndpoint(argv[++i], browserAddress, browserPort)) {
+                std::cerr << "vopa-server: bad argument '" << argv[i] << "' for --browser\n" << kUsage;
+                return 2;
+            }
         } else if (arg == "--certificate" && hasValue) {
             certificate = argv[++i];
         } else if (arg == "--key" && hasValue) {
@@ -153,11 +184,25 @@ int main(int argc, char** argv) {
     try {
         // A certificate given that cannot serve stops the server before anything is made.
         if (!certificate.empty()) settings.tls = vopa::server::TlsContext::fromFiles(certificate, key);
-        // The instance is found (and its master database created) once, before any client comes.
+        // The instance is found (and its master database created) once, before any client comes; a named
+        // instance is made the first time it is served.
+        if (!instanceName.empty()) {
+            const vopa::engine::InstanceLocation named = vopa::engine::createNamedInstance(instanceName);
+            if (named.instanceName != "MSSQLSERVER") settings.instance = "(local)\\" + named.instanceName;
+        }
         const vopa::engine::InstanceLocation instance = vopa::engine::locateInstance(settings.instance);
         if (!settleSaPassword(instance, passwordFile)) return 1;
         if (!settings.tls) settings.tls = vopa::server::TlsContext::selfSigned(instance.dataFolder, settings.serverName);
         vopa::server::Listener listener(settings);
+        // The Browser gives the port the listener has, so it is bound once that one is.
+        std::unique_ptr<vopa::server::Browser> resolver;
+        if (browser) {
+            const vopa::tds::BrowserInstance served{settings.serverName, instance.instanceName,
+                                                    vopa::tds::browserVersion(vopa::server::kServerVersion),
+                                                    listener.port()};
+            resolver = std::make_unique<vopa::server::Browser>(browserAddress, browserPort,
+                                                               std::vector<vopa::tds::BrowserInstance>{served});
+        }
         std::thread loop([&listener] {
             try {
                 listener.run();
@@ -166,11 +211,27 @@ int main(int argc, char** argv) {
                 ::kill(::getpid(), SIGTERM);
             }
         });
-        const bool v6 = listener.address().find(':') != std::string::npos;
-        std::cout << "listening on " << (v6 ? "[" + listener.address() + "]" : listener.address()) << ':'
-                  << listener.port() << std::endl;
+        std::thread answering;
+        if (resolver) {
+            answering = std::thread([&resolver] {
+                try {
+                    resolver->run();
+                } catch (const std::exception& e) {
+                    std::cerr << "vopa-server: browser: " << e.what() << '\n';
+                    ::kill(::getpid(), SIGTERM);
+                }
+            });
+        }
+        std::cout << "listening on " << endpoint(listener.address(), listener.port()) << std::endl;
+        if (resolver)
+            std::cout << "browser on " << endpoint(resolver->address(), resolver->port()) << " (UDP), instance "
+                      << instance.instanceName << std::endl;
         int signal = 0;
         sigwait(&signals, &signal);
+        if (resolver) {
+            resolver->stop();
+            answering.join();
+        }
         listener.stop();
         loop.join();
         std::cout << "stopped" << std::endl;

@@ -17,6 +17,7 @@
 #include <openssl/pem.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -70,6 +71,14 @@ public:
         if (std::sscanf(line, "listening on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
             throw std::runtime_error(std::string("unexpected first line: ") + line);
         port_ = static_cast<int>(port);
+        // With the Browser, a second line gives its UDP port.
+        if (std::find(more.begin(), more.end(), "--browser") != more.end()) {
+            if (!std::fgets(line, sizeof line, stdout_))
+                throw std::runtime_error("vopa-server said nothing of its browser");
+            if (std::sscanf(line, "browser on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
+                throw std::runtime_error(std::string("unexpected second line: ") + line);
+            browserPort_ = static_cast<int>(port);
+        }
     }
     // Stops the server as a service manager does; its exit status.
     int stop() {
@@ -84,10 +93,12 @@ public:
         if (pid_) stop();
     }
     int port() const { return port_; }
+    int browserPort() const { return browserPort_; }
 
 private:
     pid_t pid_ = 0;
     int port_ = 0;
+    int browserPort_ = 0;
     FILE* stdout_ = nullptr;
 };
 
@@ -109,14 +120,28 @@ public:
     // Connects; the native error numbers of a refused login in `errors`.
     Client(int port, const std::string& user, const std::string& database, std::vector<int>* errors = nullptr,
            const std::string& more = "", const std::string& password = kSaPassword, std::string* messages = nullptr) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
         std::string text = std::string("Driver=") + kDriver + ";Server=127.0.0.1;Port=" + std::to_string(port) +
                            ";UID=" + user + ";PWD=" + password + ";ClientCharset=UTF-8";
         if (!database.empty()) text += ";Database=" + database;
         text += more;
         if (more.find("TDS_Version") == std::string::npos) text += ";TDS_Version=7.4";
+        connect(text, errors, messages);
+    }
+    // Connects with a whole connection text of the driver.
+    explicit Client(std::string text, std::vector<int>* errors = nullptr) { connect(text, errors, nullptr); }
+    ~Client() {
+        if (connected_) SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    }
+    bool connected() const { return connected_; }
+    SQLHDBC dbc() const { return dbc_; }
+
+private:
+    void connect(std::string& text, std::vector<int>* errors, std::string* messages) {
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
         const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
                                               0, nullptr, SQL_DRIVER_NOPROMPT);
         connected_ = SQL_SUCCEEDED(rc);
@@ -126,14 +151,8 @@ public:
         if (errors) *errors = numbers;
         else if (!connected_) throw std::runtime_error("cannot connect: " + said);
     }
-    ~Client() {
-        if (connected_) SQLDisconnect(dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-        SQLFreeHandle(SQL_HANDLE_ENV, env_);
-    }
-    bool connected() const { return connected_; }
-    SQLHDBC dbc() const { return dbc_; }
 
+public:
     Outcome run(const std::string& sql) {
         SQLHSTMT st;
         SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st);
@@ -1015,4 +1034,138 @@ TEST(ServerStart, TheSaPasswordMayComeFromAFile) {
         EXPECT_EQ(rowsOf(c.run("SELECT 1")), (Rows{{"1"}}));
     }
     ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
+}
+
+// A datagram sent to 127.0.0.1:`port` and the answers that come back within half a second.
+std::vector<std::string> askBrowser(int port, const std::string& datagram) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<std::string> answers;
+    if (::sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        ::close(s);
+        return {"<not sent>"};
+    }
+    timeval limit{0, 500000};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char buffer[2048];
+    for (ssize_t n; (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;)
+        answers.emplace_back(buffer, static_cast<std::size_t>(n));
+    ::close(s);
+    return answers;
+}
+
+std::string hostName() {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return host;
+}
+
+// A named instance has its own master: what is made through it is not in the default instance, and
+// the Browser tells its port to whoever asks for it by name.
+TEST(NamedInstance, TheServerWorksOnTheNamedInstanceAndItsBrowserGivesItsPort) {
+    vopa::testing::TempDrive drive;
+    ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
+    Server named("600", {"--instance", "Contab", "--browser", "127.0.0.1:0"});
+    ASSERT_NE(named.browserPort(), 0);
+    const std::string text = "ServerName;" + hostName() +
+                             ";InstanceName;CONTAB;IsClustered;No;Version;11.0.2100.0;tcp;" +
+                             std::to_string(named.port()) + ";;";
+    const std::string expected = std::string{'\x05', static_cast<char>(text.size()), '\0'} + text;
+    ASSERT_LT(text.size(), 256u);
+    struct Case {
+        const char* what;
+        std::string datagram;
+        std::vector<std::string> answers;
+    };
+    const std::vector<Case> cases = {
+        {"every instance", "\x03", {expected}},
+        {"the instance, by name", "\x04" + std::string("contab") + '\0', {expected}},
+        {"the default instance, served by no one here", std::string("\x04MSSQLSERVER\0", 13), {}},
+        {"a broadcast request", "\x02", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(askBrowser(named.browserPort(), c.datagram), c.answers) << c.what;
+
+    Client c(named.port(), "sa", "");
+    ASSERT_TRUE(c.run("CREATE DATABASE SoloContab").errors.empty());
+    const std::string listed = "SELECT name FROM master.dbo.sysdatabases WHERE name = 'SoloContab'";
+    EXPECT_EQ(rowsOf(c.run(listed)), (Rows{{"SoloContab"}}));
+    {
+        Server byDefault;
+        Client d(byDefault.port(), "sa", "");
+        EXPECT_EQ(rowsOf(d.run(listed)), Rows{}) << "the default instance has a master of its own";
+        EXPECT_TRUE(d.run("CREATE DATABASE SoloDefault").errors.empty());
+    }
+    // Started again, the named instance is found as it was left.
+    EXPECT_EQ(named.stop(), 0);
+    Server again("600", {"--instance", "CONTAB"});
+    Client e(again.port(), "sa", "");
+    EXPECT_EQ(rowsOf(e.run(listed)), (Rows{{"SoloContab"}}));
+    EXPECT_EQ(rowsOf(e.run("SELECT name FROM master.dbo.sysdatabases WHERE name = 'SoloDefault'")), Rows{});
+}
+
+// FreeTDS asks the Browser on UDP port 1434 only: the server's own port is free and unknown to it.
+// True when UDP port 1434 of 127.0.0.1 can be bound.
+bool browserPortFree() {
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(1434);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    return free;
+}
+
+TEST(NamedInstance, FreeTdsReachesTheInstanceByNameThroughTheBrowser) {
+    const char* const taken =
+        "UDP port 1434 of 127.0.0.1 is taken (another SQL Server Browser?), and FreeTDS asks there only";
+    if (!browserPortFree()) GTEST_SKIP() << taken;
+    vopa::testing::TempDrive drive;
+    ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
+    std::unique_ptr<Server> named;
+    try {
+        named = std::make_unique<Server>("600", std::vector<std::string>{"--instance", "Sportello", "--browser"});
+    } catch (const std::runtime_error& e) {
+        // Another test may have taken the port since it was found free.
+        if (!browserPortFree()) GTEST_SKIP() << taken;
+        FAIL() << e.what();
+    }
+    Client c(std::string("Driver=") + kDriver + ";Server=127.0.0.1\\sportello;UID=sa;PWD=" + kSaPassword +
+             ";TDS_Version=7.4;ClientCharset=UTF-8");
+    EXPECT_EQ(rowsOf(c.run("SELECT N'trovata' AS a")), (Rows{{"trovata"}}));
+}
+
+TEST(ServerStart, ABadInstanceOrBrowserStopsTheServerAtStart) {
+    vopa::testing::TempDrive drive;
+    ::setenv("VOPA_SA_PASSWORD", kSaPassword, 1);
+    const int taken = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string takenPort = std::to_string(ntohs(address.sin_port));
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"--instance 'con/tab'", 1, "is not a valid instance name"},
+        {"--instance NomeDiIstanzaTroppoLungo", 1, "is not a valid instance name"},
+        {"--browser 127.0.0.1:" + takenPort, 1, "cannot listen on 127.0.0.1 UDP port " + takenPort},
+        {"--browser 70000", 2, "bad argument '70000' for --browser"},
+        {"--browser 127.0.0.1:", 2, "bad argument"},
+    };
+    for (const Case& c : cases) {
+        const auto [status, said] = runServer(c.arguments);
+        EXPECT_EQ(status, c.status) << c.arguments << ": " << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << c.arguments << ": " << said;
+        EXPECT_EQ(said.find("listening on 127.0.0.1:"), std::string::npos) << c.arguments << ": " << said;
+    }
+    ::close(taken);
 }

@@ -1,14 +1,17 @@
 // libFuzzer target over the TDS codec: any bytes go through the message assembler (in pieces, at a
 // packet size the input picks) and through every decoder of a client's messages (PRELOGIN, LOGIN7, SQL
 // batch and RPC, in the old and the new protocol versions); the parameters an RPC decodes to are
-// written back as a row of their own types. A ProtocolError is the expected answer to bad input; any
+// written back as a row of their own types. The bytes are also a SQL Server Browser datagram, answered
+// about a served instance: an answer must be a whole SVR_RESP. A ProtocolError is the expected answer to bad input; any
 // other exception, a crash or a sanitizer report is a finding.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
+#include "server/tds/Browser.h"
 #include "server/tds/Login7.h"
 #include "server/tds/Packet.h"
 #include "server/tds/Prelogin.h"
@@ -57,12 +60,24 @@ void decodeAll(ByteView payload) {
     }
 }
 
+// Never throws: whatever the datagram, an answer or nothing, and an answer whose length says its size.
+void answerDatagram(ByteView datagram) {
+    static const std::vector<BrowserInstance> served = {{"UFFICIO", "PROVA", "11.0.2100.0", 1433}};
+    const std::optional<BrowserRequest> request = decodeBrowserRequest(datagram);
+    if (!request) return;
+    const Bytes answer = encodeBrowserAnswer(*request, served);
+    if (!answer.empty() &&
+        (answer.size() < 3 || answer[0] != 0x05 || std::size_t(answer[1] | answer[2] << 8) != answer.size() - 3))
+        std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 65536) return -1;
     const ByteView input(data, size);
     decodeAll(input);
+    answerDatagram(input);
     if (size < 2) return 0;
 
     // The first two bytes choose the packet size and the size of the pieces the bytes arrive in.
