@@ -16,7 +16,10 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "engine/Conformance.h"
 #include "platform/data/Connection.h"
