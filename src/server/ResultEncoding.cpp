@@ -63,7 +63,7 @@ int messageNumber(std::string_view text) {
 
 }  // namespace
 
-tds::TypeInfo wireType(const SqlType& type) {
+tds::TypeInfo wireType(const SqlType& type, std::uint32_t tdsVersion) {
     using tds::TypeInfo;
     switch (type.base) {
     case BaseType::Bit: return TypeInfo::bit();
@@ -83,9 +83,10 @@ tds::TypeInfo wireType(const SqlType& type) {
         return t;
     }
     case BaseType::SmallDateTime: return TypeInfo::smallDateTime();
-    // The date type travels as datetime, which every TDS version knows (a midnight time of day).
-    case BaseType::DateTime:
-    case BaseType::Date: return TypeInfo::dateTime();
+    case BaseType::DateTime: return TypeInfo::dateTime();
+    // The date type travels as date from TDS 7.3 on; older clients know no date and get a datetime at
+    // midnight.
+    case BaseType::Date: return tdsVersion >= tds::version::k73A ? TypeInfo::date() : TypeInfo::dateTime();
     case BaseType::Char:
         return type.length == SqlType::kMax || type.length > 8000 ? TypeInfo::varChar(-1) : TypeInfo::fixedChar(declared(type.length));
     case BaseType::VarChar: return TypeInfo::varChar(declared(type.length));
@@ -134,7 +135,7 @@ void ResultEncoder::writeResultSet(tds::TokenWriter& w, const engine::ResultSet&
         const engine::ResultColumn& c = rs.columns[i];
         tds::Column column;
         column.name = c.name;
-        column.type = wireType(c.type);
+        column.type = wireType(c.type, tdsVersion_);
         widen(column.type, rs, i);
         column.flags = c.nullable ? tds::column::kNullable : 0;
         column.tableName = rs.baseTable;

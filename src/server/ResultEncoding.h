@@ -14,8 +14,9 @@
 
 namespace vopa::server {
 
-// The nullable wire type the server uses for a result column of the engine's type.
-tds::TypeInfo wireType(const engine::SqlType& type);
+// The nullable wire type the server uses for a result column of the engine's type, for a session of
+// this TDS version.
+tds::TypeInfo wireType(const engine::SqlType& type, std::uint32_t tdsVersion);
 
 // The line of the batch an offset lies on, counted from 1.
 int lineAt(std::string_view text, std::size_t offset);

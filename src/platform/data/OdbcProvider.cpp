@@ -35,7 +35,9 @@ ColumnType typeOf(const odbc::Column& c) {
         }
         case 91: return plain(Kind::Date);                      // SQL_TYPE_DATE
         case 11:                                                // SQL_TIMESTAMP
-        case 93: return plain(Kind::DateTime);                  // SQL_TYPE_TIMESTAMP
+        case 93:                                                // SQL_TYPE_TIMESTAMP
+            // A smalldatetime is described as sixteen characters without fractions of a second.
+            return plain(c.size == 16 && c.decimalDigits == 0 ? Kind::SmallDateTime : Kind::DateTime);
         case 1: return sized(Kind::Char);                       // SQL_CHAR
         case 12: return sized(Kind::VarChar);                   // SQL_VARCHAR
         case -1: return plain(Kind::Text, 2147483647);          // SQL_LONGVARCHAR
@@ -122,6 +124,7 @@ std::optional<Value> typedValue(std::string_view text, const ColumnType& type) {
             return std::nullopt;
         }
         case Kind::Date:
+        case Kind::SmallDateTime:
         case Kind::DateTime: {
             DateTime d;
             if (DateTime::parse(t, d)) return Value::date(DateTime{roundedToType(d.millis, type.kind)});

@@ -435,6 +435,7 @@ TypeInfo TypeInfo::decimal(int precision, int scale) {
 }
 TypeInfo TypeInfo::dateTime() { return {TypeId::DateTimeN, 8, 0, 0, {}}; }
 TypeInfo TypeInfo::smallDateTime() { return {TypeId::DateTimeN, 4, 0, 0, {}}; }
+TypeInfo TypeInfo::date() { return {TypeId::DateN, 3, 0, 0, {}}; }
 TypeInfo TypeInfo::varChar(int chars) {
     return {TypeId::BigVarChar, chars < 0 || chars > 8000 ? kMaxLengthPlp : static_cast<std::uint32_t>(chars), 0, 0, {}};
 }
@@ -499,7 +500,7 @@ TypeInfo readTypeInfo(Reader& r) {
 
 void writeTypeInfo(Writer& w, const TypeInfo& t) {
     w.u8(static_cast<std::uint8_t>(t.type));
-    if (fixedSize(t.type) != std::size_t(-1)) return;
+    if (fixedSize(t.type) != std::size_t(-1) || t.type == TypeId::DateN) return;  // a date's length is implied
     if (t.isLob()) {
         w.u32(t.maxLength);
     } else if (isUShortLength(t.type)) {
@@ -582,6 +583,14 @@ void writeValue(Writer& w, const TypeInfo& t, const Value& v) {
     case TypeId::DecimalN: case TypeId::NumericN:
         if (null) return w.u8(0);
         return putDecimal(w, t, v);
+    case TypeId::DateN: {
+        if (null) return w.u8(0);
+        const std::int64_t days = floorDiv(dateOf(v).millis, kMillisPerDay) + kDaysFromYear1To1899;
+        if (days < 0 || days > 3652058) fail("date " + dateOf(v).toIsoString() + " out of the range of date");
+        w.u8(3);
+        for (int i = 0; i < 3; ++i) w.u8(static_cast<std::uint8_t>(days >> (8 * i)));
+        return;
+    }
     case TypeId::BigVarBinary: case TypeId::BigVarChar: case TypeId::BigBinary: case TypeId::BigChar:
     case TypeId::NVarChar: case TypeId::NChar: {
         if (t.isPlp()) {

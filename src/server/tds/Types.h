@@ -87,6 +87,7 @@ struct TypeInfo {
     static TypeInfo decimal(int precision, int scale);
     static TypeInfo dateTime();
     static TypeInfo smallDateTime();
+    static TypeInfo date();  // TDS 7.3 and later
     static TypeInfo varChar(int chars);  // chars 8001 or more (or -1): varchar(max)
     static TypeInfo nVarChar(int chars);
     static TypeInfo fixedChar(int chars);

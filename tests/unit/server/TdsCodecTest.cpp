@@ -396,6 +396,9 @@ TEST(TdsTokens, ColumnsAndRowsOfEveryType) {
         {TypeInfo::dateTime(), date(2000, 1, 1, 12, 0, 0, 3), "6F 08", "08 AC 8E 00 00 01 C1 C5 00"},
         {TypeInfo::dateTime(), date(1999, 12, 31, 23, 59, 59, 999), "6F 08", "08 AC 8E 00 00 00 00 00 00"},
         {TypeInfo::smallDateTime(), date(2000, 1, 1, 0, 1), "6F 04", "04 AC 8E 01 00"},
+        {TypeInfo::date(), date(2000, 1, 1), "28", "03 07 24 0B"},
+        {TypeInfo::date(), date(1, 1, 1), "28", "03 00 00 00"},
+        {TypeInfo::date(), Value::null(), "28", "00"},
         {TypeInfo::varChar(10), Value::string("ca\xC3\xA8"), "A7 0A 00 " + c, "03 00 63 61 E8"},
         {TypeInfo::varChar(10), Value::null(), "A7 0A 00 " + c, "FF FF"},
         {TypeInfo::nVarChar(10), Value::string("\xC3\xA8" "a"), "E7 14 00 " + c, "04 00 E8 00 61 00"},
@@ -518,6 +521,7 @@ TEST(TdsMalformed, RefusedWithAnError) {
     EXPECT_THROW(oneColumn(TypeInfo::intN(1), Value::longInt(256)), ProtocolError);
     EXPECT_THROW(oneColumn(TypeInfo::decimal(5, 2), decimal("1000")), ProtocolError);
     EXPECT_THROW(oneColumn(TypeInfo::smallDateTime(), date(1899, 12, 31)), ProtocolError);
+    EXPECT_THROW(oneColumn(TypeInfo::date(), Value::date({-700000LL * 86'400'000})), ProtocolError);
     EXPECT_THROW(oneColumn({TypeId::Int4, 4, 0, 0, {}}, Value::null()), ProtocolError);
     EXPECT_THROW(w.row(std::vector<Value>{}), ProtocolError);
 }
