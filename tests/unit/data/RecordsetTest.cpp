@@ -262,11 +262,9 @@ TEST_F(RecordsetTest, ColumnsKeepTheServersTypes) {
     }
     rs.setField("k", Value::longInt(2));
     rs.update();
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(cases[i].type);
-        EXPECT_EQ(rs.field(static_cast<int>(i + 1)), before[i]);
-        EXPECT_EQ(rs.field(static_cast<int>(i + 1)).kind(), before[i].kind());
-    }
+    // Values compare equal only when their kinds are the same too.
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(rs.field(static_cast<int>(i + 1)), before[i]) << cases[i].type;
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ TEST(DateTime, KnowsTheCalendarAroundTheZeroDate) {
     EXPECT_EQ(parsed, DateTime::fromParts(2010, 1, 31, 10, 20, 30));
     ASSERT_TRUE(DateTime::parse("2010-01-31 10:20:30.5", parsed));
     EXPECT_EQ(parsed.millisecond(), 500);
-    for (const char* text : {"2001-02-29", "2001-13-01", "yesterday"}) EXPECT_FALSE(DateTime::parse(text, parsed)) << text;
+    for (const char* text : {"2001-02-29", "2001-13-01", "yesterday"})
+        EXPECT_FALSE(DateTime::parse(text, parsed)) << text;
 }
 
 TEST(Value, PrintsEachKindInPlainForm) {
