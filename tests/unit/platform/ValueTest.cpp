@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/value/Value.h"
 
 using vopa::Currency;
@@ -46,12 +48,8 @@ TEST(DateTime, KnowsTheCalendarAroundTheZeroDate) {
                           {9999, 12, 31, 12, 0, 0}, {1800, 3, 1, 1, 2, 3}, {2026, 12, 6, 11, 11, 36}};
     for (const Case& c : cases) {
         DateTime t = DateTime::fromParts(c.y, c.m, c.d, c.h, c.mi, c.s);
-        EXPECT_EQ(t.year(), c.y);
-        EXPECT_EQ(t.month(), c.m);
-        EXPECT_EQ(t.day(), c.d);
-        EXPECT_EQ(t.hour(), c.h);
-        EXPECT_EQ(t.minute(), c.mi);
-        EXPECT_EQ(t.second(), c.s);
+        EXPECT_EQ(std::tuple(t.year(), t.month(), t.day(), t.hour(), t.minute(), t.second()),
+                  std::tuple(c.y, c.m, c.d, c.h, c.mi, c.s));
     }
     EXPECT_EQ(DateTime::fromParts(1899, 12, 30).millis, 0);
     EXPECT_EQ(DateTime::fromParts(1899, 12, 29, 12).millis, -43'200'000);
@@ -65,9 +63,8 @@ TEST(DateTime, KnowsTheCalendarAroundTheZeroDate) {
     EXPECT_EQ(parsed, DateTime::fromParts(2010, 1, 31, 10, 20, 30));
     ASSERT_TRUE(DateTime::parse("2010-01-31 10:20:30.5", parsed));
     EXPECT_EQ(parsed.millisecond(), 500);
-    EXPECT_FALSE(DateTime::parse("2001-02-29", parsed));
-    EXPECT_FALSE(DateTime::parse("2001-13-01", parsed));
-    EXPECT_FALSE(DateTime::parse("yesterday", parsed));
+    for (const char* text : {"2001-02-29", "2001-13-01", "yesterday"})
+        EXPECT_FALSE(DateTime::parse(text, parsed)) << text;
 }
 
 TEST(Value, PrintsEachKindInPlainForm) {
