@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,49 +14,12 @@
 #include "config/ConnectionStrings.h"
 #include "platform/data/Connection.h"
 #include "platform/files/Files.h"
+#include "support/ServerProcess.h"
 #include "support/TempDrive.h"
-
-extern char** environ;
 
 namespace {
 
 const char* const kDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
-
-// vopa-server on a free port of the test's drive; stopped with SIGTERM at the end.
-class Server {
-public:
-    Server() {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {VOPA_SERVER_PATH, "--port", "0", nullptr};
-        if (posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-            throw std::runtime_error("cannot start vopa-server");
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = ::fdopen(out[0], "r");
-        char line[256] = {};
-        unsigned a, b, c, d;
-        if (!std::fgets(line, sizeof line, stdout_) ||
-            std::sscanf(line, "listening on %u.%u.%u.%u:%d", &a, &b, &c, &d, &port_) != 5)
-            throw std::runtime_error(std::string("vopa-server did not start: ") + line);
-    }
-    ~Server() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        std::fclose(stdout_);
-    }
-    int port() const { return port_; }
-
-private:
-    pid_t pid_ = 0;
-    int port_ = 0;
-    FILE* stdout_ = nullptr;
-};
 
 TEST(DemoLogins, TheProgramsConnectionTextsSignInThroughTheServer) {
     vopa::testing::TempDrive drive;
@@ -85,7 +45,7 @@ TEST(DemoLogins, TheProgramsConnectionTextsSignInThroughTheServer) {
     EXPECT_FALSE(named[0].madeUp);
 
     ::setenv("VOPA_SA_PASSWORD", "Sa-Demo-1", 1);
-    Server server;
+    vopa::testing::ServerProcess server(VOPA_SERVER_PATH);
     ::setenv("VOPA_ODBC_DRIVER", kDriver, 1);
     // Pointing the program at the server is giving its address files the server's address (which the
     // embedded engine also takes for this machine); the login comes from VOPA_ODBC_OPTIONS.

@@ -29,9 +29,8 @@
 #include <variant>
 #include <vector>
 
+#include "support/ServerProcess.h"
 #include "support/TempDrive.h"
-
-extern char** environ;
 
 namespace {
 
@@ -48,58 +47,18 @@ struct Outcome {
     std::vector<int> errors;  // native error numbers
 };
 
-class Server {
+// vopa-server with short time-outs for the tests (the idle one as given).
+class Server : public vopa::testing::ServerProcess {
 public:
-    explicit Server(const char* idleTimeout = "600", const std::vector<std::string>& more = {}) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<const char*> argv = {VOPA_SERVER_PATH, "--port", "0", "--read-timeout", "3", "--idle-timeout", idleTimeout};
-        for (const std::string& m : more) argv.push_back(m.c_str());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv.data()), environ) != 0)
-            throw std::runtime_error("cannot start vopa-server");
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = ::fdopen(out[0], "r");
-        char line[256] = {};
-        if (!std::fgets(line, sizeof line, stdout_)) throw std::runtime_error("vopa-server printed nothing");
-        unsigned a, b, c, d, port;
-        if (std::sscanf(line, "listening on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
-            throw std::runtime_error(std::string("unexpected first line: ") + line);
-        port_ = static_cast<int>(port);
-        // With the Browser, a second line gives its UDP port.
-        if (std::find(more.begin(), more.end(), "--browser") != more.end()) {
-            if (!std::fgets(line, sizeof line, stdout_))
-                throw std::runtime_error("vopa-server said nothing of its browser");
-            if (std::sscanf(line, "browser on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
-                throw std::runtime_error(std::string("unexpected second line: ") + line);
-            browserPort_ = static_cast<int>(port);
-        }
-    }
-    // Stops the server as a service manager does; its exit status.
-    int stop() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        std::fclose(stdout_);
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    ~Server() {
-        if (pid_) stop();
-    }
-    int port() const { return port_; }
-    int browserPort() const { return browserPort_; }
+    explicit Server(const char* idleTimeout = "600", const std::vector<std::string>& more = {})
+        : ServerProcess(VOPA_SERVER_PATH, options(idleTimeout, more)) {}
 
 private:
-    pid_t pid_ = 0;
-    int port_ = 0;
-    int browserPort_ = 0;
-    FILE* stdout_ = nullptr;
+    static std::vector<std::string> options(const char* idleTimeout, const std::vector<std::string>& more) {
+        std::vector<std::string> all = {"--read-timeout", "3", "--idle-timeout", idleTimeout};
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    }
 };
 
 // The native numbers of the errors (not of the informational messages, state 01xxx) a handle holds.

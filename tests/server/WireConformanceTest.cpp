@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -25,9 +22,8 @@
 #include "platform/data/Connection.h"
 #include "platform/data/EngineProvider.h"
 #include "platform/engine/Display.h"
+#include "support/ServerProcess.h"
 #include "support/TempDrive.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace vopa::testing::conformance;
@@ -37,44 +33,6 @@ namespace {
 
 const char* const kDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
 const char* const kSaPassword = "conformita";
-
-// vopa-server on the current drive C:, on a free port of the loopback address.
-class Server {
-public:
-    Server() {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {VOPA_SERVER_PATH, "--port", "0", nullptr};
-        const int failed = posix_spawn(&pid_, VOPA_SERVER_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (failed) throw std::runtime_error("cannot start vopa-server");
-        stdout_ = ::fdopen(out[0], "r");
-        char line[256] = {};
-        unsigned a, b, c, d, port;
-        if (!std::fgets(line, sizeof line, stdout_) ||
-            std::sscanf(line, "listening on %u.%u.%u.%u:%u", &a, &b, &c, &d, &port) != 5)
-            throw std::runtime_error(std::string("vopa-server did not start: ") + line);
-        port_ = static_cast<int>(port);
-    }
-    ~Server() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        std::fclose(stdout_);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "vopa-server did not end cleanly: " << status;
-    }
-    int port() const { return port_; }
-
-private:
-    pid_t pid_ = 0;
-    int port_ = 0;
-    FILE* stdout_ = nullptr;
-};
 
 // Sets an environment variable for the life of the object.
 class ScopedVariable {
@@ -155,6 +113,12 @@ public:
         : driver_("VOPA_ODBC_DRIVER", kDriver),
           options_("VOPA_ODBC_OPTIONS", "Port=" + std::to_string(server_.port()) +
                                             ";TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=" + kSaPassword + ";") {}
+    // The clients leave, then the server must end cleanly on SIGTERM.
+    ~ThroughWire() override {
+        connection_ = nullptr;
+        connections_.clear();
+        EXPECT_EQ(server_.stop(), 0) << "vopa-server did not end cleanly";
+    }
 
     void connect(const std::string& name, const std::string& database) override {
         auto& c = connections_[name];
@@ -190,7 +154,7 @@ public:
 
 private:
     ScopedVariable password_{"VOPA_SA_PASSWORD", kSaPassword};  // read by the server at its first start
-    Server server_;
+    vopa::testing::ServerProcess server_{VOPA_SERVER_PATH};
     ScopedVariable driver_, options_;
     std::map<std::string, std::unique_ptr<data::Connection>> connections_;
     data::Connection* connection_ = nullptr;
