@@ -222,7 +222,6 @@ TEST(TrainingContents, EveryValueArrivesInItsOwnColumnAndARebuildGivesTheSameDat
             rowsOf("SELECT " + joined(columns) + " FROM [" + c.database + "].dbo.[" + e.table + "]");
         const std::vector<std::string> training =
             rowsOf("SELECT " + joined(columns) + " FROM [" + kTraining + "].dbo.[" + e.table + "]");
-        EXPECT_EQ(company.size(), training.size()) << e.table;
         EXPECT_TRUE(company == training) << e.table << "\n" << firstDifference(company, training);
         tablesWithRows += company.empty() ? 0 : 1;
     }
