@@ -264,7 +264,7 @@ bool Connection::login(const tds::Message& message) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             refuseLogin(18456, failed, l.userName, false);
         } else if (e.number() == engine::err::LoginFailedDatabase) {
-            refuseLogin(e.number(), std::string(e.what()) + " The login failed.", l.userName, true);
+            refuseLogin(e.number(), e.what(), l.userName, true);  // the text ends "The login failed."
         } else if (e.number() == engine::err::DefaultDatabaseUnavailable) {
             refuseLogin(e.number(), e.what(), l.userName, true);
         } else {

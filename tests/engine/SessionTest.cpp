@@ -22,6 +22,37 @@ using vopa::testing::scalar;
 
 namespace {
 
+// Errors carry the server's severity and state as well as its number (clients and sqlcmd show them).
+TEST(Session, ErrorsCarryTheServersSeverityAndState) {
+    vopa::testing::TempDrive drive;
+    Session s(on(""));
+    s.execute("CREATE DATABASE Livelli");
+    s.execute("USE Livelli CREATE TABLE t (id int NOT NULL PRIMARY KEY, codice int NULL, nome varchar(5) NOT NULL)");
+    s.execute("CREATE UNIQUE INDEX ix_codice ON t (codice) INSERT INTO t VALUES (1, 1, 'a')");
+    struct Case {
+        const char* batch;
+        int number, severity, state;
+    };
+    const Case cases[] = {
+        {"INSERT INTO t VALUES (1, 2, 'b')", 2627, 14, 1},
+        {"INSERT INTO t VALUES (2, 1, 'b')", 2601, 14, 1},
+        {"INSERT INTO t VALUES (3, 3, NULL)", 515, 16, 2},
+        {"INSERT INTO t (id, codice) SELECT 4, 4", 515, 16, 2},
+        {"CREATE TABLE t (x int)", 2714, 16, 6},
+        {"SELECT 1 AS x INTO t", 2714, 16, 6},
+        {"SELECT * FROM nessuna", 208, 16, 1},
+    };
+    for (const Case& k : cases) {
+        std::optional<EngineError> error;
+        for (const StatementOutcome& o : s.executeBatch(k.batch))
+            if (o.error && !error) error = o.error;
+        ASSERT_TRUE(error) << k.batch;
+        EXPECT_EQ(std::vector<int>({error->number(), error->severity(), error->state()}),
+                  std::vector<int>({k.number, k.severity, k.state}))
+            << k.batch << ": " << error->what();
+    }
+}
+
 TEST(Session, UsesMoreDatabasesThanSqliteCanAttachAtOnce) {
     vopa::testing::TempDrive drive;
     Session s(on(""));

@@ -438,11 +438,15 @@ TEST_F(ServerTest, ARefusedLoginSaysOnlyThatItFailed) {
     };
     for (const Case& k : cases) {
         std::vector<int> errors;
-        Client c(port(), k.user, k.database, &errors);
+        std::string said;
+        Client c(port(), k.user, k.database, &errors, "", kSaPassword, &said);
         EXPECT_FALSE(c.connected()) << k.user << "/" << k.database;
         // The driver adds its own "connection failed" (0 or 20002) after the server's errors.
         std::erase_if(errors, [](int n) { return n == 0 || n == 20002; });
         EXPECT_EQ(errors, k.errors) << k.user << "/" << k.database;
+        EXPECT_NE(said.find("Cannot open database \"Inesistente\" requested by the login. The login failed.\n"),
+                  std::string::npos)
+            << said;
     }
 }
 

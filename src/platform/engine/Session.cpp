@@ -173,6 +173,8 @@ TableHandle Session::Impl::table(const sql::QualifiedName& name, bool required) 
 
 namespace {
 const std::string kStorageDuplicate = "UNIQUE constraint failed: ";
+// The server raises a duplicate key (2627, 2601) with severity 14, not the usual 16.
+constexpr int kDuplicateKeySeverity = 14;
 }  // namespace
 
 bool Session::Impl::isStorageDuplicate(const EngineError& e) {
@@ -257,12 +259,16 @@ EngineError Session::Impl::duplicateKeyError(const std::string& storageMessage, 
                     return EngineError(err::DuplicateKeyConstraint,
                                        std::string("Violation of ") + (i.primaryKey ? "PRIMARY KEY" : "UNIQUE KEY") +
                                            " constraint '" + i.name + "'. Cannot insert duplicate key in object 'dbo." +
-                                           t->name + "'." + value);
-                return EngineError(err::DuplicateKeyIndex, "Cannot insert duplicate key row in object 'dbo." + t->name +
-                                                               "' with unique index '" + i.name + "'." + value);
+                                           t->name + "'." + value,
+                                       kDuplicateKeySeverity);
+                return EngineError(err::DuplicateKeyIndex,
+                                   "Cannot insert duplicate key row in object 'dbo." + t->name + "' with unique index '" +
+                                       i.name + "'." + value,
+                                   kDuplicateKeySeverity);
             }
     }
-    return EngineError(err::DuplicateKeyConstraint, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.");
+    return EngineError(err::DuplicateKeyConstraint, "Violation of UNIQUE KEY constraint. Cannot insert duplicate key.",
+                       kDuplicateKeySeverity);
 }
 
 // ---- Impl: statements --------------------------------------------------------------------------------

@@ -13,7 +13,8 @@ void Session::Impl::execSelect(const sql::SelectStatement& s, StatementOutcome& 
         const std::string& databaseName = names.first;
         const std::string& tableName = names.second;
         if (table(s.select.into, false).table)
-            throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.");
+            throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.",
+                              16, 6);
         translate::CompiledSelect compiled = compiler.select(s.select, nullptr, false, true);
         storage::TableInfo info;
         info.name = tableName;

@@ -343,9 +343,10 @@ void bindCell(storage::Statement& st, int index, const Cell& c) {
 Cell checkedCell(const Value& v, const storage::ColumnInfo& c, const TableHandle& t, bool update) {
     Cell cell = valueToCell(v, c.type);
     if (cell.isNull() && !c.nullable)
-        throw EngineError(err::NotNullViolation, "Cannot insert the value NULL into column '" + c.name + "', table '" +
-                                                     t.displayName() + "'; column does not allow nulls. " +
-                                                     (update ? "UPDATE" : "INSERT") + " fails.");
+        throw EngineError(err::NotNullViolation,
+                          "Cannot insert the value NULL into column '" + c.name + "', table '" + t.displayName() +
+                              "'; column does not allow nulls. " + (update ? "UPDATE" : "INSERT") + " fails.",
+                          16, 2);
     return cell;
 }
 

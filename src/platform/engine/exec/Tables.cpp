@@ -103,7 +103,8 @@ void Session::Impl::execCreateTable(const sql::CreateTableStatement& s, Statemen
     const std::string& tableName = names.second;
     DatabaseHandle target = database(databaseName);
     if (target.catalog->find(tableName))
-        throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.");
+        throw EngineError(err::ObjectExists, "There is already an object named '" + tableName + "' in the database.", 16,
+                          6);
     if (tableName.size() > 0 && tableName[0] == '#') notSupported("temporary tables");
     storage::TableInfo info;
     info.name = tableName;

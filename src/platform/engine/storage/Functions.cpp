@@ -27,7 +27,7 @@ int collateNoCase(void*, int n1, const void* p1, int n2, const void* p2) {
 }
 
 void raise(sqlite3_context* ctx, const EngineError& e) {
-    setPendingError(e.number(), e.what());
+    setPendingError(e.number(), e.what(), e.severity(), e.state());
     sqlite3_result_error(ctx, e.what(), -1);
 }
 
@@ -64,10 +64,11 @@ void convFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
         Cell in = cellOf(argv[0]);
         if (in.isNull()) {
             if (conv.notNull)
-                throw EngineError(err::NotNullViolation, "Cannot insert the value NULL into column '" + conv.columnName +
-                                                             "', table '" + conv.tableName +
-                                                             "'; column does not allow nulls. " +
-                                                             (conv.forUpdate ? "UPDATE" : "INSERT") + " fails.");
+                throw EngineError(err::NotNullViolation,
+                                  "Cannot insert the value NULL into column '" + conv.columnName + "', table '" +
+                                      conv.tableName + "'; column does not allow nulls. " +
+                                      (conv.forUpdate ? "UPDATE" : "INSERT") + " fails.",
+                                  16, 2);
             sqlite3_result_null(ctx);
             return;
         }

@@ -53,12 +53,16 @@ struct PendingError {
     bool set = false;
     int number = 0;
     std::string message;
+    int severity = 16;
+    int state = 1;
 };
 thread_local PendingError pending;
 
 }  // namespace
 
-void setPendingError(int number, const std::string& message) { pending = {true, number, message}; }
+void setPendingError(int number, const std::string& message, int severity, int state) {
+    pending = {true, number, message, severity, state};
+}
 
 Connection::Connection(const std::string& path, bool create) {
     int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
@@ -158,7 +162,7 @@ void Connection::fail(int rc, std::string_view context) const {
     if (pending.set) {
         PendingError e = pending;
         pending = {};
-        throw EngineError(e.number, e.message);
+        throw EngineError(e.number, e.message, e.severity, e.state);
     }
     int primary = rc & 0xFF;
     if (primary == SQLITE_INTERRUPT) throw EngineError(err::Cancelled, "The batch was cancelled by its client.");

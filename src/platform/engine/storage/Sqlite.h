@@ -136,7 +136,7 @@ private:
 
 // An error raised inside a SQL function the engine registered; the statement's failure then reports it
 // instead of SQLite's generic message. One per thread: SQLite runs the function on the caller's thread.
-void setPendingError(int number, const std::string& message);
+void setPendingError(int number, const std::string& message, int severity = 16, int state = 1);
 
 // "name" with embedded quotes doubled, for SQLite identifiers.
 std::string quoteIdentifier(std::string_view name);
