@@ -1,6 +1,7 @@
 #include "BuildWindow.h"
 
 #include <filesystem>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -69,6 +70,15 @@ BuildWindow::BuildWindow(QWidget* parent) : ProgramWindow("creadblocale", parent
     status_->setMinimumWidth(420);
     layout->addWidget(status_);
 
+    anonymise_ = new QCheckBox("Anonimizza i dati personali", this);
+    anonymise_->setObjectName("chkAnonimizza");
+    anonymise_->setToolTip(
+        "Nella copia sostituisce nomi, indirizzi, città, telefoni, e-mail, codici fiscali, partite IVA, IBAN e\n"
+        "coordinate bancarie di donatori, dipendenti, fornitori e contatti con pseudonimi coerenti, anche dentro\n"
+        "le descrizioni. Importi, date delle registrazioni e conti restano uguali. Il database dell'azienda non\n"
+        "viene toccato.");
+    layout->addWidget(anonymise_);
+
     auto* buttons = new QHBoxLayout;
     build_ = new QPushButton(icons::build(), QString(), this);
     build_->setObjectName("Command1");
@@ -117,6 +127,8 @@ void BuildWindow::startBuild() {
     if (building()) return;
     build_->setEnabled(false);
     close_->setEnabled(false);
+    anonymise_->setEnabled(false);
+    options_.anonymise = anonymise_->isChecked();
     stop_ = false;
     closeAfterBuild_ = false;
     options_.stop = &stop_;
@@ -134,6 +146,7 @@ void BuildWindow::buildEnded(training::BuildResult result) {
     stopAnimation();
     build_->setEnabled(true);
     close_->setEnabled(true);
+    anonymise_->setEnabled(true);
     status_->setText(result.outcome == training::BuildOutcome::Completed ? "Database di training creato." : QString());
     emit buildFinished(static_cast<int>(result.outcome));
     if (result.closeWindow || closeAfterBuild_) Windows::instance().unload(this);

@@ -11,6 +11,7 @@
 #include "ProgramWindow.h"
 #include "training/BuildDriver.h"
 
+class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -57,6 +58,7 @@ private:
     QLabel* status_;
     QPushButton* build_;
     QPushButton* close_;
+    QCheckBox* anonymise_;  // the copy's personal data replaced by pseudonyms
     QString step_;
     training::BuildOptions options_{training::standardCopyStep()};
     std::unique_ptr<Observer> observer_;

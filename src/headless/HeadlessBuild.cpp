@@ -26,7 +26,7 @@ namespace {
 std::string usage(const std::string& command) {
     const bool standalone = command.find(' ') == std::string::npos;
     return "usage: " + command +
-           " --user NAME [--password-stdin | --password PASS] --yes [--company ID]\n"
+           " --user NAME [--password-stdin | --password PASS] --yes [--company ID] [--anonymise]\n"
            "\n"
            "Builds the training database VoPaDatiTraining without windows, as \"Esporta\" does in the program:\n"
            "it opens the company (by default the one this computer used last), runs the start-up maintenance,\n"
@@ -40,6 +40,9 @@ std::string usage(const std::string& command) {
            "                    can read it (ps): prefer --password-stdin or VOPA_PASSWORD\n"
            "  --yes             answer Yes to the build's question (without it the build is not started)\n"
            "  --company ID      the company's id in the registry (link_programma.id) instead of the last one used\n"
+           "  --anonymise       replace the personal data of the copy (names, addresses, fiscal codes, VAT numbers,\n"
+           "                    IBANs, phones, e-mail addresses, and the names inside descriptions) with consistent\n"
+           "                    pseudonyms; amounts, dates of entries and accounts stay as they are\n"
            "  --help            this text\n"
            "\n"
            "The password is taken from --password, else from standard input with --password-stdin, else from\n"
@@ -128,6 +131,8 @@ HeadlessOptions readHeadlessOptions(const std::vector<std::string>& arguments, s
             options.yes = true;
         } else if (a == "--company") {
             options.company = companyId(value());
+        } else if (a == "--anonymise" || a == "--anonymize") {
+            options.anonymise = true;
         } else {
             throw std::invalid_argument("unknown option " + a);
         }
@@ -208,6 +213,7 @@ int runHeadlessBuild(const std::vector<std::string>& arguments, const std::strin
     TerminalObserver observer;
     training::BuildOptions options{training::standardCopyStep()};
     options.stop = &stopRequested;
+    options.anonymise = args.anonymise;
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
     const training::BuildResult result = flow.runBuild(observer, options);
@@ -221,6 +227,12 @@ int runHeadlessBuild(const std::vector<std::string>& arguments, const std::strin
         std::cout << result.summary.complete << " of " << result.summary.tables << " tables copied completely";
     else
         std::cout << "the build did not complete";
+    if (result.anonymised) {
+        long long rows = 0;
+        for (const training::AnonymisedColumn& c : result.anonymisedColumns) rows += c.rows;
+        std::cout << "; personal data anonymised: " << rows << " values in " << result.anonymisedColumns.size()
+                  << " columns";
+    }
     for (const std::string& failure : result.failures) std::cout << "; " << failure;
     if (result.summary.written)
         std::cout << "; report: " << result.summary.reportFile << " ("

@@ -1,6 +1,6 @@
 #pragma once
 // The training build without windows: `vopa-build --user NAME [--password-stdin | --password PASS] --yes
-// [--company ID]` (or `vopa-training --build ...`) runs the start-up, the sign-in and the build procedures
+// [--company ID] [--anonymise]` (or `vopa-training --build ...`) runs the start-up, the sign-in and the build procedures
 // the windows run, with messages on standard error and questions answered by the flags. For scheduled
 // refreshes of the training copy on machines without Qt. Nothing here includes Qt.
 
@@ -17,6 +17,7 @@ struct HeadlessOptions {
     std::string password;
     bool yes = false;
     double company = 0;
+    bool anonymise = false;  // --anonymise: the copy's personal data replaced by pseudonyms
 };
 
 // Reads the command line. The password is the one of --password; else, with --password-stdin, the first

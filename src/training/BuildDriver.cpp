@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "anonymise/Anonymiser.h"
 #include "company/CompanyOpening.h"
 #include "config/ConfigFiles.h"
 #include "config/ConnectionStrings.h"
@@ -68,9 +69,17 @@ public:
     void run();
 
 private:
-    void step(const char* name) { observer_.stepStarted(name, stepNumber(name), kBuildStepCount); }
+    void step(const char* name) {
+        observer_.stepStarted(name, stepNumber(name, options_.anonymise), stepCount(options_.anonymise));
+    }
+    // What a message box or the report shows: in an anonymised build, without the values a server
+    // message may quote.
+    std::string shown(const std::string& text) const {
+        return options_.anonymise ? anonymise::withoutQuotedValues(text) : text;
+    }
     void upgradeCompany();
     void recreateTrainingDatabase(const std::string& name);
+    void anonymiseCopy();
     void finish();
 
     BuildObserver& observer_;
@@ -116,6 +125,43 @@ void Build::recreateTrainingDatabase(const std::string& name) {
     closeQuietly(g_.ServerConnection);
     step("Copia tabelle");
     if (options_.copy) options_.copy(g_, observer_, options_.progressMaximum, result_.incompleteTables);
+    if (options_.anonymise) anonymiseCopy();
+}
+
+void Build::anonymiseCopy() {
+    step(kAnonymisationStep);
+    data::Connection training;
+    try {
+        training.open(trainingString(g_));
+        anonymise::Pseudonyms pseudonyms(anonymise::Pseudonyms::randomKey());
+        const std::vector<anonymise::AnonymisedColumn> columns = anonymise::anonymiseDatabase(
+            training, pseudonyms, anonymise::personalData(),
+            [this](const std::string& column, int index, int count) { observer_.currentTable(column, index, count); });
+        training.close();
+        for (const anonymise::AnonymisedColumn& c : columns)
+            result_.anonymisedColumns.push_back({c.table + "." + c.column, c.rows});
+        result_.anonymised = true;
+    } catch (...) {
+        // A copy that still holds personal data must not be left for the trainees: it is dropped,
+        // whatever stopped the anonymisation.
+        data::InterruptionPause dropping;
+        closeQuietly(training);
+        const bool dropped = util::ignoreErrors([&] {
+            data::Connection server;
+            server.open(serverString(g_));
+            server.execute(config::dropDatabaseStatement(kTraining));
+        });
+        try {
+            throw;
+        } catch (const data::Interrupted&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw std::runtime_error(std::string(e.what()) +
+                                     (dropped ? "\nIl database " + kTraining + ", che conteneva ancora i dati personali, è stato eliminato."
+                                              : "\nATTENZIONE: il database " + kTraining +
+                                                    " contiene ancora dati personali e non è stato possibile eliminarlo."));
+        }
+    }
 }
 
 void Build::finish() {
@@ -170,8 +216,8 @@ void Build::run() {
         recreateTrainingDatabase(name);
     } catch (const std::runtime_error& e) {
         observer_.animation(false);
-        result_.failures.push_back(e.what());
-        ui::messages().message(e.what());
+        result_.failures.push_back(shown(e.what()));
+        ui::messages().message(result_.failures.back());
         config::resetSharedObjects(g_);
         result_.outcome = BuildOutcome::Abandoned;
         result_.closeWindow = false;
@@ -193,8 +239,8 @@ void Build::run() {
         step("Indici database training");
         schema::runIndexPass(g_);
     } catch (const std::runtime_error& e) {
-        result_.failures.push_back(e.what());
-        ui::messages().message(e.what());
+        result_.failures.push_back(shown(e.what()));
+        ui::messages().message(result_.failures.back());
         finish();
         result_.outcome = BuildOutcome::Abandoned;
         return;
@@ -304,12 +350,14 @@ std::optional<std::string> registerTrainingDatabase(state::GlobalState& g) {
 }
 
 BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state::GlobalState& g) {
-    BuildRecorder recorder(observer);
+    BuildRecorder recorder(observer, options.anonymise);
     const std::string companyDatabase = g.CompanyDatabaseName;
     BuildResult result;
     // Whatever fails or is stopped, the build ends here: nothing escapes to the window's thread or ends
     // the program, and the report says what happened.
-    auto abandon = [&](const std::string& failure, const std::string& message) {
+    auto abandon = [&](const std::string& what, const std::string& shownMessage) {
+        const std::string failure = options.anonymise ? anonymise::withoutQuotedValues(what) : what;
+        const std::string message = options.anonymise ? anonymise::withoutQuotedValues(shownMessage) : shownMessage;
         data::InterruptionPause cleanUp;
         recorder.animation(false);
         recorder.note(failure);
@@ -335,13 +383,17 @@ BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state
     recorder.finish();
     if (result.outcome == BuildOutcome::Declined || result.outcome == BuildOutcome::Refused) return result;
 
+    if (options.anonymise)
+        for (std::string& failure : result.failures) failure = anonymise::withoutQuotedValues(failure);
+
     // Every build that ran leaves its report. The rows are compared only when the copy ran to its end:
     // before that the training database is the old one, or half of the new one.
     std::vector<TableCheck> checks;
     try {
         data::InterruptionPause verification;
         if (result.copyEnded) {
-            recorder.stepStarted("Verifica della copia", stepNumber("Verifica della copia"), kBuildStepCount);
+            recorder.stepStarted("Verifica della copia", stepNumber("Verifica della copia", options.anonymise),
+                                 stepCount(options.anonymise));
             checks = verifyCopy(g, companyDatabase);
             recorder.finish();
         }
@@ -359,6 +411,12 @@ BuildResult runBuild(BuildObserver& observer, const BuildOptions& options, state
 
 std::string closingText(const BuildResult& result) {
     std::string text = "Database di training creato.\n" + summaryText(result.summary);
+    if (result.anonymised) {
+        long long rows = 0;
+        for (const AnonymisedColumn& c : result.anonymisedColumns) rows += c.rows;
+        text += "\nDati personali anonimizzati: " + std::to_string(rows) + " valori in " +
+                std::to_string(result.anonymisedColumns.size()) + " colonne.";
+    }
     if (!result.incompleteTables.empty()) {
         text += "\nTabelle non copiate completamente:";
         for (const std::string& table : result.incompleteTables) text += "\n" + table;
@@ -372,9 +430,15 @@ bool BuildResult::complete() const {
            summary.written && summary.tables > 0 && summary.complete == summary.tables;
 }
 
-int stepNumber(const std::string& step) {
-    for (int i = 0; i < kBuildStepCount; ++i)
-        if (step == kBuildSteps[i]) return i + 1;
+int stepCount(bool anonymise) { return anonymise ? kBuildStepCount : kBuildStepCount - 1; }
+
+int stepNumber(const std::string& step, bool anonymise) {
+    int number = 0;
+    for (const char* name : kBuildSteps) {
+        if (!anonymise && name == std::string_view(kAnonymisationStep)) continue;
+        ++number;
+        if (step == name) return number;
+    }
     return 0;
 }
 

@@ -27,16 +27,29 @@ struct BuildOptions {
     // Set (from another thread or a signal handler) to stop the build after the statement that is
     // running; null: the build cannot be stopped.
     const std::atomic<bool>* stop = nullptr;
+    // Replace the personal data of the copy with pseudonyms, after the copy and before the keys and
+    // indexes; off, the copy stays exact.
+    bool anonymise = false;
 };
 
-// The steps of a build, in order, as the observer and the report name them.
-inline constexpr int kBuildStepCount = 9;
+// The steps of a build, in order, as the observer and the report name them. The anonymisation is a
+// step of an anonymised build only.
+inline constexpr int kBuildStepCount = 10;
+inline constexpr const char* kAnonymisationStep = "Anonimizzazione dati personali";
 inline constexpr const char* kBuildSteps[kBuildStepCount] = {
     "Aggiornamento database azienda", "Indici database azienda", "Eliminazione database training",
     "Creazione database training",    "Creazione tabelle",       "Copia tabelle",
-    "Registrazione azienda Training Sede", "Indici database training", "Verifica della copia"};
-// 1-based position of `step` among them; 0 for another name.
-int stepNumber(const std::string& step);
+    kAnonymisationStep,               "Registrazione azienda Training Sede", "Indici database training",
+    "Verifica della copia"};
+// The number of steps of a build, and the 1-based position of `step` among them (0 for another name).
+int stepCount(bool anonymise);
+int stepNumber(const std::string& step, bool anonymise);
+
+// A column whose personal data an anonymised build replaced, with the rows that changed.
+struct AnonymisedColumn {
+    std::string column;  // Table.Column
+    long long rows = 0;
+};
 
 // Where a build's report went, and how many of its tables arrived complete.
 struct BuildSummary {
@@ -61,6 +74,8 @@ struct BuildResult {
     std::vector<std::string> incompleteTables;  // tables whose rows did not all arrive
     std::vector<std::string> failures;          // what ended the build or left it short (a registration)
     bool copyEnded = false;                     // the copy step ran to its end
+    bool anonymised = false;                    // the personal data of the copy were replaced
+    std::vector<AnonymisedColumn> anonymisedColumns;
     BuildSummary summary;                       // the report of a build that ran
 
     // The build ran to its end, registered the copy, every table arrived whole and the report is written.

@@ -1,5 +1,7 @@
 #include "BuildReport.h"
 
+#include "anonymise/Anonymiser.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -82,7 +84,7 @@ std::string timestamp(const char* format) {
 
 }  // namespace
 
-BuildRecorder::BuildRecorder(BuildObserver& next) : next_(next) {}
+BuildRecorder::BuildRecorder(BuildObserver& next, bool withoutValues) : next_(next), withoutValues_(withoutValues) {}
 
 void BuildRecorder::stepStarted(const std::string& step, int number, int count) {
     finish();
@@ -92,8 +94,8 @@ void BuildRecorder::stepStarted(const std::string& step, int number, int count) 
 }
 
 void BuildRecorder::note(const std::string& text) {
-    notes_.push_back(text);
-    next_.note(text);
+    notes_.push_back(withoutValues_ ? anonymise::withoutQuotedValues(text) : text);
+    next_.note(notes_.back());
 }
 
 void BuildRecorder::finish() {
@@ -189,6 +191,15 @@ BuildSummary writeBuildReport(const BuildRecorder& recorder, const BuildResult& 
     text += "\nErrori (la creazione è andata avanti):\n";
     if (recorder.notes().empty()) text += "  nessuno\n";
     for (const std::string& n : recorder.notes()) text += "  " + n + "\n";
+    if (result.anonymised) {
+        text += "\nDati personali anonimizzati (colonna, righe cambiate):\n";
+        std::size_t unchanged = 0;
+        for (const AnonymisedColumn& c : result.anonymisedColumns) {
+            if (c.rows == 0) ++unchanged;
+            else text += "  " + padded(c.column, 50) + " " + rightAligned(std::to_string(c.rows), 12) + "\n";
+        }
+        text += "  " + std::to_string(unchanged) + " altre colonne di dati personali senza valori da sostituire\n";
+    }
     if (result.copyEnded) {
         text += "\nVerifica delle righe (azienda / training):\n";
         for (const TableCheck& c : checks)

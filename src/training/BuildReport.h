@@ -24,7 +24,8 @@ struct TableCheck {
 // observer).
 class BuildRecorder final : public BuildObserver {
 public:
-    explicit BuildRecorder(BuildObserver& next);
+    // withoutValues: an anonymised build's notes, which must not show a value a server message quotes.
+    explicit BuildRecorder(BuildObserver& next, bool withoutValues = false);
 
     void stepStarted(const std::string& step, int number, int count) override;
     void progress(int value, int maximum) override { next_.progress(value, maximum); }
@@ -46,6 +47,7 @@ public:
 
 private:
     BuildObserver& next_;
+    bool withoutValues_;
     std::vector<Step> steps_;
     std::vector<std::string> notes_;
     std::chrono::steady_clock::time_point stepStart_;
