@@ -59,6 +59,7 @@ constexpr const char* kSurnameEnds[] = {
     "etti", "otti", "ini", "oni", "ucci", "ello", "elli", "ari", "eri", "ardi", "aldi", "anti", "ozzi", "ato",
     "ati", "esi", "ighi", "olini", "ella", "usso", "one", "ieri", "ana", "ese", "inelli", "accio", "azzi", "iani",
     "ugno", "ero", "ale", "enti", "ilio", "urro", "egna", "occhi", "uzzi", "aro", "oldi", "ace",
+    "li", "ni", "ri", "ti", "si", "lo", "no", "ro", "to", "ra",
 };
 
 constexpr const char* kCities[] = {
@@ -108,7 +109,14 @@ constexpr const char* kGenericWords[] = {
     "s", "r", "p", "banca", "comune", "provincia", "regione", "parrocchia", "circolo", "gruppo", "centro",
     "istituto", "scuola", "società", "studio", "impresa", "ditta", "comitato", "federazione", "consorzio",
     "ente", "ufficio", "fratelli", "eredi", "sig", "sigra", "dott", "dottssa", "dr", "ing", "avv", "prof", "rag",
-    "geom", "arch", "volontariato", "solidarietà", "cooperazione",
+    "geom", "arch", "volontariato", "solidarietà", "cooperazione", "libreria", "bar", "pizzeria", "ristorante",
+    "trattoria", "farmacia", "panificio", "cartoleria", "tipografia", "officina", "autofficina", "ferramenta",
+    "supermercato", "alimentari", "agenzia", "assicurazioni", "edizioni", "editrice", "servizi", "sistemi",
+    "costruzioni", "trasporti", "viaggi", "caritas", "diocesi", "oratorio", "asilo", "liceo", "università",
+    "ospedale", "clinica", "casa", "hotel", "albergo", "negozio", "laboratorio", "azienda", "agricola",
+    "fattoria", "cantina", "forno", "mercato", "club", "team", "sport", "sportiva", "polisportiva", "musicale",
+    "teatro", "cinema", "museo", "biblioteca", "fondo", "unione", "lega", "rete", "progetto", "amici",
+    "insieme", "nord", "sud", "est", "ovest", "italia", "italiana", "italiano", "internazionale", "nazionale",
 };
 
 const std::unordered_set<std::string>& genericWords() {
@@ -180,6 +188,16 @@ std::vector<Token> wordsOf(std::string_view text) {
     if (inWord) tokens.push_back({start, lastEnd});
     return tokens;
 }
+
+// A word written with a small first letter.
+bool startsSmall(std::string_view word) {
+    std::size_t i = 0;
+    const char32_t c = text::nextCodePoint(word, i);
+    return (c >= 'a' && c <= 'z') || (c >= 0xDF && c <= 0xFF && c != 0xF7);
+}
+
+// Capitals and small letters both: a name as people write it, not a slug or a code.
+bool mixedCase(std::string_view text) { return text::toUpper(text) != text && text::toLower(text) != text; }
 
 bool hasLetter(std::string_view word) {
     return std::any_of(word.begin(), word.end(), [](char c) { return !(c >= '0' && c <= '9'); });
@@ -269,14 +287,15 @@ std::string makeAddress(std::uint64_t h) {
     return s + " " + std::to_string(1 + (h >> 20) % 150);
 }
 
-std::string makeBank(std::uint64_t h) { return std::string(one(kBankKinds, h)) + " " + makeCity(h >> 8); }
+
 
 std::string makeEmail(std::uint64_t h) {
-    return slug(makeFirstName(h)) + "." + slug(makeSurname(h >> 10)) + std::to_string((h >> 40) % 100) +
+    // Name and surname apart from the number, so that a word of an original is recognised in it.
+    return slug(makeFirstName(h)) + "." + slug(makeSurname(h >> 10)) + "." + std::to_string((h >> 40) % 100) +
            "@example.org";
 }
 
-std::string makeWebsite(std::uint64_t h) { return "www." + slug(makeSurname(h)) + std::to_string(h >> 50) + ".example.org"; }
+std::string makeWebsite(std::uint64_t h) { return "www." + slug(makeSurname(h)) + ".example.org"; }
 
 std::string makeVatNumber(std::uint64_t h) {
     std::string digits = digitsOf(h, 7) + digitsOf(h >> 30, 3);
@@ -352,14 +371,18 @@ void Pseudonyms::addOriginal(Kind kind, std::string_view value) {
     switch (kind) {
     case Kind::Name:
     case Kind::FirstName:
-    case Kind::Surname:
-        for (const Token& t : wordsOf(f)) {
-            const std::string w = f.substr(t.begin, t.end - t.begin);
+    case Kind::Surname: {
+        const std::string_view written = trimmed(value);
+        const bool capitalisedOnly = kind == Kind::Name && mixedCase(written);
+        for (const Token& t : wordsOf(written)) {
+            if (capitalisedOnly && startsSmall(written.substr(t.begin, t.end - t.begin))) continue;
+            const std::string w = text::toLower(written.substr(t.begin, t.end - t.begin));
             if (!hasLetter(w) || genericWords().count(w)) continue;
             excludedWords_.insert(w);
             if (kind == Kind::FirstName) firstNames_.insert(w);
         }
         return;
+    }
     case Kind::City:
     case Kind::BirthPlace:
         excludedCities_.insert(f);
@@ -396,16 +419,26 @@ std::uint64_t Pseudonyms::draw(std::string_view domain, std::string_view value, 
 }
 
 std::string Pseudonyms::pick(Pool pool, std::string_view domain, std::string_view original,
-                             std::string (*make)(std::uint64_t)) {
+                             std::string (*make)(std::uint64_t), std::size_t softLimit) {
     const std::unordered_set<std::string>& excluded =
         pool == Pool::Cities ? excludedCities_ : pool == Pool::Other ? excludedOther_ : excludedWords_;
-    std::string candidate;
-    // A candidate that is an original of this build is drawn again; a pool all of whose members are
+    // A candidate that is an original of this build, or holds a word of an original name (an e-mail
+    // address, a street, a bank named after someone), is drawn again; a pool all of whose members are
     // originals (a small pool, a large company) gives up after many tries rather than loop.
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        candidate = make(draw(domain, original, attempt));
+    auto acceptable = [&](const std::string& candidate) {
         const std::string f = text::toLower(candidate);
-        if (!excluded.count(f) && f != original) return candidate;
+        if (excluded.count(f) || f == original) return false;
+        for (const Token& t : wordsOf(f)) {
+            const std::string w = f.substr(t.begin, t.end - t.begin);
+            if (excludedWords_.count(w) && !genericWords().count(w)) return false;
+        }
+        return true;
+    };
+    std::string candidate;
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        candidate = make(draw(domain, original, attempt));
+        const bool fits = softLimit == 0 || attempt >= 150 || text::lengthInChars(candidate) <= softLimit;
+        if (fits && acceptable(candidate)) return candidate;
     }
     return candidate;
 }
@@ -416,13 +449,13 @@ std::string Pseudonyms::word(std::string_view original) {
     if (found == words_.end()) {
         const bool first = firstNames_.count(f) > 0;
         found = words_.emplace(f, pick(first ? Pool::FirstNames : Pool::Surnames, first ? "first" : "surname", f,
-                                       first ? makeFirstName : makeSurname))
+                                       first ? makeFirstName : makeSurname, text::lengthInChars(f)))
                     .first;
     }
     return inCaseOf(original, found->second);
 }
 
-std::string Pseudonyms::rewrite(std::string_view text, bool everyWord) {
+std::string Pseudonyms::rewrite(std::string_view text, Words words) {
     const std::vector<Token> tokens = wordsOf(text);
     std::string out;
     std::size_t copied = 0;
@@ -440,7 +473,9 @@ std::string Pseudonyms::rewrite(std::string_view text, bool everyWord) {
         if (taken == 0) {
             const std::string_view w = text.substr(tokens[i].begin, tokens[i].end - tokens[i].begin);
             const std::string f = text::toLower(w);
-            if (hasLetter(f) && !genericWords().count(f) && (everyWord || excludedWords_.count(f))) {
+            const bool chosen = words == Words::Every || (words == Words::Capitalised && !startsSmall(w)) ||
+                                excludedWords_.count(f) > 0;
+            if (hasLetter(f) && !genericWords().count(f) && chosen) {
                 replacement = word(w);
                 taken = 1;
             }
@@ -461,18 +496,19 @@ std::string Pseudonyms::rewrite(std::string_view text, bool everyWord) {
 std::string Pseudonyms::generate(Kind kind, std::string_view original, const std::string& f) {
     switch (kind) {
     case Kind::Name:
+        return rewrite(original, mixedCase(trimmed(original)) ? Words::Capitalised : Words::Every);
     case Kind::FirstName:
     case Kind::Surname:
-        return rewrite(original, true);
+        return rewrite(original, Words::Every);
     case Kind::Text:
-        return rewrite(original, false);
+        return rewrite(original, Words::KnownNames);
     case Kind::Address:
-        return pick(Pool::Other, "address", f, makeAddress);
+        return pick(Pool::Other, "address", f, makeAddress, text::lengthInChars(f));
     case Kind::Postcode:
         return pick(Pool::Other, "postcode", f, makePostcode);
     case Kind::City:
     case Kind::BirthPlace:
-        return inCaseOf(original, pick(Pool::Cities, "city", f, makeCity));
+        return inCaseOf(original, pick(Pool::Cities, "city", f, makeCity, text::lengthInChars(f)));
     case Kind::Province:
         return pick(Pool::Other, "province", f, makeProvince);
     case Kind::Phone: {
@@ -520,7 +556,8 @@ std::string Pseudonyms::generate(Kind kind, std::string_view original, const std
         return account;
     }
     case Kind::Bank:
-        return pick(Pool::Other, "bank", f, makeBank);
+        // Named after a town that is nobody's town in this company.
+        return std::string(one(kBankKinds, draw("bank", f, 0))) + " " + pick(Pool::Cities, "bankcity", f, makeCity, 12);
     case Kind::Notes:
         return "Annotazione rimossa nella copia anonimizzata";
     case Kind::BirthDate:

@@ -40,11 +40,17 @@ public:
 private:
     enum class Pool { FirstNames, Surnames, Cities, Other };
     std::uint64_t draw(std::string_view domain, std::string_view value, int attempt) const;
+    // softLimit: preferably no longer than this many characters (0: any length), so that a name inside
+    // a description grows no more than the name's own column allows.
     std::string pick(Pool pool, std::string_view domain, std::string_view folded,
-                     std::string (*make)(std::uint64_t));
+                     std::string (*make)(std::uint64_t), std::size_t softLimit = 0);
     std::string generate(Kind kind, std::string_view original, const std::string& folded);
     std::string word(std::string_view original);
-    std::string rewrite(std::string_view text, bool everyWord);
+    // Which words of a text are replaced: the names of this build's originals only (free text), every
+    // word (a first name, a surname, a slug), or the words written with a capital (a name in mixed case,
+    // where "che", "di", "non" are ordinary words).
+    enum class Words { KnownNames, Every, Capitalised };
+    std::string rewrite(std::string_view text, Words words);
 
     Key key_;
     std::unordered_set<std::string> excludedWords_, excludedCities_, excludedOther_;

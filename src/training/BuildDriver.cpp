@@ -146,7 +146,11 @@ void Build::anonymiseCopy() {
         // whatever stopped the anonymisation.
         data::InterruptionPause dropping;
         closeQuietly(training);
-        const bool dropped = util::ignoreErrors([&] {
+        // The copy step's connections are on the training database too: a database in use is not dropped.
+        ignoreErrors([&] { config::resetSharedObjects(g_); });
+        if (g_.SharedConnection.isOpen() && g_.SharedConnection.connectionString() == trainingString(g_))
+            closeQuietly(g_.SharedConnection);
+        const bool dropped = ignoreErrors([&] {
             data::Connection server;
             server.open(serverString(g_));
             server.execute(config::dropDatabaseStatement(kTraining));
