@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <map>
+#include <unordered_map>
 #include <optional>
 
 #include "platform/data/Connection.h"
@@ -14,8 +17,6 @@
 namespace vopa::anonymise {
 namespace {
 
-// The work table of pseudonyms; made and dropped per column in the database being anonymised.
-constexpr const char* kWorkTable = "[AnonimizzazioneValori]";
 // Rows per INSERT: SQL Server takes at most 1,000 rows in one VALUES list.
 constexpr std::size_t kRowsPerInsert = 500;
 // Longest key SQL Server indexes (900 bytes of nvarchar).
@@ -77,73 +78,169 @@ std::string literalOf(const Value& v, Storage storage) {
     }
 }
 
-class ColumnJob {
-public:
-    ColumnJob(data::Connection& connection, const PersonalColumn& column, const ColumnType& type)
-        : connection_(connection), column_(column), type_(type),
-          name_(util::identifier(column.table) + "." + util::identifier(column.column)) {}
+bool feedsOriginals(Kind kind) { return kind != Kind::Text && kind != Kind::Notes && kind != Kind::BirthDate; }
 
-    // The column as the work table compares it: long text is compared as nvarchar(max).
-    std::string compared() const {
-        return type_.storage == Storage::LongText ? "CAST(" + name_ + " AS nvarchar(max))" : name_;
+// A listed column the database has, its distinct values with their rows, and what replaces them.
+struct Column {
+    const PersonalColumn* listed = nullptr;
+    ColumnType type;
+    int number = 0;  // its key in the work tables
+    std::vector<std::pair<Value, long long>> values;
+    std::vector<std::pair<Value, Value>> pairs;  // original -> pseudonym, only the values that change
+    long long rows = 0;
+
+    bool longText() const {
+        return type.storage == Storage::LongText ||
+               (type.storage == Storage::Text && (type.length <= 0 || type.length > kLongestIndexedKey));
     }
-
-    std::vector<Value> distinctValues() {
-        std::shared_ptr<data::Recordset> rs = connection_.execute("SELECT DISTINCT " + compared() + " FROM " +
-                                                                  util::identifier(column_.table) + " WHERE " +
-                                                                  util::identifier(column_.column) + " IS NOT NULL");
-        std::vector<Value> values;
-        for (const std::vector<Value>& row : rs->rows().rows) values.push_back(row[0]);
-        return values;
-    }
-
-    long long replace(const std::vector<std::pair<Value, Value>>& pairs) {
-        if (pairs.empty()) return 0;
-        const std::string type = workType();
-        connection_.execute("CREATE TABLE " + std::string(kWorkTable) + " (Originale " + type + " NOT NULL, Pseudonimo " +
-                            type + " NULL)");
-        for (std::size_t at = 0; at < pairs.size(); at += kRowsPerInsert) {
-            std::string insert = "INSERT INTO " + std::string(kWorkTable) + " (Originale, Pseudonimo) VALUES ";
-            for (std::size_t i = at; i < std::min(pairs.size(), at + kRowsPerInsert); ++i)
-                insert += (i == at ? "(" : ", (") + literalOf(pairs[i].first, type_.storage) + ", " +
-                          literalOf(pairs[i].second, type_.storage) + ")";
-            connection_.execute(insert);
-        }
-        if (type != "nvarchar(max)")
-            connection_.execute("CREATE INDEX [AnonimizzazioneValori_Originale] ON " + std::string(kWorkTable) + " (Originale)");
-        const std::string match = " FROM " + std::string(kWorkTable) + " m WHERE m.Originale = " + compared();
-        std::int64_t rows = 0;
-        connection_.execute("UPDATE " + util::identifier(column_.table) + " SET " + util::identifier(column_.column) +
-                                " = (SELECT m.Pseudonimo" + match + ") WHERE EXISTS (SELECT 1" + match + ")",
-                            &rows);
-        connection_.execute("DROP TABLE " + std::string(kWorkTable));
-        return rows;
-    }
-
     // At most this many characters fit the column (0: no limit).
     std::size_t room() const {
-        return type_.storage == Storage::Text && type_.length > 0 ? static_cast<std::size_t>(type_.length) : 0;
+        return type.storage == Storage::Text && type.length > 0 ? static_cast<std::size_t>(type.length) : 0;
     }
-
-private:
-    std::string workType() const {
-        switch (type_.storage) {
-        case Storage::Date: return "datetime";
-        case Storage::Number: return "float";
-        case Storage::LongText: return "nvarchar(max)";
-        case Storage::Text: break;
-        }
-        if (type_.length <= 0 || type_.length > 4000) return "nvarchar(max)";
-        return type_.length <= kLongestIndexedKey ? "nvarchar(" + std::to_string(type_.length) + ")" : "nvarchar(max)";
-    }
-
-    data::Connection& connection_;
-    const PersonalColumn& column_;
-    ColumnType type_;
-    std::string name_;
 };
 
-bool feedsOriginals(Kind kind) { return kind != Kind::Text && kind != Kind::Notes && kind != Kind::BirthDate; }
+struct Table {
+    std::string name;
+    std::vector<Column> columns;
+};
+
+// The work tables the pseudonyms go into, one per kind of value; a column's rows carry its number.
+// Short texts, dates and numbers are indexed on (Colonna, Originale); long texts cannot be.
+struct WorkTable {
+    const char* name;
+    const char* valueType;
+    bool indexed;
+};
+constexpr WorkTable kTexts{"[AnonimizzazioneTesti]", "nvarchar(450)", true};
+constexpr WorkTable kLongTexts{"[AnonimizzazioneTestiLunghi]", "nvarchar(max)", false};
+constexpr WorkTable kDates{"[AnonimizzazioneDate]", "datetime", true};
+constexpr WorkTable kNumbers{"[AnonimizzazioneNumeri]", "float", true};
+
+const WorkTable& workTableOf(const Column& c) {
+    if (c.longText()) return kLongTexts;
+    if (c.type.storage == Storage::Date) return kDates;
+    if (c.type.storage == Storage::Number) return kNumbers;
+    return kTexts;
+}
+
+// The column as its work table compares it: long text as nvarchar(max).
+std::string compared(const std::string& table, const Column& c) {
+    const std::string name = util::identifier(table) + "." + util::identifier(c.listed->column);
+    return c.longText() ? "CAST(" + name + " AS nvarchar(max))" : name;
+}
+
+// The listed tables that hold rows, in one statement.
+std::vector<bool> tablesWithRows(data::Connection& connection, const std::vector<Table>& tables) {
+    std::vector<bool> filled(tables.size(), false);
+    for (std::size_t at = 0; at < tables.size(); at += 100) {
+        std::string query;
+        for (std::size_t i = at; i < std::min(tables.size(), at + 100); ++i)
+            query += (i == at ? "" : " UNION ALL ") + std::string("SELECT ") + std::to_string(i) +
+                     " AS n, COUNT(*) AS r FROM (SELECT TOP 1 1 AS x FROM " + util::identifier(tables[i].name) + ") AS z";
+        const std::shared_ptr<data::Recordset> rs = connection.execute(query);
+        for (const std::vector<Value>& row : rs->rows().rows)
+            if (row[1].toDouble() > 0) filled[static_cast<std::size_t>(row[0].toDouble())] = true;
+    }
+    return filled;
+}
+
+// Reads a table's listed columns in one pass and keeps each column's distinct values (exactly as they
+// are written) with their rows. No sorting by the server: the comparison of its collation is what
+// costs on a large table.
+void readValues(data::Connection& connection, Table& table) {
+    std::string select;
+    for (const Column& c : table.columns) select += (select.empty() ? "" : ", ") + compared(table.name, c);
+    std::shared_ptr<data::Recordset> rs = connection.execute("SELECT " + select + " FROM " + util::identifier(table.name));
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        Column& c = table.columns[i];
+        std::unordered_map<std::string, std::pair<Value, long long>> distinct;
+        for (const std::vector<Value>& row : rs->rows().rows) {
+            const Value& v = row[i];
+            if (v.isNull() || v.isEmpty()) continue;
+            std::string key;
+            if (c.type.storage == Storage::Date) key = std::to_string(v.asDate().millis);
+            else if (c.type.storage == Storage::Number) key = util::numberText(v.toDouble());
+            else key = v.toString();
+            auto found = distinct.try_emplace(std::move(key), v, 0).first;
+            ++found->second.second;
+        }
+        for (auto& [key, entry] : distinct) c.values.push_back(std::move(entry));
+    }
+}
+
+void computePseudonyms(Column& c, Pseudonyms& pseudonyms) {
+    for (const auto& [v, rows] : c.values) {
+        Value pseudonym;
+        if (c.type.storage == Storage::Date) {
+            pseudonym = Value::date(pseudonyms.date(v.asDate()));
+        } else if (c.type.storage == Storage::Number) {
+            pseudonym = Value::dbl(pseudonyms.number(c.listed->kind, v.toDouble()));
+        } else {
+            const std::string original = v.toString();
+            std::string text = pseudonyms.text(c.listed->kind, original, c.room());
+            if (text == original) continue;
+            pseudonym = Value::string(std::move(text));
+        }
+        c.pairs.emplace_back(v, std::move(pseudonym));
+        c.rows += rows;
+    }
+    c.values.clear();
+}
+
+// Puts every column's pseudonyms into the work tables, each kind of value in its own; returns the work
+// tables made.
+std::vector<const WorkTable*> fillWorkTables(data::Connection& connection, const std::vector<Table>& tables) {
+    std::vector<const WorkTable*> made;
+    for (const WorkTable* work : {&kTexts, &kLongTexts, &kDates, &kNumbers}) {
+        std::vector<std::string> rows;
+        for (const Table& t : tables)
+            for (const Column& c : t.columns)
+                if (&workTableOf(c) == work)
+                    for (const auto& [original, pseudonym] : c.pairs)
+                        rows.push_back("(" + std::to_string(c.number) + ", " + literalOf(original, c.type.storage) + ", " +
+                                       literalOf(pseudonym, c.type.storage) + ")");
+        if (rows.empty()) continue;
+        const std::string type = work == &kTexts ? "nvarchar(4000)" : work->valueType;
+        connection.execute("CREATE TABLE " + std::string(work->name) + " (Colonna int NOT NULL, Originale " +
+                           work->valueType + " NOT NULL, Pseudonimo " + type + " NULL)");
+        made.push_back(work);
+        for (std::size_t at = 0; at < rows.size(); at += kRowsPerInsert) {
+            std::string insert = "INSERT INTO " + std::string(work->name) + " (Colonna, Originale, Pseudonimo) VALUES ";
+            for (std::size_t i = at; i < std::min(rows.size(), at + kRowsPerInsert); ++i)
+                insert += (i == at ? "" : ", ") + rows[i];
+            connection.execute(insert);
+        }
+        if (work->indexed)
+            connection.execute("CREATE INDEX [" + std::string(work->name).substr(1, std::strlen(work->name) - 2) +
+                               "_Chiave] ON " + work->name + " (Colonna, Originale)");
+    }
+    return made;
+}
+
+// Replaces a table's values: one UPDATE for its short texts, dates and numbers, one per long text.
+void replaceValues(data::Connection& connection, const Table& table) {
+    const std::string name = util::identifier(table.name);
+    std::string sets, where;
+    auto match = [&](const Column& c) {
+        return " FROM " + std::string(workTableOf(c).name) + " m WHERE m.Colonna = " + std::to_string(c.number) +
+               " AND m.Originale = " + compared(table.name, c);
+    };
+    for (const Column& c : table.columns) {
+        if (c.pairs.empty()) continue;
+        const std::string column = util::identifier(c.listed->column);
+        // TOP 1: a value the server holds equal to another (other case, blanks after it) is in the work
+        // table under each spelling, and both give the same pseudonym.
+        const std::string set = column + " = COALESCE((SELECT TOP 1 m.Pseudonimo" + match(c) + "), " + name + "." + column + ")";
+        const std::string exists = "EXISTS (SELECT 1" + match(c) + ")";
+        if (c.longText()) {
+            connection.execute("UPDATE " + name + " SET " + set + " WHERE " + exists);
+            continue;
+        }
+        sets += (sets.empty() ? "" : ", ") + set;
+        where += (where.empty() ? "" : " OR ") + exists;
+    }
+    if (!sets.empty()) connection.execute("UPDATE " + name + " SET " + sets + " WHERE " + where);
+}
 
 }  // namespace
 
@@ -184,56 +281,54 @@ std::string withoutQuotedValues(const std::string& text) {
 
 std::vector<AnonymisedColumn> anonymiseDatabase(data::Connection& connection, Pseudonyms& pseudonyms,
                                                 const std::vector<PersonalColumn>& list, const ColumnProgress& progress) {
-    const PersonalColumn* current = nullptr;
+    const std::string* current = nullptr;
+    std::vector<const WorkTable*> workTables;
     try {
         const std::map<std::string, ColumnType> types = columnTypes(connection);
-        struct Job {
-            const PersonalColumn* column;
-            ColumnType type;
-            std::vector<Value> values;
-        };
-        std::vector<Job> jobs;
-        for (const PersonalColumn& c : list) {
-            const auto found = types.find(key(c.table, c.column));
-            if (found != types.end() && kindFits(c.kind, found->second.storage)) jobs.push_back({&c, found->second, {}});
+        std::vector<Table> tables;
+        int number = 0;
+        for (const PersonalColumn& listed : list) {
+            const auto found = types.find(key(listed.table, listed.column));
+            if (found == types.end() || !kindFits(listed.kind, found->second.storage)) continue;
+            auto table = std::find_if(tables.begin(), tables.end(),
+                                      [&](const Table& t) { return text::equalsNoCase(t.name, listed.table); });
+            if (table == tables.end()) table = tables.insert(tables.end(), Table{listed.table, {}});
+            Column column;
+            column.listed = &listed;
+            column.type = found->second;
+            column.number = ++number;
+            table->columns.push_back(column);
         }
+        const std::vector<bool> filled = tablesWithRows(connection, tables);
+        for (std::size_t i = 0; i < tables.size(); ++i) {
+            current = &tables[i].name;
+            if (filled[i]) readValues(connection, tables[i]);
+        }
+        current = nullptr;
         // Every original is known before the first pseudonym is drawn, so that no pseudonym is one of
         // them and free text finds them all.
-        for (Job& job : jobs) {
-            current = job.column;
-            if (!feedsOriginals(job.column->kind)) continue;
-            job.values = ColumnJob(connection, *job.column, job.type).distinctValues();
-            for (const Value& v : job.values)
-                pseudonyms.addOriginal(job.column->kind,
-                                       job.type.storage == Storage::Number ? util::numberText(v.toDouble()) : v.toString());
-        }
+        for (const Table& t : tables)
+            for (const Column& c : t.columns)
+                if (feedsOriginals(c.listed->kind))
+                    for (const auto& [v, rows] : c.values)
+                        pseudonyms.addOriginal(c.listed->kind,
+                                               c.type.storage == Storage::Number ? util::numberText(v.toDouble()) : v.toString());
+        for (Table& t : tables)
+            for (Column& c : t.columns) computePseudonyms(c, pseudonyms);
+        workTables = fillWorkTables(connection, tables);
         std::vector<AnonymisedColumn> done;
         int index = 0;
-        for (Job& job : jobs) {
-            const PersonalColumn& c = *job.column;
-            current = &c;
-            ColumnJob column(connection, c, job.type);
-            if (!feedsOriginals(c.kind)) job.values = column.distinctValues();
-            std::vector<std::pair<Value, Value>> pairs;
-            for (const Value& v : job.values) {
-                if (job.type.storage == Storage::Date) {
-                    pairs.emplace_back(v, Value::date(pseudonyms.date(v.asDate())));
-                } else if (job.type.storage == Storage::Number) {
-                    pairs.emplace_back(v, Value::dbl(pseudonyms.number(c.kind, v.toDouble())));
-                } else {
-                    const std::string original = v.toString();
-                    std::string pseudonym = pseudonyms.text(c.kind, original, column.room());
-                    if (pseudonym != original) pairs.emplace_back(v, Value::string(std::move(pseudonym)));
-                }
-            }
-            job.values.clear();
-            const long long rows = column.replace(pairs);
-            done.push_back({c.table, c.column, c.kind, rows});
-            if (progress) progress(c.table + "." + c.column, ++index, static_cast<int>(jobs.size()));
+        for (const Table& t : tables) {
+            current = &t.name;
+            replaceValues(connection, t);
+            for (const Column& c : t.columns) done.push_back({c.listed->table, c.listed->column, c.listed->kind, c.rows});
+            if (progress) progress(t.name, ++index, static_cast<int>(tables.size()));
         }
+        current = nullptr;
+        for (const WorkTable* work : workTables) connection.execute("DROP TABLE " + std::string(work->name));
         return done;
     } catch (const data::DataError& e) {
-        const std::string where = current ? " di " + current->table + "." + current->column : "";
+        const std::string where = current ? " della tabella " + *current : "";
         throw AnonymisationError("Anonimizzazione" + where + " non riuscita: " + withoutQuotedValues(e.what()));
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Replaces the personal data of a database (the training copy, never the company's) with pseudonyms,
-// set-based and in statements SQL Server and the embedded engine both accept: per column, its distinct
-// values are read, their pseudonyms are written into a work table, and one UPDATE puts them in place.
+// set-based and in statements SQL Server and the embedded engine both accept: each table's listed
+// columns are read in one pass, the pseudonyms of their distinct values go into work tables, and one
+// UPDATE per table puts them in place.
 
 #include <functional>
 #include <stdexcept>
@@ -24,8 +25,8 @@ struct AnonymisedColumn {
     long long rows = 0;  // rows whose value changed
 };
 
-// Told each column as it is done: "Table.Column", its position (1-based) and the number of columns.
-using ColumnProgress = std::function<void(const std::string& column, int index, int count)>;
+// Told each table as its values are replaced: its name, its position (1-based) and the number of tables.
+using ColumnProgress = std::function<void(const std::string& table, int index, int count)>;
 
 // A failure that names the column; its text carries no value of the column.
 class AnonymisationError : public std::runtime_error {

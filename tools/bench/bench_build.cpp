@@ -10,7 +10,10 @@
 // the same drive, against a second build in-process (both on the company the first build upgraded):
 // the ratio server / in-process.
 //
-// Usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse] [--through-server]
+// With --anonymise, a plain build again and an anonymised build (vopa-build --anonymise) of the same
+// company: the ratio anonymised / plain.
+//
+// Usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse] [--through-server] [--anonymise]
 //        (default sizes 1000000 and 10000000)
 
 #include <fcntl.h>
@@ -36,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char* const kUsage =
-    "usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse] [--through-server]\n"
+    "usage: bench-build [--rows N]... [--work DIR] [--keep] [--reuse] [--through-server] [--anonymise]\n"
     "\n"
     "Measures the headless training build on demo companies of about N rows (default 1000000 and\n"
     "10000000) against `sqlite3 COMPANY \".backup COPY\"` of the same company file.\n"
@@ -47,6 +50,8 @@ const char* const kUsage =
     "  --through-server\n"
     "              also build through unixODBC, FreeTDS and vopa-server on loopback, against a second\n"
     "              build in-process: prints both times and their ratio\n"
+    "  --anonymise also a plain build and an anonymised one (--anonymise) of the same company: prints both\n"
+    "              times and their ratio\n"
     "Needs vopa-demo beside this program, vopa-build (and vopa-server) in ../src and the sqlite3 shell on\n"
     "the PATH; --through-server needs the FreeTDS ODBC driver (tdsodbc).\n";
 
@@ -201,9 +206,10 @@ private:
 };
 
 // The headless build of company 1, through the server when `port` is not 0.
-Run buildCompany(const std::string& program, const fs::path& drive, int port = 0) {
-    const std::vector<std::string> argv = {program, "--user", "amministratore", "--password", "demo2024", "--yes",
-                                           "--company", "1"};
+Run buildCompany(const std::string& program, const fs::path& drive, int port = 0, bool anonymise = false) {
+    std::vector<std::string> argv = {program, "--user", "amministratore", "--password", "demo2024", "--yes",
+                                     "--company", "1"};
+    if (anonymise) argv.push_back("--anonymise");
     if (port == 0) return run(argv, drive);
     FileSwap address(drive / "vopa" / "IndirizzoServer.txt", "Driver=SQL Server;Server=127.0.0.1;UID=;PWD=;\r\n");
     FileSwap name(drive / "vopa" / "NomeServer.txt", "127.0.0.1\r\n");
@@ -221,6 +227,7 @@ int main(int argc, char** argv) {
     bool keep = false;
     bool reuse = false;
     bool throughServer = false;
+    bool anonymise = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rows" && i + 1 < argc) {
@@ -233,6 +240,8 @@ int main(int argc, char** argv) {
             reuse = true;
         } else if (arg == "--through-server") {
             throughServer = true;
+        } else if (arg == "--anonymise") {
+            anonymise = true;
         } else {
             std::cout << kUsage;
             return arg == "--help" || arg == "-h" ? 0 : 1;
@@ -314,6 +323,21 @@ int main(int argc, char** argv) {
             std::printf("%12s %12s %10s %10s %8s\n", "", "", "in-proc s", "server s", "ratio");
             std::printf("%12lld %12lld %10.2f %10.2f %8.2f\n", size, rows, again.seconds, remote.seconds,
                         remote.seconds / again.seconds);
+            std::fflush(stdout);
+        }
+        if (anonymise) {
+            std::cerr << "bench-build: building again, then anonymised\n";
+            const Run plain = buildCompany(program, drive);
+            const Run anonymised = buildCompany(program, drive, 0, true);
+            if (plain.status != 0 || anonymised.status != 0) {
+                std::cerr << "bench-build: a build failed (plain exit " << plain.status << ", anonymised "
+                          << anonymised.status << ")\n"
+                          << anonymised.output;
+                return 1;
+            }
+            std::printf("%12s %12s %10s %10s %8s\n", "", "", "plain s", "anonym. s", "ratio");
+            std::printf("%12lld %12lld %10.2f %10.2f %8.2f\n", size, rows, plain.seconds, anonymised.seconds,
+                        anonymised.seconds / plain.seconds);
             std::fflush(stdout);
         }
         if (!keep) fs::remove_all(drive);
