@@ -578,9 +578,10 @@ TEST_F(ServerTest, TheSelfSignedCertificateIsMadeOnceItsKeyKeptPrivate) {
     }
 }
 
-// What the server says when it cannot start, read from its standard error and exit status.
+// What the server says when it cannot start, read from its standard error and exit status (one that
+// starts after all is stopped after ten seconds: status 124).
 std::pair<int, std::string> runServer(const std::string& arguments) {
-    const std::string command = std::string(VOPA_SERVER_PATH) + " --port 0 " + arguments + " 2>&1";
+    const std::string command = "timeout 10 " + std::string(VOPA_SERVER_PATH) + " --port 0 " + arguments + " 2>&1";
     FILE* out = ::popen(command.c_str(), "r");
     if (!out) return {-1, ""};
     std::string said;
