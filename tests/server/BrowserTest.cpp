@@ -1,18 +1,11 @@
-// The SQL Server Browser: its datagrams decoded and answered (no sockets), the option's address and
-// port, which destinations are answered, the answer budget, and the UDP socket itself on loopback.
+// The SQL Server Browser without sockets: its datagrams decoded and answered, the option's address and
+// port, which destinations are answered, and the answer budget (its socket: NamedInstance in ServerTest).
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "server/Browser.h"
@@ -206,98 +199,6 @@ TEST(BrowserBudget, AnswersPerSecondAreCapped) {
     };
     for (std::size_t i = 0; i < steps.size(); ++i)
         EXPECT_EQ(budget.take(t0 + steps[i].at), steps[i].allowed) << "step " << i;
-}
-
-// A UDP socket of the test on loopback.
-class Udp {
-public:
-    Udp() : s_(::socket(AF_INET, SOCK_DGRAM, 0)) {
-        int on = 1;
-        ::setsockopt(s_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    }
-    ~Udp() { ::close(s_); }
-    // False when the system refuses to send there.
-    bool send(const std::string& to, std::uint16_t port, const std::string& bytes) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        ::inet_pton(AF_INET, to.c_str(), &a.sin_addr);
-        return ::sendto(s_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    // Every datagram that arrives within `wait` (the wait starts again after each).
-    std::vector<std::string> receive(std::chrono::milliseconds wait = std::chrono::milliseconds(300)) {
-        std::vector<std::string> got;
-        pollfd p{s_, POLLIN, 0};
-        while (::poll(&p, 1, static_cast<int>(wait.count())) == 1) {
-            char buffer[70000];
-            const ssize_t n = ::recv(s_, buffer, sizeof buffer, 0);
-            if (n < 0) break;
-            got.emplace_back(buffer, static_cast<std::size_t>(n));
-        }
-        return got;
-    }
-
-private:
-    int s_;
-};
-
-std::string text(const Bytes& b) {
-    return std::string(b.begin(), b.end());
-}
-
-class RunningBrowser {
-public:
-    RunningBrowser(const std::string& address, std::vector<BrowserInstance> served)
-        : browser_(address, 0, std::move(served)), thread_([this] { browser_.run(); }) {}
-    ~RunningBrowser() {
-        browser_.stop();
-        thread_.join();
-    }
-    std::uint16_t port() const { return browser_.port(); }
-
-private:
-    vopa::server::Browser browser_;
-    std::thread thread_;
-};
-
-TEST(BrowserSocket, AnswersEachRequestOnceAndIgnoresTheRest) {
-    RunningBrowser browser("127.0.0.1", {{"UFFICIO", "PROVA", "11.0.2100.0", 50123}});
-    Udp client;
-    struct Case {
-        const char* what;
-        std::string datagram;
-        std::vector<std::string> answers;
-    };
-    const std::vector<Case> cases = {
-        {"every instance", "\x03", {text(answer(kProvaText))}},
-        {"the instance, in lower case", std::string("\x04prova\0", 7), {text(answer(kProvaText))}},
-        {"an instance not served", "\x04" + std::string("ALTRA") + '\0', {}},
-        {"a request with too much after it", "\x03" + std::string(5000, '\x03'), {}},
-        {"a truncated request", "\x04", {}},
-        {"the broadcast request sent straight to it", "\x02", {}},
-        {"every instance, after all that", "\x03", {text(answer(kProvaText))}},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(client.send("127.0.0.1", browser.port(), c.datagram)) << c.what;
-        EXPECT_EQ(client.receive(), c.answers) << c.what;
-    }
-}
-
-TEST(BrowserSocket, ARequestSentToABroadcastAddressGetsNoAnswer) {
-    RunningBrowser browser("0.0.0.0", {{"UFFICIO", "PROVA", "11.0.2100.0", 50123}});
-    Udp client;
-    ASSERT_TRUE(client.send("127.0.0.1", browser.port(), "\x03"));
-    EXPECT_EQ(client.receive(), std::vector<std::string>{text(answer(kProvaText))}) << "sent to this machine";
-    // Loopback's broadcast address reaches a socket bound to every address on Linux.
-    if (!client.send("127.255.255.255", browser.port(), "\x03"))
-        GTEST_SKIP() << "this system sends no loopback broadcast";
-    EXPECT_EQ(client.receive(), std::vector<std::string>{}) << "sent to a broadcast address";
-}
-
-TEST(BrowserSocket, ASecondBrowserCannotTakeThePortOfTheFirst) {
-    vopa::server::Browser first("127.0.0.1", 0, {});
-    EXPECT_THROW(vopa::server::Browser("127.0.0.1", first.port(), {}), std::runtime_error);
 }
 
 }  // namespace
