@@ -260,17 +260,6 @@ TEST_F(BudgetTables, SameTableOfTwoProjectsIsMergedWithoutLosingRows) {
     EXPECT_FALSE(SmallInstallation::hasTable(kTraining, "EU_99"));
 }
 
-TEST_F(BudgetTables, ATypeWithABlankReachesItsTable) {
-    addProject(1, "'Fondo UE'", "'3'");
-    createCompanyBudgetTable("Fondo UE_3");
-    insertRow(kCompany, "Fondo UE_3", {{"IDConto", "1"}, {"QuotaOng", "NULL"}});
-
-    transfer::runBudgetStep(g);
-
-    EXPECT_EQ(lines(kTraining, "SELECT IDConto, QuotaOng FROM [Fondo UE_3]"), Lines{"1|0.00"});
-    EXPECT_EQ(SmallInstallation::scalar(kCompany, "SELECT QuotaOng FROM [Fondo UE_3]"), "0.00");
-}
-
 TEST_F(BudgetTables, FailuresAreShownForTheFirstProjectOnly) {
     addProject(1, "'EU'", "'12'");
     addProject(2, "'EU'", "'13'");
