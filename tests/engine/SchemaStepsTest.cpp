@@ -123,6 +123,14 @@ TEST_F(SchemaSteps, PrevisionaleAnnoWithAnOldLayoutIsReplacedOnlyWhenEmpty) {
             rows(g.SharedConnection, "SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'PrevisionaleAnno'");
         // A table with data keeps its columns (later statements may add some); an empty one is made anew.
         EXPECT_EQ(columns.front(), withRows ? "Vecchia" : "IdAutoNumber") << name;
+        if (!withRows) {
+            // The table the upgrade made keeps its rows and its columns when the upgrade runs again.
+            g.SharedConnection.execute("INSERT INTO PrevisionaleAnno (ANNO) VALUES (2009)");
+            schema::upgradeProjectManagement(g);
+            EXPECT_EQ(rows(g.SharedConnection, "SELECT count(*) FROM PrevisionaleAnno"), std::vector<std::string>{"1"});
+            EXPECT_EQ(rows(g.SharedConnection, "SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = "
+                                               "'PrevisionaleAnno'"), columns);
+        }
         g.SharedConnection.close();
     }
 }
