@@ -95,8 +95,7 @@ private slots:
     }
 
     // Closing the window during a build asks whether to stop it; Yes ends the build after the statement
-    // that runs and closes the window. Without its clip the build
-    // goes on after a warning.
+    // that runs and closes the window. Without its clip the build goes on after a warning.
     void closingDuringABuildStopsIt() {
         ProgramFixture f;
         vopa::app::BuildWindow* window = openBuildWindow();
