@@ -153,6 +153,7 @@ private slots:
         QTRY_COMPARE(focused(), QString("txtPassword"));
         ProgramFixture::type("txtPassword", "segreta");
         QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QCOMPARE(f.messages.texts(), std::vector<std::string>(3, "Password errata, Riprova!!!"));
     }
 
     void aFirstPasswordIsSetAndThenUsed() {
@@ -163,6 +164,7 @@ private slots:
         QVERIFY(ProgramFixture::control<QLineEdit>("About", "txtPassword1")->isVisibleTo(ProgramFixture::window("About")));
         ProgramFixture::type("txtPassword1", "mia1");
         QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
+        QCOMPARE(f.messages.texts(), (std::vector<std::string>{"Immettere la Password", "conferma la Password"}));
         QCOMPARE(ProgramFixture::control<QLineEdit>("About", "txtPassword")->maxLength(), 12);
     }
 
