@@ -128,11 +128,19 @@ struct DemoCompany {
         company::openCompany(companyId, g);
         g.CurrentOfficeNumber = 1;
         EXPECT_EQ(g.CompanyDatabaseName, database);
-        training::BuildObserver quiet;
         messages->clear();
         messages->queueAnswer(ui::Answer::Yes);
-        return training::runBuild(quiet, {training::standardCopyStep()}, g);
+        observer.notes.clear();
+        return training::runBuild(observer, {training::standardCopyStep()}, g);
     }
+
+    // What the build tells the operator while it runs: its notes and the last progress value.
+    struct : training::BuildObserver {
+        std::vector<std::string> notes;
+        int lastProgress = 0;
+        void note(const std::string& text) override { notes.push_back(text); }
+        void progress(int value, int) override { lastProgress = value; }
+    } observer;
 };
 
 struct Cell {
@@ -197,6 +205,8 @@ TEST(TrainingContents, EveryValueArrivesInItsOwnColumnAndARebuildGivesTheSameDat
     const training::BuildResult first = c.build();
     ASSERT_EQ(first.outcome, training::BuildOutcome::Completed) << ::testing::PrintToString(c.messages->texts());
     EXPECT_TRUE(first.incompleteTables.empty()) << ::testing::PrintToString(first.incompleteTables);
+    EXPECT_TRUE(c.observer.notes.empty()) << ::testing::PrintToString(c.observer.notes);
+    EXPECT_EQ(c.observer.lastProgress, 1200);
 
     // The rows of the test arrive value for value.
     for (const SpecialRow& row : kSpecialRows) {
@@ -211,15 +221,18 @@ TEST(TrainingContents, EveryValueArrivesInItsOwnColumnAndARebuildGivesTheSameDat
     }
 
     // Every catalogued table holds the company's rows, each column its copy statement fills compared
-    // with the company column of the same name (but for the columns filled with a constant).
+    // with the company column of the same name, or with the constant that fills it.
     int tablesWithRows = 0;
     for (const transfer::CatalogueEntry& e : transfer::catalogue()) {
         if (e.position == 0 || e.insertColumns.empty()) continue;
-        std::vector<std::string> columns;
-        for (std::size_t i = 0; i < e.insertColumns.size(); ++i)
-            if (!e.isConstant[i]) columns.push_back("[" + e.insertColumns[i] + "]");
+        std::vector<std::string> columns, source;  // a constant's column: 1 where it holds the constant
+        for (std::size_t i = 0; i < e.insertColumns.size(); ++i) {
+            const std::string column = "[" + e.insertColumns[i] + "]";
+            columns.push_back(e.isConstant[i] ? "CASE WHEN " + column + " = " + e.selectItems[i] + " THEN 1 ELSE 0 END" : column);
+            source.push_back(e.isConstant[i] ? "1" : column);
+        }
         const std::vector<std::string> company =
-            rowsOf("SELECT " + joined(columns) + " FROM [" + c.database + "].dbo.[" + e.table + "]");
+            rowsOf("SELECT " + joined(source) + " FROM [" + c.database + "].dbo.[" + e.table + "]");
         const std::vector<std::string> training =
             rowsOf("SELECT " + joined(columns) + " FROM [" + kTraining + "].dbo.[" + e.table + "]");
         EXPECT_TRUE(company == training) << e.table << "\n" << firstDifference(company, training);

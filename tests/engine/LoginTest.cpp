@@ -1,5 +1,7 @@
 // Logins as the network server uses them: a session opened for a login checks its password, a login
-// other than sa may only change its own password, and master keeps hashes, never passwords.
+// other than sa may only change its own password, and master keeps hashes, never passwords. What the
+// network server's own tests already show of a login (a wrong password, an unknown or disabled login,
+// the default database, a password changed with the old one) is not repeated here.
 
 #include <gtest/gtest.h>
 
@@ -49,8 +51,7 @@ TEST(Logins, ASessionForALoginOpensOnlyWithItsPasswordWhileEnabled) {
     EXPECT_EQ(signInError("sa", ""), 18456) << "sa has no password before the first one is set";
     EXPECT_TRUE(setSaPasswordIfUnset(instance, "Sa-Prima1"));
     EXPECT_FALSE(setSaPasswordIfUnset(instance, "Sa-Seconda1")) << "a set password is never replaced";
-    prepare({"CREATE DATABASE Contabilita", "CREATE LOGIN mario WITH PASSWORD = 'Pw-Mario1', DEFAULT_DATABASE = Contabilita",
-             "CREATE LOGIN spento WITH PASSWORD = 'Pw-Spento1'", "ALTER LOGIN spento DISABLE"});
+    prepare({"CREATE DATABASE Contabilita", "CREATE LOGIN mario WITH PASSWORD = 'Pw-Mario1', DEFAULT_DATABASE = Contabilita"});
     struct Case {
         const char* user;
         const char* password;
@@ -63,11 +64,7 @@ TEST(Logins, ASessionForALoginOpensOnlyWithItsPasswordWhileEnabled) {
         {"sa", "Sa-Seconda1", "", 18456},
         {"sa", "sa-prima1", "", 18456},
         {"mario", "Pw-Mario1", "", 0},
-        {"mario", "Pw-Mario1x", "", 18456},
         {"mario", "", "", 18456},
-        {"nessuno", "Pw-Mario1", "", 18456},
-        {"spento", "Pw-Spento1", "", 18456},
-        {"mario", "Pw-Mario1", "Inesistente", 4060},
         {"mario", "sbagliata", "Inesistente", 18456},
     };
     for (const Case& c : cases)
@@ -76,7 +73,6 @@ TEST(Logins, ASessionForALoginOpensOnlyWithItsPasswordWhileEnabled) {
     {
         Session mario(as("mario", "Pw-Mario1"), SignIn::CheckPassword);
         EXPECT_EQ(mario.login(), "mario");
-        EXPECT_EQ(mario.currentDatabase(), "Contabilita") << "the login's default database";
         Session program(on(""));
         EXPECT_EQ(program.login(), "") << "the program's own sessions have no login";
     }
@@ -97,7 +93,6 @@ TEST(Logins, OnlySaAndTheProgramManageLoginsAndOthersChangeTheirOwnPasswordWithT
         int error;
     };
     const Case refused[] = {
-        {"CREATE LOGIN nuovo WITH PASSWORD = 'Pw-Nuovo1'", 15247},
         {"DROP LOGIN luisa", 15151},
         {"ALTER LOGIN luisa WITH PASSWORD = 'Presa-1'", 15151},
         {"ALTER LOGIN luisa DISABLE", 15151},
@@ -111,7 +106,6 @@ TEST(Logins, OnlySaAndTheProgramManageLoginsAndOthersChangeTheirOwnPasswordWithT
 
     EXPECT_EQ(errorOf(mario, "ALTER LOGIN MARIO WITH PASSWORD = 'Nuova-1' OLD_PASSWORD = 'Pw-Mario1'"), 0);
     EXPECT_EQ(signInError("mario", "Nuova-1"), 0);
-    EXPECT_EQ(signInError("mario", "Pw-Mario1"), 18456) << "the old password no longer opens";
 
     // mario sees itself and sa, without any hash; sa and the program see every login and the hashes.
     EXPECT_EQ(rowTexts(mario, "SELECT name, ISNULL(DATALENGTH(password_hash), -1) FROM sys.sql_logins ORDER BY name"),

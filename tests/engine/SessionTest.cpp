@@ -43,9 +43,7 @@ TEST(Session, ErrorsCarryTheServersSeverityAndState) {
         {"SELECT * FROM nessuna", 208, 16, 1},
     };
     for (const Case& k : cases) {
-        std::optional<EngineError> error;
-        for (const StatementOutcome& o : s.executeBatch(k.batch))
-            if (o.error && !error) error = o.error;
+        const std::optional<EngineError> error = vopa::testing::firstError(s, k.batch);
         ASSERT_TRUE(error) << k.batch;
         EXPECT_EQ(std::vector<int>({error->number(), error->severity(), error->state()}),
                   std::vector<int>({k.number, k.severity, k.state}))

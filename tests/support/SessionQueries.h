@@ -1,6 +1,6 @@
 #pragma once
 // Statements run on an engine session directly, as tests of the engine read them back: the first
-// error's number, the first value, or the rows as the server displays them joined by "|".
+// error (or its number), the first value, or the rows as the server displays them joined by "|".
 
 #include <initializer_list>
 #include <optional>
@@ -21,11 +21,17 @@ inline void prepare(std::initializer_list<std::string> statements) {
     for (const std::string& s : statements) setup.execute(s);
 }
 
+// The batch's first error, none when every statement succeeded.
+inline std::optional<engine::EngineError> firstError(engine::Session& s, const std::string& batch) {
+    for (const engine::StatementOutcome& o : s.executeBatch(batch))
+        if (o.error) return o.error;
+    return std::nullopt;
+}
+
 // The number of the batch's first error, 0 when every statement succeeded.
 inline int errorOf(engine::Session& s, const std::string& batch) {
-    for (const engine::StatementOutcome& o : s.executeBatch(batch))
-        if (o.error) return o.error->number();
-    return 0;
+    const std::optional<engine::EngineError> error = firstError(s, batch);
+    return error ? error->number() : 0;
 }
 
 // The first column of the first row ("<none>" for no row).

@@ -5,6 +5,7 @@
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
 #include "platform/files/Files.h"
+#include "support/RowTexts.h"
 
 namespace vopa::testing {
 namespace {
@@ -92,6 +93,16 @@ std::string SmallInstallation::scalar(const std::string& database, const std::st
 
 int SmallInstallation::count(const std::string& database, const std::string& query) {
     return std::stoi(scalar(database, "SELECT COUNT(*) FROM (" + query + ") counted"));
+}
+
+std::vector<std::string> SmallInstallation::rows(const std::string& database, const std::string& query) {
+    data::Connection c;
+    c.open(std::string(kServer) + "DATABase=" + database);
+    return rowTexts(c, query);
+}
+
+bool SmallInstallation::hasTable(const std::string& database, const std::string& table) {
+    return count(database, "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME = " + literal(table)) == 1;
 }
 
 }  // namespace vopa::testing

@@ -36,6 +36,9 @@ public:
     // The first column of the first row, as text ("" for none or NULL).
     static std::string scalar(const std::string& database, const std::string& query);
     static int count(const std::string& database, const std::string& query);
+    // The rows of a query as the server displays them, a row's values joined by "|".
+    static std::vector<std::string> rows(const std::string& database, const std::string& query);
+    static bool hasTable(const std::string& database, const std::string& table);
 };
 
 }  // namespace vopa::testing
