@@ -1,5 +1,6 @@
 // The main window's build door: who may open the build window, a build through it, and stopping one.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -92,6 +93,36 @@ private slots:
         QVERIFY2(statuses.contains("Passo 5 di 9 — Creazione tabelle"), qPrintable(statuses.join(" / ")));
         QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
         QVERIFY(!ProgramFixture::window("creadblocale"));
+    }
+
+    // Ticked, the box adds the anonymisation to the build's steps; it is off at first.
+    void theAnonymiseBoxAddsItsStep() {
+        ProgramFixture f;
+        vopa::app::BuildWindow* window = openBuildWindow();
+        QVERIFY(window);
+        window->setCopyStep([](vopa::state::GlobalState&, vopa::training::BuildObserver&, int, std::vector<std::string>&) {});
+        auto* box = ProgramFixture::control<QCheckBox>("creadblocale", "chkAnonimizza");
+        QCOMPARE(box->text(), QString("Anonimizza i dati personali"));
+        QVERIFY(!box->isChecked());
+        QVERIFY(box->toolTip().contains("codici fiscali"));
+        box->setChecked(true);
+        QStringList statuses;
+        QPointer<QLabel> status = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (status && (statuses.isEmpty() || statuses.back() != status->text())) statuses << status->text();
+        });
+        sampler.start(2);
+        QSignalSpy finished(window, &vopa::app::BuildWindow::buildFinished);
+        f.messages.queueAnswer(vopa::ui::Answer::Yes);
+        click("creadblocale", "Command1");
+        QVERIFY(!box->isEnabled());  // the build runs with what it started with
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 240000);
+        sampler.stop();
+        QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::training::BuildOutcome::Completed));
+        QVERIFY2(statuses.filter("Passo 7 di 10 — Anonimizzazione dati personali").size() == 1,
+                 qPrintable(statuses.join(" / ")));
+        QVERIFY(f.messages.texts().back().find("Dati personali anonimizzati") != std::string::npos);
     }
 
     // Closing the window during a build asks whether to stop it; Yes ends the build after the statement
