@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole headless build through the wire: the program's ODBC path (unixODBC + the FreeTDS driver)
 # against vopa-server must leave the same training database as the build on the engine in-process:
-# the same tables, columns, indexes and rows, and the same registration.
+# the same tables, columns, indexes and rows, and the same registration; and an anonymised build through
+# it replaces the contacts' names.
 set -euo pipefail
 demo="$1"
 build="$2"
@@ -19,6 +20,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+# The databases are read in-process, not through the server the program is pointed at.
+local_sqlcmd() { env -u VOPA_ODBC_DRIVER -u VOPA_ODBC_OPTIONS "$sqlcmd" "$@"; }
 [[ -f "$driver" ]] || fail "the FreeTDS ODBC driver is not installed ($driver)"
 
 # Everything the build leaves, read through the engine in-process: structure, rows, keys and the
@@ -33,10 +36,10 @@ SELECT o.name, i.name, i.type, i.is_unique, i.is_primary_key FROM sys.indexes i 
   while IFS= read -r table; do
     [[ -n "$table" && "$table" != "("*" affected)" ]] || continue
     sql+=$'\n'"SELECT '$table' AS tabella"$'\n'"SELECT * FROM [$table]"
-  done < <("$sqlcmd" -d VoPaDatiTraining -h -1 -W -Q \
+  done < <(local_sqlcmd -d VoPaDatiTraining -h -1 -W -Q \
              "SET NOCOUNT ON SELECT TABLE_NAME FROM INFORMATION_SCHEMA.TABLES ORDER BY TABLE_NAME")
   sql+=$'\n'"SELECT * FROM VoPaDatiAzienda.dbo.link_programma WHERE NomeAzienda = 'Training Sede'"
-  "$sqlcmd" -d VoPaDatiTraining -b -W -s '|' -Q "$sql" > "$1" || fail "reading the training database: $(tail -5 "$1")"
+  local_sqlcmd -d VoPaDatiTraining -b -W -s '|' -Q "$sql" > "$1" || fail "reading the training database: $(tail -5 "$1")"
 }
 
 "$demo" --rows 300 >/dev/null 2>&1 || fail "the demo installation failed"
@@ -60,6 +63,21 @@ printf '127.0.0.1\r\n' > "$VOPA_DRIVE_C/vopa/NomeServer.txt"
 export VOPA_ODBC_DRIVER="$driver"
 export VOPA_ODBC_OPTIONS="Port=$port;TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=$VOPA_SA_PASSWORD;"
 run_build "through the server"
+dump "$work/through-server.txt"
+
+# An anonymised build through the wire too: the work tables and the UPDATEs are statements the server
+# takes, and no contact keeps its name.
+"$build" --user amministratore --password demo2024 --yes --anonymise > "$work/build.out" 2>&1 ||
+  fail "the anonymised build failed: $(tail -20 "$work/build.out")"
+grep -q "252 of 252 tables copied completely; personal data anonymised" "$work/build.out" ||
+  fail "the anonymised build: $(tail -20 "$work/build.out")"
+company=$(sed -n 's/^company database: //p' "$work/build.out")
+same=$(local_sqlcmd -h -1 -W -Q "SET NOCOUNT ON SELECT COUNT(*) FROM VoPaDatiTraining.dbo.contatti t
+  JOIN [$company].dbo.contatti o ON o.IdContatto = t.IdContatto WHERE t.NomeSocietà = o.NomeSocietà
+  OR t.Codicefiscale = o.Codicefiscale" | head -1)
+contacts=$(local_sqlcmd -h -1 -W -Q "SET NOCOUNT ON SELECT COUNT(*) FROM VoPaDatiTraining.dbo.contatti" | head -1)
+[[ "$same" == 0 && "$contacts" -gt 10 ]] || fail "anonymised through the server: $same of $contacts contacts kept a name"
+
 # With the server stopped the same settings cannot sign in: the build above went through it.
 kill "$server_pid" && wait "$server_pid" 2>/dev/null || true
 server_pid=""
@@ -67,7 +85,6 @@ if "$build" --user amministratore --password demo2024 --yes > "$work/build.out" 
   fail "a build without the server succeeded: the program did not use it"
 fi
 unset VOPA_ODBC_DRIVER VOPA_ODBC_OPTIONS
-dump "$work/through-server.txt"
 
 diff -u "$work/in-process.txt" "$work/through-server.txt" > "$work/diff.txt" ||
   fail "the training databases differ: $(head -40 "$work/diff.txt")"
