@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -60,6 +61,9 @@ private:
     std::unordered_map<std::string, std::string> cache_[static_cast<int>(Kind::Text) + 1];
     std::unordered_map<std::string, std::string> words_;
 };
+
+// SipHash-2-4 of `message` keyed with the first 16 bytes of `key`.
+std::uint64_t sipHash(const Pseudonyms::Key& key, std::string_view message);
 
 // The check character of an Italian fiscal code from its first 15 characters.
 char fiscalCodeCheckCharacter(std::string_view first15);

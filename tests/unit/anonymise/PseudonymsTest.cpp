@@ -69,6 +69,12 @@ TEST(CheckCharacters, MatchPublishedExamples) {
     EXPECT_EQ(ibanCheckDigits("IT", "X0542811101000000123456"), "60");
     EXPECT_TRUE(ibanValid("IT60X0542811101000000123456"));
     EXPECT_FALSE(ibanValid("IT61X0542811101000000123456"));
+    // The reference vector of SipHash-2-4: key 00..0f, message 00..0e.
+    Pseudonyms::Key key{};
+    std::string message;
+    for (int i = 0; i < 16; ++i) key[static_cast<std::size_t>(i)] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 15; ++i) message += static_cast<char>(i);
+    EXPECT_EQ(sipHash(key, message), 0xa129ca6149be45e5ull);
 }
 
 TEST(Pseudonyms, EachKindHasItsFormatFitsItsColumnAndIsNoOriginal) {

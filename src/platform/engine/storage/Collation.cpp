@@ -1,5 +1,6 @@
 #include "Collation.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -126,9 +127,31 @@ private:
     int pendingNext_ = 0;
 };
 
+// The primary weights of the ASCII characters, which weigh one each and carry no accent.
+const std::array<std::uint32_t, 128>& asciiPrimaries() {
+    static const std::array<std::uint32_t, 128> table = [] {
+        std::array<std::uint32_t, 128> t{};
+        for (char32_t cp = 0; cp < 128; ++cp) weigh(cp, [&](Weight w) { t[cp] = w.primary; });
+        return t;
+    }();
+    return table;
+}
+
 int compareWeights(std::string_view a, std::string_view b) {
-    // Pure ASCII letters, digits and punctuation without a difference in accents are the common case:
-    // one pass settles it. Otherwise the primary pass runs first and the accents break ties.
+    // Most texts are ASCII, and most comparisons are settled in it: a byte is a character of one
+    // weight there, so the common stretch is compared through a table before the general walk.
+    const std::array<std::uint32_t, 128>& ascii = asciiPrimaries();
+    const std::size_t common = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if ((x | y) >= 0x80) break;
+        if (x != y && ascii[x] != ascii[y]) return ascii[x] < ascii[y] ? -1 : 1;
+    }
+    if (i == common) return a.size() == b.size() ? 0 : a.size() > b.size() ? 1 : -1;
+    a.remove_prefix(i);
+    b.remove_prefix(i);
+    // The rest: the primary weights decide, and the first difference in accents breaks a tie.
     int accents = 0;
     Weights wa(a), wb(b);
     for (;;) {
