@@ -16,12 +16,8 @@ TEST(DemoLiterals, TextAndMoney) {
         const char* text;
         const char* literal;
     } texts[] = {
-        {"abc", "N'abc'"},
-        {"", "N''"},
-        {"D'Angelo", "N'D''Angelo'"},
-        {"Sant'Agata de' Goti", "N'Sant''Agata de'' Goti'"},
-        {"''", "N''''''"},
-        {"Città", "N'Città'"},
+        {"abc", "N'abc'"}, {"", "N''"}, {"D'Angelo", "N'D''Angelo'"},
+        {"Sant'Agata de' Goti", "N'Sant''Agata de'' Goti'"}, {"''", "N''''''"}, {"Città", "N'Città'"},
     };
     for (const auto& t : texts) EXPECT_EQ(sqlText(t.text), t.literal) << t.text;
 

@@ -69,17 +69,10 @@ TEST(DateTime, KnowsTheCalendarAroundTheZeroDate) {
 
 TEST(Value, PrintsEachKindInPlainForm) {
     const std::pair<Value, std::string> cases[] = {
-        {Value(), ""},
-        {Value::null(), ""},
-        {Value::integer(-5), "-5"},
-        {Value::longInt(2147483647), "2147483647"},
-        {Value::dbl(0.1), "0.1"},
-        {Value::dbl(38.0), "38"},
-        {Value::currency(Currency{123450}), "12.345"},
-        {Value::currency(Currency{-10000}), "-1"},
-        {Value::decimal(Decimal{3800, 2}), "38.00"},
-        {Value::boolean(true), "True"},
-        {Value::date(DateTime::fromParts(2010, 12, 31)), "2010-12-31"},
+        {Value(), ""}, {Value::null(), ""}, {Value::integer(-5), "-5"}, {Value::longInt(2147483647), "2147483647"},
+        {Value::dbl(0.1), "0.1"}, {Value::dbl(38.0), "38"}, {Value::currency(Currency{123450}), "12.345"},
+        {Value::currency(Currency{-10000}), "-1"}, {Value::decimal(Decimal{3800, 2}), "38.00"},
+        {Value::boolean(true), "True"}, {Value::date(DateTime::fromParts(2010, 12, 31)), "2010-12-31"},
         {Value::date(DateTime::fromParts(2010, 12, 31, 8, 5, 0)), "2010-12-31 08:05:00"},
         {Value::string("Città"), "Città"},
     };
