@@ -21,11 +21,12 @@ TEST(Like, MatchesAsTheServerDoes) {
         char32_t escape;
         bool match;
     };
-    // Prefixes, case and accents, "_", ranges, negated sets and the value's trailing blanks are run by
-    // comparisons.test, order.test, like_blanks.test and databases.test; these are not.
+    // Prefixes, case and accents, "_", ranges and the value's trailing blanks are run by comparisons.test,
+    // order.test, like_blanks.test and databases.test; these are not, or (a negated set) only once.
     const Case cases[] = {
         {"Citta", "città", 0, false}, {"a%c", "a!%c", U'!', true},  {"abc", "a!%c", U'!', false},
         {"x]", "x]", 0, true},        {"", "%", 0, true},          {"aXbXc", "a%b%c", 0, true},
+        {"d", "[^a-c]", 0, true},     {"b", "[^a-c]", 0, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(likeMatch(c.value, c.pattern, c.escape), c.match) << c.value << " LIKE " << c.pattern;
