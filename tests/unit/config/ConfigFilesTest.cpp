@@ -92,32 +92,25 @@ TEST(LocalServerName, KeepsAConfiguredLocalConnection) {
     EXPECT_EQ(drive.readRaw("Vopa/Leggi_ServerLocal.txt"), "Driver=SQL Server;Server=OTHER;ID utente=;Password=;");
 }
 
+// Each connection text as the program builds it; a database name after an address in lower case, braced
+// when it holds a ";" (and "}}" for a closing brace).
 TEST(ConnectionStrings, SpellTheKeyWordsExactly) {
-    EXPECT_EQ(config::companyConnectionClosed("Driver=SQL Server;Server=S;", "Db1"),
-              "Driver=SQL Server;Server=S;DATABase=Db1;");
-    EXPECT_EQ(config::registryConnection("Driver=SQL Server;Server=S;"),
-              "Driver=SQL Server;Server=S;DATABase=vopadatiazienda");
-    EXPECT_EQ(config::scratchConnection("Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;"),
-              "Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;DATABase=VoPaDatiTemp");
-    EXPECT_EQ(config::signInLocalConnection("PC"), "Driver=SQL Server;Server=PC;ID utente=;Password=;");
-    EXPECT_EQ(config::localAccessConnection("C:\\Vopa\\Files", "Sede1.mdb"),
-              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Vopa\\Files\\Sede1.mdb;");
-}
-
-TEST(ConnectionStrings, DatabaseAfterAnAddressInLowerCase) {
-    struct Case {
-        const char* address;
-        const char* database;
-        const char* expected;
+    const std::string s = "Driver=SQL Server;Server=S;";
+    const std::pair<std::string, std::string> cases[] = {
+        {config::companyConnectionClosed(s, "Db1"), s + "DATABase=Db1;"},
+        {config::registryConnection(s), s + "DATABase=vopadatiazienda"},
+        {config::scratchConnection("Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;"),
+         "Driver=SQL Server;Server=PC\\sqlexpress;ID utente=;Password=;DATABase=VoPaDatiTemp"},
+        {config::signInLocalConnection("PC"), "Driver=SQL Server;Server=PC;ID utente=;Password=;"},
+        {config::localAccessConnection("C:\\Vopa\\Files", "Sede1.mdb"),
+         "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Vopa\\Files\\Sede1.mdb;"},
+        {config::addressDatabaseConnection("Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;", "VoPaDatiTraining"),
+         "Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;database=VoPaDatiTraining"},
+        {config::addressDatabaseConnection(s, "Dati;UID=sa"), s + "database={Dati;UID=sa}"},
+        {config::addressDatabaseConnection(s, "a}b"), s + "database={a}}b}"},
+        {config::localServerConnection(), "Driver=SQL Server;Server=(Local);UID=;PWD=;"},
     };
-    for (const Case& c : {
-             Case{"Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;", "VoPaDatiTraining",
-                  "Driver=SQL Server;Server=SRV01;UID=sa;PWD=pw;database=VoPaDatiTraining"},
-             Case{"Driver=SQL Server;Server=S;", "Dati;UID=sa", "Driver=SQL Server;Server=S;database={Dati;UID=sa}"},
-             Case{"Driver=SQL Server;Server=S;", "a}b", "Driver=SQL Server;Server=S;database={a}}b}"},
-         })
-        EXPECT_EQ(config::addressDatabaseConnection(c.address, c.database), c.expected) << c.database;
-    EXPECT_EQ(config::localServerConnection(), "Driver=SQL Server;Server=(Local);UID=;PWD=;");
+    for (const auto& [made, expected] : cases) EXPECT_EQ(made, expected);
 }
 
 TEST(ConnectionStrings, DatabaseOptionsInOrder) {

@@ -16,12 +16,8 @@ TEST(DemoLiterals, TextAndMoney) {
         const char* text;
         const char* literal;
     } texts[] = {
-        {"abc", "N'abc'"},
-        {"", "N''"},
-        {"D'Angelo", "N'D''Angelo'"},
-        {"Sant'Agata de' Goti", "N'Sant''Agata de'' Goti'"},
-        {"''", "N''''''"},
-        {"Città", "N'Città'"},
+        {"abc", "N'abc'"}, {"", "N''"}, {"D'Angelo", "N'D''Angelo'"},
+        {"Sant'Agata de' Goti", "N'Sant''Agata de'' Goti'"}, {"''", "N''''''"}, {"Città", "N'Città'"},
     };
     for (const auto& t : texts) EXPECT_EQ(sqlText(t.text), t.literal) << t.text;
 
@@ -106,23 +102,12 @@ TEST(DemoTables, BudgetTableColumnsInTheirOrder) {
         std::size_t position;
         const char* column;
     } expected[] = {
-        {0, "ID int NULL"},
-        {3, "Numeroconto varchar(255) NULL"},
-        {6, "ContoReport varchar(255) NULL"},
-        {7, "Expenses_1_1 money NULL"},
-        {8, "Expenses_2_1 money NULL"},
-        {9, "Expenses_1_2 money NULL"},
-        {18, "Expenses_2_6 money NULL"},
-        {19, "euroexpenses_1_1 money NULL"},
-        {31, "Budget_1_1 money NULL"},
-        {42, "Budget_2_6 money NULL"},
-        {43, "Budgetapproved money NULL"},
-        {44, "Budgetproposal money NULL"},
-        {45, "Revision1 money NULL"},
-        {50, "BudgetRevised1 money NULL"},
-        {55, "PContribution int NULL"},
-        {56, "O_Contribution int NULL"},
-        {57, "QuotaTerzi decimal(9, 2) not NULL default 0"},
+        {0, "ID int NULL"}, {3, "Numeroconto varchar(255) NULL"}, {6, "ContoReport varchar(255) NULL"},
+        {7, "Expenses_1_1 money NULL"}, {8, "Expenses_2_1 money NULL"}, {9, "Expenses_1_2 money NULL"},
+        {18, "Expenses_2_6 money NULL"}, {19, "euroexpenses_1_1 money NULL"}, {31, "Budget_1_1 money NULL"},
+        {42, "Budget_2_6 money NULL"}, {43, "Budgetapproved money NULL"}, {44, "Budgetproposal money NULL"},
+        {45, "Revision1 money NULL"}, {50, "BudgetRevised1 money NULL"}, {55, "PContribution int NULL"},
+        {56, "O_Contribution int NULL"}, {57, "QuotaTerzi decimal(9, 2) not NULL default 0"},
         {59, "QuotaAltri decimal(9, 2) not NULL default 0"},
     };
     for (const auto& e : expected) EXPECT_EQ(c[e.position], e.column) << e.position;

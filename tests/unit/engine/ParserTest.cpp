@@ -232,24 +232,6 @@ TEST(ParseSelect, ReservedWordsAreNamesOnlyInBrackets) {
     EXPECT_EQ(errorNumber("CREATE TABLE t (order int)"), err::SyntaxNearKeyword);
 }
 
-TEST(ParseSelect, CopyStatementWithFourPartColumns) {
-    auto st = only<InsertStatement>(
-        "Insert into [VoPaDatiTraining].[dbo].[UnMastro](\r\n   [idAutonumber],\r\n   [Mastro],\r\n   [Descrizione]\r\n"
-        ") select\r\n   [idAutonumber],\r\n   [Mastro],\r\n   [Descrizione]\r\n\r\n from "
-        "[VoPaDatiX].[dbo].[UnMastro]\r\n"
-        " where not exists(select\r\n   [id]\r\n from [VoPaDatiTraining].[dbo].[t]\r\n"
-        " where [VoPaDatiTraining].[dbo].[t].[id]=\r\n [VoPaDatiX].[dbo].[t].[id])");
-    EXPECT_EQ(st->table.text(), "VoPaDatiTraining.dbo.UnMastro");
-    EXPECT_EQ(st->columns, (std::vector<std::string>{"idAutonumber", "Mastro", "Descrizione"}));
-    ASSERT_EQ(st->source, InsertStatement::Source::Select);
-    EXPECT_EQ(st->select->items.size(), 3u);
-    EXPECT_EQ(st->select->from[0]->table.text(), "VoPaDatiX.dbo.UnMastro");
-    ASSERT_EQ(render(*st->select->where), "(NOT EXISTS)");
-    const Expr& inner = *st->select->where->subquery->where;
-    EXPECT_EQ(inner.args[0]->name.parts.size(), 4u);
-    EXPECT_EQ(render(inner), "(= VoPaDatiTraining.dbo.t.id VoPaDatiX.dbo.t.id)");
-}
-
 // ---- changes -------------------------------------------------------------------------------------------
 
 TEST(ParseChanges, InsertUpdateDeleteFields) {
@@ -293,25 +275,14 @@ std::string describe(const ColumnDef& c) {
 }
 
 TEST(ParseCreateTable, ReadsColumnDefinitionsAsTheProgramWritesThem) {
+    // The spellings the conformance files do not run: a spaced identity, no NULL given, (max).
     const std::pair<const char*, const char*> cases[] = {
-        {"IdAutonumber int NOT NULL  IDENTITY(1,1)  ", "int(-1,-1,-1) NOT NULL IDENTITY"},
-        {"[IdAutoNumber] int NOT NULL identitY(1,1)", "int(-1,-1,-1) NOT NULL IDENTITY"},
         {"Id Int NOT NULL IDENTITY (1, 1)", "int(-1,-1,-1) NOT NULL IDENTITY"},
         {"[aliquota] [decimal](19, 2) NULL", "decimal(-1,19,2) NULL"},
-        {"[Sigla] [nvarchar](5) COLLATE Latin1_General_CI_AS NULL", "nvarchar(5,-1,-1) NULL"},
-        {"[NumeroContratto] nvarchar (30) NULL", "nvarchar(30,-1,-1) NULL"},
-        {"Tasso Decimal (18,6) not null default 1 ", "decimal(-1,18,6) NOT NULL DEFAULT 1"},
         {"AlInps decimal(18,2) NOT NULL DEFAULT ((2884 + 919) / 100)",
          "decimal(-1,18,2) NOT NULL DEFAULT ((2884 + 919) / 100)"},
-        {"[idGruppo] [int] NULL DEFAULT (0)", "int(-1,-1,-1) NULL DEFAULT (0)"},
-        {"[Oneri0] [Money] not NULL default 0", "money(-1,-1,-1) NOT NULL DEFAULT 0"},
-        {"[QuotaFissa] [bit]  NULL default '0'", "bit(-1,-1,-1) NULL DEFAULT '0'"},
-        {"descrizione nvarchar(255) not NULL default 'Sezionale Iva'",
-         "nvarchar(255,-1,-1) NOT NULL DEFAULT 'Sezionale Iva'"},
         {"Note ntext", "ntext(-1,-1,-1) -"},
         {"Testo nvarchar(max) NULL", "nvarchar(-2,-1,-1) NULL"},
-        {"Contatore DECIMAL(18,0) NULL", "decimal(-1,18,0) NULL"},
-        {"[Form] nVarchar(100) NULL ", "nvarchar(100,-1,-1) NULL"},
     };
     for (const auto& [definition, expected] : cases) {
         auto st = only<CreateTableStatement>(std::string("CREATE TABLE  T(") + definition + ")");

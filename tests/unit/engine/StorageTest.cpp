@@ -21,16 +21,12 @@ TEST(Like, MatchesAsTheServerDoes) {
         char32_t escape;
         bool match;
     };
+    // Prefixes, case and accents, "_", ranges and the value's trailing blanks are run by comparisons.test,
+    // order.test, like_blanks.test and databases.test; these are not, or (a negated set) only once.
     const Case cases[] = {
-        {"vopadati", "vopadati%", 0, true},     {"VoPaDatiTemp", "vopadati%", 0, true},
-        {"vopa", "vopadati%", 0, false},        {"Città di Roma", "CITTÀ%", 0, true},
-        {"Citta", "città", 0, false},           {"abc", "a_c", 0, true},
-        {"abbc", "a_c", 0, false},              {"a%c", "a!%c", U'!', true},
-        {"abc", "a!%c", U'!', false},           {"b", "[a-c]", 0, true},
-        {"d", "[a-c]", 0, false},               {"d", "[^a-c]", 0, true},
-        {"x]", "x]", 0, true},                  {"abc   ", "abc", 0, true},
-        {"", "%", 0, true},                     {"ab", "%b%", 0, true},
-        {"Debiti V/ Donor", "%v/ donor", 0, true}, {"aXbXc", "a%b%c", 0, true},
+        {"Citta", "città", 0, false}, {"a%c", "a!%c", U'!', true},  {"abc", "a!%c", U'!', false},
+        {"x]", "x]", 0, true},        {"", "%", 0, true},          {"aXbXc", "a%b%c", 0, true},
+        {"d", "[^a-c]", 0, true},     {"b", "[^a-c]", 0, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(likeMatch(c.value, c.pattern, c.escape), c.match) << c.value << " LIKE " << c.pattern;

@@ -62,12 +62,8 @@ TEST(TextFiles, ReadTheFirstLineInWindows1252) {
         const char* line;
     };
     const Case cases[] = {
-        {"Driver=SQL Server;Server=X;\r\nsecond", "Driver=SQL Server;Server=X;"},
-        {"only line", "only line"},
-        {"lf\nsecond", "lf"},
-        {"cr\rsecond", "cr"},
-        {"Citt\xE0", "Città"},
-        {"\xEF\xBB\xBF" "Città utf8", "Città utf8"},
+        {"Driver=SQL Server;Server=X;\r\nsecond", "Driver=SQL Server;Server=X;"}, {"only line", "only line"},
+        {"lf\nsecond", "lf"}, {"cr\rsecond", "cr"}, {"Citt\xE0", "Città"}, {"\xEF\xBB\xBF" "Città utf8", "Città utf8"},
         {"\r\nafter an empty line", ""},
     };
     for (const Case& c : cases) {

@@ -7,26 +7,6 @@ namespace ui = vopa::ui;
 
 namespace {
 
-TEST(ScriptedMessages, RecordsBoxesAndAnswersQuestionsFromTheQueue) {
-    ui::ScopedScriptedMessages script;
-    script->queueAnswer(ui::Answer::Yes);
-    script->queueAnswer(ui::Answer::No);
-
-    ui::messages().message("Operazione completata");
-    EXPECT_TRUE(ui::messages().ask("Sei sicuro di voler creare il DB?"));
-    ui::messages().warning("Attenzione", "Titolo");
-    EXPECT_FALSE(ui::messages().ask("Ancora?"));
-
-    const std::vector<ui::MessageBox> expected = {
-        {"Operazione completata", vopa::sys::productName(), ui::Buttons::Ok, ui::Icon::None},
-        {"Sei sicuro di voler creare il DB?", vopa::sys::productName(), ui::Buttons::YesNo, ui::Icon::None},
-        {"Attenzione", "Titolo", ui::Buttons::Ok, ui::Icon::Exclamation},
-        {"Ancora?", vopa::sys::productName(), ui::Buttons::YesNo, ui::Icon::None},
-    };
-    EXPECT_EQ(script->boxes(), expected);
-    EXPECT_TRUE(script->problems().empty());
-}
-
 TEST(ScriptedMessages, ReportsScriptingFaultsAndInternalFailuresOfTheEngine) {
     ui::ScriptedMessageService service;
     service.show({"unexpected question", "", ui::Buttons::YesNo, ui::Icon::None});
@@ -42,20 +22,6 @@ TEST(ScriptedMessages, ReportsScriptingFaultsAndInternalFailuresOfTheEngine) {
                   ui::Icon::Exclamation});
     ASSERT_EQ(service.problems().size(), 1u);
     EXPECT_NE(service.problems()[0].find("no such column"), std::string::npos);
-}
-
-TEST(ScriptedMessages, EndOfProgramIsObservableAndStopsTheCaller) {
-    ui::ScopedScriptedMessages script;
-    bool continued = false;
-    EXPECT_THROW(
-        {
-            ui::messages().endProgramAfter("Nessun database caricato");
-            continued = true;
-        },
-        ui::ProgramEndRequested);
-    EXPECT_FALSE(continued);
-    EXPECT_TRUE(script->programEndRequested());
-    EXPECT_EQ(script->texts(), std::vector<std::string>{"Nessun database caricato"});
 }
 
 TEST(ScriptedMessages, NoServiceRefusesBoxesInsteadOfBlocking) {

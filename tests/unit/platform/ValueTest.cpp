@@ -54,32 +54,26 @@ TEST(DateTime, KnowsTheCalendarAroundTheZeroDate) {
     EXPECT_EQ(DateTime::fromParts(1899, 12, 30).millis, 0);
     EXPECT_EQ(DateTime::fromParts(1899, 12, 29, 12).millis, -43'200'000);
 
+    const std::pair<const char*, DateTime> texts[] = {
+        {"2000-12-31", DateTime::fromParts(2000, 12, 31)}, {"20090305", DateTime::fromParts(2009, 3, 5)},
+        {"31/01/2010 10:20:30", DateTime::fromParts(2010, 1, 31, 10, 20, 30)},
+        {"2010-01-31 10:20:30.5", DateTime::fromParts(2010, 1, 31, 10, 20, 30, 500)},
+    };
     DateTime parsed;
-    ASSERT_TRUE(DateTime::parse("2000-12-31", parsed));
-    EXPECT_EQ(parsed, DateTime::fromParts(2000, 12, 31));
-    ASSERT_TRUE(DateTime::parse("20090305", parsed));
-    EXPECT_EQ(parsed, DateTime::fromParts(2009, 3, 5));
-    ASSERT_TRUE(DateTime::parse("31/01/2010 10:20:30", parsed));
-    EXPECT_EQ(parsed, DateTime::fromParts(2010, 1, 31, 10, 20, 30));
-    ASSERT_TRUE(DateTime::parse("2010-01-31 10:20:30.5", parsed));
-    EXPECT_EQ(parsed.millisecond(), 500);
+    for (const auto& [text, expected] : texts) {
+        ASSERT_TRUE(DateTime::parse(text, parsed)) << text;
+        EXPECT_EQ(parsed, expected) << text;
+    }
     for (const char* text : {"2001-02-29", "2001-13-01", "yesterday"})
         EXPECT_FALSE(DateTime::parse(text, parsed)) << text;
 }
 
 TEST(Value, PrintsEachKindInPlainForm) {
     const std::pair<Value, std::string> cases[] = {
-        {Value(), ""},
-        {Value::null(), ""},
-        {Value::integer(-5), "-5"},
-        {Value::longInt(2147483647), "2147483647"},
-        {Value::dbl(0.1), "0.1"},
-        {Value::dbl(38.0), "38"},
-        {Value::currency(Currency{123450}), "12.345"},
-        {Value::currency(Currency{-10000}), "-1"},
-        {Value::decimal(Decimal{3800, 2}), "38.00"},
-        {Value::boolean(true), "True"},
-        {Value::date(DateTime::fromParts(2010, 12, 31)), "2010-12-31"},
+        {Value(), ""}, {Value::null(), ""}, {Value::integer(-5), "-5"}, {Value::longInt(2147483647), "2147483647"},
+        {Value::dbl(0.1), "0.1"}, {Value::dbl(38.0), "38"}, {Value::currency(Currency{123450}), "12.345"},
+        {Value::currency(Currency{-10000}), "-1"}, {Value::decimal(Decimal{3800, 2}), "38.00"},
+        {Value::boolean(true), "True"}, {Value::date(DateTime::fromParts(2010, 12, 31)), "2010-12-31"},
         {Value::date(DateTime::fromParts(2010, 12, 31, 8, 5, 0)), "2010-12-31 08:05:00"},
         {Value::string("Città"), "Città"},
     };

@@ -2,16 +2,16 @@
 
 #include <map>
 
-#include "platform/engine/sql/Parser.h"
 #include "transfer/Catalogue.h"
 
 using namespace vopa::transfer;
 
 namespace {
 
-// Positions count up through the groups in order, every copy pairs each insert column with one select item
-// and its statement parses; some entries carry a guard, a constant item or no identity switch.
-TEST(Catalogue, EntriesAreInOrderAndEveryCopyStatementParses) {
+// Positions count up through the groups in order, every copy pairs each insert column with one select item;
+// some entries carry a guard, a constant item or no identity switch. (Every copy statement is run on the
+// engine by CatalogueCopy.EveryCopyStatementRunsAndMovesTheRows.)
+TEST(Catalogue, EntriesAreInOrderAndPairTheirColumns) {
     int numbered = 0, group = 1, guarded = 0, constants = 0, withoutSwitch = 0;
     for (const CatalogueEntry& e : catalogue()) {
         SCOPED_TRACE(e.table);
@@ -24,9 +24,6 @@ TEST(Catalogue, EntriesAreInOrderAndEveryCopyStatementParses) {
         for (bool c : e.isConstant) constants += c ? 1 : 0;
         guarded += e.guardKey().empty() ? 0 : 1;
         withoutSwitch += e.identitySwitch() ? 0 : 1;
-        if (!e.hasFlag("not_executed")) {
-            EXPECT_NO_THROW(vopa::engine::sql::parseBatch(copyStatement(e, "VoPaDatiX")));
-        }
     }
     EXPECT_EQ(group, 11);
     EXPECT_GT(guarded, 0);
