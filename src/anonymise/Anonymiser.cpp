@@ -221,6 +221,7 @@ std::vector<const WorkTable*> fillWorkTables(data::Connection& connection, const
 void replaceValues(data::Connection& connection, const Table& table) {
     const std::string name = util::identifier(table.name);
     std::string sets, where;
+    int changing = 0;
     auto match = [&](const Column& c) {
         return " FROM " + std::string(workTableOf(c).name) + " m WHERE m.Colonna = " + std::to_string(c.number) +
                " AND m.Originale = " + compared(table.name, c);
@@ -237,9 +238,13 @@ void replaceValues(data::Connection& connection, const Table& table) {
             continue;
         }
         sets += (sets.empty() ? "" : ", ") + set;
-        where += (where.empty() ? "" : " OR ") + exists;
+        where = exists;
+        ++changing;
     }
-    if (!sets.empty()) connection.execute("UPDATE " + name + " SET " + sets + " WHERE " + where);
+    // One column: only its rows are written. Several: every row is, as the server's plans for a chain
+    // of ORed EXISTS cost far more than rewriting rows whose other values stay as they are.
+    if (changing == 1) connection.execute("UPDATE " + name + " SET " + sets + " WHERE " + where);
+    else if (changing > 1) connection.execute("UPDATE " + name + " SET " + sets);
 }
 
 }  // namespace

@@ -47,6 +47,12 @@ TEST(HeadlessOptions, StandardInputIsReadOnlyWhenItCarriesThePassword) {
     EXPECT_EQ(left, "altro");
 }
 
+TEST(HeadlessOptions, TheCopyIsExactUnlessAnonymisingIsAsked) {
+    std::istringstream input("");
+    EXPECT_FALSE(readHeadlessOptions({"--build", "--user", "admin", "--yes"}, input, nullptr).anonymise);
+    EXPECT_TRUE(readHeadlessOptions({"--user", "admin", "--anonymise", "--yes"}, input, nullptr).anonymise);
+}
+
 TEST(HeadlessOptions, AWrongCommandLineIsRefused) {
     const std::vector<std::vector<std::string>> wrong = {
         {"--build", "--user", "admin", "--password"},        // no value
