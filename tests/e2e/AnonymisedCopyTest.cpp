@@ -11,17 +11,14 @@
 #include <set>
 #include <sstream>
 
-#include "DemoInstallation.h"
 #include "anonymise/PersonalData.h"
 #include "anonymise/Pseudonyms.h"
-#include "company/CompanyOpening.h"
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
 #include "platform/files/Files.h"
 #include "platform/text/Text.h"
-#include "support/ScriptedMessages.h"
+#include "support/DemoCompany.h"
 #include "support/SmallInstallation.h"
-#include "support/TempDrive.h"
 #include "training/BuildDriver.h"
 
 using namespace vopa;
@@ -73,35 +70,15 @@ bool containsWord(const std::string& all, const std::string& word) {
     return false;
 }
 
-struct Company {
-    vopa::testing::TempDrive drive;
-    vopa::testing::ScriptedMessages messages;
-    state::GlobalState g;
-    double companyId = 0;
-    std::string database;
-    data::Connection server;
-
-    Company() {
-        demo::DemoOptions options;
-        options.rows = 1500;
-        const demo::DemoInstallation installation = demo::createDemoInstallation(options);
-        companyId = installation.companies.front().id;
-        database = installation.companies.front().databaseName;
-        g.ComputerName = "PC_UFFICIO";
-        server.open(demo::kDemoServerAddress);
-        SmallInstallation::run(database, kExtraRows);
-    }
+struct Company : vopa::testing::DemoCompany {
+    Company() : vopa::testing::DemoCompany(1500) { SmallInstallation::run(database, kExtraRows); }
 
     training::BuildResult build(bool anonymise, training::BuildObserver& observer,
                                 const std::atomic<bool>* stop = nullptr) {
-        company::openCompany(companyId, g);
-        g.CurrentOfficeNumber = 1;
-        messages->clear();
-        messages->queueAnswer(ui::Answer::Yes);
         training::BuildOptions options{training::standardCopyStep()};
         options.anonymise = anonymise;
         options.stop = stop;
-        return training::runBuild(observer, options, g);
+        return vopa::testing::DemoCompany::build(observer, options);
     }
     training::BuildResult build(bool anonymise) {
         training::BuildObserver quiet;

@@ -11,14 +11,11 @@
 #include <set>
 
 #include "DemoData.h"
-#include "DemoInstallation.h"
 #include "training/BuildDriver.h"
-#include "company/CompanyOpening.h"
 #include "platform/data/Connection.h"
 #include "platform/data/Recordset.h"
-#include "support/ScriptedMessages.h"
+#include "support/DemoCompany.h"
 #include "support/SmallInstallation.h"
-#include "support/TempDrive.h"
 #include "transfer/Catalogue.h"
 
 using namespace vopa;
@@ -101,37 +98,14 @@ std::map<std::string, std::vector<std::string>> trainingContents() {
     return contents;
 }
 
-// A demo installation with its first company open at the head office.
-struct DemoCompany {
-    vopa::testing::TempDrive drive;
-    vopa::testing::ScriptedMessages messages;
-    state::GlobalState g;
-    double companyId = 0;
-    std::string database;
-    data::Connection connection;
+// The demo company with 400 rows; the build's notes and last progress value are kept.
+struct DemoCompany : vopa::testing::DemoCompany {
+    DemoCompany() : vopa::testing::DemoCompany(400) { ::server = &server; }
+    ~DemoCompany() { ::server = nullptr; }
 
-    DemoCompany() {
-        demo::DemoOptions options;
-        options.rows = 400;
-        const demo::DemoInstallation installation = demo::createDemoInstallation(options);
-        g.ComputerName = "PC_UFFICIO";
-        companyId = installation.companies.front().id;
-        database = installation.companies.front().databaseName;
-        connection.open(demo::kDemoServerAddress);
-        server = &connection;
-    }
-    ~DemoCompany() { server = nullptr; }
-
-    // A build from the company, opened first as the operator does (a finished build leaves the shared
-    // connection on the training database).
     training::BuildResult build() {
-        company::openCompany(companyId, g);
-        g.CurrentOfficeNumber = 1;
-        EXPECT_EQ(g.CompanyDatabaseName, database);
-        messages->clear();
-        messages->queueAnswer(ui::Answer::Yes);
         observer.notes.clear();
-        return training::runBuild(observer, {training::standardCopyStep()}, g);
+        return vopa::testing::DemoCompany::build(observer, {training::standardCopyStep()});
     }
 
     // What the build tells the operator while it runs: its notes and the last progress value.

@@ -30,6 +30,20 @@ class TestMainWindow : public QObject {
         return qobject_cast<vopa::app::BuildWindow*>(ProgramFixture::window("creadblocale"));
     }
 
+    // The texts the build window's status line shows while the window is there (it goes away when the
+    // build ends).
+    struct StatusLine {
+        QStringList texts;
+        QPointer<QLabel> label = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
+        QTimer sampler;
+        StatusLine() {
+            QObject::connect(&sampler, &QTimer::timeout, [this] {
+                if (label && (texts.isEmpty() || texts.back() != label->text())) texts << label->text();
+            });
+            sampler.start(2);
+        }
+    };
+
 private slots:
     void exportNeedsTheAdministratorRight() {
         ProgramFixture f;
@@ -72,25 +86,17 @@ private slots:
         const int maximum = bar->maximum();
         int highest = 0;
         QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
-        QStringList statuses;
-        QPointer<QLabel> status = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
-        QTimer sampler;
-        QObject::connect(&sampler, &QTimer::timeout, [&] {
-            // The window goes away when the build ends.
-            if (status && (statuses.isEmpty() || statuses.back() != status->text())) statuses << status->text();
-        });
-        sampler.start(5);
+        StatusLine status;
         QSignalSpy finished(window, &vopa::app::BuildWindow::buildFinished);
         f.messages.queueAnswer(vopa::ui::Answer::Yes);
         click("creadblocale", "Command1");
         QVERIFY(window->building());
         QVERIFY(!ProgramFixture::control<QPushButton>("creadblocale", "Command4")->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 240000);
-        sampler.stop();
         QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::training::BuildOutcome::Completed));
         QCOMPARE(highest, maximum);
         // The window told what it was doing while it ran.
-        QVERIFY2(statuses.contains("Passo 5 di 9 — Creazione tabelle"), qPrintable(statuses.join(" / ")));
+        QVERIFY2(status.texts.contains("Passo 5 di 9 — Creazione tabelle"), qPrintable(status.texts.join(" / ")));
         QTRY_VERIFY(ProgramFixture::visible("avvio_1"));
         QVERIFY(!ProgramFixture::window("creadblocale"));
     }
@@ -106,22 +112,15 @@ private slots:
         QVERIFY(!box->isChecked());
         QVERIFY(box->toolTip().contains("codici fiscali"));
         box->setChecked(true);
-        QStringList statuses;
-        QPointer<QLabel> status = ProgramFixture::control<QLabel>("creadblocale", "lblStatus");
-        QTimer sampler;
-        QObject::connect(&sampler, &QTimer::timeout, [&] {
-            if (status && (statuses.isEmpty() || statuses.back() != status->text())) statuses << status->text();
-        });
-        sampler.start(2);
+        StatusLine status;
         QSignalSpy finished(window, &vopa::app::BuildWindow::buildFinished);
         f.messages.queueAnswer(vopa::ui::Answer::Yes);
         click("creadblocale", "Command1");
         QVERIFY(!box->isEnabled());  // the build runs with what it started with
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 240000);
-        sampler.stop();
         QCOMPARE(finished.at(0).at(0).toInt(), static_cast<int>(vopa::training::BuildOutcome::Completed));
-        QVERIFY2(statuses.filter("Passo 7 di 10 — Anonimizzazione dati personali").size() == 1,
-                 qPrintable(statuses.join(" / ")));
+        QVERIFY2(status.texts.filter("Passo 7 di 10 — Anonimizzazione dati personali").size() == 1,
+                 qPrintable(status.texts.join(" / ")));
         QVERIFY(f.messages.texts().back().find("Dati personali anonimizzati") != std::string::npos);
     }
 

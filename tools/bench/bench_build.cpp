@@ -219,6 +219,28 @@ Run buildCompany(const std::string& program, const fs::path& drive, int port = 0
                                           ";TDS_Version=7.4;ClientCharset=UTF-8;UID=sa;PWD=" + kSaPassword + ";"}});
 }
 
+// One of two builds compared.
+struct Measured {
+    const char* name;    // in messages
+    const char* column;  // the column's heading
+    const Run& run;
+};
+
+// Prints the two builds' times and the ratio second / first; false (after saying why) when one failed.
+bool compared(long long size, long long rows, const Measured& first, const Measured& second) {
+    if (first.run.status != 0 || second.run.status != 0) {
+        std::cerr << "bench-build: a build failed (" << first.name << " exit " << first.run.status << ", "
+                  << second.name << " exit " << second.run.status << ")\n"
+                  << second.run.output;
+        return false;
+    }
+    std::printf("%12s %12s %10s %10s %8s\n", "", "", first.column, second.column, "ratio");
+    std::printf("%12lld %12lld %10.2f %10.2f %8.2f\n", size, rows, first.run.seconds, second.run.seconds,
+                second.run.seconds / first.run.seconds);
+    std::fflush(stdout);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -314,31 +336,14 @@ int main(int argc, char** argv) {
                 ServerProcess served(server, drive);
                 remote = buildCompany(program, drive, served.port());
             }
-            if (again.status != 0 || remote.status != 0) {
-                std::cerr << "bench-build: a build failed (in-process exit " << again.status << ", through the server "
-                          << remote.status << ")\n"
-                          << remote.output;
+            if (!compared(size, rows, {"in-process", "in-proc s", again}, {"through the server", "server s", remote}))
                 return 1;
-            }
-            std::printf("%12s %12s %10s %10s %8s\n", "", "", "in-proc s", "server s", "ratio");
-            std::printf("%12lld %12lld %10.2f %10.2f %8.2f\n", size, rows, again.seconds, remote.seconds,
-                        remote.seconds / again.seconds);
-            std::fflush(stdout);
         }
         if (anonymise) {
             std::cerr << "bench-build: building again, then anonymised\n";
             const Run plain = buildCompany(program, drive);
             const Run anonymised = buildCompany(program, drive, 0, true);
-            if (plain.status != 0 || anonymised.status != 0) {
-                std::cerr << "bench-build: a build failed (plain exit " << plain.status << ", anonymised "
-                          << anonymised.status << ")\n"
-                          << anonymised.output;
-                return 1;
-            }
-            std::printf("%12s %12s %10s %10s %8s\n", "", "", "plain s", "anonym. s", "ratio");
-            std::printf("%12lld %12lld %10.2f %10.2f %8.2f\n", size, rows, plain.seconds, anonymised.seconds,
-                        anonymised.seconds / plain.seconds);
-            std::fflush(stdout);
+            if (!compared(size, rows, {"plain", "plain s", plain}, {"anonymised", "anonym. s", anonymised})) return 1;
         }
         if (!keep) fs::remove_all(drive);
     }
