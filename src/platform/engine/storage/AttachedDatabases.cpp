@@ -53,10 +53,6 @@ DatabaseHandle AttachedDatabases::attach(std::int64_t dbid, const std::string& n
     // The safety level can only be set outside a transaction; inside one the file keeps SQLite's
     // default (full), which is safe too.
     if (!db_.inTransaction()) db_.execPrivileged("PRAGMA " + quoteIdentifier(it->second.handle.alias) + ".synchronous=NORMAL");
-    // Up to 32 MB of pages in memory per database instead of SQLite's 2 MB: a statement that looks up
-    // one table for each row of another (an UPDATE through a table of values, a correlated subquery)
-    // otherwise reads the same pages from the file again and again. Pages are taken only as used.
-    db_.execPrivileged("PRAGMA " + quoteIdentifier(it->second.handle.alias) + ".cache_size=-32768");
     try {
         refresh(it->second);
     } catch (...) {
