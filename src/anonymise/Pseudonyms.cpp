@@ -116,6 +116,11 @@ constexpr const char* kGenericWords[] = {
     "fattoria", "cantina", "forno", "mercato", "club", "team", "sport", "sportiva", "polisportiva", "musicale",
     "teatro", "cinema", "museo", "biblioteca", "fondo", "unione", "lega", "rete", "progetto", "amici",
     "insieme", "nord", "sud", "est", "ovest", "italia", "italiana", "italiano", "internazionale", "nazionale",
+    // The commonest Italian words that are nobody's name, which a name written in capitals carries.
+    "che", "non", "c'è", "è", "un", "uno", "una", "tra", "fra", "ai", "agli", "alle", "allo", "dal", "dalla",
+    "dai", "dagli", "dalle", "nel", "nella", "nei", "negli", "nelle", "sul", "sulla", "sui", "o", "ma", "se",
+    "come", "più", "noi", "voi", "loro", "tutti", "nostra", "nostro", "mondo", "vita", "pace", "terra", "san",
+    "santa", "santo", "via", "piazza",
 };
 
 const std::unordered_set<std::string>& genericWords() {
@@ -490,6 +495,7 @@ std::string Pseudonyms::word(std::string_view original) {
 
 std::string Pseudonyms::rewrite(std::string_view text, Words words) {
     const std::vector<Token> tokens = wordsOf(text);
+    const bool mixed = mixedCase(text);
     std::string out;
     std::size_t copied = 0;
     for (std::size_t i = 0; i < tokens.size();) {
@@ -506,8 +512,10 @@ std::string Pseudonyms::rewrite(std::string_view text, Words words) {
         if (taken == 0) {
             const std::string_view w = text.substr(tokens[i].begin, tokens[i].end - tokens[i].begin);
             const std::string f = text::toLower(w);
+            // In free text written in mixed case, a name's word in small letters is an ordinary word
+            // ("una maglietta rosa" beside "Rosa").
             const bool chosen = words == Words::Every || (words == Words::Capitalised && !startsSmall(w)) ||
-                                excludedWords_.count(f) > 0;
+                                (excludedWords_.count(f) > 0 && !(mixed && startsSmall(w)));
             if (hasLetter(f) && !genericWords().count(f) && chosen) {
                 replacement = word(w);
                 taken = 1;

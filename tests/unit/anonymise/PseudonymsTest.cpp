@@ -127,6 +127,8 @@ TEST(Pseudonyms, AnOriginalValueBecomesTheSamePseudonymWhereverItIs) {
     p.addOriginal(Kind::FirstName, "Ugo");
     p.addOriginal(Kind::City, "Reggio nell'Emilia");
     p.addOriginal(Kind::FiscalCode, "RSSMRA80A01H501U");
+    p.addOriginal(Kind::FirstName, "Rosa");
+    p.addOriginal(Kind::Name, "LIBRERIA CHE NON C'È");
 
     const std::string name = p.text(Kind::Name, "Rossi Mario");
     EXPECT_EQ(p.text(Kind::Name, "ROSSI MARIO"), text::toUpper(name)) << "case differs, pseudonym does not";
@@ -147,6 +149,9 @@ TEST(Pseudonyms, AnOriginalValueBecomesTheSamePseudonymWhereverItIs) {
         {"CF RSSMRA80A01H501U.", "CF " + p.text(Kind::FiscalCode, "RSSMRA80A01H501U") + "."},
         {"Commissioni bancarie gennaio 2020", "Commissioni bancarie gennaio 2020"},
         {"Rossini e Mariotti", "Rossini e Mariotti"},  // a name is replaced as a whole word only
+        {"Una maglietta rosa per Rosa", "Una maglietta rosa per " + p.text(Kind::FirstName, "Rosa")},
+        {"MAGLIETTA ROSA", "MAGLIETTA " + text::toUpper(p.text(Kind::FirstName, "Rosa"))},
+        {"Libri che non ci sono", "Libri che non ci sono"},  // words of a name in capitals, not names
     };
     for (const FreeText& t : texts) EXPECT_EQ(p.text(Kind::Text, t.original), t.expected) << t.original;
 
