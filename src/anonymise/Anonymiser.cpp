@@ -1,12 +1,13 @@
 #include "Anonymiser.h"
 
-#include <cctype>
-#include <cstdio>
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
-#include <unordered_map>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/data/Connection.h"
 #include "platform/data/DataError.h"
@@ -88,6 +89,11 @@ struct Column {
     std::vector<std::pair<Value, long long>> values;
     std::vector<std::pair<Value, Value>> pairs;  // original -> pseudonym, only the values that change
     long long rows = 0;
+    // A column whose values are mostly each row's own (a phone, a fiscal code) is replaced by row: its
+    // rows' identities with the index of their value, then with their pseudonym.
+    bool byRow = false;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> rowValues;
+    std::vector<std::pair<std::int64_t, std::string>> rowPseudonyms;
 
     bool longText() const {
         return type.storage == Storage::LongText ||
@@ -101,6 +107,7 @@ struct Column {
 
 struct Table {
     std::string name;
+    std::string identity;  // its identity column; empty: none
     std::vector<Column> columns;
 };
 
@@ -115,18 +122,37 @@ constexpr WorkTable kTexts{"[AnonimizzazioneTesti]", "nvarchar(450)", true};
 constexpr WorkTable kLongTexts{"[AnonimizzazioneTestiLunghi]", "nvarchar(max)", false};
 constexpr WorkTable kDates{"[AnonimizzazioneDate]", "datetime", true};
 constexpr WorkTable kNumbers{"[AnonimizzazioneNumeri]", "float", true};
+// By row: Originale holds the row's identity.
+constexpr WorkTable kRows{"[AnonimizzazioneRighe]", "bigint", true};
 
 const WorkTable& workTableOf(const Column& c) {
+    if (c.byRow) return kRows;
     if (c.longText()) return kLongTexts;
     if (c.type.storage == Storage::Date) return kDates;
     if (c.type.storage == Storage::Number) return kNumbers;
     return kTexts;
 }
 
-// The column as its work table compares it: long text as nvarchar(max).
+// The column as it is read: long text as nvarchar(max).
 std::string compared(const std::string& table, const Column& c) {
     const std::string name = util::identifier(table) + "." + util::identifier(c.listed->column);
     return c.longText() ? "CAST(" + name + " AS nvarchar(max))" : name;
+}
+
+// What the work table's Originale is compared with: the value, or for a column replaced by row the
+// row's identity.
+std::string matched(const Table& table, const Column& c) {
+    return c.byRow ? util::identifier(table.name) + "." + util::identifier(table.identity) : compared(table.name, c);
+}
+
+// The identity column of each table that has one.
+std::map<std::string, std::string> identityColumns(data::Connection& connection) {
+    std::map<std::string, std::string> identities;
+    const std::shared_ptr<data::Recordset> rs = connection.execute(
+        "SELECT o.name, c.name FROM sys.columns c INNER JOIN sys.objects o ON o.object_id = c.object_id "
+        "WHERE c.is_identity = 1");
+    for (const std::vector<Value>& row : rs->rows().rows) identities[text::toLower(row[0].toString())] = row[1].toString();
+    return identities;
 }
 
 // The listed tables that hold rows, in one statement.
@@ -148,27 +174,51 @@ std::vector<bool> tablesWithRows(data::Connection& connection, const std::vector
 // are written) with their rows. No sorting by the server: the comparison of its collation is what
 // costs on a large table.
 void readValues(data::Connection& connection, Table& table) {
-    std::string select;
+    // The identity comes first when there is one, for the columns replaced by row.
+    const std::size_t first = table.identity.empty() ? 0 : 1;
+    std::string select = table.identity.empty() ? "" : util::identifier(table.identity);
     for (const Column& c : table.columns) select += (select.empty() ? "" : ", ") + compared(table.name, c);
     std::shared_ptr<data::Recordset> rs = connection.execute("SELECT " + select + " FROM " + util::identifier(table.name));
+    const std::vector<std::vector<Value>>& rows = rs->rows().rows;
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         Column& c = table.columns[i];
-        std::unordered_map<std::string, std::pair<Value, long long>> distinct;
-        for (const std::vector<Value>& row : rs->rows().rows) {
-            const Value& v = row[i];
+        std::unordered_map<std::string, std::uint32_t> distinct;  // value -> its index in c.values
+        std::vector<std::pair<std::int64_t, std::uint32_t>> perRow;
+        for (const std::vector<Value>& row : rows) {
+            const Value& v = row[first + i];
             if (v.isNull() || v.isEmpty()) continue;
             std::string key;
             if (c.type.storage == Storage::Date) key = std::to_string(v.asDate().millis);
             else if (c.type.storage == Storage::Number) key = util::numberText(v.toDouble());
             else key = v.toString();
-            auto found = distinct.try_emplace(std::move(key), v, 0).first;
-            ++found->second.second;
+            const auto [found, added] = distinct.try_emplace(std::move(key), static_cast<std::uint32_t>(c.values.size()));
+            if (added) c.values.emplace_back(v, 0);
+            ++c.values[found->second].second;
+            if (first) perRow.emplace_back(static_cast<std::int64_t>(row[0].toDouble()), found->second);
         }
-        for (auto& [key, entry] : distinct) c.values.push_back(std::move(entry));
+        // Replaced by row when most rows have a value of their own: a lookup by identity is an integer's,
+        // not a text's through the case-insensitive comparison.
+        c.byRow = first && c.type.storage == Storage::Text && !c.longText() && c.values.size() * 4 > perRow.size() &&
+                  perRow.size() >= 100;
+        if (c.byRow) c.rowValues = std::move(perRow);
     }
 }
 
 void computePseudonyms(Column& c, Pseudonyms& pseudonyms) {
+    if (c.byRow) {
+        std::vector<std::optional<std::string>> pseudonymOf(c.values.size());
+        for (std::size_t i = 0; i < c.values.size(); ++i) {
+            const std::string original = c.values[i].first.toString();
+            std::string text = pseudonyms.text(c.listed->kind, original, c.room());
+            if (text != original) pseudonymOf[i] = std::move(text);
+        }
+        for (const auto& [row, index] : c.rowValues)
+            if (pseudonymOf[index]) c.rowPseudonyms.emplace_back(row, *pseudonymOf[index]);
+        c.rows = static_cast<long long>(c.rowPseudonyms.size());
+        c.rowValues.clear();
+        c.values.clear();
+        return;
+    }
     for (const auto& [v, rows] : c.values) {
         Value pseudonym;
         if (c.type.storage == Storage::Date) {
@@ -191,16 +241,20 @@ void computePseudonyms(Column& c, Pseudonyms& pseudonyms) {
 // tables made.
 std::vector<const WorkTable*> fillWorkTables(data::Connection& connection, const std::vector<Table>& tables) {
     std::vector<const WorkTable*> made;
-    for (const WorkTable* work : {&kTexts, &kLongTexts, &kDates, &kNumbers}) {
+    for (const WorkTable* work : {&kTexts, &kLongTexts, &kDates, &kNumbers, &kRows}) {
         std::vector<std::string> rows;
         for (const Table& t : tables)
-            for (const Column& c : t.columns)
-                if (&workTableOf(c) == work)
-                    for (const auto& [original, pseudonym] : c.pairs)
-                        rows.push_back("(" + std::to_string(c.number) + ", " + literalOf(original, c.type.storage) + ", " +
-                                       literalOf(pseudonym, c.type.storage) + ")");
+            for (const Column& c : t.columns) {
+                if (&workTableOf(c) != work) continue;
+                for (const auto& [original, pseudonym] : c.pairs)
+                    rows.push_back("(" + std::to_string(c.number) + ", " + literalOf(original, c.type.storage) + ", " +
+                                   literalOf(pseudonym, c.type.storage) + ")");
+                for (const auto& [row, pseudonym] : c.rowPseudonyms)
+                    rows.push_back("(" + std::to_string(c.number) + ", " + std::to_string(row) + ", " +
+                                   util::unicodeLiteral(pseudonym) + ")");
+            }
         if (rows.empty()) continue;
-        const std::string type = work == &kTexts ? "nvarchar(4000)" : work->valueType;
+        const std::string type = work == &kTexts || work == &kRows ? "nvarchar(4000)" : work->valueType;
         connection.execute("CREATE TABLE " + std::string(work->name) + " (Colonna int NOT NULL, Originale " +
                            work->valueType + " NOT NULL, Pseudonimo " + type + " NULL)");
         made.push_back(work);
@@ -224,10 +278,10 @@ void replaceValues(data::Connection& connection, const Table& table) {
     int changing = 0;
     auto match = [&](const Column& c) {
         return " FROM " + std::string(workTableOf(c).name) + " m WHERE m.Colonna = " + std::to_string(c.number) +
-               " AND m.Originale = " + compared(table.name, c);
+               " AND m.Originale = " + matched(table, c);
     };
     for (const Column& c : table.columns) {
-        if (c.pairs.empty()) continue;
+        if (c.pairs.empty() && c.rowPseudonyms.empty()) continue;
         const std::string column = util::identifier(c.listed->column);
         // TOP 1: a value the server holds equal to another (other case, blanks after it) is in the work
         // table under each spelling, and both give the same pseudonym.
@@ -290,6 +344,7 @@ std::vector<AnonymisedColumn> anonymiseDatabase(data::Connection& connection, Ps
     std::vector<const WorkTable*> workTables;
     try {
         const std::map<std::string, ColumnType> types = columnTypes(connection);
+        const std::map<std::string, std::string> identities = identityColumns(connection);
         std::vector<Table> tables;
         int number = 0;
         for (const PersonalColumn& listed : list) {
@@ -297,7 +352,11 @@ std::vector<AnonymisedColumn> anonymiseDatabase(data::Connection& connection, Ps
             if (found == types.end() || !kindFits(listed.kind, found->second.storage)) continue;
             auto table = std::find_if(tables.begin(), tables.end(),
                                       [&](const Table& t) { return text::equalsNoCase(t.name, listed.table); });
-            if (table == tables.end()) table = tables.insert(tables.end(), Table{listed.table, {}});
+            if (table == tables.end()) {
+                const auto identity = identities.find(text::toLower(listed.table));
+                table = tables.insert(tables.end(),
+                                      Table{listed.table, identity == identities.end() ? "" : identity->second, {}});
+            }
             Column column;
             column.listed = &listed;
             column.type = found->second;
