@@ -610,15 +610,13 @@ std::string Pseudonyms::generate(Kind kind, std::string_view original, const std
 std::string Pseudonyms::text(Kind kind, std::string_view original, std::size_t maxChars) {
     const std::string f = folded(original);
     if (f.empty()) return std::string(original);
+    // Names and free text keep the original's case around the replaced words, so they are kept by their
+    // exact spelling (their words are consistent through the word cache); the rest by folded value.
+    const bool keepsCase = kind == Kind::Text || kind == Kind::Name || kind == Kind::FirstName || kind == Kind::Surname;
     auto& cache = cache_[static_cast<int>(kind)];
-    auto found = cache.find(f);
-    if (found == cache.end()) found = cache.emplace(f, generate(kind, original, f)).first;
-    // Free text keeps the original's case around the names; the cache holds it per folded value, so a
-    // text differing only in case from an earlier one is rewritten on its own.
-    if ((kind == Kind::Text || kind == Kind::Name || kind == Kind::FirstName || kind == Kind::Surname) &&
-        found->first != std::string_view(original)) {
-        return cut(generate(kind, original, f), maxChars);
-    }
+    const std::string key = keepsCase ? std::string(original) : f;
+    auto found = cache.find(key);
+    if (found == cache.end()) found = cache.emplace(key, generate(kind, original, f)).first;
     return cut(found->second, maxChars);
 }
 
