@@ -69,6 +69,7 @@ inline constexpr int SetOperationColumnCount = 205;
 inline constexpr int InvalidColumn = 207;  // Invalid column name '%s'.
 inline constexpr int InvalidObject = 208;  // Invalid object name '%s'.
 inline constexpr int AmbiguousColumn = 209;  // Ambiguous column name '%s'.
+inline constexpr int AmbiguousTable = 8154;  // The table '%s' is ambiguous.
 // Column name or number of supplied values does not match table definition.
 inline constexpr int ColumnCountMismatch = 213;
 inline constexpr int IntegerOverflow = 220;  // Arithmetic overflow error for data type %s, value = %d.

@@ -260,18 +260,39 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
 }
 
 void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& out) {
-    if (!s.from.empty()) notSupported("UPDATE ... FROM");
     if (s.top) notSupported("UPDATE TOP");
-    TableHandle t = writableTable(*this, s.table);
     translate::Compiler compiler(compileContext());
-    const translate::Scope scope = targetScope(compiler, t);
-    const std::string alias = storage::quoteIdentifier(scope.tables[0].sqlAlias);
-    std::string sets;
-    std::vector<const storage::ColumnInfo*> assigned;
+    // Without FROM, the target alone. With FROM, the target is the table of the FROM clause that the
+    // statement names (by alias, or by its name when it has no alias); a target the FROM clause does not
+    // name is joined to its rows, as the server does.
+    translate::Scope scope;
+    std::string from;
+    int target = -1;
+    std::optional<TableHandle> named;
+    if (!s.from.empty()) {
+        compiler.bindFrom(s.from, scope, from);
+        for (std::size_t i = 0; i < scope.tables.size(); ++i) {
+            if (!text::equalsNoCase(scope.tables[i].alias, s.table.last())) continue;
+            if (target >= 0)
+                throw EngineError(err::AmbiguousTable, "The table '" + s.table.last() + "' is ambiguous.");
+            target = static_cast<int>(i);
+        }
+        if (target >= 0) {
+            const translate::ScopeTable& st = scope.tables[static_cast<std::size_t>(target)];
+            if (!st.base)
+                notSupported("UPDATE of a derived table");
+            translate::requireWritable(*st.base);
+            named = st.base;
+        }
+    }
+    TableHandle t = named ? *named : writableTable(*this, s.table);
+    if (target < 0) scope.tables.insert(scope.tables.begin(), compiler.bindTable(t, ""));
+    const std::string targetAlias = storage::quoteIdentifier(scope.tables[target < 0 ? 0 : static_cast<std::size_t>(target)].sqlAlias);
+    std::vector<std::pair<const storage::ColumnInfo*, std::string>> assigned;
     for (const sql::Assignment& a : s.assignments) {
         const storage::ColumnInfo* c = t.table->findColumn(a.column.last());
         if (!c) throw EngineError(err::InvalidColumn, "Invalid column name '" + a.column.last() + "'.");
-        if (std::find(assigned.begin(), assigned.end(), c) != assigned.end())
+        if (std::any_of(assigned.begin(), assigned.end(), [&](const auto& done) { return done.first == c; }))
             throw EngineError(err::ColumnAssignedTwice,
                               "The column name '" + c->name +
                                   "' is specified more than once in the SET clause or column list of an INSERT. "
@@ -282,14 +303,32 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
         if (translate::containsAggregate(*a.value))
             throw EngineError(err::AggregateInUpdateSet,
                               "An aggregate may not appear in the set list of an UPDATE statement.");
-        assigned.push_back(c);
-        sets += (sets.empty() ? "" : ", ") + c->storageName() + " = " +
-                compiler.store(compiler.expr(*a.value, scope), *c, t, true);
+        assigned.emplace_back(c, compiler.store(compiler.expr(*a.value, scope), *c, t, true));
     }
-    std::string statement = "UPDATE " + t.storageName() + " AS " + alias + " SET " + sets;
+    std::string where;
     if (s.where) {
         if (translate::containsAggregate(*s.where)) throw translate::aggregateInWhere();
-        statement += " WHERE " + compiler.expr(*s.where, scope).sql;
+        where = " WHERE " + compiler.expr(*s.where, scope).sql;
+    }
+    std::string sets;
+    std::string statement;
+    if (target < 0) {
+        // The target with the FROM clause's tables beside it: SQLite's own UPDATE ... FROM.
+        for (const auto& [c, value] : assigned) sets += (sets.empty() ? "" : ", ") + c->storageName() + " = " + value;
+        statement = "UPDATE " + t.storageName() + " AS " + targetAlias + " SET " + sets + from + where;
+    } else {
+        // The target inside the FROM clause: the joined rows are computed first, with the target's rowid
+        // and the new values, and each target row takes the values of one of its joined rows.
+        std::string values;
+        for (std::size_t i = 0; i < assigned.size(); ++i) {
+            const std::string name = "\"x" + std::to_string(i + 1) + "\"";
+            values += ", " + assigned[i].second + " AS " + name;
+            sets += (i ? ", " : "") + assigned[i].first->storageName() + " = \"__joined\"." + name;
+        }
+        const std::string updated = storage::quoteIdentifier(compiler.freshAlias());
+        statement = "UPDATE " + t.storageName() + " AS " + updated + " SET " + sets + " FROM (SELECT " + targetAlias +
+                    ".rowid AS \"__row\"" + values + from + where + ") AS \"__joined\" WHERE " + updated +
+                    ".rowid = \"__joined\".\"__row\"";
     }
     runChanging(statement, out, &t);
 }

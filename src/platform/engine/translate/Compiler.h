@@ -136,6 +136,8 @@ BatchVariable& findVariable(Variables& variables, const std::string& name, std::
 
 // The table an INSERT, UPDATE or DELETE changes: 259 for the server's own catalog, 40000 for a view.
 TableHandle writableTable(CompileContext& context, const sql::QualifiedName& name);
+// Throws when rows of `t` may not be changed (a catalog view, a view).
+void requireWritable(const TableHandle& t);
 
 // 147: an aggregate in a WHERE clause (or in the WHERE of an UPDATE or DELETE).
 EngineError aggregateInWhere();

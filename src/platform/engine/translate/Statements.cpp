@@ -69,13 +69,17 @@ BatchVariable& findVariable(Variables& variables, const std::string& name, std::
 
 TableHandle writableTable(CompileContext& context, const sql::QualifiedName& name) {
     TableHandle t = context.table(name, true);
+    requireWritable(t);
+    return t;
+}
+
+void requireWritable(const TableHandle& t) {
     // The list of databases and the catalog views are the server's own: a changed file name there would
     // let DROP DATABASE delete any file.
     if (t.table->type == storage::TableInfo::Type::System)
         throw EngineError(err::AdHocCatalogUpdate, "Ad hoc updates to system catalogs are not allowed.");
     if (t.table->type == storage::TableInfo::Type::View)
         throw EngineError(err::NotSupported, "The embedded engine does not support changing rows through a view.");
-    return t;
 }
 
 void compileStatement(CompileContext& context, const sql::Statement& st) {
