@@ -81,19 +81,18 @@ std::string literalOf(const Value& v, Storage storage) {
 
 bool feedsOriginals(Kind kind) { return kind != Kind::Text && kind != Kind::Notes && kind != Kind::BirthDate; }
 
-// A listed column the database has, its distinct values with their rows, and what replaces them.
+// A row's value in a column read by row: the index of its distinct value, or none (NULL or blank).
+constexpr std::uint32_t kNoValue = UINT32_MAX;
+
+// A listed column the database has, its distinct values, and what replaces them.
 struct Column {
     const PersonalColumn* listed = nullptr;
     ColumnType type;
-    int number = 0;  // its key in the work tables
-    std::vector<std::pair<Value, long long>> values;
-    std::vector<std::pair<Value, Value>> pairs;  // original -> pseudonym, only the values that change
-    long long rows = 0;
-    // A column whose values are mostly each row's own (a phone, a fiscal code) is replaced by row: its
-    // rows' identities with the index of their value, then with their pseudonym.
-    bool byRow = false;
-    std::vector<std::pair<std::int64_t, std::uint32_t>> rowValues;
-    std::vector<std::pair<std::int64_t, std::string>> rowPseudonyms;
+    int number = 0;  // its key in the work tables of values
+    std::vector<std::pair<Value, long long>> values;  // distinct values, exactly as written, with their rows
+    std::vector<std::uint32_t> valueOfRow;             // read by row: each row's value
+    std::vector<std::string> replacement;              // per value: the pseudonym's literal; empty: it stays
+    long long rows = 0;                                // rows whose value changes
 
     bool longText() const {
         return type.storage == Storage::LongText ||
@@ -108,11 +107,16 @@ struct Column {
 struct Table {
     std::string name;
     std::string identity;  // its identity column; empty: none
+    // Replaced by row: the new values go into a work table keyed by the rows' identities, and one join
+    // on that integer puts them in place. Otherwise by value: the pseudonyms of the distinct values are
+    // looked up by value, through the server's case-insensitive comparison.
+    bool byRow = false;
+    std::vector<std::int64_t> rowIds;
     std::vector<Column> columns;
 };
 
-// The work tables the pseudonyms go into, one per kind of value; a column's rows carry its number.
-// Short texts, dates and numbers are indexed on (Colonna, Originale); long texts cannot be.
+// The work tables of the tables replaced by value, one per kind of value; a column's rows carry its
+// number. Short texts, dates and numbers are indexed on (Colonna, Originale); long texts cannot be.
 struct WorkTable {
     const char* name;
     const char* valueType;
@@ -122,27 +126,27 @@ constexpr WorkTable kTexts{"[AnonimizzazioneTesti]", "nvarchar(450)", true};
 constexpr WorkTable kLongTexts{"[AnonimizzazioneTestiLunghi]", "nvarchar(max)", false};
 constexpr WorkTable kDates{"[AnonimizzazioneDate]", "datetime", true};
 constexpr WorkTable kNumbers{"[AnonimizzazioneNumeri]", "float", true};
-// By row: Originale holds the row's identity.
-constexpr WorkTable kRows{"[AnonimizzazioneRighe]", "bigint", true};
+// The work table of a table replaced by row: its rows' identities and their new values, one column each.
+constexpr const char* kRows = "[AnonimizzazioneRighe]";
 
 const WorkTable& workTableOf(const Column& c) {
-    if (c.byRow) return kRows;
     if (c.longText()) return kLongTexts;
     if (c.type.storage == Storage::Date) return kDates;
     if (c.type.storage == Storage::Number) return kNumbers;
     return kTexts;
 }
 
+const char* rowValueType(const Column& c) {
+    if (c.longText()) return "nvarchar(max)";
+    if (c.type.storage == Storage::Date) return "datetime";
+    if (c.type.storage == Storage::Number) return "float";
+    return "nvarchar(4000)";
+}
+
 // The column as it is read: long text as nvarchar(max).
 std::string compared(const std::string& table, const Column& c) {
     const std::string name = util::identifier(table) + "." + util::identifier(c.listed->column);
     return c.longText() ? "CAST(" + name + " AS nvarchar(max))" : name;
-}
-
-// What the work table's Originale is compared with: the value, or for a column replaced by row the
-// row's identity.
-std::string matched(const Table& table, const Column& c) {
-    return c.byRow ? util::identifier(table.name) + "." + util::identifier(table.identity) : compared(table.name, c);
 }
 
 // The identity column of each table that has one.
@@ -171,21 +175,29 @@ std::vector<bool> tablesWithRows(data::Connection& connection, const std::vector
 }
 
 // Reads a table's listed columns in one pass and keeps each column's distinct values (exactly as they
-// are written) with their rows. No sorting by the server: the comparison of its collation is what
-// costs on a large table.
+// are written) with their rows, and for a table replaced by row each row's identity and values. No
+// sorting by the server: the comparison of its collation is what costs on a large table.
 void readValues(data::Connection& connection, Table& table) {
-    // The identity comes first when there is one, for the columns replaced by row.
     const std::size_t first = table.identity.empty() ? 0 : 1;
     std::string select = table.identity.empty() ? "" : util::identifier(table.identity);
     for (const Column& c : table.columns) select += (select.empty() ? "" : ", ") + compared(table.name, c);
     std::shared_ptr<data::Recordset> rs = connection.execute("SELECT " + select + " FROM " + util::identifier(table.name));
     const std::vector<std::vector<Value>>& rows = rs->rows().rows;
+    if (first) {
+        table.rowIds.reserve(rows.size());
+        for (const std::vector<Value>& row : rows) table.rowIds.push_back(static_cast<std::int64_t>(row[0].toDouble()));
+        // An identity is not unique until the keys are made: a table whose identities repeat is replaced
+        // by value, so that no row takes another's values.
+        std::vector<std::int64_t> sorted = table.rowIds;
+        std::sort(sorted.begin(), sorted.end());
+        table.byRow = std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end();
+    }
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         Column& c = table.columns[i];
         std::unordered_map<std::string, std::uint32_t> distinct;  // value -> its index in c.values
-        std::vector<std::pair<std::int64_t, std::uint32_t>> perRow;
-        for (const std::vector<Value>& row : rows) {
-            const Value& v = row[first + i];
+        if (table.byRow) c.valueOfRow.assign(rows.size(), kNoValue);
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const Value& v = rows[r][first + i];
             if (v.isNull() || v.isEmpty()) continue;
             std::string key;
             if (c.type.storage == Storage::Date) key = std::to_string(v.asDate().millis);
@@ -194,32 +206,15 @@ void readValues(data::Connection& connection, Table& table) {
             const auto [found, added] = distinct.try_emplace(std::move(key), static_cast<std::uint32_t>(c.values.size()));
             if (added) c.values.emplace_back(v, 0);
             ++c.values[found->second].second;
-            if (first) perRow.emplace_back(static_cast<std::int64_t>(row[0].toDouble()), found->second);
+            if (table.byRow) c.valueOfRow[r] = found->second;
         }
-        // Replaced by row when most rows have a value of their own: a lookup by identity is an integer's,
-        // not a text's through the case-insensitive comparison.
-        c.byRow = first && c.type.storage == Storage::Text && !c.longText() && c.values.size() * 4 > perRow.size() &&
-                  perRow.size() >= 100;
-        if (c.byRow) c.rowValues = std::move(perRow);
     }
 }
 
 void computePseudonyms(Column& c, Pseudonyms& pseudonyms) {
-    if (c.byRow) {
-        std::vector<std::optional<std::string>> pseudonymOf(c.values.size());
-        for (std::size_t i = 0; i < c.values.size(); ++i) {
-            const std::string original = c.values[i].first.toString();
-            std::string text = pseudonyms.text(c.listed->kind, original, c.room());
-            if (text != original) pseudonymOf[i] = std::move(text);
-        }
-        for (const auto& [row, index] : c.rowValues)
-            if (pseudonymOf[index]) c.rowPseudonyms.emplace_back(row, *pseudonymOf[index]);
-        c.rows = static_cast<long long>(c.rowPseudonyms.size());
-        c.rowValues.clear();
-        c.values.clear();
-        return;
-    }
-    for (const auto& [v, rows] : c.values) {
+    c.replacement.assign(c.values.size(), std::string());
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+        const Value& v = c.values[i].first;
         Value pseudonym;
         if (c.type.storage == Storage::Date) {
             pseudonym = Value::date(pseudonyms.date(v.asDate()));
@@ -231,39 +226,43 @@ void computePseudonyms(Column& c, Pseudonyms& pseudonyms) {
             if (text == original) continue;
             pseudonym = Value::string(std::move(text));
         }
-        c.pairs.emplace_back(v, std::move(pseudonym));
-        c.rows += rows;
+        c.replacement[i] = literalOf(pseudonym, c.type.storage);
+        c.rows += c.values[i].second;
     }
-    c.values.clear();
 }
 
-// Puts every column's pseudonyms into the work tables, each kind of value in its own; returns the work
-// tables made.
+// Runs `INSERT INTO work (columns) VALUES` over `rows`, at most kRowsPerInsert rows a statement.
+void insertRows(data::Connection& connection, const std::string& insert, const std::vector<std::string>& rows) {
+    for (std::size_t at = 0; at < rows.size(); at += kRowsPerInsert) {
+        std::string statement = insert;
+        for (std::size_t i = at; i < std::min(rows.size(), at + kRowsPerInsert); ++i)
+            statement += (i == at ? "" : ", ") + rows[i];
+        connection.execute(statement);
+    }
+}
+
+// Puts the pseudonyms of the columns replaced by value into the work tables, each kind of value in its
+// own; returns the work tables made.
 std::vector<const WorkTable*> fillWorkTables(data::Connection& connection, const std::vector<Table>& tables) {
     std::vector<const WorkTable*> made;
-    for (const WorkTable* work : {&kTexts, &kLongTexts, &kDates, &kNumbers, &kRows}) {
+    for (const WorkTable* work : {&kTexts, &kLongTexts, &kDates, &kNumbers}) {
         std::vector<std::string> rows;
-        for (const Table& t : tables)
+        for (const Table& t : tables) {
+            if (t.byRow) continue;
             for (const Column& c : t.columns) {
                 if (&workTableOf(c) != work) continue;
-                for (const auto& [original, pseudonym] : c.pairs)
-                    rows.push_back("(" + std::to_string(c.number) + ", " + literalOf(original, c.type.storage) + ", " +
-                                   literalOf(pseudonym, c.type.storage) + ")");
-                for (const auto& [row, pseudonym] : c.rowPseudonyms)
-                    rows.push_back("(" + std::to_string(c.number) + ", " + std::to_string(row) + ", " +
-                                   util::unicodeLiteral(pseudonym) + ")");
+                for (std::size_t i = 0; i < c.values.size(); ++i)
+                    if (!c.replacement[i].empty())
+                        rows.push_back("(" + std::to_string(c.number) + ", " +
+                                       literalOf(c.values[i].first, c.type.storage) + ", " + c.replacement[i] + ")");
             }
+        }
         if (rows.empty()) continue;
-        const std::string type = work == &kTexts || work == &kRows ? "nvarchar(4000)" : work->valueType;
+        const std::string type = work == &kTexts ? "nvarchar(4000)" : work->valueType;
         connection.execute("CREATE TABLE " + std::string(work->name) + " (Colonna int NOT NULL, Originale " +
                            work->valueType + " NOT NULL, Pseudonimo " + type + " NULL)");
         made.push_back(work);
-        for (std::size_t at = 0; at < rows.size(); at += kRowsPerInsert) {
-            std::string insert = "INSERT INTO " + std::string(work->name) + " (Colonna, Originale, Pseudonimo) VALUES ";
-            for (std::size_t i = at; i < std::min(rows.size(), at + kRowsPerInsert); ++i)
-                insert += (i == at ? "" : ", ") + rows[i];
-            connection.execute(insert);
-        }
+        insertRows(connection, "INSERT INTO " + std::string(work->name) + " (Colonna, Originale, Pseudonimo) VALUES ", rows);
         if (work->indexed)
             connection.execute("CREATE INDEX [" + std::string(work->name).substr(1, std::strlen(work->name) - 2) +
                                "_Chiave] ON " + work->name + " (Colonna, Originale)");
@@ -271,17 +270,18 @@ std::vector<const WorkTable*> fillWorkTables(data::Connection& connection, const
     return made;
 }
 
-// Replaces a table's values: one UPDATE for its short texts, dates and numbers, one per long text.
-void replaceValues(data::Connection& connection, const Table& table) {
+// Replaces a table's values by value: one UPDATE for its short texts, dates and numbers, one per long
+// text.
+void replaceByValue(data::Connection& connection, const Table& table) {
     const std::string name = util::identifier(table.name);
     std::string sets, where;
     int changing = 0;
     auto match = [&](const Column& c) {
         return " FROM " + std::string(workTableOf(c).name) + " m WHERE m.Colonna = " + std::to_string(c.number) +
-               " AND m.Originale = " + matched(table, c);
+               " AND m.Originale = " + compared(table.name, c);
     };
     for (const Column& c : table.columns) {
-        if (c.pairs.empty() && c.rowPseudonyms.empty()) continue;
+        if (c.rows == 0) continue;
         const std::string column = util::identifier(c.listed->column);
         // TOP 1: a value the server holds equal to another (other case, blanks after it) is in the work
         // table under each spelling, and both give the same pseudonym.
@@ -299,6 +299,55 @@ void replaceValues(data::Connection& connection, const Table& table) {
     // of ORed EXISTS cost far more than rewriting rows whose other values stay as they are.
     if (changing == 1) connection.execute("UPDATE " + name + " SET " + sets + " WHERE " + where);
     else if (changing > 1) connection.execute("UPDATE " + name + " SET " + sets);
+}
+
+// Replaces a table's values by row: the rows that change, with their new values (NULL where a value
+// stays), go into a work table keyed by identity; one UPDATE joined to it on that integer puts the short
+// values in place, one per long text those of its column.
+void replaceByRow(data::Connection& connection, const Table& table) {
+    std::vector<const Column*> changing;
+    for (const Column& c : table.columns)
+        if (c.rows > 0) changing.push_back(&c);
+    if (changing.empty()) return;
+    std::string create = std::string("CREATE TABLE ") + kRows + " (Riga bigint NOT NULL PRIMARY KEY";
+    std::string insert = std::string("INSERT INTO ") + kRows + " (Riga";
+    for (std::size_t i = 0; i < changing.size(); ++i) {
+        create += ", V" + std::to_string(i + 1) + " " + rowValueType(*changing[i]) + " NULL";
+        insert += ", V" + std::to_string(i + 1);
+    }
+    std::vector<std::string> rows;
+    for (std::size_t r = 0; r < table.rowIds.size(); ++r) {
+        std::string row;
+        bool changes = false;
+        for (const Column* c : changing) {
+            const std::uint32_t value = c->valueOfRow[r];
+            const std::string* pseudonym = value == kNoValue ? nullptr : &c->replacement[value];
+            if (pseudonym && !pseudonym->empty()) {
+                row += ", " + *pseudonym;
+                changes = true;
+            } else {
+                row += ", NULL";
+            }
+        }
+        if (changes) rows.push_back("(" + std::to_string(table.rowIds[r]) + row + ")");
+    }
+    connection.execute(create + ")");
+    insertRows(connection, insert + ") VALUES ", rows);
+    // The target beside the work table, joined by the WHERE clause: the form of UPDATE ... FROM that
+    // both servers run as a join of the work table's rows to the table's.
+    const std::string name = util::identifier(table.name);
+    const std::string join = std::string(" FROM ") + kRows + " w WHERE w.Riga = " + name + "." + util::identifier(table.identity);
+    std::string sets;
+    for (std::size_t i = 0; i < changing.size(); ++i) {
+        const std::string column = util::identifier(changing[i]->listed->column);
+        const std::string value = "w.V" + std::to_string(i + 1);
+        if (changing[i]->longText())
+            connection.execute("UPDATE " + name + " SET " + column + " = " + value + join + " AND " + value + " IS NOT NULL");
+        else
+            sets += (sets.empty() ? "" : ", ") + column + " = COALESCE(" + value + ", " + name + "." + column + ")";
+    }
+    if (!sets.empty()) connection.execute("UPDATE " + name + " SET " + sets + join);
+    connection.execute(std::string("DROP TABLE ") + kRows);
 }
 
 }  // namespace
@@ -355,7 +404,7 @@ std::vector<AnonymisedColumn> anonymiseDatabase(data::Connection& connection, Ps
             if (table == tables.end()) {
                 const auto identity = identities.find(text::toLower(listed.table));
                 table = tables.insert(tables.end(),
-                                      Table{listed.table, identity == identities.end() ? "" : identity->second, {}});
+                                      Table{listed.table, identity == identities.end() ? "" : identity->second, false, {}, {}});
             }
             Column column;
             column.listed = &listed;
@@ -384,7 +433,8 @@ std::vector<AnonymisedColumn> anonymiseDatabase(data::Connection& connection, Ps
         int index = 0;
         for (const Table& t : tables) {
             current = &t.name;
-            replaceValues(connection, t);
+            if (t.byRow) replaceByRow(connection, t);
+            else replaceByValue(connection, t);
             for (const Column& c : t.columns) done.push_back({c.listed->table, c.listed->column, c.listed->kind, c.rows});
             if (progress) progress(t.name, ++index, static_cast<int>(tables.size()));
         }

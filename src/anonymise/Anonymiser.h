@@ -1,8 +1,10 @@
 #pragma once
 // Replaces the personal data of a database (the training copy, never the company's) with pseudonyms,
 // set-based and in statements SQL Server and the embedded engine both accept: each table's listed
-// columns are read in one pass, the pseudonyms of their distinct values go into work tables, and one
-// UPDATE per table puts them in place.
+// columns are read in one pass and the pseudonyms of their distinct values are drawn in the program.
+// A table whose identities are unique gets its new values through a work table keyed by identity and
+// one UPDATE ... FROM joined to it; any other table through work tables of its distinct values, looked
+// up by value.
 
 #include <functional>
 #include <stdexcept>

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "anonymise/Anonymiser.h"
 #include "anonymise/PersonalData.h"
 #include "anonymise/Pseudonyms.h"
 #include "platform/data/Connection.h"
@@ -19,6 +20,7 @@
 #include "platform/text/Text.h"
 #include "support/DemoCompany.h"
 #include "support/SmallInstallation.h"
+#include "support/TempDrive.h"
 #include "training/BuildDriver.h"
 
 using namespace vopa;
@@ -298,4 +300,61 @@ TEST(AnonymisedCopy, TwoBuildsDifferAndAStoppedAnonymisationLeavesNoCopy) {
     EXPECT_EQ(stopped.outcome, training::BuildOutcome::Interrupted);
     EXPECT_FALSE(stopped.anonymised);
     EXPECT_FALSE(c.trainingExists()) << "a copy still holding personal data must not stay";
+}
+
+// A table whose identities are unique is replaced by row, one whose identities repeat (no key yet) by
+// value: either way each row gets the pseudonyms of its own values, column by column.
+TEST(AnonymisedCopy, EachRowGetsThePseudonymsOfItsOwnValues) {
+    vopa::testing::TempDrive drive;
+    SmallInstallation installation{{}};
+    SmallInstallation::run("master", "CREATE DATABASE Prova");
+    // Donatori has two rows under identity 50; contatti's identities are unique, its rows enough to be
+    // replaced by row. `idContatto` (not personal) tells the rows apart.
+    std::string batch =
+        "CREATE TABLE Donatori (idAutonumber int IDENTITY(1,1) NOT NULL, idContatto int NOT NULL, Nome nvarchar(30) NULL, "
+        "Cognome nvarchar(30) NULL, Citta nvarchar(70) NULL);"
+        "SET IDENTITY_INSERT Donatori ON;"
+        "INSERT INTO Donatori (idAutonumber, idContatto, Nome, Cognome, Citta) VALUES "
+        "(50, 1, N'Ottavio', N'Brambillasca', N'Lodi'), (50, 2, N'Ginevra', N'Scaramelli', NULL), "
+        "(51, 3, N'Ottavio', N'Scaramelli', N'Crema');"
+        "SET IDENTITY_INSERT Donatori OFF;"
+        "CREATE TABLE contatti (IdAutoNumber int IDENTITY(1,1) NOT NULL, IdContatto int NOT NULL, "
+        "NomeSocietà nvarchar(50) NULL, Città nvarchar(50) NULL, Indirizzo nvarchar(255) NULL);";
+    for (int i = 1; i <= 150; ++i)
+        batch += "INSERT INTO contatti (IdContatto, NomeSocietà, Città, Indirizzo) VALUES (" + std::to_string(i) +
+                 ", N'Ditta" + std::to_string(i) + " Brambillasca', " + (i % 3 ? "N'Lodi'" : "NULL") + ", N'Via Roma " +
+                 std::to_string(i) + "');";
+    SmallInstallation::run("Prova", batch);
+
+    data::Connection connection;
+    connection.open("Driver=SQL Server;Server=(local);Database=Prova;UID=;PWD=;");
+    anonymise::Pseudonyms pseudonyms(anonymise::Pseudonyms::randomKey());
+    const std::vector<anonymise::AnonymisedColumn> done =
+        anonymise::anonymiseDatabase(connection, pseudonyms, anonymise::personalData());
+    auto rowsChanged = [&](const std::string& column) {
+        for (const anonymise::AnonymisedColumn& a : done)
+            if (a.table + "." + a.column == column) return a.rows;
+        return -1LL;
+    };
+    EXPECT_EQ(rowsChanged("Donatori.Cognome"), 3);
+    EXPECT_EQ(rowsChanged("Donatori.Citta"), 2);
+    EXPECT_EQ(rowsChanged("contatti.Città"), 100);
+    EXPECT_EQ(rowsChanged("contatti.Indirizzo"), 150);
+
+    const std::string lodi = pseudonyms.text(Kind::City, "Lodi", 70);
+    EXPECT_EQ(SmallInstallation::rows("Prova", "SELECT idContatto, Nome, Cognome, Citta FROM Donatori ORDER BY idContatto"),
+              (std::vector<std::string>{
+                  "1|" + pseudonyms.text(Kind::FirstName, "Ottavio", 30) + "|" + pseudonyms.text(Kind::Surname, "Brambillasca", 30) + "|" + lodi,
+                  "2|" + pseudonyms.text(Kind::FirstName, "Ginevra", 30) + "|" + pseudonyms.text(Kind::Surname, "Scaramelli", 30) + "|NULL",
+                  "3|" + pseudonyms.text(Kind::FirstName, "Ottavio", 30) + "|" + pseudonyms.text(Kind::Surname, "Scaramelli", 30) + "|" +
+                      pseudonyms.text(Kind::City, "Crema", 70)}));
+    for (int i : {1, 2, 3, 150})
+        EXPECT_EQ(SmallInstallation::rows("Prova", "SELECT NomeSocietà, Città, Indirizzo FROM contatti WHERE IdContatto = " +
+                                                     std::to_string(i)),
+                  (std::vector<std::string>{pseudonyms.text(Kind::Name, "Ditta" + std::to_string(i) + " Brambillasca", 50) + "|" +
+                                            (i % 3 ? lodi.substr(0, 50) : "NULL") + "|" +
+                                            pseudonyms.text(Kind::Address, "Via Roma " + std::to_string(i), 255)}))
+            << "row " << i;
+    // The work tables are gone.
+    EXPECT_EQ(SmallInstallation::count("Prova", "SELECT * FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME LIKE 'Anonimizzazione%'"), 0);
 }

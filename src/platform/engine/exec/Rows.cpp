@@ -130,6 +130,46 @@ bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, cons
     return true;
 }
 
+// Inserts rows of `width` values each through `statement`, prepared once; returns the rows inserted.
+long long insertBound(storage::Connection& db, const std::string& statement, const std::vector<Cell>& values,
+                      std::size_t width) {
+    storage::Statement st = db.prepare(statement);
+    long long rows = 0;
+    for (std::size_t at = 0; at < values.size(); at += width, ++rows) {
+        for (std::size_t i = 0; i < width; ++i) {
+            const Cell& c = values[at + i];
+            const int index = static_cast<int>(i + 1);
+            switch (c.kind) {
+                case Cell::Kind::Null: st.bindNull(index); break;
+                case Cell::Kind::Integer: st.bind(index, c.i); break;
+                case Cell::Kind::Real: st.bind(index, c.r); break;
+                case Cell::Kind::Text: st.bind(index, std::string_view(c.s)); break;
+                case Cell::Kind::Blob: st.bindBlob(index, c.s); break;
+            }
+        }
+        st.run();
+        st.reset();
+    }
+    return rows;
+}
+
+// The statement text of bound rows: the prepared row `statement` ("... VALUES (?1, ..., ?n, rest)")
+// written out once per row with the values as literals.
+std::string withLiterals(const std::string& statement, const std::vector<Cell>& values, std::size_t width) {
+    const std::size_t open = statement.find("VALUES (");
+    const std::string head = statement.substr(0, open) + "VALUES ";
+    std::string rest = statement.substr(open + 8);
+    rest = rest.substr(rest.find("?" + std::to_string(width)) + 1 + std::to_string(width).size());
+    std::string text = head;
+    for (std::size_t at = 0; at < values.size(); at += width) {
+        text += at ? ", (" : "(";
+        for (std::size_t i = 0; i < width; ++i)
+            text += (i ? ", " : "") + (values[at + i].isNull() ? std::string("NULL") : translate::Compiler::literal(values[at + i]));
+        text += rest;
+    }
+    return text;
+}
+
 }  // namespace
 
 void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& out) {
@@ -166,13 +206,16 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     };
 
     std::string statement = "INSERT INTO " + t.storageName() + "(" + columnList + ") ";
+    std::vector<Cell> boundRows;  // the values of rows bound to `statement` (row by row), when not in its text
     switch (s.source) {
         case sql::InsertStatement::Source::Values: {
             if (s.rows.size() > 1000)
                 throw EngineError(err::TooManyRowValues,
                                   "The number of row value expressions in the INSERT statement exceeds the "
                                   "maximum allowed number of 1000 row values.");
-            std::string rows;
+            std::vector<translate::Compiled> values;
+            values.reserve(s.rows.size() * targets.size());
+            bool constants = true;
             for (const auto& row : s.rows) {
                 if (s.columns.empty() && row.size() != targets.size())
                     throw EngineError(err::ColumnCountMismatch,
@@ -187,12 +230,37 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
                                       "There are fewer columns in the INSERT statement than values specified in "
                                       "the VALUES clause. The number of values in the VALUES clause must match "
                                       "the number of columns specified in the INSERT statement.");
-                std::string values;
-                for (std::size_t i = 0; i < row.size(); ++i)
-                    values += (i ? ", " : "") + compiler.store(compiler.expr(*row[i], none), *targets[i], t, false);
-                if (targets.empty() && !omittedSql.empty()) values = restOfRow().substr(2);
-                else values += restOfRow();
-                rows += (rows.empty() ? "VALUES (" : ", (") + values + ")";
+                for (std::size_t i = 0; i < row.size(); ++i) {
+                    values.push_back(compiler.expr(*row[i], none));
+                    constants = constants && (values.back().isNull || values.back().constant);
+                }
+            }
+            // Rows of constants, the common case, are bound one by one to a single prepared row instead
+            // of being written into a statement text SQLite would parse again.
+            if (constants && !targets.empty() && s.rows.size() > 1) {
+                boundRows.reserve(values.size());
+                for (std::size_t k = 0; k < values.size(); ++k) {
+                    std::optional<Cell> cell = compiler.storedConstant(values[k], *targets[k % targets.size()]);
+                    if (!cell) {
+                        boundRows.clear();
+                        break;
+                    }
+                    boundRows.push_back(std::move(*cell));
+                }
+            }
+            std::string rows;
+            if (!boundRows.empty()) {
+                for (std::size_t i = 0; i < targets.size(); ++i) rows += (i ? ", ?" : "VALUES (?") + std::to_string(i + 1);
+                statement += rows + restOfRow() + ")";
+                break;
+            }
+            for (std::size_t r = 0; r < s.rows.size(); ++r) {
+                std::string row;
+                for (std::size_t i = 0; i < targets.size(); ++i)
+                    row += (i ? ", " : "") + compiler.store(values[r * targets.size() + i], *targets[i], t, false);
+                if (targets.empty() && !omittedSql.empty()) row = restOfRow().substr(2);
+                else row += restOfRow();
+                rows += (rows.empty() ? "VALUES (" : ", (") + row + ")";
             }
             statement += rows;
             break;
@@ -240,12 +308,19 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
     atomically([&] {
         startIdentity(*this, slot, t);
         try {
-            db->exec(statement);
+            if (boundRows.empty()) {
+                db->exec(statement);
+                out.rowsAffected = db->changes();
+            } else {
+                out.rowsAffected = insertBound(*db, statement, boundRows, targets.size());
+            }
         } catch (const EngineError& e) {
-            if (isStorageDuplicate(e)) throw duplicateKeyError(e.what(), &statement, &t, false);
-            throw;
+            if (!isStorageDuplicate(e)) throw;
+            // The duplicate's value is found by running the same rows again as one statement's text.
+            std::string text = statement;
+            if (!boundRows.empty()) text = withLiterals(statement, boundRows, targets.size());
+            throw duplicateKeyError(e.what(), &text, &t, false);
         }
-        out.rowsAffected = db->changes();
         if (slot >= 0 && functions.identities[static_cast<std::size_t>(slot)].used) {
             std::int64_t last = functions.identities[static_cast<std::size_t>(slot)].last;
             storage::setIdentityCurrent(*db, t.db.alias, t.table->objectId, last);
@@ -318,7 +393,8 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
         statement = "UPDATE " + t.storageName() + " AS " + targetAlias + " SET " + sets + from + where;
     } else {
         // The target inside the FROM clause: the joined rows are computed first, with the target's rowid
-        // and the new values, and each target row takes the values of one of its joined rows.
+        // and the new values, and each target row takes the values of one of its joined rows. (SQLite's
+        // own UPDATE ... FROM does not show the rowids of its FROM clause.)
         std::string values;
         for (std::size_t i = 0; i < assigned.size(); ++i) {
             const std::string name = "\"x" + std::to_string(i + 1) + "\"";

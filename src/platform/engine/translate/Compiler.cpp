@@ -96,12 +96,9 @@ std::string Compiler::convert(const Compiled& c, const SqlType& to, ConversionMo
 
 std::string Compiler::store(const Compiled& c, const storage::ColumnInfo& column, const TableHandle& table,
                             bool forUpdate) {
+    if (std::optional<Cell> constant = storedConstant(c, column)) return constant->isNull() ? "NULL" : literal(*constant);
     const bool needsNullCheck = !column.nullable && (c.nullable || c.isNull);
-    if (!needsNullCheck) {
-        if (c.isNull) return "NULL";
-        if (c.constant) return literal(convertCell(*c.constant, c.type, column.type, ConversionMode::Implicit));
-        if (sameRepresentation(c.type, column.type)) return c.sql;
-    }
+    if (!needsNullCheck && sameRepresentation(c.type, column.type)) return c.sql;
     storage::FunctionContext::Conversion conv;
     conv.from = c.isNull ? column.type : c.type;
     conv.to = column.type;
@@ -112,6 +109,13 @@ std::string Compiler::store(const Compiled& c, const storage::ColumnInfo& column
     conv.tableName = table.displayName();
     int k = ctx_.functions().addConversion(std::move(conv));
     return "vopa_conv(" + (c.isNull ? std::string("NULL") : c.sql) + ", " + std::to_string(k) + ")";
+}
+
+std::optional<Cell> Compiler::storedConstant(const Compiled& c, const storage::ColumnInfo& column) {
+    if (!column.nullable && (c.nullable || c.isNull)) return std::nullopt;
+    if (c.isNull) return Cell::null();
+    if (c.constant) return convertCell(*c.constant, c.type, column.type, ConversionMode::Implicit);
+    return std::nullopt;
 }
 
 SqlType Compiler::commonType(const Compiled& a, const Compiled& b) {

@@ -77,6 +77,9 @@ public:
     std::string convert(const Compiled& c, const SqlType& to, ConversionMode mode, int style = -1);
     // SQL for `c` assigned to a column: the server's implicit conversion, NOT NULL check and length rule.
     std::string store(const Compiled& c, const storage::ColumnInfo& column, const TableHandle& table, bool forUpdate);
+    // The value `c` stores in `column` when it is known at compile time (a constant, or NULL into a
+    // nullable column): what store() would write as a literal. Empty otherwise.
+    std::optional<Cell> storedConstant(const Compiled& c, const storage::ColumnInfo& column);
     // SQL literal of a constant cell.
     static std::string literal(const Cell& c);
 
