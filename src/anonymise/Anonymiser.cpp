@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -194,17 +195,22 @@ void readValues(data::Connection& connection, Table& table) {
     }
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         Column& c = table.columns[i];
-        std::unordered_map<std::string, std::uint32_t> distinct;  // value -> its index in c.values
         if (table.byRow) c.valueOfRow.assign(rows.size(), kNoValue);
+        // Texts are keyed by a view of the value read (the rows outlive the map), dates by their
+        // milliseconds, numbers by their text.
+        std::unordered_map<std::string_view, std::uint32_t> distinct;
+        std::deque<std::string> keys;  // the keys that are not a text value read
         for (std::size_t r = 0; r < rows.size(); ++r) {
             const Value& v = rows[r][first + i];
             if (v.isNull() || v.isEmpty()) continue;
-            std::string key;
-            if (c.type.storage == Storage::Date) key = std::to_string(v.asDate().millis);
-            else if (c.type.storage == Storage::Number) key = util::numberText(v.toDouble());
-            else key = v.toString();
-            const auto [found, added] = distinct.try_emplace(std::move(key), static_cast<std::uint32_t>(c.values.size()));
+            std::string_view key;
+            if (c.type.storage == Storage::Date) key = keys.emplace_back(std::to_string(v.asDate().millis));
+            else if (c.type.storage == Storage::Number) key = keys.emplace_back(util::numberText(v.toDouble()));
+            else if (v.kind() == Value::Kind::String) key = v.asString();
+            else key = keys.emplace_back(v.toString());
+            const auto [found, added] = distinct.try_emplace(key, static_cast<std::uint32_t>(c.values.size()));
             if (added) c.values.emplace_back(v, 0);
+            else if (!keys.empty() && key.data() == keys.back().data()) keys.pop_back();
             ++c.values[found->second].second;
             if (table.byRow) c.valueOfRow[r] = found->second;
         }
