@@ -338,24 +338,32 @@ void Session::Impl::execUpdate(const sql::UpdateStatement& s, StatementOutcome& 
     if (s.top) notSupported("UPDATE TOP");
     translate::Compiler compiler(compileContext());
     // Without FROM, the target alone. With FROM, the target is the table of the FROM clause that the
-    // statement names (by alias, or by its name when it has no alias); a target the FROM clause does not
-    // name is joined to its rows, as the server does.
+    // statement names (by alias, or by its name when it is there once); a target the FROM clause does
+    // not hold is joined to its rows, as the server does.
     translate::Scope scope;
     std::string from;
     int target = -1;
     std::optional<TableHandle> named;
     if (!s.from.empty()) {
         compiler.bindFrom(s.from, scope, from);
-        for (std::size_t i = 0; i < scope.tables.size(); ++i) {
-            if (!text::equalsNoCase(scope.tables[i].alias, s.table.last())) continue;
-            if (target >= 0)
-                throw EngineError(err::AmbiguousTable, "The table '" + s.table.last() + "' is ambiguous.");
-            target = static_cast<int>(i);
+        // The name the FROM clause exposes (an alias, or the table's own name), else the one reference
+        // there to the same table under an alias.
+        std::vector<std::size_t> matches;
+        for (std::size_t i = 0; i < scope.tables.size(); ++i)
+            if (text::equalsNoCase(scope.tables[i].alias, s.table.last())) matches.push_back(i);
+        if (matches.empty()) {
+            const TableHandle same = compileContext().table(s.table, true);
+            for (std::size_t i = 0; i < scope.tables.size(); ++i) {
+                const std::optional<TableHandle>& base = scope.tables[i].base;
+                if (base && base->db.dbid == same.db.dbid && base->table->objectId == same.table->objectId)
+                    matches.push_back(i);
+            }
         }
-        if (target >= 0) {
-            const translate::ScopeTable& st = scope.tables[static_cast<std::size_t>(target)];
-            if (!st.base)
-                notSupported("UPDATE of a derived table");
+        if (matches.size() > 1) throw EngineError(err::AmbiguousTable, "The table '" + s.table.last() + "' is ambiguous.");
+        if (!matches.empty()) {
+            target = static_cast<int>(matches[0]);
+            const translate::ScopeTable& st = scope.tables[matches[0]];
+            if (!st.base) notSupported("UPDATE of a derived table");
             translate::requireWritable(*st.base);
             named = st.base;
         }
