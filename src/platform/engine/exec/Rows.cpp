@@ -130,23 +130,23 @@ bool wholeTableCopy(const std::vector<const storage::ColumnInfo*>& targets, cons
     return true;
 }
 
+void bindCell(storage::Statement& st, int index, const Cell& c) {
+    switch (c.kind) {
+        case Cell::Kind::Null: st.bindNull(index); break;
+        case Cell::Kind::Integer: st.bind(index, c.i); break;
+        case Cell::Kind::Real: st.bind(index, c.r); break;
+        case Cell::Kind::Text: st.bind(index, std::string_view(c.s)); break;
+        case Cell::Kind::Blob: st.bindBlob(index, c.s); break;
+    }
+}
+
 // Inserts rows of `width` values each through `statement`, prepared once; returns the rows inserted.
 long long insertBound(storage::Connection& db, const std::string& statement, const std::vector<Cell>& values,
                       std::size_t width) {
     storage::Statement st = db.prepare(statement);
     long long rows = 0;
     for (std::size_t at = 0; at < values.size(); at += width, ++rows) {
-        for (std::size_t i = 0; i < width; ++i) {
-            const Cell& c = values[at + i];
-            const int index = static_cast<int>(i + 1);
-            switch (c.kind) {
-                case Cell::Kind::Null: st.bindNull(index); break;
-                case Cell::Kind::Integer: st.bind(index, c.i); break;
-                case Cell::Kind::Real: st.bind(index, c.r); break;
-                case Cell::Kind::Text: st.bind(index, std::string_view(c.s)); break;
-                case Cell::Kind::Blob: st.bindBlob(index, c.s); break;
-            }
-        }
+        for (std::size_t i = 0; i < width; ++i) bindCell(st, static_cast<int>(i + 1), values[at + i]);
         st.run();
         st.reset();
     }
@@ -451,16 +451,6 @@ TableHandle rowTable(Session::Impl& session, const std::string& database, const 
     sql::QualifiedName name;
     name.parts = {database, "dbo", table};
     return writableTable(session, name);
-}
-
-void bindCell(storage::Statement& st, int index, const Cell& c) {
-    switch (c.kind) {
-        case Cell::Kind::Null: st.bindNull(index); break;
-        case Cell::Kind::Integer: st.bind(index, c.i); break;
-        case Cell::Kind::Real: st.bind(index, c.r); break;
-        case Cell::Kind::Text: st.bind(index, std::string_view(c.s)); break;
-        case Cell::Kind::Blob: st.bindBlob(index, c.s); break;
-    }
 }
 
 Cell checkedCell(const Value& v, const storage::ColumnInfo& c, const TableHandle& t, bool update) {
