@@ -91,8 +91,9 @@ grep -q "^user amministratore password demo2024" "$work/demo.out" || fail "the d
 echo demo2024 | installed "$root/usr/bin/vopa-build" --user amministratore --password-stdin --yes \
   >"$work/build.out" 2>"$work/build.err" || fail "the installed vopa-build failed: $(tail -5 "$work/build.err")"
 grep -q "tables copied completely" "$work/build.out" || fail "the build did not copy its tables: $(cat "$work/build.out")"
-installed "$root/usr/bin/vopa-sqlcmd" -S "(local)" -d VoPaDatiTraining -h -1 -W -Q "SELECT COUNT(*) FROM link_programma" \
-  >/dev/null || fail "the installed vopa-sqlcmd cannot read the training database"
+tables=$(installed "$root/usr/bin/vopa-sqlcmd" -S "(local)" -d VoPaDatiTraining -b -h -1 -W \
+  -Q "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES") || fail "the installed vopa-sqlcmd cannot read the training database"
+[[ $(sed -n 1p <<<"$tables") -gt 100 ]] || fail "the training database has not its tables: $tables"
 installed "$root/usr/bin/vopa-training" --help | grep -q "^usage: vopa-training" || fail "the installed vopa-training has no help"
 cd "$source_dir"
 echo "the installed programs built the training database: $(cat "$work/build.out" | cut -c1-100)"
