@@ -20,7 +20,7 @@ build=build/packaging
 cmake --preset packaging >/dev/null
 cmake --build --preset packaging -j "$(nproc)" >/dev/null
 rm -f "$build"/*.deb
-cpack --preset packaging >/dev/null
+cpack --preset packaging >/dev/null 2>"$build/cpack.err" || fail "cpack failed: $(cat "$build/cpack.err")"
 version=$(sed -nE 's/^project\(vopa_training VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 gui="$build/qen-training_${version}_${arch}.deb"
@@ -96,7 +96,7 @@ tables=$(installed "$root/usr/bin/vopa-sqlcmd" -S "(local)" -d VoPaDatiTraining 
 [[ $(sed -n 1p <<<"$tables") -gt 100 ]] || fail "the training database has not its tables: $tables"
 installed "$root/usr/bin/vopa-training" --help | grep -q "^usage: vopa-training" || fail "the installed vopa-training has no help"
 cd "$source_dir"
-echo "the installed programs built the training database: $(cat "$work/build.out" | cut -c1-100)"
+echo "the installed programs built the training database: $(tail -1 "$work/build.out" | cut -d';' -f1)"
 
 # Manual pages: one per program, each rendering without a warning at 80 columns.
 for program in "$root"/usr/bin/*; do
@@ -104,7 +104,13 @@ for program in "$root"/usr/bin/*; do
   [[ -f $page ]] || fail "no manual page for $(basename "$program")"
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "$(basename "$page") does not render cleanly: $warnings"
-  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^ENVIRONMENT" || fail "$(basename "$page") has no ENVIRONMENT"
+  MANWIDTH=80 man -l "$page" 2>/dev/null >"$work/page"
+  for section in NAME SYNOPSIS DESCRIPTION OPTIONS ENVIRONMENT FILES "EXIT STATUS" EXAMPLES; do
+    grep -qx "$section" "$work/page" || fail "$(basename "$page") has no $section"
+  done
+  # Text shown as it is (the examples) is not broken by man: a line too long runs past the terminal.
+  wide=$(awk 'length > 80' "$work/page")
+  [[ -z $wide ]] || fail "$(basename "$page") has lines wider than 80 columns: $wide"
 done
 
 # Desktop entry, AppStream data, icons.
