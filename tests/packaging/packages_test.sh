@@ -117,7 +117,14 @@ done
 desktop-file-validate "$root/usr/share/applications/it.qen.Training.desktop" || fail "the desktop entry does not validate"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/it.qen.Training.metainfo.xml" >"$work/appstream" 2>&1 ||
   fail "the AppStream data does not validate: $(cat "$work/appstream")"
-grep -q "it.qen.Training" "$root/usr/share/applications/it.qen.Training.desktop"
+# One application id: the entry's icon is the theme's icon of that name, the AppStream component has that
+# id and launches that entry.
+app=it.qen.Training
+grep -qx "Icon=$app" "$root/usr/share/applications/$app.desktop" || fail "the desktop entry's icon is not $app"
+grep -q "<id>$app</id>" "$root/usr/share/metainfo/$app.metainfo.xml" || fail "the AppStream id is not $app"
+grep -q "<launchable type=\"desktop-id\">$app.desktop</launchable>" "$root/usr/share/metainfo/$app.metainfo.xml" ||
+  fail "the AppStream data does not launch $app.desktop"
+grep -qx "Exec=vopa-training" "$root/usr/share/applications/$app.desktop" || fail "the desktop entry does not start vopa-training"
 for size in 48 256; do
   rsvg-convert -w $size -h $size "$root/usr/share/icons/hicolor/scalable/apps/it.qen.Training.svg" -o "$work/icon.png"
   cmp -s "$work/icon.png" "$root/usr/share/icons/hicolor/${size}x${size}/apps/it.qen.Training.png" ||
