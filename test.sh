@@ -16,6 +16,10 @@ cmake --preset debug >/dev/null
 cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs"
 
+# The Debian packages: built from the packaging preset, checked with lintian, unpacked into a throwaway
+# root whose programs make a demo installation and build the training database.
+tests/packaging/packages_test.sh
+
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" -L 'unit|engine|tools'

@@ -10,6 +10,7 @@ packages=(
   libssl-dev
   unixodbc-dev odbcinst tdsodbc freetds-bin libsqliteodbc
   libgtest-dev libgmock-dev
+  dpkg-dev file lintian desktop-file-utils appstream man-db librsvg2-bin systemd
 )
 
 missing=()

@@ -166,7 +166,7 @@ void BuildWindow::startAnimation() {
     animation_->setVisible(true);
     try {
         animation_->setAutoPlay(false);
-        animation_->open((std::filesystem::path(sys::programFolder()) / "FILECOPY.avi").string());
+        animation_->open((std::filesystem::path(sys::dataFolder()) / "FILECOPY.avi").string());
         animation_->play(-1, 0, -1);
     } catch (const std::exception& e) {
         // Without its animation the build goes on all the same.

@@ -16,7 +16,12 @@
 #include "flow/ProgramFlow.h"
 #include "headless/HeadlessBuild.h"
 #include "platform/files/Files.h"
+#include "platform/text/HelpText.h"
 #include "platform/ui/QtMessageService.h"
+
+namespace vopa::embedded {
+extern const char vopaTrainingHelp[];
+}
 
 namespace {
 
@@ -33,6 +38,13 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (vopa::headless::wantsHeadlessBuild(arguments))
         return vopa::headless::runHeadlessBuild(arguments, "vopa-training --build");
+    // The help is printed without a display; the windows' own options are Qt's (-platform, -style, ...).
+    for (const std::string& arg : arguments) {
+        if (arg == "--help" || arg == "-h") {
+            std::cout << vopa::text::helpText(vopa::embedded::vopaTrainingHelp);
+            return 0;
+        }
+    }
     if (!hasDisplay()) {
         std::cerr << "vopa-training: there is no display to show the windows on (neither DISPLAY nor\n"
                      "WAYLAND_DISPLAY is set). Start it from a desktop session, or on a server with a virtual\n"

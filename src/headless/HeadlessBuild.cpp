@@ -13,44 +13,33 @@
 #include "config/ConfigFiles.h"
 #include "flow/ProgramFlow.h"
 #include "platform/files/Files.h"
+#include "platform/text/HelpText.h"
 #include "platform/ui/ConsoleMessageService.h"
 #include "signin/SignIn.h"
 #include "state/GlobalState.h"
 #include "util/Helpers.h"
 
+namespace vopa::embedded {
+extern const char vopaBuildHelp[];
+}
+
 namespace vopa::headless {
 namespace {
 
-// The usage text for the way the program was started; --build is accepted by both programs, so that a
-// command line written for one runs the other.
+// The usage text for the way the program was started: vopa-build's help (headless/help.txt). --build is
+// accepted by both programs, so that a command line written for one runs the other; for
+// "vopa-training --build" the usage line names that command and --build is what starts the build.
 std::string usage(const std::string& command) {
-    const bool standalone = command.find(' ') == std::string::npos;
-    return "usage: " + command +
-           " --user NAME [--password-stdin | --password PASS] --yes [--company ID] [--anonymise]\n"
-           "\n"
-           "Builds the training database VoPaDatiTraining without windows, as \"Esporta\" does in the program:\n"
-           "it opens the company (by default the one this computer used last), runs the start-up maintenance,\n"
-           "signs NAME in with its password (the user needs the administrator right), and builds the copy.\n"
-           "\n" +
-           (standalone ? "  --build           accepted and ignored (vopa-training --build takes the same options)\n"
-                       : "  --build           run the headless build instead of the windows\n") +
-           "  --user NAME       the operator (as typed at the sign-in)\n"
-           "  --password-stdin  read the operator's password from the first line of standard input\n"
-           "  --password PASS   the operator's password on the command line, where every user of this machine\n"
-           "                    can read it (ps): prefer --password-stdin or VOPA_PASSWORD\n"
-           "  --yes             answer Yes to the build's question (without it the build is not started)\n"
-           "  --company ID      the company's id in the registry (link_programma.id) instead of the last one used\n"
-           "  --anonymise       replace the personal data of the copy (names, addresses, fiscal codes, VAT numbers,\n"
-           "                    IBANs, phones, e-mail addresses, and the names inside descriptions) with consistent\n"
-           "                    pseudonyms; amounts, dates of entries and accounts stay as they are\n"
-           "  --help            this text\n"
-           "\n"
-           "The password is taken from --password, else from standard input with --password-stdin, else from\n"
-           "the environment variable VOPA_PASSWORD.\n"
-           "\n"
-           "Messages go to standard error; a line per step shows the progress. The report of the build is\n"
-           "written to C:\\Vopa\\Log on the drive VOPA_DRIVE_C. Exit status: 0 when the build completed with\n"
-           "every table copied, 1 otherwise, 2 for a wrong command line.\n";
+    std::string text = text::helpText(embedded::vopaBuildHelp);
+    const std::string program = "usage: vopa-build";
+    if (text.rfind(program, 0) == 0) text.replace(0, program.size(), "usage: " + command);
+    if (command.find(' ') != std::string::npos) {
+        const std::size_t line = text.find("\n  --build ");
+        const std::size_t end = line == std::string::npos ? line : text.find('\n', line + 1);
+        if (end != std::string::npos)
+            text.replace(line + 1, end - line - 1, "  --build           run the headless build instead of the windows");
+    }
+    return text;
 }
 
 // One line per step; on a terminal the current table rewrites one more line.

@@ -18,49 +18,20 @@
 #include "platform/engine/EngineError.h"
 #include "platform/engine/Logins.h"
 #include "platform/engine/Server.h"
+#include "platform/text/HelpText.h"
 #include "server/Browser.h"
 #include "server/Connection.h"
 #include "server/Listener.h"
 #include "server/TlsChannel.h"
 
+namespace vopa::embedded {
+extern const char vopaServerHelp[];
+}
+
 namespace {
 
-const char* const kUsage =
-    "usage: vopa-server [--listen ADDRESS] [--port PORT] [--idle-timeout SECONDS] [--read-timeout SECONDS]\n"
-    "                   [--certificate FILE --key FILE] [--encryption required|optional]\n"
-    "                   [--sa-password-file FILE] [--instance NAME] [--browser [[ADDRESS:]PORT]]\n"
-    "\n"
-    "  --listen ADDRESS        address to listen on (default 127.0.0.1; ::1 for IPv6; 0.0.0.0 or :: for\n"
-    "                          every address, so that other computers reach the server)\n"
-    "  --port PORT             TCP port (default 1433; 0 picks a free port)\n"
-    "  --idle-timeout SECONDS  disconnect a client that sends nothing for this long (default 28800)\n"
-    "  --read-timeout SECONDS  give up a request, login or TLS handshake whose bytes stop arriving\n"
-    "                          (default 60)\n"
-    "  --certificate FILE      the server's TLS certificate (PEM, with its chain)\n"
-    "  --key FILE              the private key of that certificate (PEM, no passphrase)\n"
-    "  --encryption required|optional\n"
-    "                          whether a client must encrypt (default: optional on a loopback address,\n"
-    "                          required on any other); a client that cannot is refused\n"
-    "  --sa-password-file FILE the password of the login sa for the first start: the file's first line\n"
-    "  --instance NAME         serve the named instance NAME (created when missing) instead of the\n"
-    "                          default instance MSSQLSERVER\n"
-    "  --browser [[ADDRESS:]PORT]\n"
-    "                          also answer SQL Server Browser requests (UDP, default 127.0.0.1:1434), so\n"
-    "                          that clients reach this server's instance as HOST\\NAME without its port\n"
-    "\n"
-    "Serves the default instance (or the named instance NAME) of the embedded server under $VOPA_DRIVE_C\n"
-    "(default ~/.local/share/vopa/drive_c) to SQL Server clients. Without --certificate, a self-signed\n"
-    "certificate and its key are made at the first start in the instance's data folder\n"
-    "(server-certificate.pem, server-key.pem) and used from then on. Prints \"listening on ADDRESS:PORT\"\n"
-    "once ready (and \"browser on ADDRESS:PORT (UDP), instance NAME\" with --browser); SIGTERM or SIGINT\n"
-    "stops it. Only one process of the machine can answer the Browser on a port: it answers for its own\n"
-    "instance only.\n"
-    "\n"
-    "Clients sign in with SQL Server logins kept in the instance's master (CREATE LOGIN, ALTER LOGIN,\n"
-    "DROP LOGIN, as sa). At the first start sa has no password: give it with --sa-password-file FILE or\n"
-    "the environment variable VOPA_SA_PASSWORD (the file is safer: a command line shows in ps), or the\n"
-    "server does not start. Once sa has a password neither is read again and neither changes it: change\n"
-    "it with ALTER LOGIN sa WITH PASSWORD = '...'.\n";
+// The help text, from help.txt beside this file (also the source of the manual page).
+std::string usage() { return vopa::text::helpText(vopa::embedded::vopaServerHelp); }
 
 // The first line of the file (without its line end); false when it cannot be read.
 bool readPasswordFile(const std::string& path, std::string& password) {
@@ -122,7 +93,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            std::cout << usage();
             return 0;
         }
         const bool hasValue = i + 1 < argc;
@@ -147,7 +118,7 @@ int main(int argc, char** argv) {
             // The address and port are optional: a next argument that is not an option gives them.
             if (hasValue && argv[i + 1][0] != '-' &&
                 !vopa::server::parseBrowserEndpoint(argv[++i], browserAddress, browserPort)) {
-                std::cerr << "vopa-server: bad argument '" << argv[i] << "' for --browser\n" << kUsage;
+                std::cerr << "vopa-server: bad argument '" << argv[i] << "' for --browser\n" << usage();
                 return 2;
             }
         } else if (arg == "--certificate" && hasValue) {
@@ -159,12 +130,12 @@ int main(int argc, char** argv) {
             settings.encryption = std::strcmp(argv[++i], "required") == 0 ? vopa::server::EncryptionPolicy::Required
                                                                            : vopa::server::EncryptionPolicy::Optional;
         } else {
-            std::cerr << "vopa-server: bad argument '" << arg << "'\n" << kUsage;
+            std::cerr << "vopa-server: bad argument '" << arg << "'\n" << usage();
             return 2;
         }
     }
     if (certificate.empty() != key.empty()) {
-        std::cerr << "vopa-server: --certificate and --key go together\n" << kUsage;
+        std::cerr << "vopa-server: --certificate and --key go together\n" << usage();
         return 2;
     }
     if (settings.serverName.empty()) {

@@ -11,40 +11,16 @@
 
 #include "DemoInstallation.h"
 #include "platform/files/Files.h"
+#include "platform/text/HelpText.h"
+
+namespace vopa::embedded {
+extern const char vopaDemoHelp[];
+}
 
 namespace {
 
-const char* const kUsage =
-    "usage: vopa-demo [--rows N] [--seed S] [--force | --if-missing] [--server-logins] [--help]\n"
-    "\n"
-    "Creates a demo installation of the Qen suite on the embedded SQL Server, ready for vopa-training.\n"
-    "\n"
-    "  --rows N   rows of generated data over both companies (default 20000; 1000000 and more work,\n"
-    "             at roughly the speed the engine inserts rows)\n"
-    "  --seed S   seed of the generator: the same seed gives the same data (default 1)\n"
-    "  --force    replace an existing installation (its demo databases are dropped)\n"
-    "  --if-missing  make the installation only when there is none; otherwise say nothing (./run.sh)\n"
-    "  --server-logins  also create the logins the installation's connections name, so that the program\n"
-    "             signs in through vopa-server (VOPA_ODBC_DRIVER); with an installation already there and\n"
-    "             no --force, only the logins are made. The demo's rows and files name no login: the\n"
-    "             login \"vopa\" is made with a new password, and the program gets it from\n"
-    "             VOPA_ODBC_OPTIONS=\"UID=vopa;PWD=...;\" (printed); no file of the installation changes\n"
-    "  --help     this text\n"
-    "\n"
-    "Drive C: is the folder VOPA_DRIVE_C names (default ~/.local/share/vopa/drive_c, or\n"
-    "$XDG_DATA_HOME/vopa/drive_c). Below it the tool writes:\n"
-    "  C:\\vopa\\IndirizzoServer.txt, NomeServer.txt, Leggi_ServerLocal.txt, NomeServerLocal.txt\n"
-    "      the server (the embedded default instance \"(local)\") and the local server\n"
-    "  C:\\Vopa\\Sedi    the data files of the databases;  C:\\Vopa\\Files  the companies' local files\n"
-    "  VoPaDatiAzienda  the company registry (link_programma: one row per company)\n"
-    "  VoPaDatiNordSud, VoPaDatiAquilone  two company databases with the full schema, three users,\n"
-    "      projects with their budget tables, funders with their accounts tables, accounts, contacts,\n"
-    "      ledger, donations and payroll\n"
-    "  VoPaDatiTemp     the program's scratch database, when it is missing\n"
-    "\n"
-    "Standard output lists the users (\"user NAME password PASSWORD (role)\", \"-\" for no password) and\n"
-    "the companies; with --server-logins also \"login NAME password PASSWORD\" per login and, for a login\n"
-    "made up, the VOPA_ODBC_OPTIONS line. Progress goes to standard error. Exit status 1 on any error.\n";
+// The help text, from help.txt beside this file (also the source of the manual page).
+std::string usage() { return vopa::text::helpText(vopa::embedded::vopaDemoHelp); }
 
 template <typename T>
 bool parseNumber(std::string_view text, T& value) {
@@ -63,13 +39,13 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         const auto value = [&]() -> std::string_view {
             if (i + 1 >= argc) {
-                std::cerr << "vopa-demo: " << arg << " needs a value\n" << kUsage;
+                std::cerr << "vopa-demo: " << arg << " needs a value\n" << usage();
                 std::exit(1);
             }
             return argv[++i];
         };
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            std::cout << usage();
             return 0;
         } else if (arg == "--force") {
             options.force = true;
@@ -90,7 +66,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
         } else {
-            std::cerr << "vopa-demo: unknown option \"" << arg << "\"\n" << kUsage;
+            std::cerr << "vopa-demo: unknown option \"" << arg << "\"\n" << usage();
             return 1;
         }
     }

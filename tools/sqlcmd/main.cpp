@@ -15,31 +15,19 @@
 #include "platform/data/EngineProvider.h"
 #include "platform/engine/Display.h"
 #include "platform/engine/Server.h"
+#include "platform/text/HelpText.h"
 #include "platform/text/Text.h"
+
+namespace vopa::embedded {
+extern const char vopaSqlcmdHelp[];
+}
 
 namespace {
 
 using vopa::data::DataError;
 
-const char* const kUsage =
-    "usage: vopa-sqlcmd [-S server] [-d database] [-U user] [-P password] [-E]\n"
-    "                   [-Q \"query\"] [-i file ...] [-b] [-s separator] [-h -1] [-W]\n"
-    "                   [--create-instance NAME] [--help]\n"
-    "\n"
-    "  -S server     server name as the program writes it: (local), ., localhost, this computer's\n"
-    "                name, or COMPUTER\\INSTANCE for a named instance (default: (local))\n"
-    "  -d database   database to use (default: master)\n"
-    "  -U, -P, -E    login, password, trusted connection (accepted; the embedded server does not check them)\n"
-    "  -Q query      run the query and exit\n"
-    "  -i file       run the file; GO on a line of its own ends a batch (repeatable)\n"
-    "  -b            exit with status 1 when a statement fails\n"
-    "  -s separator  column separator (default: a blank)\n"
-    "  -h -1         print no column headers\n"
-    "  -W            remove trailing blanks (columns are not padded)\n"
-    "  --create-instance NAME   create the named instance NAME of this computer's embedded server\n"
-    "\n"
-    "Without -Q or -i the batches are read from standard input. The drive C: of the embedded server is\n"
-    "$VOPA_DRIVE_C (default ~/.local/share/vopa/drive_c).\n";
+// The help text, from help.txt beside this file (also the source of the manual page).
+std::string usage() { return vopa::text::helpText(vopa::embedded::vopaSqlcmdHelp); }
 
 struct Options {
     std::string server = "(local)";
@@ -161,7 +149,7 @@ bool parseArguments(int argc, char** argv, Options& o) {
             return argv[++i];
         };
         if (a == "--help" || a == "-?") {
-            std::cout << kUsage;
+            std::cout << usage();
             std::exit(0);
         } else if (a == "-S") o.server = value();
         else if (a == "-d") o.database = value();
@@ -187,7 +175,7 @@ int main(int argc, char** argv) {
     try {
         parseArguments(argc, argv, o);
     } catch (const std::invalid_argument& e) {
-        std::cerr << "Sqlcmd: " << e.what() << "\n\n" << kUsage;
+        std::cerr << "Sqlcmd: " << e.what() << "\n\n" << usage();
         return 1;
     }
     try {

@@ -34,4 +34,14 @@ std::string programFolder() {
     return exe.parent_path().string();
 }
 
+std::string dataFolder() { return dataFolderOf(programFolder()); }
+
+std::string dataFolderOf(const std::string& programFolder) {
+    const std::filesystem::path program(programFolder);
+    const std::filesystem::path installed = program.parent_path() / "share" / "qen-training";
+    std::error_code ec;
+    if (program.filename() == "bin" && std::filesystem::is_directory(installed, ec)) return installed.string();
+    return program.string();
+}
+
 }  // namespace vopa::sys

@@ -23,4 +23,10 @@ std::string versionText();  // "major.minor.revision"
 // The folder of the running program file (a Linux path).
 std::string programFolder();
 
+// The folder of the program's data files (the build window's clip): <prefix>/share/qen-training when
+// the program is installed as <prefix>/bin/NAME and that folder exists, else the program's own folder
+// (the build tree, where the build puts the data beside the program).
+std::string dataFolder();
+std::string dataFolderOf(const std::string& programFolder);  // the same for a program in that folder
+
 }  // namespace vopa::sys
