@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/install-deps.sh
+scripts/install-deps.sh --packaging
 
 # Warnings are errors in CI; locally they are only shown.
 export VOPA_WERROR=${VOPA_WERROR:-$([[ -n "${CI:-}" ]] && echo ON || echo OFF)}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs to build, test and run. Idempotent: when everything is
-# present it says nothing and changes nothing.
+# Installs the Debian packages the project needs to build, test and run; with --packaging also the tools
+# that build and check its Debian packages (test.sh). Idempotent: when everything is present it says
+# nothing and changes nothing.
 set -euo pipefail
 
 packages=(
@@ -10,8 +11,10 @@ packages=(
   libssl-dev
   unixodbc-dev odbcinst tdsodbc freetds-bin libsqliteodbc
   libgtest-dev libgmock-dev
-  dpkg-dev file lintian desktop-file-utils appstream man-db librsvg2-bin systemd
 )
+if [[ "${1:-}" == "--packaging" ]]; then
+  packages+=(dpkg-dev file lintian desktop-file-utils appstream man-db librsvg2-bin systemd)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
