@@ -120,13 +120,14 @@ struct Table {
 // number. Short texts, dates and numbers are indexed on (Colonna, Originale); long texts cannot be.
 struct WorkTable {
     const char* name;
-    const char* valueType;
+    const char* valueType;      // of the originals
+    const char* pseudonymType;  // of the pseudonyms (also in the work table of a table replaced by row)
     bool indexed;
 };
-constexpr WorkTable kTexts{"[AnonimizzazioneTesti]", "nvarchar(450)", true};
-constexpr WorkTable kLongTexts{"[AnonimizzazioneTestiLunghi]", "nvarchar(max)", false};
-constexpr WorkTable kDates{"[AnonimizzazioneDate]", "datetime", true};
-constexpr WorkTable kNumbers{"[AnonimizzazioneNumeri]", "float", true};
+constexpr WorkTable kTexts{"[AnonimizzazioneTesti]", "nvarchar(450)", "nvarchar(4000)", true};
+constexpr WorkTable kLongTexts{"[AnonimizzazioneTestiLunghi]", "nvarchar(max)", "nvarchar(max)", false};
+constexpr WorkTable kDates{"[AnonimizzazioneDate]", "datetime", "datetime", true};
+constexpr WorkTable kNumbers{"[AnonimizzazioneNumeri]", "float", "float", true};
 // The work table of a table replaced by row: its rows' identities and their new values, one column each.
 constexpr const char* kRows = "[AnonimizzazioneRighe]";
 
@@ -135,13 +136,6 @@ const WorkTable& workTableOf(const Column& c) {
     if (c.type.storage == Storage::Date) return kDates;
     if (c.type.storage == Storage::Number) return kNumbers;
     return kTexts;
-}
-
-const char* rowValueType(const Column& c) {
-    if (c.longText()) return "nvarchar(max)";
-    if (c.type.storage == Storage::Date) return "datetime";
-    if (c.type.storage == Storage::Number) return "float";
-    return "nvarchar(4000)";
 }
 
 // The column as it is read: long text as nvarchar(max).
@@ -264,9 +258,8 @@ std::vector<const WorkTable*> fillWorkTables(data::Connection& connection, const
             }
         }
         if (rows.empty()) continue;
-        const std::string type = work == &kTexts ? "nvarchar(4000)" : work->valueType;
         connection.execute("CREATE TABLE " + std::string(work->name) + " (Colonna int NOT NULL, Originale " +
-                           work->valueType + " NOT NULL, Pseudonimo " + type + " NULL)");
+                           work->valueType + " NOT NULL, Pseudonimo " + work->pseudonymType + " NULL)");
         made.push_back(work);
         insertRows(connection, "INSERT INTO " + std::string(work->name) + " (Colonna, Originale, Pseudonimo) VALUES ", rows);
         if (work->indexed)
@@ -318,7 +311,7 @@ void replaceByRow(data::Connection& connection, const Table& table) {
     std::string create = std::string("CREATE TABLE ") + kRows + " (Riga bigint NOT NULL PRIMARY KEY";
     std::string insert = std::string("INSERT INTO ") + kRows + " (Riga";
     for (std::size_t i = 0; i < changing.size(); ++i) {
-        create += ", V" + std::to_string(i + 1) + " " + rowValueType(*changing[i]) + " NULL";
+        create += ", V" + std::to_string(i + 1) + " " + workTableOf(*changing[i]).pseudonymType + " NULL";
         insert += ", V" + std::to_string(i + 1);
     }
     std::vector<std::string> rows;
