@@ -153,14 +153,11 @@ long long insertBound(storage::Connection& db, const std::string& statement, con
     return rows;
 }
 
-// The statement text of bound rows: the prepared row `statement` ("... VALUES (?1, ..., ?n, rest)")
-// written out once per row with the values as literals.
-std::string withLiterals(const std::string& statement, const std::vector<Cell>& values, std::size_t width) {
-    const std::size_t open = statement.find("VALUES (");
-    const std::string head = statement.substr(0, open) + "VALUES ";
-    std::string rest = statement.substr(open + 8);
-    rest = rest.substr(rest.find("?" + std::to_string(width)) + 1 + std::to_string(width).size());
-    std::string text = head;
+// The statement text of bound rows: `head` ("INSERT INTO t(columns) ") with each row's values as
+// literals followed by `rest` (the values of the columns left out, and the closing parenthesis).
+std::string withLiterals(const std::string& head, const std::string& rest, const std::vector<Cell>& values,
+                         std::size_t width) {
+    std::string text = head + "VALUES ";
     for (std::size_t at = 0; at < values.size(); at += width) {
         text += at ? ", (" : "(";
         for (std::size_t i = 0; i < width; ++i)
@@ -205,7 +202,8 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
         return r;
     };
 
-    std::string statement = "INSERT INTO " + t.storageName() + "(" + columnList + ") ";
+    const std::string head = "INSERT INTO " + t.storageName() + "(" + columnList + ") ";
+    std::string statement = head;
     std::vector<Cell> boundRows;  // the values of rows bound to `statement` (row by row), when not in its text
     switch (s.source) {
         case sql::InsertStatement::Source::Values: {
@@ -312,13 +310,15 @@ void Session::Impl::execInsert(const sql::InsertStatement& s, StatementOutcome& 
                 db->exec(statement);
                 out.rowsAffected = db->changes();
             } else {
-                out.rowsAffected = insertBound(*db, statement, boundRows, targets.size());
+                // The rows are inserted one by one: a refused row takes back those before it, so that
+                // the duplicate's value is looked for among the table's rows as they were.
+                db->inSavepoint("vopa_bound_rows", [&] { out.rowsAffected = insertBound(*db, statement, boundRows, targets.size()); });
             }
         } catch (const EngineError& e) {
             if (!isStorageDuplicate(e)) throw;
             // The duplicate's value is found by running the same rows again as one statement's text.
             std::string text = statement;
-            if (!boundRows.empty()) text = withLiterals(statement, boundRows, targets.size());
+            if (!boundRows.empty()) text = withLiterals(head, restOfRow() + ")", boundRows, targets.size());
             throw duplicateKeyError(e.what(), &text, &t, false);
         }
         if (slot >= 0 && functions.identities[static_cast<std::size_t>(slot)].used) {
