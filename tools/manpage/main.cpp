@@ -18,11 +18,15 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/text/HelpText.h"
 
 namespace {
 
@@ -123,21 +127,27 @@ struct Source {
     std::vector<std::pair<std::string, Lines>> sections;
 };
 
+Lines linesOf(std::string_view text) {
+    Lines lines;
+    std::istringstream in{std::string(text)};
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 Source read(std::istream& in) {
     Source s;
-    std::string line;
-    if (!std::getline(in, line) || line.rfind("# ", 0) != 0 || line.find(" - ") == std::string::npos)
+    const std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string first = source.substr(0, source.find('\n'));
+    if (first.rfind("# ", 0) != 0 || first.find(" - ") == std::string::npos)
         throw std::runtime_error("the first line must be \"# NAME - what it does\"");
-    s.name = line.substr(2, line.find(" - ") - 2);
-    s.summary = line.substr(line.find(" - ") + 3);
-    Lines* target = &s.help;
-    while (std::getline(in, line)) {
-        if (line.rfind("## ", 0) == 0) {
-            s.sections.push_back({trim(line.substr(3)), {}});
-            target = &s.sections.back().second;
-        } else {
-            target->push_back(line);
-        }
+    s.name = first.substr(2, first.find(" - ") - 2);
+    s.summary = first.substr(first.find(" - ") + 3);
+    // The help as the program prints it, then the manual's own sections.
+    const std::size_t end = vopa::text::helpEnd(source);
+    s.help = linesOf(std::string_view(source).substr(vopa::text::helpBegin(source), end - vopa::text::helpBegin(source)));
+    for (const std::string& line : linesOf(std::string_view(source).substr(end))) {
+        if (line.rfind("## ", 0) == 0) s.sections.push_back({trim(line.substr(3)), {}});
+        else if (!s.sections.empty()) s.sections.back().second.push_back(line);
     }
     return s;
 }

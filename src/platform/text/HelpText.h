@@ -9,22 +9,26 @@
 
 namespace vopa::text {
 
-// The --help text of a help source: the lines after the first, up to the first "## " section, with one
-// line end at the end.
-inline std::string helpText(std::string_view source) {
-    std::size_t start = source.find('\n');
-    start = start == std::string_view::npos ? source.size() : start + 1;
-    std::size_t end = source.size();
-    for (std::size_t at = start; at < source.size();) {
-        if (source.substr(at, 3) == "## ") {
-            end = at;
-            break;
-        }
+// Where the --help text of a help source begins (after the first line) and ends (at the first "## "
+// section, or at the end).
+inline std::size_t helpBegin(std::string_view source) {
+    const std::size_t lineEnd = source.find('\n');
+    return lineEnd == std::string_view::npos ? source.size() : lineEnd + 1;
+}
+inline std::size_t helpEnd(std::string_view source) {
+    for (std::size_t at = helpBegin(source); at < source.size();) {
+        if (source.substr(at, 3) == "## ") return at;
         const std::size_t next = source.find('\n', at);
         if (next == std::string_view::npos) break;
         at = next + 1;
     }
-    std::string text(source.substr(start, end - start));
+    return source.size();
+}
+
+// The --help text of a help source, with one line end at the end.
+inline std::string helpText(std::string_view source) {
+    const std::size_t begin = helpBegin(source);
+    std::string text(source.substr(begin, helpEnd(source) - begin));
     while (!text.empty() && text.back() == '\n') text.pop_back();
     return text + "\n";
 }
